@@ -1,0 +1,331 @@
+#include "addin/automation.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace corvane {
+
+namespace {
+
+std::string Narrow(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char16_t c : s) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+// Every single code unit as a one-character string, so that table cells holding one
+// character can hand out views without owning storage.
+const std::array<char16_t, 0x10000>& AllCodeUnits() {
+  static const auto table = [] {
+    std::array<char16_t, 0x10000> t{};
+    for (std::uint32_t i = 0; i < t.size(); ++i) t[i] = static_cast<char16_t>(i);
+    return t;
+  }();
+  return table;
+}
+
+[[noreturn]] void TypeMismatch() { throw AutomationError(err::kTypeMismatch, u"Type mismatch"); }
+
+bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == 0xA0; }
+
+}  // namespace
+
+AutomationError::AutomationError(std::int32_t number, std::u16string description, std::u16string source)
+    : std::runtime_error(Narrow(description)),
+      number_(number),
+      description_(std::move(description)),
+      source_(std::move(source)) {}
+
+// ---- StringTable ----
+
+StringTable::StringTable(std::int32_t rowLower, std::int32_t rowUpper, std::int32_t colLower, std::int32_t colUpper)
+    : rowLower_(rowLower), colLower_(colLower) {
+  if (rowUpper < rowLower || colUpper < colLower)
+    throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
+  rows_ = rowUpper - rowLower + 1;
+  cols_ = colUpper - colLower + 1;
+  cells_.assign(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_), kEmpty);
+}
+
+void StringTable::check(std::int32_t row, std::int32_t col) const {
+  if (row < rowLower_ || row > rowUpper() || col < colLower_ || col > colUpper())
+    throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
+}
+
+std::u16string_view StringTable::view(std::uint32_t cell) const noexcept {
+  if (cell < kEmpty) return {&AllCodeUnits()[cell], 1};
+  if (cell == kEmpty) return {};
+  return (*pool_)[cell - kPoolBase];
+}
+
+std::u16string_view StringTable::at(std::int32_t row, std::int32_t col) const {
+  check(row, col);
+  return get(row, col);
+}
+
+void StringTable::set(std::int32_t row, std::int32_t col, std::u16string_view value) {
+  check(row, col);
+  auto& cell = cells_[index(row, col)];
+  if (value.empty()) {
+    cell = kEmpty;
+  } else if (value.size() == 1) {
+    cell = value[0];
+  } else {
+    // Copy-on-write: a copied table shares its pool until one of them adds to it.
+    if (!pool_) {
+      pool_ = std::make_shared<std::vector<std::u16string>>();
+    } else if (pool_.use_count() > 1) {
+      pool_ = std::make_shared<std::vector<std::u16string>>(*pool_);
+    }
+    // Reuse an equal string: quote classes repeat many times in one table.
+    for (std::size_t i = 0; i < pool_->size(); ++i) {
+      if ((*pool_)[i] == value) {
+        cell = static_cast<std::uint32_t>(kPoolBase + i);
+        return;
+      }
+    }
+    pool_->emplace_back(value);
+    cell = static_cast<std::uint32_t>(kPoolBase + pool_->size() - 1);
+  }
+}
+
+void StringTable::setChar(std::int32_t row, std::int32_t col, char16_t c) {
+  check(row, col);
+  cells_[index(row, col)] = c;
+}
+
+bool operator==(const StringTable& a, const StringTable& b) {
+  if (a.rowLower_ != b.rowLower_ || a.colLower_ != b.colLower_ || a.rows_ != b.rows_ || a.cols_ != b.cols_)
+    return false;
+  for (std::int32_t r = a.rowLower(); r <= a.rowUpper(); ++r)
+    for (std::int32_t c = a.colLower(); c <= a.colUpper(); ++c)
+      if (a.get(r, c) != b.get(r, c)) return false;
+  return true;
+}
+
+// ---- VariantArray ----
+
+VariantArray::VariantArray(std::int32_t lower, std::int32_t upper) : lower_(lower) {
+  if (upper < lower - 1) throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
+  items_.resize(static_cast<std::size_t>(static_cast<std::int64_t>(upper) - lower + 1));
+}
+
+Variant& VariantArray::at(std::int32_t i) {
+  if (i < lower_ || i > upper()) throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
+  return items_[static_cast<std::size_t>(i - lower_)];
+}
+
+const Variant& VariantArray::at(std::int32_t i) const {
+  if (i < lower_ || i > upper()) throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
+  return items_[static_cast<std::size_t>(i - lower_)];
+}
+
+void VariantArray::redimPreserve(std::int32_t upper) {
+  if (upper < lower_ - 1) throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
+  items_.resize(static_cast<std::size_t>(static_cast<std::int64_t>(upper) - lower_ + 1));
+}
+
+bool operator==(const VariantArray& a, const VariantArray& b) {
+  return a.lower_ == b.lower_ && a.items_ == b.items_;
+}
+
+// ---- Variant ----
+
+bool Variant::asBool() const {
+  if (auto p = std::get_if<bool>(&value_)) return *p;
+  TypeMismatch();
+}
+std::int32_t Variant::asLong() const {
+  if (auto p = std::get_if<std::int32_t>(&value_)) return *p;
+  TypeMismatch();
+}
+double Variant::asDouble() const {
+  if (auto p = std::get_if<double>(&value_)) return *p;
+  TypeMismatch();
+}
+const std::u16string& Variant::string() const {
+  if (auto p = std::get_if<std::u16string>(&value_)) return *p;
+  TypeMismatch();
+}
+const ObjectRef& Variant::object() const {
+  if (auto p = std::get_if<ObjectRef>(&value_)) return *p;
+  throw AutomationError(err::kObjectRequired, u"Object required");
+}
+const StringTable& Variant::table() const {
+  if (auto p = std::get_if<StringTable>(&value_)) return *p;
+  TypeMismatch();
+}
+StringTable& Variant::table() {
+  if (auto p = std::get_if<StringTable>(&value_)) return *p;
+  TypeMismatch();
+}
+const VariantArray& Variant::array() const {
+  if (auto p = std::get_if<VariantArray>(&value_)) return *p;
+  TypeMismatch();
+}
+VariantArray& Variant::array() {
+  if (auto p = std::get_if<VariantArray>(&value_)) return *p;
+  TypeMismatch();
+}
+
+// ---- Conversions ----
+
+double ParseNumber(std::u16string_view text, const RegionalFormat& fmt) {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n && IsSpace(text[i])) ++i;
+  std::string ascii;  // normalised for from_chars: sign, digits, '.', 'e'
+  bool negative = false;
+  if (i < n && (text[i] == u'+' || text[i] == u'-')) {
+    negative = text[i] == u'-';
+    ++i;
+  }
+  bool digits = false;
+  bool afterDecimal = false;
+  for (; i < n; ++i) {
+    const char16_t c = text[i];
+    if (c >= u'0' && c <= u'9') {
+      ascii.push_back(static_cast<char>(c));
+      digits = true;
+    } else if (c == fmt.decimalSeparator && !afterDecimal) {
+      ascii.push_back('.');
+      afterDecimal = true;
+    } else if (c == fmt.thousandsSeparator && !afterDecimal && digits && fmt.thousandsSeparator != 0) {
+      // grouping is accepted and ignored, as the macro language does
+    } else {
+      break;
+    }
+  }
+  if (!digits) TypeMismatch();
+  if (i < n && (text[i] == u'e' || text[i] == u'E')) {
+    std::size_t j = i + 1;
+    std::string exponent = "e";
+    if (j < n && (text[j] == u'+' || text[j] == u'-')) exponent.push_back(static_cast<char>(text[j++]));
+    const std::size_t firstDigit = j;
+    while (j < n && text[j] >= u'0' && text[j] <= u'9') exponent.push_back(static_cast<char>(text[j++]));
+    if (j == firstDigit) TypeMismatch();
+    ascii += exponent;
+    i = j;
+  }
+  while (i < n && IsSpace(text[i])) ++i;
+  if (i != n) TypeMismatch();
+  double value = 0;
+  const auto [ptr, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
+  if (ec == std::errc::result_out_of_range) throw AutomationError(err::kOverflow, u"Overflow");
+  if (ec != std::errc() || ptr != ascii.data() + ascii.size()) TypeMismatch();
+  return negative ? -value : value;
+}
+
+double ToDouble(const Variant& v, const RegionalFormat& fmt) {
+  switch (v.type()) {
+    case Variant::Type::Empty:
+      return 0.0;
+    case Variant::Type::Null:
+      throw AutomationError(err::kInvalidUseOfNull, u"Invalid use of Null");
+    case Variant::Type::Boolean:
+      return v.asBool() ? -1.0 : 0.0;
+    case Variant::Type::Long:
+      return v.asLong();
+    case Variant::Type::Double:
+      return v.asDouble();
+    case Variant::Type::String:
+      return ParseNumber(v.string(), fmt);
+    default:
+      TypeMismatch();
+  }
+}
+
+std::int32_t RoundToLong(double value) {
+  const double r = std::nearbyint(value);  // default rounding mode: ties to even
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw AutomationError(err::kOverflow, u"Overflow");
+  return static_cast<std::int32_t>(r);
+}
+
+double RoundHalfEven(double value, int decimals) {
+  if (!std::isfinite(value)) return value;
+  const double scale = std::pow(10.0, decimals);
+  const double scaled = value * scale;
+  if (!std::isfinite(scaled)) return value;
+  return std::nearbyint(scaled) / scale;
+}
+
+std::int32_t ToLong(const Variant& v, const RegionalFormat& fmt) {
+  if (v.type() == Variant::Type::Long) return v.asLong();
+  return RoundToLong(ToDouble(v, fmt));
+}
+
+bool ToBool(const Variant& v, const RegionalFormat& fmt) {
+  switch (v.type()) {
+    case Variant::Type::Boolean:
+      return v.asBool();
+    case Variant::Type::String: {
+      std::u16string lower;
+      for (char16_t c : v.string()) lower.push_back(c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c);
+      if (lower == u"true") return true;
+      if (lower == u"false") return false;
+      return ParseNumber(v.string(), fmt) != 0.0;
+    }
+    default:
+      return ToDouble(v, fmt) != 0.0;
+  }
+}
+
+std::u16string ToText(const Variant& v, const RegionalFormat& fmt) {
+  switch (v.type()) {
+    case Variant::Type::Empty:
+      return {};
+    case Variant::Type::Null:
+      throw AutomationError(err::kInvalidUseOfNull, u"Invalid use of Null");
+    case Variant::Type::Boolean:
+      return v.asBool() ? u"True" : u"False";
+    case Variant::Type::Long:
+      return FormatShortest(v.asLong(), fmt);
+    case Variant::Type::Double:
+      return FormatShortest(v.asDouble(), fmt);
+    case Variant::Type::String:
+      return v.string();
+    default:
+      TypeMismatch();
+  }
+}
+
+std::u16string FormatShortest(double value, const RegionalFormat& fmt) {
+  if (value == 0.0) return u"0";  // also turns -0 into 0
+  char buffer[400];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  if (ec != std::errc()) throw AutomationError(err::kOverflow, u"Overflow");
+  std::u16string out;
+  out.reserve(static_cast<std::size_t>(end - buffer));
+  for (const char* p = buffer; p != end; ++p)
+    out.push_back(*p == '.' ? fmt.decimalSeparator : static_cast<char16_t>(*p));
+  return out;
+}
+
+std::u16string FormatThousands(double value, const RegionalFormat& fmt) {
+  const double rounded = std::nearbyint(value);
+  if (!std::isfinite(rounded)) throw AutomationError(err::kOverflow, u"Overflow");
+  char buffer[400];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(rounded), std::chars_format::fixed);
+  if (ec != std::errc()) throw AutomationError(err::kOverflow, u"Overflow");
+  const std::string digits(buffer, end);
+  std::u16string out;
+  if (rounded < 0) out.push_back(u'-');
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0 && fmt.thousandsSeparator != 0) out.push_back(fmt.thousandsSeparator);
+    out.push_back(static_cast<char16_t>(digits[i]));
+  }
+  return out;
+}
+
+std::u16string DecimalKey(std::int64_t value) {
+  return Ascii16(std::to_string(value));
+}
+
+std::u16string Ascii16(std::string_view ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+}  // namespace corvane

@@ -1,0 +1,217 @@
+// Automation values: the value model that the add-in's interface and the host speak.
+// Contract: a Variant is empty, null, Boolean (True converts to -1), 32-bit integer, double,
+// UTF-16 string, counted object reference, two-dimensional string table or one-dimensional
+// variant array with any lower bound. Conversions that can fail throw AutomationError with the
+// run-time error number a spreadsheet macro would see (13 type mismatch, 9 subscript, ...).
+// Arrays have value semantics, like arrays held in a variant: copying a Variant copies them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace corvane {
+
+// Run-time error numbers used across the system.
+namespace err {
+inline constexpr std::int32_t kSubscriptOutOfRange = 9;
+inline constexpr std::int32_t kTypeMismatch = 13;
+inline constexpr std::int32_t kInvalidProcedureCall = 5;
+inline constexpr std::int32_t kOverflow = 6;
+inline constexpr std::int32_t kObjectVariableNotSet = 91;
+inline constexpr std::int32_t kInvalidUseOfNull = 94;
+inline constexpr std::int32_t kObjectRequired = 424;
+inline constexpr std::int32_t kApplicationDefined = 1004;  // what the spreadsheet raises when it refuses
+inline constexpr std::int32_t kFileNotFound = 53;
+inline constexpr std::int32_t kPathNotFound = 76;
+inline constexpr std::int32_t kPermissionDenied = 70;
+inline constexpr std::int32_t kDeviceIO = 57;
+}  // namespace err
+
+// A failing automation call or run-time error. `source` and `description` become the error
+// information of an automation error at the COM boundary.
+class AutomationError : public std::runtime_error {
+ public:
+  AutomationError(std::int32_t number, std::u16string description, std::u16string source = u"Corvane");
+  std::int32_t number() const noexcept { return number_; }
+  const std::u16string& description() const noexcept { return description_; }
+  const std::u16string& source() const noexcept { return source_; }
+
+ private:
+  std::int32_t number_;
+  std::u16string description_;
+  std::u16string source_;
+};
+
+// Base of every object an automation value can refer to (host objects, windows, the add-in).
+class AutomationObject {
+ public:
+  virtual ~AutomationObject() = default;
+};
+using ObjectRef = std::shared_ptr<AutomationObject>;
+
+// A two-dimensional array of strings with explicit bounds, as the character table is.
+// Entries are stored compactly (one 32-bit cell each): the table of a long formula has four
+// entries per character, and filling it must cost little more than the characters themselves.
+class StringTable {
+ public:
+  StringTable() = default;
+  StringTable(std::int32_t rowLower, std::int32_t rowUpper, std::int32_t colLower, std::int32_t colUpper);
+
+  std::int32_t rowLower() const noexcept { return rowLower_; }
+  std::int32_t rowUpper() const noexcept { return rowLower_ + rows_ - 1; }
+  std::int32_t colLower() const noexcept { return colLower_; }
+  std::int32_t colUpper() const noexcept { return colLower_ + cols_ - 1; }
+  std::int32_t rows() const noexcept { return rows_; }
+  std::int32_t cols() const noexcept { return cols_; }
+
+  // Throw AutomationError 9 (subscript out of range) outside the bounds.
+  std::u16string_view at(std::int32_t row, std::int32_t col) const;
+  void set(std::int32_t row, std::int32_t col, std::u16string_view value);
+  // Fast path for one code unit, the commonest entry.
+  void setChar(std::int32_t row, std::int32_t col, char16_t c);
+
+  // Unchecked access for loops that have checked their bounds already.
+  std::u16string_view get(std::int32_t row, std::int32_t col) const noexcept {
+    return view(cells_[index(row, col)]);
+  }
+
+  friend bool operator==(const StringTable& a, const StringTable& b);
+
+ private:
+  // A cell is a single code unit (0..0xFFFF), the empty string, or an index into pool_.
+  static constexpr std::uint32_t kEmpty = 0x10000;
+  static constexpr std::uint32_t kPoolBase = 0x10001;
+
+  std::size_t index(std::int32_t row, std::int32_t col) const noexcept {
+    return static_cast<std::size_t>(row - rowLower_) * static_cast<std::size_t>(cols_) +
+           static_cast<std::size_t>(col - colLower_);
+  }
+  void check(std::int32_t row, std::int32_t col) const;
+  std::u16string_view view(std::uint32_t cell) const noexcept;
+
+  std::int32_t rowLower_ = 0;
+  std::int32_t colLower_ = 0;
+  std::int32_t rows_ = 0;
+  std::int32_t cols_ = 0;
+  std::vector<std::uint32_t> cells_;
+  // Longer strings; a shared pool keeps copies cheap and string views stable.
+  std::shared_ptr<std::vector<std::u16string>> pool_;
+};
+
+class Variant;
+
+// A one-dimensional array of variants with any lower bound (2 to 767, 1 to n, ...).
+class VariantArray {
+ public:
+  VariantArray() = default;
+  VariantArray(std::int32_t lower, std::int32_t upper);
+
+  std::int32_t lower() const noexcept { return lower_; }
+  std::int32_t upper() const noexcept { return lower_ + static_cast<std::int32_t>(items_.size()) - 1; }
+  std::int32_t size() const noexcept { return static_cast<std::int32_t>(items_.size()); }
+
+  // Throw AutomationError 9 outside the bounds.
+  Variant& at(std::int32_t i);
+  const Variant& at(std::int32_t i) const;
+
+  // Re-dimension keeping the elements that stay in range (ReDim Preserve); new ones are empty.
+  void redimPreserve(std::int32_t upper);
+
+  friend bool operator==(const VariantArray& a, const VariantArray& b);
+
+ private:
+  std::int32_t lower_ = 0;
+  std::vector<Variant> items_;
+};
+
+struct Empty {
+  friend bool operator==(Empty, Empty) { return true; }
+};
+struct Null {
+  friend bool operator==(Null, Null) { return true; }
+};
+
+// The decimal and thousands separators of the user's regional number format.
+struct RegionalFormat {
+  char16_t decimalSeparator = u'.';
+  char16_t thousandsSeparator = u',';
+};
+
+class Variant {
+ public:
+  enum class Type { Empty, Null, Boolean, Long, Double, String, Object, StringTable, Array };
+
+  Variant() = default;
+  Variant(Null) : value_(Null{}) {}
+  Variant(bool b) : value_(b) {}
+  Variant(std::int32_t i) : value_(i) {}
+  Variant(double d) : value_(d) {}
+  Variant(std::u16string s) : value_(std::move(s)) {}
+  Variant(std::u16string_view s) : value_(std::u16string(s)) {}
+  Variant(const char16_t* s) : value_(std::u16string(s)) {}
+  Variant(ObjectRef o) : value_(std::move(o)) {}
+  Variant(StringTable t) : value_(std::move(t)) {}
+  Variant(VariantArray a) : value_(std::move(a)) {}
+
+  Type type() const noexcept { return static_cast<Type>(value_.index()); }
+  bool isEmpty() const noexcept { return type() == Type::Empty; }
+  bool isNull() const noexcept { return type() == Type::Null; }
+  bool isString() const noexcept { return type() == Type::String; }
+  bool isObject() const noexcept { return type() == Type::Object; }
+  // An object reference that refers to an object (not Nothing).
+  bool isSomething() const noexcept { return isObject() && std::get<ObjectRef>(value_) != nullptr; }
+
+  // Typed access; throws AutomationError 13 when the variant holds another type.
+  bool asBool() const;
+  std::int32_t asLong() const;
+  double asDouble() const;
+  const std::u16string& string() const;
+  const ObjectRef& object() const;
+  const StringTable& table() const;
+  StringTable& table();
+  const VariantArray& array() const;
+  VariantArray& array();
+
+  friend bool operator==(const Variant& a, const Variant& b) { return a.value_ == b.value_; }
+
+ private:
+  std::variant<Empty, Null, bool, std::int32_t, double, std::u16string, ObjectRef, StringTable, VariantArray>
+      value_;
+};
+
+// Conversions, as the spreadsheet's macro language does them.
+// Text converts with the given regional format; Empty is 0 or ""; Null fails (94); objects fail (13).
+double ToDouble(const Variant& v, const RegionalFormat& fmt);
+// Whole number, ties to even; overflow fails (6).
+std::int32_t ToLong(const Variant& v, const RegionalFormat& fmt);
+// Numbers: non-zero is True; texts "True"/"False" (any case) or numeric text.
+bool ToBool(const Variant& v, const RegionalFormat& fmt);
+// Booleans give "True"/"False", numbers their shortest text in the regional format.
+std::u16string ToText(const Variant& v, const RegionalFormat& fmt);
+
+// Parses numeric text in the regional format: optional spaces, sign, digits with optional
+// thousands separators, decimal separator, digits, optional exponent. Fails with error 13.
+double ParseNumber(std::u16string_view text, const RegionalFormat& fmt);
+
+// Rounding with ties going to the even neighbour.
+double RoundHalfEven(double value, int decimals);
+std::int32_t RoundToLong(double value);  // fails with error 6 outside the 32-bit range
+
+// The shortest decimal text that reads back as `value`: no exponent, no trailing zeros, no
+// decimal separator for whole numbers, the regional decimal separator otherwise.
+std::u16string FormatShortest(double value, const RegionalFormat& fmt);
+// The pattern "#,##0": rounded to a whole number (ties to even), groups of three digits.
+std::u16string FormatThousands(double value, const RegionalFormat& fmt);
+
+// Decimal text of an integer, no sign for non-negative values, no separators.
+std::u16string DecimalKey(std::int64_t value);
+
+// Plain ASCII to UTF-16, for literals and numbers.
+std::u16string Ascii16(std::string_view ascii);
+
+}  // namespace corvane

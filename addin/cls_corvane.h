@@ -1,0 +1,83 @@
+// The add-in object `cls_corvane`: the commands the host macro calls and their building blocks.
+// Contract: the object keeps its working state in the fields below (they start empty and keep
+// the values of the last command); methods take their arguments by reference as the automation
+// interface passes them. Commands with an error trap end quietly on any failure; the building
+// blocks without one throw AutomationError to their caller. The host is reached only through
+// mdl_Support::Host(), the settings store and other platform services through Services().
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "addin/automation.h"
+#include "addin/host.h"
+#include "addin/paren_check.h"
+
+namespace corvane {
+
+class cls_corvane : public AutomationObject {
+ public:
+  // ---- Host holder and help ----
+  void SetExcelApp(ObjectRef& excel_app);
+  std::u16string cvHelpfilePath();
+
+  // ---- Character scan ----
+  // The character table (rows 1..iLenFormula, columns 1..4), or Empty when the scan failed.
+  Variant PopulateCharArray(Variant& strFormula, Variant& iLenFormula);
+  void SetQuoteType(Variant& strType, Variant& strCharArray, Variant& iItem, Variant& strPrevQuoteType,
+                    Variant& strPrevPrevQuoteType, Variant& bPrevCharIsQuote);
+  ParenCheck CheckChar(Variant& iItem, Variant& strCharArray);
+
+  // ---- Unformat ----
+  Variant cvDeformulateCell();
+
+  // ---- Object fields (all start empty) ----
+  bool bInStringLiteral = false;
+  bool bInSheetName = false;
+  bool bSheetNameEnded = false;
+  std::int32_t iLen = 0;
+  std::int32_t iLevel = 0;
+  VariantArray SpacingArray{2, 767};
+  std::int32_t iItem = 0;
+  std::int32_t iIndex = 0;
+  std::int32_t iIndex2 = 0;
+  double dblIndentSum = 0.0;
+  std::int32_t iIndentSpaces = 0;
+  std::u16string strIndent;
+  std::u16string strPrevIndent;
+  std::u16string strListSeparator;
+  bool bSendToNotepad = false;
+  bool bOutputToNotepad = false;
+  std::u16string strAfterParen;
+  std::shared_ptr<HostRange> rgTarget;
+  bool bPrevCharIsQuote = false;
+  bool bNextCharIsQuote = false;
+  bool bPrevCharIsApostrophe = false;
+  bool bNextCharIsApostrophe = false;
+  std::u16string strPrevQuoteType;
+  std::u16string strApostropheType;
+  std::u16string strPrevPrevQuoteType;
+  bool bIsArray = false;
+  std::u16string strFormula;
+  std::int32_t iLenFormula = 0;
+  StringTable strCharArray;  // no rows until a scan has filled it
+  std::u16string strCurrentChar;
+  std::u16string strPrevChar;
+  std::u16string strNextChar;
+  bool bFormatAllParens = false;
+  bool bAlwaysSendToNotepad = false;
+
+ private:
+  // Typed forms of the scan's steps, working on the object's own fields.
+  StringTable Scan(std::u16string_view formula, std::int32_t length);
+  void RecordQuoteType(std::u16string_view type, StringTable& table, std::int32_t item, std::u16string& prevType,
+                       std::u16string& prevPrevType, bool& prevIsQuote);
+
+ public:
+  // CheckChar on a table already in hand; the layout calls it for every character.
+  ParenCheck CheckCharAt(std::int32_t item, const StringTable& table) const;
+};
+
+}  // namespace corvane

@@ -1,0 +1,35 @@
+#include "addin/platform.h"
+
+namespace corvane {
+
+namespace {
+PlatformServices& DefaultServices() {
+  static PlatformServices services;
+  return services;
+}
+thread_local PlatformServices* tCurrent = nullptr;
+}  // namespace
+
+PlatformServices& Services() { return tCurrent ? *tCurrent : DefaultServices(); }
+
+void SetDefaultServices(const PlatformServices& services) { DefaultServices() = services; }
+
+ScopedServices::ScopedServices(const PlatformServices& services) : previous_(tCurrent), mine_(services) {
+  tCurrent = &mine_;
+}
+
+ScopedServices::~ScopedServices() { tCurrent = previous_; }
+
+SettingsStore& Store() {
+  if (!Services().store) throw AutomationError(err::kApplicationDefined, u"No settings store is available.");
+  return *Services().store;
+}
+
+TextMeasurer& Measurer() {
+  if (!Services().textMeasurer) throw AutomationError(err::kApplicationDefined, u"No text measurement is available.");
+  return *Services().textMeasurer;
+}
+
+const RegionalFormat& Regional() { return Services().regional; }
+
+}  // namespace corvane

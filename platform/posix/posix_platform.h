@@ -1,0 +1,17 @@
+// The POSIX platform: settings store on SQLite, regional format from LC_NUMERIC, the program's
+// folder, text measurement with FreeType and fontconfig. One header for the whole platform.
+#pragma once
+
+#include <string>
+
+#include "addin/platform.h"
+
+namespace corvane::posix {
+
+// The decimal and thousands separators of LC_NUMERIC as the process has set it.
+RegionalFormat RegionalFromLocale();
+
+// Folder of the running program file, without a trailing separator.
+std::u16string ProgramFolder();
+
+}  // namespace corvane::posix

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include "addin/automation.h"
+
+namespace corvane {
+namespace {
+
+const RegionalFormat kPoint{u'.', u','};
+const RegionalFormat kComma{u',', u'.'};
+
+TEST(Conversions, RegionalTextToNumber) {
+  EXPECT_DOUBLE_EQ(ParseNumber(u"0.5714", kPoint), 0.5714);
+  EXPECT_DOUBLE_EQ(ParseNumber(u"0,5714", kComma), 0.5714);
+  EXPECT_DOUBLE_EQ(ParseNumber(u" -1,234.5 ", kPoint), -1234.5);
+  EXPECT_DOUBLE_EQ(ParseNumber(u"1e3", kPoint), 1000.0);
+  for (auto bad : {u"", u"Not Found", u"1.2.3", u"0.5x", u"e5", u"--1"}) {
+    EXPECT_THROW(ParseNumber(bad, kPoint), AutomationError) << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
+  }
+  // A point is not a decimal separator where the comma is.
+  EXPECT_THROW(ParseNumber(u"0.5", RegionalFormat{u',', u' '}), AutomationError);
+}
+
+TEST(Conversions, ShortestTextWithoutExponentOrTrailingZeros) {
+  EXPECT_EQ(FormatShortest(1.0, kPoint), u"1");
+  EXPECT_EQ(FormatShortest(0.5, kPoint), u"0.5");
+  EXPECT_EQ(FormatShortest(0.5, kComma), u"0,5");
+  EXPECT_EQ(FormatShortest(0.5714, kPoint), u"0.5714");
+  EXPECT_EQ(FormatShortest(1.2857, kPoint), u"1.2857");
+  EXPECT_EQ(FormatShortest(-0.0, kPoint), u"0");
+  EXPECT_EQ(FormatShortest(1e-7, kPoint), u"0.0000001");
+  EXPECT_EQ(FormatShortest(1e21, kPoint), u"1000000000000000000000");
+}
+
+TEST(Conversions, RoundingTiesGoToEven) {
+  EXPECT_EQ(RoundToLong(2.5), 2);
+  EXPECT_EQ(RoundToLong(3.5), 4);
+  EXPECT_EQ(RoundToLong(-2.5), -2);
+  EXPECT_EQ(RoundToLong(7.5), 8);
+  EXPECT_DOUBLE_EQ(RoundHalfEven(0.57145, 4), 0.5714);  // a tie in decimal terms goes to the even digit
+  EXPECT_DOUBLE_EQ(RoundHalfEven(1.28571428, 4), 1.2857);
+  EXPECT_DOUBLE_EQ(RoundHalfEven(2.0, 4), 2.0);
+  EXPECT_THROW(RoundToLong(3e9), AutomationError);
+}
+
+TEST(Conversions, ThousandsPattern) {
+  EXPECT_EQ(FormatThousands(8192, kPoint), u"8,192");
+  EXPECT_EQ(FormatThousands(8192, kComma), u"8.192");
+  EXPECT_EQ(FormatThousands(1024, kPoint), u"1,024");
+  EXPECT_EQ(FormatThousands(999, kPoint), u"999");
+  EXPECT_EQ(FormatThousands(1234567, kPoint), u"1,234,567");
+  EXPECT_EQ(FormatThousands(0, kPoint), u"0");
+}
+
+TEST(Conversions, VariantsConvertAsTheMacroLanguageDoes) {
+  EXPECT_DOUBLE_EQ(ToDouble(Variant(true), kPoint), -1.0);  // True is -1
+  EXPECT_DOUBLE_EQ(ToDouble(Variant(), kPoint), 0.0);
+  EXPECT_EQ(ToLong(Variant(u"2.5"), kPoint), 2);
+  EXPECT_THROW(ToDouble(Variant(Null{}), kPoint), AutomationError);
+  EXPECT_THROW(ToDouble(Variant(u"Not Found"), kPoint), AutomationError);
+  EXPECT_TRUE(ToBool(Variant(u"1"), kPoint));
+  EXPECT_FALSE(ToBool(Variant(u"0"), kPoint));
+  EXPECT_TRUE(ToBool(Variant(u"TRUE"), kPoint));
+  EXPECT_TRUE(ToBool(Variant(std::int32_t{2}), kPoint));
+  EXPECT_EQ(ToText(Variant(0.5), kComma), u"0,5");
+  EXPECT_EQ(ToText(Variant(true), kPoint), u"True");
+}
+
+TEST(Arrays, BoundsAreChecked) {
+  VariantArray spacing(2, 767);
+  EXPECT_EQ(spacing.size(), 766);
+  EXPECT_TRUE(spacing.at(2).isEmpty());
+  EXPECT_THROW(spacing.at(1), AutomationError);
+  EXPECT_THROW(spacing.at(768), AutomationError);
+  spacing.at(767) = Variant(std::int32_t{1});
+  VariantArray copy = spacing;  // value semantics
+  copy.at(767) = Variant(u"x");
+  EXPECT_EQ(spacing.at(767), Variant(std::int32_t{1}));
+
+  StringTable table(1, 3, 1, 4);
+  table.set(2, 2, u"LEFT_QUOTE");
+  table.setChar(1, 1, u'=');
+  EXPECT_EQ(table.at(2, 2), u"LEFT_QUOTE");
+  EXPECT_EQ(table.at(1, 1), u"=");
+  EXPECT_EQ(table.at(3, 4), u"");
+  EXPECT_THROW(table.at(0, 1), AutomationError);
+  EXPECT_THROW(table.at(1, 5), AutomationError);
+  StringTable other = table;
+  other.set(3, 3, u"Str");
+  EXPECT_EQ(table.at(3, 3), u"");  // copies do not share pooled strings they add
+  EXPECT_EQ(other.at(2, 2), u"LEFT_QUOTE");
+}
+
+}  // namespace
+}  // namespace corvane
