@@ -50,10 +50,7 @@ StringTable::StringTable(std::int32_t rowLower, std::int32_t rowUpper, std::int3
   cells_.assign(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_), kEmpty);
 }
 
-void StringTable::check(std::int32_t row, std::int32_t col) const {
-  if (row < rowLower_ || row > rowUpper() || col < colLower_ || col > colUpper())
-    throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
-}
+void StringTable::OutOfRange() { throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range"); }
 
 std::u16string_view StringTable::view(std::uint32_t cell) const noexcept {
   if (cell < kEmpty) return {&AllCodeUnits()[cell], 1};
@@ -68,33 +65,31 @@ std::u16string_view StringTable::at(std::int32_t row, std::int32_t col) const {
 
 void StringTable::set(std::int32_t row, std::int32_t col, std::u16string_view value) {
   check(row, col);
-  auto& cell = cells_[index(row, col)];
-  if (value.empty()) {
-    cell = kEmpty;
-  } else if (value.size() == 1) {
-    cell = value[0];
-  } else {
-    // Copy-on-write: a copied table shares its pool until one of them adds to it.
-    if (!pool_) {
-      pool_ = std::make_shared<std::vector<std::u16string>>();
-    } else if (pool_.use_count() > 1) {
-      pool_ = std::make_shared<std::vector<std::u16string>>(*pool_);
-    }
-    // Reuse an equal string: quote classes repeat many times in one table.
-    for (std::size_t i = 0; i < pool_->size(); ++i) {
-      if ((*pool_)[i] == value) {
-        cell = static_cast<std::uint32_t>(kPoolBase + i);
-        return;
-      }
-    }
-    pool_->emplace_back(value);
-    cell = static_cast<std::uint32_t>(kPoolBase + pool_->size() - 1);
-  }
+  cells_[index(row, col)] = Intern(value);
 }
 
-void StringTable::setChar(std::int32_t row, std::int32_t col, char16_t c) {
-  check(row, col);
-  cells_[index(row, col)] = c;
+StringTable::Handle StringTable::Intern(std::u16string_view value) {
+  if (value.empty()) return kEmpty;
+  if (value.size() == 1) return value[0];
+  if (pool_) {
+    for (std::size_t i = 0; i < pool_->size(); ++i)
+      if ((*pool_)[i] == value) return static_cast<Handle>(kPoolBase + i);
+  }
+  // Copy-on-write: a copied table shares its pool until one of them adds to it.
+  if (!pool_) {
+    pool_ = std::make_shared<std::vector<std::u16string>>();
+  } else if (pool_.use_count() > 1) {
+    pool_ = std::make_shared<std::vector<std::u16string>>(*pool_);
+  }
+  pool_->emplace_back(value);
+  return static_cast<Handle>(kPoolBase + pool_->size() - 1);
+}
+
+void StringTable::fillInterned(std::int32_t rowFrom, std::int32_t rowTo, std::int32_t col, Handle handle) {
+  if (rowTo < rowFrom) return;
+  check(rowFrom, col);
+  check(rowTo, col);
+  for (std::int32_t row = rowFrom; row <= rowTo; ++row) cells_[index(row, col)] = handle;
 }
 
 bool operator==(const StringTable& a, const StringTable& b) {

@@ -73,7 +73,20 @@ class StringTable {
   std::u16string_view at(std::int32_t row, std::int32_t col) const;
   void set(std::int32_t row, std::int32_t col, std::u16string_view value);
   // Fast path for one code unit, the commonest entry.
-  void setChar(std::int32_t row, std::int32_t col, char16_t c);
+  void setChar(std::int32_t row, std::int32_t col, char16_t c) {
+    check(row, col);
+    cells_[index(row, col)] = c;
+  }
+  // Marks and classes repeat in many cells: intern the text once, then set cells by handle.
+  // A handle stays valid for this table (and its copies) for the table's life.
+  using Handle = std::uint32_t;
+  Handle Intern(std::u16string_view value);
+  void setInterned(std::int32_t row, std::int32_t col, Handle handle) {
+    check(row, col);
+    cells_[index(row, col)] = handle;
+  }
+  // Sets column `col` of rows `rowFrom`..`rowTo` (inclusive; none when rowTo < rowFrom).
+  void fillInterned(std::int32_t rowFrom, std::int32_t rowTo, std::int32_t col, Handle handle);
 
   // Unchecked access for loops that have checked their bounds already.
   std::u16string_view get(std::int32_t row, std::int32_t col) const noexcept {
@@ -91,7 +104,11 @@ class StringTable {
     return static_cast<std::size_t>(row - rowLower_) * static_cast<std::size_t>(cols_) +
            static_cast<std::size_t>(col - colLower_);
   }
-  void check(std::int32_t row, std::int32_t col) const;
+  void check(std::int32_t row, std::int32_t col) const {
+    if (row < rowLower_ || row > rowUpper() || col < colLower_ || col > colUpper()) [[unlikely]]
+      OutOfRange();
+  }
+  [[noreturn]] static void OutOfRange();
   std::u16string_view view(std::uint32_t cell) const noexcept;
 
   std::int32_t rowLower_ = 0;
@@ -112,8 +129,8 @@ class VariantArray {
   VariantArray(std::int32_t lower, std::int32_t upper);
 
   std::int32_t lower() const noexcept { return lower_; }
-  std::int32_t upper() const noexcept { return lower_ + static_cast<std::int32_t>(items_.size()) - 1; }
-  std::int32_t size() const noexcept { return static_cast<std::int32_t>(items_.size()); }
+  std::int32_t upper() const noexcept;
+  std::int32_t size() const noexcept;
 
   // Throw AutomationError 9 outside the bounds.
   Variant& at(std::int32_t i);
@@ -183,6 +200,9 @@ class Variant {
   std::variant<Empty, Null, bool, std::int32_t, double, std::u16string, ObjectRef, StringTable, VariantArray>
       value_;
 };
+
+inline std::int32_t VariantArray::upper() const noexcept { return lower_ + size() - 1; }
+inline std::int32_t VariantArray::size() const noexcept { return static_cast<std::int32_t>(items_.size()); }
 
 // Conversions, as the spreadsheet's macro language does them.
 // Text converts with the given regional format; Empty is 0 or ""; Null fails (94); objects fail (13).
