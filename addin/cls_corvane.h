@@ -23,6 +23,12 @@ class cls_corvane : public AutomationObject {
   void SetExcelApp(ObjectRef& excel_app);
   std::u16string cvHelpfilePath();
 
+  // ---- Windows ----
+  // Show the shared settings / About window modeless (loading it first if needed) and return at
+  // once; a failing load step or show passes to the caller.
+  void cvSettings();
+  void cvAbout();
+
   // ---- Character scan ----
   // The character table (rows 1..iLenFormula, columns 1..4), or Empty when the scan failed.
   Variant PopulateCharArray(Variant& strFormula, Variant& iLenFormula);
@@ -32,6 +38,26 @@ class cls_corvane : public AutomationObject {
 
   // ---- Unformat ----
   Variant cvDeformulateCell();
+
+  // ---- Layout and formulate ----
+  Variant cvFormulateCell();
+  std::u16string RemoveSpacesInLastLine(Variant& str);
+  // The layout step of the formulate command: lays out strFormula (with strCharArray,
+  // strListSeparator, bFormatAllParens, SpacingArray, bSendToNotepad and strAfterParen set by
+  // the command) and returns the laid-out text. No error trap: failures throw.
+  std::u16string LayoutFormula();
+
+  // ---- Spacing model ----
+  double GetSpacingThisLevel(Variant& str);
+  double GetSpecialCharSpacing(std::int32_t& iUnicodeValue, std::shared_ptr<HostRange>& rgCalibrate,
+                               std::u16string& strRegSection);
+  std::int32_t GetIndentSpacesCount(std::int32_t& iIndentLevel, Variant& LevelsArray);
+
+  // ---- Measurement and calibration ----
+  void cvCalibrateSpacing();
+  double GetSpaceWidth(std::shared_ptr<HostRange>& rgCalibrate);
+  bool CalibrateOneChar(std::int32_t& iChar, std::shared_ptr<HostRange>& rgCalibrate, std::u16string& strRegSection,
+                        double& dblSpaceWidthNoOverhead);
 
   // ---- Object fields (all start empty) ----
   bool bInStringLiteral = false;

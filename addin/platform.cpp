@@ -32,4 +32,14 @@ TextMeasurer& Measurer() {
 
 const RegionalFormat& Regional() { return Services().regional; }
 
+windows::UiBackend& Ui() {
+  if (!Services().ui) throw AutomationError(err::kApplicationDefined, u"No window system is available.");
+  return *Services().ui;
+}
+
+Shell& SystemShell() {
+  if (!Services().shell) throw AutomationError(err::kApplicationDefined, u"No system shell is available.");
+  return *Services().shell;
+}
+
 }  // namespace corvane

@@ -1,6 +1,7 @@
 // The seams between the portable core and a platform: settings store, text measurement,
-// regional number format, where the program lives. Each platform implements these small
-// interfaces (platform/posix, platform/win32); tests install fakes.
+// regional number format, where the program lives, the window system, the shell, text files,
+// the environment and the text editor. Each platform implements these small interfaces
+// (platform/posix, platform/win32); tests install fakes.
 // Contract: the core reaches them only through Services(), which is per thread (like all
 // module state) and falls back to the process-wide default a front end installs at start.
 // A service that is missing is a run-time failure (AutomationError), never a crash.
@@ -13,6 +14,10 @@
 #include "addin/automation.h"
 
 namespace corvane {
+
+namespace windows {
+class UiBackend;
+}
 
 // The per-user settings store: application, section, key, each key holding one text value.
 class SettingsStore {
@@ -39,12 +44,60 @@ class TextMeasurer {
   virtual std::u16string ResolvedFace(std::u16string_view face) = 0;
 };
 
+// The platform shell: opens a document or web address with the program the user has chosen for
+// it, without waiting for that program. Returns what the Windows shell returns: a value greater
+// than 32 when the program was started, an error code (32 or less) otherwise.
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  virtual std::int32_t ShellOpen(std::u16string_view operation, std::u16string_view file,
+                                 std::u16string_view parameters, std::u16string_view directory,
+                                 std::int32_t showCommand) = 0;
+};
+
+// Text files written for the user to read (a laid-out formula too long for its cell).
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Writes `text`, encoded in the platform's text-file encoding (the ANSI code page on Windows,
+  // UTF-8 elsewhere), to a new file in the folder of `path` and then renames it to `path`: a file
+  // or symbolic link standing at `path` is replaced, never followed or written through, and no
+  // reader sees a half-written file. Throws AutomationError when the file cannot be written;
+  // nothing is left behind then.
+  virtual void WriteTextFileReplacing(std::u16string_view path, std::u16string_view text) = 0;
+};
+
+// The process environment.
+class Environment {
+ public:
+  virtual ~Environment() = default;
+  // The value of the variable, or the empty text when it is not set.
+  virtual std::u16string GetVariable(std::u16string_view name) = 0;
+  // The platform's folder for temporary files, for when no variable names one
+  // (POSIX: TMPDIR when set and not empty, else /tmp).
+  virtual std::u16string TempFolder() = 0;
+};
+
+// The platform's text editor (Notepad on Windows, the desktop's opener elsewhere).
+class EditorLauncher {
+ public:
+  virtual ~EditorLauncher() = default;
+  // Opens the text file `path` in the editor and returns without waiting for it. Never fails
+  // its caller: an editor that cannot be started is simply not started.
+  virtual void OpenInEditor(std::u16string_view path) noexcept = 0;
+};
+
 struct PlatformServices {
   SettingsStore* store = nullptr;
   TextMeasurer* textMeasurer = nullptr;
   RegionalFormat regional;
   std::u16string moduleFolder;      // folder of the library or program file, no trailing separator
   char16_t pathSeparator = u'/';
+  windows::UiBackend* ui = nullptr;  // shows the add-in's windows (windows/ui_backend.h)
+  Shell* shell = nullptr;
+  FileSystem* files = nullptr;
+  Environment* environment = nullptr;
+  EditorLauncher* editor = nullptr;
 };
 
 // The services in force on this thread.
@@ -69,5 +122,21 @@ class ScopedServices {
 SettingsStore& Store();
 TextMeasurer& Measurer();
 const RegionalFormat& Regional();
+windows::UiBackend& Ui();
+Shell& SystemShell();
+
+// The seams of the text-file delivery; a missing one fails like the helpers above.
+inline FileSystem& Files() {
+  if (!Services().files) throw AutomationError(err::kApplicationDefined, u"No file system is available.");
+  return *Services().files;
+}
+inline Environment& Env() {
+  if (!Services().environment) throw AutomationError(err::kApplicationDefined, u"No environment is available.");
+  return *Services().environment;
+}
+inline EditorLauncher& Editor() {
+  if (!Services().editor) throw AutomationError(err::kApplicationDefined, u"No text editor is available.");
+  return *Services().editor;
+}
 
 }  // namespace corvane

@@ -1,0 +1,187 @@
+#include "support/fake_ui.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "addin/mdl_support.h"
+#include "support/corpus.h"
+#include "windows/frm_about.h"
+#include "windows/frm_calibration_progress.h"
+#include "windows/frm_custom_msgbox.h"
+#include "windows/frm_settings.h"
+
+namespace corvane::testsupport {
+
+using windows::Control;
+using windows::ControlKind;
+using windows::Form;
+
+windows::TwipsSize FakeUi::FrameExtraTwips(windows::BorderStyle border) {
+  return border == windows::BorderStyle::None ? windows::TwipsSize{} : options_.frame;
+}
+
+void FakeUi::Show(Form& form, windows::ShowMode mode) {
+  log_.push_back({Record::Kind::Show, form.Name(), mode, &form});
+  const auto self = form.weak_from_this();
+  if (std::none_of(open_.begin(), open_.end(), [&](const auto& w) { return w.lock().get() == &form; }))
+    open_.push_back(self);
+  if (mode != windows::ShowMode::Modal) return;
+
+  Message message{form.Caption(), {}, {}};
+  std::vector<const Control*> buttons;
+  for (const Control* c : form.Controls()) {
+    if (!c->Visible()) continue;
+    if (c->Kind() == ControlKind::Label) {
+      if (!message.prompt.empty()) message.prompt += u"\n";
+      message.prompt += c->Caption();
+    } else if (c->Kind() == ControlKind::Image && c->onClick && c->GetPicture()) {
+      buttons.push_back(c);
+    }
+  }
+  std::stable_sort(buttons.begin(), buttons.end(), [](auto* a, auto* b) { return a->Left() < b->Left(); });
+  for (const Control* b : buttons) message.buttons.emplace_back(b->GetPicture()->text);
+  messages_.push_back(message);
+
+  const auto keep = self.lock();
+  Script script;
+  if (!scripts_.empty()) {
+    script = std::move(scripts_.front());
+    scripts_.pop_front();
+  } else {
+    script = defaultModal;
+  }
+  if (!script) {
+    ADD_FAILURE() << "A modal window was shown that no test script answers: "
+                  << corpus::Utf16ToUtf8(message.title) << ": " << corpus::Utf16ToUtf8(message.prompt);
+    form.CloseBox();
+    return;
+  }
+  script(form);
+  if (form.Loaded()) {
+    ADD_FAILURE() << "A test script left the modal window open: " << corpus::Utf16ToUtf8(message.prompt);
+    form.CloseBox();
+  }
+}
+
+void FakeUi::Unload(Form& form) {
+  log_.push_back({Record::Kind::Unload, form.Name(), windows::ShowMode::Modeless, &form});
+  std::erase_if(open_, [&](const auto& w) {
+    const auto f = w.lock();
+    return !f || f.get() == &form;
+  });
+  if (pressedForm_.lock().get() == &form) {
+    pressedForm_.reset();
+    pressed_ = nullptr;
+  }
+}
+
+void FakeUi::Changed(Form& form, const Control* control) {
+  if (control && control->Kind() == ControlKind::ProgressBar) {
+    auto it = progress_.find(form.Name());
+    if (it == progress_.end()) it = progress_.emplace(form.Name(), std::vector<float>{}).first;
+    it->second.push_back(control->Value());
+  }
+}
+
+void FakeUi::DoEvents() {
+  ++doEvents_;
+  if (onDoEvents) onDoEvents();
+}
+
+void FakeUi::QueueClick(std::u16string button) {
+  QueueModal([this, button](Form& form) { Click(form, u"imgButton" + button + u"Main"); });
+}
+
+void FakeUi::QueueCloseBox() {
+  QueueModal([](Form& form) { form.CloseBox(); });
+}
+
+void FakeUi::Press(Form& form, std::u16string_view control, windows::MouseButton button) {
+  Control& c = form.ControlNamed(control);
+  pressedForm_ = form.weak_from_this();
+  pressed_ = &c;
+  pressedButton_ = button;
+  form.MouseDown(c, button, 0, 1.0F, 1.0F);
+}
+
+void FakeUi::Release(bool overControl) {
+  const auto form = pressedForm_.lock();
+  Control* control = pressed_;
+  pressedForm_.reset();
+  pressed_ = nullptr;
+  if (!form || !control) {
+    ADD_FAILURE() << "Release without a pressed control";
+    return;
+  }
+  form->MouseUp(*control, pressedButton_, 0, overControl ? 1.0F : -500.0F, overControl ? 1.0F : -500.0F);
+  if (overControl) form->Click(*control);
+}
+
+void FakeUi::Click(Form& form, std::u16string_view control, windows::MouseButton button) {
+  Press(form, control, button);
+  Release(true);
+}
+
+std::size_t FakeUi::Shows(std::u16string_view form) const {
+  return static_cast<std::size_t>(std::count_if(log_.begin(), log_.end(), [&](const Record& r) {
+    return r.kind == Record::Kind::Show && r.form == form;
+  }));
+}
+
+std::size_t FakeUi::Unloads(std::u16string_view form) const {
+  return static_cast<std::size_t>(std::count_if(log_.begin(), log_.end(), [&](const Record& r) {
+    return r.kind == Record::Kind::Unload && r.form == form;
+  }));
+}
+
+Form* FakeUi::Open(std::u16string_view form) const {
+  for (const auto& w : open_) {
+    const auto f = w.lock();
+    if (f && f->Loaded() && f->Name() == form) return f.get();
+  }
+  return nullptr;
+}
+
+std::vector<float> FakeUi::ProgressValues(std::u16string_view form) const {
+  const auto it = progress_.find(form);
+  return it == progress_.end() ? std::vector<float>{} : it->second;
+}
+
+double FakeMeasurer::LineWidthPixels(std::u16string_view text, std::u16string_view, double, double dpi) {
+  double width = 0.0;
+  for (const char16_t c : text) {
+    const auto it = widths.find(c);
+    width += it == widths.end() ? charWidthPx : it->second;
+  }
+  return width * dpi / 120.0;
+}
+
+double FakeMeasurer::LineHeightPixels(std::u16string_view, double, double dpi) { return lineHeightPx * dpi / 120.0; }
+
+FakeWindowSystem::FakeWindowSystem(FakeUi::Options options) : ui(options), scope_(MakeServices()) {}
+
+PlatformServices FakeWindowSystem::MakeServices() {
+  PlatformServices services;
+  services.store = &store;
+  services.textMeasurer = &measurer;
+  services.ui = &ui;
+  services.shell = &shell;
+  services.moduleFolder = u"/opt/corvane";
+  return services;
+}
+
+FakeWindowSystem::~FakeWindowSystem() {
+  auto& module = mdl_Support::Module();
+  const auto unload = [](auto& slot) {
+    if (const auto form = slot) form->Unload();
+    slot.reset();
+  };
+  unload(module.frmCustomMsgBox);
+  unload(module.frmCalibrationProgress);
+  unload(module.frmSettings);
+  unload(module.frmAbout);
+  unload(module.frmGraphics);
+}
+
+}  // namespace corvane::testsupport

@@ -1,0 +1,170 @@
+// A window system, a text measurer and a shell for tests, so that code which shows windows can
+// be driven and observed without a screen.
+//
+// Typical use:
+//
+//   corvane::testsupport::FakeWindowSystem fake;        // installs ui, measurer, shell and a store
+//   fake.ui.QueueClick(u"Yes");                     // the next modal window is answered "Yes"
+//   EXPECT_EQ(mdl_Support::CustomMsgBox(u"Calibrate now?", 4, u"Corvane"), 6);
+//   EXPECT_EQ(fake.ui.Messages().back().prompt, u"Calibrate now?");
+//
+// Modal windows: every modal Show runs the next queued script with the live window (laid out
+// and visible, so a script may inspect its controls), else `defaultModal`. A script delivers the
+// user's actions (Click, Press/Release, CloseBox) and must leave the window unloaded. A modal
+// window with no script, or one its script leaves open, is a test failure (ADD_FAILURE) and is
+// closed by its close box, so a test never hangs.
+//
+// Modeless windows (settings, About, calibration progress) stay open until the code or the test
+// unloads them: Open(name) gives the live window, Click(...) delivers a button click.
+// `onDoEvents` runs on every DoEvents, e.g. to press Cancel on the progress window while the
+// calibration runs:
+//
+//   fake.ui.onDoEvents = [&] { if (++n == 99) fake.ui.Click(*fake.ui.Open(u"frmCalibrationProgress"),
+//                                                           u"imgButtonCancelMain"); };
+//
+// Observation: Log() (every Show and Unload in order), Shows/Unloads per window name,
+// Messages() (title, prompt and buttons of every modal window, taken when it was shown) and
+// ProgressValues() (each value a shown progress bar took).
+//
+// FakeMeasurer: every UTF-16 code unit is `charWidthPx` pixels wide at 120 dpi (scaled linearly
+// with dpi, whatever the face and size) unless `widths` says otherwise; a line is `lineHeightPx`
+// high at 120 dpi. RecordingShell records ShellOpen calls and starts nothing.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "addin/memory_store.h"
+#include "addin/platform.h"
+#include "windows/form.h"
+#include "windows/ui_backend.h"
+
+namespace corvane::testsupport {
+
+class FakeUi final : public windows::UiBackend {
+ public:
+  struct Options {
+    double dpi = 120.0;
+    windows::TwipsSize frame{96.0F, 372.0F};  // outer minus client size of every bordered window
+  };
+  using Script = std::function<void(windows::Form&)>;
+
+  FakeUi() : FakeUi(Options{}) {}
+  explicit FakeUi(Options options) : options_(options) {}
+
+  // ---- UiBackend ----
+  double Dpi() override { return options_.dpi; }
+  windows::TwipsSize FrameExtraTwips(windows::BorderStyle border) override;
+  void Show(windows::Form& form, windows::ShowMode mode) override;
+  void Unload(windows::Form& form) override;
+  void Changed(windows::Form& form, const windows::Control* control) override;
+  void DoEvents() override;
+
+  // ---- Answering modal windows ----
+  void QueueModal(Script script) { scripts_.push_back(std::move(script)); }
+  // Clicks imgButton<button>Main ("Ok", "Cancel", "Yes", "No") with the left mouse button.
+  void QueueClick(std::u16string button);
+  void QueueCloseBox();
+  std::size_t QueuedModals() const { return scripts_.size(); }
+  Script defaultModal;
+
+  // ---- Pending events ----
+  std::function<void()> onDoEvents;
+  std::size_t DoEventsCount() const { return doEvents_; }
+
+  // ---- The user's actions, as the window system delivers them ----
+  void Press(windows::Form& form, std::u16string_view control,
+             windows::MouseButton button = windows::MouseButton::Left);
+  // The release goes to the pressed control wherever the pointer is; Click follows only when
+  // the pointer is over that control.
+  void Release(bool overControl = true);
+  void Click(windows::Form& form, std::u16string_view control,
+             windows::MouseButton button = windows::MouseButton::Left);
+  static void CloseBox(windows::Form& form) { form.CloseBox(); }
+
+  // ---- Observing ----
+  struct Record {
+    enum class Kind { Show, Unload } kind;
+    std::u16string form;
+    windows::ShowMode mode = windows::ShowMode::Modeless;
+    const windows::Form* instance = nullptr;  // identity only; may be gone
+  };
+  struct Message {
+    std::u16string title;
+    std::u16string prompt;
+    std::vector<std::u16string> buttons;  // texts of the visible picture buttons, left to right
+  };
+  const std::vector<Record>& Log() const { return log_; }
+  std::size_t Shows(std::u16string_view form) const;
+  std::size_t Unloads(std::u16string_view form) const;
+  const std::vector<Message>& Messages() const { return messages_; }
+  // The open window of that name (shown and not unloaded), or null.
+  windows::Form* Open(std::u16string_view form) const;
+  std::vector<float> ProgressValues(std::u16string_view form = u"frmCalibrationProgress") const;
+
+ private:
+  Options options_;
+  std::deque<Script> scripts_;
+  std::vector<std::weak_ptr<windows::Form>> open_;
+  std::vector<Record> log_;
+  std::vector<Message> messages_;
+  std::map<std::u16string, std::vector<float>, std::less<>> progress_;
+  std::size_t doEvents_ = 0;
+  std::weak_ptr<windows::Form> pressedForm_;
+  windows::Control* pressed_ = nullptr;
+  windows::MouseButton pressedButton_ = windows::MouseButton::Left;
+};
+
+class FakeMeasurer final : public TextMeasurer {
+ public:
+  double charWidthPx = 7.0;
+  double lineHeightPx = 18.0;
+  std::map<char16_t, double> widths;
+
+  double LineWidthPixels(std::u16string_view text, std::u16string_view face, double points, double dpi) override;
+  double LineHeightPixels(std::u16string_view face, double points, double dpi) override;
+  std::u16string ResolvedFace(std::u16string_view face) override { return std::u16string(face); }
+};
+
+class RecordingShell final : public Shell {
+ public:
+  struct Call {
+    std::u16string operation, file, parameters, directory;
+    std::int32_t showCommand = 0;
+  };
+  std::vector<Call> calls;
+  std::int32_t result = 42;
+
+  std::int32_t ShellOpen(std::u16string_view operation, std::u16string_view file, std::u16string_view parameters,
+                         std::u16string_view directory, std::int32_t showCommand) override {
+    calls.push_back({std::u16string(operation), std::u16string(file), std::u16string(parameters),
+                     std::u16string(directory), showCommand});
+    return result;
+  }
+};
+
+// The fakes and an in-memory store, installed for this thread while it lives. On destruction it
+// unloads every shared window left over, so one test's windows never reach the next.
+class FakeWindowSystem {
+ public:
+  explicit FakeWindowSystem(FakeUi::Options options = {});
+  ~FakeWindowSystem();
+  FakeWindowSystem(const FakeWindowSystem&) = delete;
+  FakeWindowSystem& operator=(const FakeWindowSystem&) = delete;
+
+  FakeUi ui;
+  FakeMeasurer measurer;
+  RecordingShell shell;
+  MemoryStore store;
+
+ private:
+  PlatformServices MakeServices();
+  ScopedServices scope_;
+};
+
+}  // namespace corvane::testsupport
