@@ -1,0 +1,403 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "addin/memory_store.h"
+#include "platform/posix/sqlite_store.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using posix::SqliteStore;
+
+const std::u16string kApp = u"Corvane";
+const std::u16string kNotFound = u"Not Found";
+
+std::u16string Widen(std::string_view s) { return std::u16string(s.begin(), s.end()); }
+std::u16string Key(int k) { return Widen(std::to_string(k)); }
+std::u16string Value(int k) { return Widen("value " + std::to_string(k)); }
+
+std::string Bytes(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The description of the AutomationError that `f` throws (ASCII), or "" when it throws none.
+std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const AutomationError& e) {
+    return std::string(e.description().begin(), e.description().end());
+  }
+  return "";
+}
+
+struct TempFolder {
+  TempFolder() {
+    std::string pattern = testing::TempDir() + "corvane-store-XXXXXX";
+    path = ::mkdtemp(pattern.data()) ? pattern : throw std::runtime_error("mkdtemp");
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  std::string file(const std::string& name) const { return path + "/" + name; }
+  std::string path;
+};
+
+// Runs SQL on a file with plain SQLite (to make or inspect files); returns the last first column.
+std::int64_t RawSql(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(db, sqlite3_close);
+  std::int64_t result = -1;
+  for (const char* tail = sql.c_str(); *tail != '\0';) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, tail, -1, &stmt, &tail) != SQLITE_OK || stmt == nullptr) break;
+    if (sqlite3_step(stmt) == SQLITE_ROW) result = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+  }
+  return result;
+}
+
+// ---- The same behaviour from both stores -------------------------------------------------------
+
+struct MemoryKind {
+  MemoryStore store;
+  SettingsStore& get() { return store; }
+  void Reopen() {}
+};
+
+struct SqliteKind {
+  TempFolder dir;
+  std::unique_ptr<SqliteStore> store = std::make_unique<SqliteStore>(dir.file("settings.db"));
+  SettingsStore& get() { return *store; }
+  void Reopen() {
+    store.reset();
+    store = std::make_unique<SqliteStore>(dir.file("settings.db"));
+  }
+};
+
+template <class Kind>
+class StoreContract : public testing::Test {
+ protected:
+  Kind kind_;
+};
+using StoreKinds = testing::Types<MemoryKind, SqliteKind>;
+TYPED_TEST_SUITE(StoreContract, StoreKinds);
+
+TYPED_TEST(StoreContract, MissingKeysDefaultAndNamesAreIndependent) {
+  SettingsStore& s = this->kind_.get();
+  EXPECT_EQ(s.GetSetting(kApp, u"Settings", u"Format All Parens", u"0"), u"0");
+  s.SaveSetting(kApp, u"Settings", u"Format All Parens", u"1");
+  s.SaveSetting(kApp, u"Spacing_Arial", u"32", u"1");
+  s.SaveSetting(kApp, u"Spacing_arial", u"32", u"2");
+  s.SaveSetting(kApp, u"Special_Arial", u"32", u"");
+  s.SaveSetting(u"Other", u"Spacing_Arial", u"32", u"4");
+  s.SaveSetting(kApp, u"Settings", u"Format All Parens", u"0");
+  this->kind_.Reopen();
+  SettingsStore& r = this->kind_.get();
+  EXPECT_EQ(r.GetSetting(kApp, u"Settings", u"Format All Parens", kNotFound), u"0") << "overwritten";
+  EXPECT_EQ(r.GetSetting(kApp, u"Spacing_Arial", u"32", kNotFound), u"1");
+  EXPECT_EQ(r.GetSetting(kApp, u"Spacing_arial", u"32", kNotFound), u"2");
+  EXPECT_EQ(r.GetSetting(kApp, u"Special_Arial", u"32", kNotFound), u"") << "an empty value is a value";
+  EXPECT_EQ(r.GetSetting(u"Other", u"Spacing_Arial", u"32", kNotFound), u"4");
+  EXPECT_EQ(r.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound), kNotFound) << "missing key";
+  EXPECT_EQ(r.GetSetting(kApp, u"Spacing_Times New Roman", u"32", kNotFound), kNotFound) << "missing section";
+  EXPECT_EQ(r.GetSetting(u"Nobody", u"Settings", u"Format All Parens", u"0"), u"0") << "missing application";
+}
+
+TYPED_TEST(StoreContract, TextRoundTripsUnchanged) {
+  using namespace std::string_literals;
+  const std::vector<std::u16string> texts = {
+      u"Spacing_MS ゴシック", u"0,5714", u"€ 8364", u"\U0001F600 pair", u"lone \xD800 high", u"\xDC00 lone low",
+      u"ends high \xDBFF", u"\xDC00\xD800 reversed", u"nul \0 inside"s, std::u16string(20000, u'x'),
+  };
+  SettingsStore& s = this->kind_.get();
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    s.SaveSetting(kApp, u"Values", Key(static_cast<int>(i)), texts[i]);
+    s.SaveSetting(kApp, texts[i], texts[i], u"as names");
+  }
+  this->kind_.Reopen();
+  SettingsStore& r = this->kind_.get();
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    SCOPED_TRACE("text " + std::to_string(i));
+    EXPECT_EQ(r.GetSetting(kApp, u"Values", Key(static_cast<int>(i)), kNotFound), texts[i]);
+    EXPECT_EQ(r.GetSetting(kApp, texts[i], texts[i], kNotFound), u"as names");
+  }
+}
+
+TEST(MemoryStore, ListsAndFailsSavesOnRequest) {
+  MemoryStore s;
+  s.SaveSetting(kApp, u"Spacing_Arial", u"3", u"c");
+  s.SaveSetting(kApp, u"Spacing_Arial", u"2", u"b");
+  EXPECT_EQ(s.Keys(kApp, u"Spacing_Arial"), (std::vector<std::u16string>{u"2", u"3"}));
+  s.FailSavesAfter(1);
+  s.SaveSetting(kApp, u"Spacing_Arial", u"4", u"d");
+  EXPECT_THROW(s.SaveSetting(kApp, u"Spacing_Arial", u"2", u"changed"), AutomationError);
+  EXPECT_EQ(s.GetSetting(kApp, u"Spacing_Arial", u"2", u""), u"b") << "a refused save stores nothing";
+  EXPECT_EQ(s.Snapshot().size(), 3u);
+  EXPECT_EQ(s.SaveCount(), 3u);
+  EXPECT_EQ(s.FailedSaveCount(), 1u);
+}
+
+// ---- The SQLite store: which files it takes ----------------------------------------------------
+
+TEST(SqliteStore, AbsentEmptyOrHalfCreatedFileBecomesAStore) {
+  TempFolder dir;
+  std::ofstream(dir.file("empty.db")).flush();
+  // A program killed while creating the store: its first page is written, and so is the journal
+  // that takes the file back to nothing. The journal comes from a transaction on an empty file
+  // that spilled to disk, copied while it was open.
+  sqlite3* db = nullptr;
+  sqlite3_open(dir.file("spill.db").c_str(), &db);
+  sqlite3_exec(db, "PRAGMA cache_size=2; BEGIN; CREATE TABLE t(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+               "SELECT i+1 FROM n WHERE i<5000) INSERT INTO t SELECT randomblob(100) FROM n;", nullptr, nullptr, nullptr);
+  RawSql(dir.file("half.db"),
+         "PRAGMA application_id=1131377270; PRAGMA user_version=1; CREATE TABLE settings(app, section, key, value);");
+  fs::copy_file(dir.file("spill.db-journal"), dir.file("half.db-journal"));
+  sqlite3_close_v2(db);
+  for (const char* name : {"absent.db", "empty.db", "half.db"}) {
+    SqliteStore(dir.file(name)).SaveSetting(kApp, u"Settings", u"Format All Parens", u"1");
+    EXPECT_EQ(Bytes(dir.file(name)).substr(68, 4), "Corv") << name;
+    EXPECT_EQ(SqliteStore(dir.file(name)).GetSetting(kApp, u"Settings", u"Format All Parens", u"0"), u"1") << name;
+  }
+}
+
+TEST(SqliteStore, RefusesWhatIsNotAStoreAndLeavesItAlone) {
+  TempFolder dir;
+  const std::string real = dir.file("real.db");
+  SqliteStore(real).SaveSetting(kApp, u"Settings", u"Format All Parens", u"1");
+  std::string garbage(8192, '\0');
+  std::generate(garbage.begin(), garbage.end(), std::mt19937(7));
+
+  const std::string notAStore = " is not a Corvane settings store.";
+  const std::vector<std::tuple<std::string, std::function<void(const std::string&)>, std::string>> cases = {
+      {"text.db", [](auto& p) { std::ofstream(p) << "Format All Parens=1\n"; }, notAStore},
+      {"garbage.db", [&](auto& p) { std::ofstream(p, std::ios::binary) << garbage; }, notAStore},
+      {"truncated.db", [&](auto& p) { std::ofstream(p, std::ios::binary) << Bytes(real).substr(0, 50); }, notAStore},
+      {"other.db", [](auto& p) { RawSql(p, "CREATE TABLE t(x); INSERT INTO t VALUES(1);"); }, notAStore},
+      {"other-wal.db", [](auto& p) { RawSql(p, "PRAGMA journal_mode=WAL; CREATE TABLE settings(x);"); }, notAStore},
+      {"empty-sqlite.db", [](auto& p) { RawSql(p, "PRAGMA user_version=3;"); }, notAStore},
+      {"mark-only.db", [](auto& p) { RawSql(p, "PRAGMA application_id=1131377270; PRAGMA user_version=1;"); },
+       notAStore},
+      {"newer.db", [&](auto& p) { fs::copy_file(real, p), RawSql(p, "PRAGMA user_version=2;"); },
+       " was made by a newer version of Corvane."},
+  };
+  for (const auto& [name, make, message] : cases) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.file(name);
+    make(path);
+    const std::string before = Bytes(path);
+    const auto files = std::distance(fs::directory_iterator(dir.path), {});
+    EXPECT_EQ(ErrorOf([&] { SqliteStore s(path); }), "The settings file " + path + message);
+    EXPECT_TRUE(Bytes(path) == before) << "changed";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), files) << "no journal or log beside it";
+  }
+
+  const std::string missing = dir.file("missing/settings.db");
+  EXPECT_EQ(ErrorOf([&] { SqliteStore s(missing); }),
+            "The settings file " + missing + " cannot be opened: the folder " + dir.file("missing") + " does not exist.");
+  EXPECT_FALSE(fs::exists(dir.file("missing"))) << "only the per-user folder is created";
+  EXPECT_EQ(ErrorOf([&] { SqliteStore s(dir.path); }),
+            "The settings file " + dir.path + " cannot be opened: it is a folder.");
+}
+
+struct EnvVar {
+  EnvVar(const char* n, const char* value) : name(n) {
+    if (const char* old = std::getenv(n)) previous = old;
+    value ? ::setenv(n, value, 1) : ::unsetenv(n);
+  }
+  ~EnvVar() { previous ? ::setenv(name, previous->c_str(), 1) : ::unsetenv(name); }
+  const char* name;
+  std::optional<std::string> previous;
+};
+
+TEST(SqliteStore, PerUserLocation) {
+  TempFolder dir;
+  const std::string config = dir.file("cfg");
+  EnvVar store("CORVANE_STORE", nullptr);
+  {
+    EnvVar xdg("XDG_CONFIG_HOME", config.c_str());
+    ASSERT_EQ(SqliteStore::ResolvePath(""), config + "/corvane/settings.db");
+    SqliteStore s(SqliteStore::ResolvePath(""));
+    EXPECT_EQ(fs::status(config + "/corvane").permissions(), fs::perms::owner_all) << "created, private";
+  }
+  EnvVar xdg("XDG_CONFIG_HOME", "relative/is/ignored");
+  EnvVar home("HOME", "/home/someone/");
+  EXPECT_EQ(SqliteStore::DefaultPath(), "/home/someone/.config/corvane/settings.db");
+}
+
+// ---- The SQLite store: the read cache ------------------------------------------------------------
+
+TEST(SqliteStore, CacheFollowsOtherConnectionsWithoutStaleReads) {
+  TempFolder dir;
+  SqliteStore a(dir.file("s.db"));
+  SqliteStore b(dir.file("s.db"));
+  EXPECT_EQ(a.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound), kNotFound);
+  const auto loads = a.CacheLoads();
+  for (int i = 0; i < 100; ++i) a.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound);
+  EXPECT_EQ(a.CacheLoads(), loads) << "an unchanged file is not read again";
+
+  b.SaveSetting(kApp, u"Spacing_Arial", u"40", u"0.3333");
+  EXPECT_EQ(a.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound), u"0.3333");
+  {
+    // A batch reads one state of the file: a commit in the middle of it shows after it.
+    SqliteStore::ReadBatch batch(a);
+    EXPECT_EQ(a.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound), u"0.3333");
+    b.SaveSetting(kApp, u"Spacing_Arial", u"40", u"0.5");
+    EXPECT_EQ(a.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound), u"0.3333");
+    a.SaveSetting(kApp, u"Spacing_Arial", u"41", u"own");
+    EXPECT_EQ(a.GetSetting(kApp, u"Spacing_Arial", u"41", kNotFound), u"own");
+  }
+  EXPECT_EQ(a.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound), u"0.5");
+
+  // A's own save right after B's must not leave A's copy without B's value.
+  b.SaveSetting(kApp, u"Special_Arial", u"8364", u"1.1");
+  a.SaveSetting(kApp, u"Special_Arial", u"8212", u"1.2");
+  EXPECT_EQ(a.GetSetting(kApp, u"Special_Arial", u"8364", kNotFound), u"1.1");
+  EXPECT_EQ(b.GetSetting(kApp, u"Special_Arial", u"8212", kNotFound), u"1.2");
+}
+
+// ---- The SQLite store: other processes, crashes, refusals ------------------------------------
+
+struct Child {
+  pid_t pid;
+  int out, err, in;  // its standard streams (all pipes: a file could not grow under a size limit)
+};
+
+// Starts the writer program; `beforeExec` runs in the child (async-signal-safe calls only).
+Child Spawn(std::vector<std::string> args, void (*beforeExec)() = nullptr) {
+  args.insert(args.begin(), CORVANE_STORE_WRITER);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int out[2], err[2], in[2];
+  if (::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC) || ::pipe2(in, O_CLOEXEC)) throw std::runtime_error("pipe");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1), ::dup2(err[1], 2), ::dup2(in[0], 0);
+    if (beforeExec) beforeExec();
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]), ::close(err[1]), ::close(in[0]);
+  return Child{pid, out[0], err[0], in[1]};
+}
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  return text;
+}
+
+// Waits for the child; returns its exit code and its standard error.
+std::pair<int, std::string> Finish(const Child& c) {
+  ::close(c.in);
+  ReadAll(c.out);
+  std::string errors = ReadAll(c.err);
+  ::close(c.out), ::close(c.err);
+  int status = 0;
+  ::waitpid(c.pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, errors};
+}
+
+TEST(SqliteStore, WritersInTwoProcessesLoseNothing) {
+  TempFolder dir;
+  const std::string path = dir.file("shared.db");  // absent: they also race to create it
+  const Child one = Spawn({path, "write", "Spacing_Arial", "1", "1000", "wait"});
+  const Child two = Spawn({path, "write", "Spacing_Arial", "1001", "1000", "wait"});
+  EXPECT_EQ(Finish(one), std::make_pair(0, std::string()));  // closing standard input starts it
+  EXPECT_EQ(Finish(two), std::make_pair(0, std::string()));
+  SqliteStore s(path);
+  for (int k = 1; k <= 2000; ++k) ASSERT_EQ(s.GetSetting(kApp, u"Spacing_Arial", Key(k), kNotFound), Value(k)) << k;
+  EXPECT_EQ(RawSql(path, "SELECT count(*) FROM settings"), 2000);
+}
+
+TEST(SqliteStore, KilledWriterLeavesExactlyAPrefixOfItsSaves) {
+  TempFolder dir;
+  std::mt19937 random(11);
+  for (const long acknowledged : {1, 40, 150}) {
+    SCOPED_TRACE("killed after " + std::to_string(acknowledged) + " saves");
+    const std::string path = dir.file("killed-" + std::to_string(acknowledged) + ".db");
+    const Child c = Spawn({path, "write", "Spacing_Arial", "1", "1000000"});
+    std::string seen;  // one line per save that returned
+    char buffer[256];
+    while (std::count(seen.begin(), seen.end(), '\n') < acknowledged) {
+      const ssize_t n = ::read(c.out, buffer, sizeof buffer);
+      ASSERT_GT(n, 0) << ReadAll(c.err);
+      seen.append(buffer, static_cast<std::size_t>(n));
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    ::kill(c.pid, SIGKILL);
+    seen += ReadAll(c.out);
+    Finish(c);
+
+    SqliteStore s(path);
+    const auto rows = RawSql(path, "SELECT count(*) FROM settings");
+    EXPECT_GE(rows, std::count(seen.begin(), seen.end(), '\n')) << "every save that returned is kept";
+    for (int k = 1; k <= rows + 1; ++k) {
+      ASSERT_EQ(s.GetSetting(kApp, u"Spacing_Arial", Key(k), kNotFound), k <= rows ? Value(k) : kNotFound) << k;
+    }
+    s.SaveSetting(kApp, u"Settings", u"Format All Parens", u"1");  // and the store goes on working
+  }
+}
+
+TEST(SqliteStore, RefusedSavesAreReportedAndLoseNothing) {
+  TempFolder dir;
+  fs::permissions(dir.path, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  const std::string path = dir.file("s.db");
+  SqliteStore keeper(path);  // held open, as a running program would
+  for (int k = 1; k <= 20; ++k) keeper.SaveSetting(kApp, u"Spacing_Arial", Key(k), Value(k));
+  const std::string refusal = "The settings file " + path + " cannot be written: ";
+
+  // A file this user may not write (root ignores file modes, so the writer runs as nobody).
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  auto [code, errors] = Finish(Spawn({path, "write", "Spacing_Arial", "25", "1"}, [] {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+  }));
+  EXPECT_EQ(code, 3);
+  EXPECT_EQ(errors.rfind(refusal, 0), 0u) << errors;
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+
+  // A disk that takes no more bytes: a file size limit of zero fails every write.
+  std::tie(code, errors) = Finish(Spawn({path, "write", "Spacing_Arial", "25", "1"}, [] {
+    const rlimit none{0, 0};
+    ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &none);
+  }));
+  EXPECT_EQ(code, 3);
+  EXPECT_EQ(errors.rfind(refusal, 0), 0u) << errors;
+
+  for (int k = 1; k <= 20; ++k) ASSERT_EQ(keeper.GetSetting(kApp, u"Spacing_Arial", Key(k), kNotFound), Value(k)) << k;
+  EXPECT_EQ(keeper.GetSetting(kApp, u"Spacing_Arial", u"25", kNotFound), kNotFound);
+  keeper.SaveSetting(kApp, u"Spacing_Arial", u"21", u"kept");
+  EXPECT_EQ(SqliteStore(path).GetSetting(kApp, u"Spacing_Arial", u"21", kNotFound), u"kept");
+
+  // A folder deleted under a running program: no save may claim success.
+  fs::remove_all(dir.path);
+  EXPECT_EQ(ErrorOf([&] { keeper.SaveSetting(kApp, u"Spacing_Arial", u"22", u"lost"); }),
+            refusal + "it was moved or deleted after it was opened.");
+}
+
+}  // namespace
+}  // namespace corvane
