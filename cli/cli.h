@@ -1,0 +1,87 @@
+// The `corvane` program's shared pieces: subcommand registry, strict UTF-8 conversion,
+// the program's services (settings store, text measurement, regional format).
+// Contract: each subcommand lives in its own cli/cmd_*.cpp and registers itself with a
+// static CommandRegistration; main() dispatches on the first argument. Exit statuses:
+// 0 success, 1 the command ended without doing its job (a message says why), 2 bad usage or
+// invalid input (a message on standard error says what is wrong).
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "addin/platform.h"
+
+namespace corvane::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Bad usage or invalid input: main() prints the message and exits with 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Command {
+  std::string name;
+  std::string synopsis;  // one line for --help, e.g. "unformat [FORMULA|-] [--jsonl]"
+  std::function<int(std::vector<std::string>& args)> run;
+};
+
+void RegisterCommand(Command command);
+const std::vector<Command>& Commands();
+
+struct CommandRegistration {
+  explicit CommandRegistration(Command command) { RegisterCommand(std::move(command)); }
+};
+
+// Strict UTF-8 <-> UTF-16. Decoding rejects overlong forms, surrogates encoded in UTF-8,
+// values above U+10FFFF and truncated sequences, with a message giving the byte offset.
+std::u16string FromUtf8(std::string_view utf8);  // throws UsageError
+// Lone surrogates (which UTF-8 cannot carry) are written as U+FFFD.
+std::string ToUtf8(std::u16string_view utf16);
+
+// Removes "--name VALUE" / "--name=VALUE" from args; nullopt when absent. Throws UsageError
+// when the value is missing.
+std::optional<std::string> TakeOption(std::vector<std::string>& args, std::string_view name);
+// Removes a flag "--name"; true when it was there.
+bool TakeFlag(std::vector<std::string>& args, std::string_view name);
+// Throws UsageError naming the first argument that looks like an unknown option.
+void RejectUnknownOptions(const std::vector<std::string>& args);
+
+// Reads all of standard input (binary-safe).
+std::string ReadAllStdin();
+
+// The services of one program run: the settings store (from --store PATH, else CORVANE_STORE,
+// else the per-user file), text measurement and the regional format. Installed as the
+// process-wide default. Throws AutomationError when the store cannot be opened, so that the
+// user hears about it before a command whose failures are quiet starts. Commands that never
+// touch the store pass openStore false.
+class ProgramServices {
+ public:
+  explicit ProgramServices(const std::string& storeOption, bool openStore = true);
+  ~ProgramServices();
+  ProgramServices(const ProgramServices&) = delete;
+  ProgramServices& operator=(const ProgramServices&) = delete;
+  PlatformServices& services() { return services_; }
+  const std::string& storePath() const { return storePath_; }
+
+ private:
+  std::string storePath_;
+  std::unique_ptr<SettingsStore> store_;
+  std::unique_ptr<TextMeasurer> measurer_;
+  PlatformServices services_;
+};
+
+// Writes a UTF-16 message as UTF-8 with a line feed to standard error.
+void PrintError(std::u16string_view message);
+void PrintError(std::string_view message);
+
+}  // namespace corvane::cli

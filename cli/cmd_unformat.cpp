@@ -1,0 +1,87 @@
+// `corvane unformat [FORMULA|-] [--jsonl]`: removes the layout from a formula in the in-memory
+// workbook's active cell and prints the cell's content afterwards.
+#include <iostream>
+#include <string>
+
+#include "addin/cls_corvane.h"
+#include "cli/cli.h"
+#include "cli/json.h"
+#include "cli/workbook_session.h"
+#include "formatting/unformat.h"
+
+namespace corvane::cli {
+namespace {
+
+struct Outcome {
+  std::u16string cell;
+  bool refused = false;  // the command had whitespace to remove and the cell kept its text
+};
+
+Outcome UnformatOne(const std::u16string& text) {
+  WorkbookSession session;
+  session.PutIntoActiveCell(text);
+  cls_corvane corvane;
+  session.HandOver(corvane);
+  (void)corvane.cvDeformulateCell();
+  Outcome outcome;
+  outcome.cell = session.ActiveCellContent();
+  if (!text.empty() && text.front() == u'=' && outcome.cell == text) {
+    // Decide whether anything was there to remove, from the same table the command uses.
+    Variant formula(text);
+    Variant length(static_cast<std::int32_t>(text.size()));
+    cls_corvane scanner;
+    const Variant table = scanner.PopulateCharArray(formula, length);
+    outcome.refused = table.type() == Variant::Type::StringTable && Unformat(text, table.table()) != text;
+  }
+  return outcome;
+}
+
+int RunJsonl() {
+  const std::string input = ReadAllStdin();
+  std::size_t lineNumber = 0;
+  std::size_t start = 0;
+  while (start < input.size()) {
+    std::size_t end = input.find('\n', start);
+    if (end == std::string::npos) end = input.size();
+    ++lineNumber;
+    const std::string_view line(input.data() + start, end - start);
+    start = end + 1;
+    std::u16string text;
+    try {
+      text = ParseJsonStringLine(line);
+    } catch (const UsageError& e) {
+      throw UsageError("line " + std::to_string(lineNumber) + ": " + e.what());
+    }
+    const Outcome outcome = UnformatOne(text);
+    std::cout << "{\"cell\":" << JsonQuote(outcome.cell) << "}\n";
+  }
+  std::cout.flush();
+  return kExitOk;
+}
+
+int Run(std::vector<std::string>& args) {
+  const bool jsonl = TakeFlag(args, "jsonl");
+  RejectUnknownOptions(args);
+  if (!args.empty() && args.front() == "--") args.erase(args.begin());
+  ProgramServices program("", /*openStore=*/false);
+  if (jsonl) {
+    if (!args.empty()) throw UsageError("--jsonl reads standard input and takes no FORMULA");
+    return RunJsonl();
+  }
+  if (args.size() > 1) throw UsageError("expected one FORMULA (quote it), or none to read standard input");
+  const std::u16string text = args.empty() || args[0] == "-" ? FromStdinText() : FromUtf8(args[0]);
+  const Outcome outcome = UnformatOne(text);
+  std::cout << ToUtf8(outcome.cell) << '\n';
+  std::cout.flush();
+  if (outcome.refused) {
+    PrintError("corvane unformat: the spreadsheet refused the formula without its layout; the cell was left as it was");
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+const CommandRegistration kRegistration{
+    {"unformat", "unformat [FORMULA|-] [--jsonl]   remove the layout from a formula", Run}};
+
+}  // namespace
+}  // namespace corvane::cli

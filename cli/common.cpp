@@ -1,0 +1,182 @@
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+
+#include "cli/cli.h"
+#include "platform/posix/font_measurer.h"
+#include "platform/posix/posix_platform.h"
+#include "platform/posix/sqlite_store.h"
+
+namespace corvane::cli {
+
+namespace {
+std::vector<Command>& Registry() {
+  static std::vector<Command> commands;
+  return commands;
+}
+}  // namespace
+
+void RegisterCommand(Command command) { Registry().push_back(std::move(command)); }
+const std::vector<Command>& Commands() { return Registry(); }
+
+std::u16string FromUtf8(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  const auto fail = [](std::size_t offset, const char* what) {
+    throw UsageError("the input is not valid UTF-8: " + std::string(what) + " at byte " + std::to_string(offset + 1));
+  };
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b0 = static_cast<unsigned char>(utf8[i]);
+    if (b0 < 0x80) {
+      out.push_back(b0);
+      ++i;
+      continue;
+    }
+    std::size_t len = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if ((b0 & 0xE0) == 0xC0) {
+      len = 2, cp = b0 & 0x1Fu, min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+      len = 3, cp = b0 & 0x0Fu, min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+      len = 4, cp = b0 & 0x07u, min = 0x10000;
+    } else {
+      fail(i, "a byte that cannot start a character");
+    }
+    if (i + len > utf8.size()) fail(i, "a character cut short");
+    for (std::size_t k = 1; k < len; ++k) {
+      const auto b = static_cast<unsigned char>(utf8[i + k]);
+      if ((b & 0xC0) != 0x80) fail(i, "a character cut short");
+      cp = (cp << 6) | (b & 0x3Fu);
+    }
+    if (cp < min) fail(i, "an overlong encoding");
+    if (cp >= 0xD800 && cp <= 0xDFFF) fail(i, "an encoded surrogate");
+    if (cp > 0x10FFFF) fail(i, "a value beyond U+10FFFF");
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::string ToUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    char32_t cp = utf16[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> TakeOption(std::vector<std::string>& args, std::string_view name) {
+  const std::string flag = "--" + std::string(name);
+  for (auto it = args.begin(); it != args.end(); ++it) {
+    if (*it == "--") break;
+    if (*it == flag) {
+      if (std::next(it) == args.end()) throw UsageError(flag + " needs a value");
+      std::string value = *std::next(it);
+      args.erase(it, std::next(it, 2));
+      return value;
+    }
+    if (it->rfind(flag + "=", 0) == 0) {
+      std::string value = it->substr(flag.size() + 1);
+      args.erase(it);
+      return value;
+    }
+  }
+  return std::nullopt;
+}
+
+bool TakeFlag(std::vector<std::string>& args, std::string_view name) {
+  const std::string flag = "--" + std::string(name);
+  for (auto it = args.begin(); it != args.end(); ++it) {
+    if (*it == "--") break;
+    if (*it == flag) {
+      args.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+void RejectUnknownOptions(const std::vector<std::string>& args) {
+  for (const auto& arg : args) {
+    if (arg == "--") return;
+    if (arg.size() > 1 && arg[0] == '-' && arg != "-") throw UsageError("unknown option " + arg);
+  }
+}
+
+std::string ReadAllStdin() {
+  std::string data;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n > 0) {
+      data.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      throw UsageError("cannot read standard input");
+    }
+  }
+  return data;
+}
+
+ProgramServices::ProgramServices(const std::string& storeOption, bool openStore) {
+  // Numbers follow the user's region; the separators are copied out and C formatting restored.
+  std::setlocale(LC_NUMERIC, "");
+  services_.regional = posix::RegionalFromLocale();
+  std::setlocale(LC_NUMERIC, "C");
+  services_.moduleFolder = posix::ProgramFolder();
+  services_.pathSeparator = u'/';
+  if (openStore) {
+    storePath_ = posix::SqliteStore::ResolvePath(storeOption);
+    store_ = std::make_unique<posix::SqliteStore>(storePath_);
+  }
+  measurer_ = std::make_unique<posix::FontMeasurer>();
+  services_.store = store_.get();
+  services_.textMeasurer = measurer_.get();
+  SetDefaultServices(services_);
+}
+
+ProgramServices::~ProgramServices() { SetDefaultServices(PlatformServices{}); }
+
+void PrintError(std::u16string_view message) { PrintError(ToUtf8(message)); }
+
+void PrintError(std::string_view message) {
+  std::cout.flush();
+  std::cerr << message << '\n';
+  std::cerr.flush();
+}
+
+}  // namespace corvane::cli

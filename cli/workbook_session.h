@@ -1,0 +1,35 @@
+// One run of a command on the embedded in-memory workbook: a fresh application with Book1,
+// Sheet1 and A1 as the active cell, handed to the add-in object as its host.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "addin/cls_corvane.h"
+#include "hosts/memory/memory_workbook.h"
+
+namespace corvane::cli {
+
+class WorkbookSession {
+ public:
+  WorkbookSession();
+  std::shared_ptr<memory::MemoryApplication>& app() { return app_; }
+  std::shared_ptr<memory::MemoryWorkbook>& book() { return book_; }
+  std::shared_ptr<memory::MemoryRange>& activeCell() { return cell_; }
+
+  // Enters the text as the user would type it; throws UsageError when the spreadsheet refuses it.
+  void PutIntoActiveCell(const std::u16string& text);
+  std::u16string ActiveCellContent() const;
+  // SetExcelApp with this session's application.
+  void HandOver(cls_corvane& corvane);
+
+ private:
+  std::shared_ptr<memory::MemoryApplication> app_;
+  std::shared_ptr<memory::MemoryWorkbook> book_;
+  std::shared_ptr<memory::MemoryRange> cell_;
+};
+
+// Standard input as UTF-16, with one trailing line feed (the terminal's or echo's) dropped.
+std::u16string FromStdinText();
+
+}  // namespace corvane::cli
