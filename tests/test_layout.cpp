@@ -1,0 +1,568 @@
+// The layout: laid-out formulas as the user sees them, for a text editor (every character one
+// space wide, two spaces after a level's parenthesis) and for the cell (widths from a small fake
+// font table, seven spaces), names kept whole, failures, and the fast layout against a literal
+// rebuild-from-snapshots layout over the whole corpus and random formulas.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "addin/cls_corvane.h"
+#include "addin/memory_store.h"
+#include "addin/mdl_support.h"
+#include "addin/platform.h"
+#include "formatting/char_scan.h"
+#include "formatting/layout.h"
+#include "formatting/unformat.h"
+#include "hosts/memory/fixed_measurer.h"
+#include "hosts/memory/memory_workbook.h"
+#include "spacing/calibration_store.h"
+#include "support/corpus.h"
+
+namespace corvane {
+namespace {
+
+using corpus::Utf16ToUtf8;
+
+constexpr char16_t kEuro = 0x20AC;
+
+enum class Mode { Notepad, Cell };
+
+// Notepad: every width 1, two spaces after a level's parenthesis. Cell: a fake font where "W" is
+// three spaces wide and "i" half a space, everything else one, written as the store writes them.
+void Configure(cls_corvane& a, Mode mode, bool formatAllParens) {
+  for (std::int32_t k = 2; k <= 767; ++k) a.SpacingArray.at(k) = Variant(std::int32_t{1});
+  a.strListSeparator.assign(1, u',');
+  a.bFormatAllParens = formatAllParens;
+  a.bSendToNotepad = a.bOutputToNotepad = mode == Mode::Notepad;
+  a.strAfterParen.assign(mode == Mode::Notepad ? 2 : 7, u' ');
+  if (mode == Mode::Cell) {
+    a.SpacingArray.at(u'W') = Variant(u"3");
+    a.SpacingArray.at(u'i') = Variant(u"0.5");
+  }
+}
+
+void Scan(cls_corvane& a, std::u16string_view formula) {
+  a.strFormula = formula;
+  a.iLenFormula = static_cast<std::int32_t>(formula.size());
+  Variant text(a.strFormula);
+  Variant length(a.iLenFormula);
+  a.strCharArray = a.PopulateCharArray(text, length).table();
+}
+
+std::u16string Laid(cls_corvane& a, std::u16string_view formula) {
+  Scan(a, formula);
+  return a.LayoutFormula();
+}
+
+// Each line as its number of leading spaces, a colon and the rest: "6: A1,".
+std::string Render(std::u16string_view text) {
+  std::string out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find(u'\n', start);
+    const std::u16string_view line = text.substr(start, end == std::u16string_view::npos ? end : end - start);
+    std::size_t k = 0;
+    while (k < line.size() && line[k] == u' ') ++k;
+    out += std::to_string(k) + ":";
+    if (k < line.size()) out += " " + Utf16ToUtf8(line.substr(k));
+    if (end == std::u16string_view::npos) return out;
+    out += "\n";
+    start = end + 1;
+  }
+}
+
+// ---- The literal layout: the whole output copied twice per character ----
+
+bool IsOperatorChar(std::u16string_view c, bool arithmeticOnly) {
+  static const std::u16string arithmetic = u"+-*/^";
+  static const std::u16string all = u"+-*/^<>=";
+  return c.size() == 1 && (arithmeticOnly ? arithmetic : all).find(c[0]) != std::u16string::npos;
+}
+
+std::u16string Spaces(std::int32_t count) {
+  if (count < 0) throw AutomationError(err::kInvalidProcedureCall, u"Invalid procedure call or argument");
+  return std::u16string(static_cast<std::size_t>(count), u' ');
+}
+
+// Everything through the object's public methods; `namesAreText` makes sheet-name characters and
+// characters inside square brackets ordinary.
+std::u16string ReferenceLayout(cls_corvane& a, bool namesAreText = true) {
+  const RegionalFormat& fmt = Regional();
+  const StringTable& table = a.strCharArray;
+  const auto opens = std::count(a.strFormula.begin(), a.strFormula.end(), u'(');
+  Variant levels(VariantArray(1, static_cast<std::int32_t>(opens)));
+  VariantArray stack(0, 0);
+  std::int32_t top = 0;
+  std::u16string formatted, prevFormatted, prevPrevFormatted, lineText, indent, prevIndent;
+  std::int32_t level = 0, openInline = 0, depth = 0;
+  bool afterRight = false, afterEmpty = false, afterInline = false, afterArith = false, operandStart = false;
+
+  const auto width = [&](const std::u16string& s) {
+    Variant v(s);
+    return a.GetSpacingThisLevel(v);
+  };
+  const auto indentCount = [&] { return a.GetIndentSpacesCount(level, levels); };
+  const auto pop = [&] {
+    if (--top < 0) throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
+    stack.redimPreserve(top);
+  };
+
+  for (std::int32_t i = 1; i <= a.iLenFormula; ++i) {
+    prevPrevFormatted = prevFormatted;
+    prevFormatted = formatted;
+    prevIndent = indent;
+    ParenCheck r = a.CheckCharAt(i, table);
+    const std::u16string c = r.strCurrentChar;
+    if (namesAreText) {
+      const bool literal = table.at(i, scan::kStringMarkColumn) == scan::kStringMark;
+      const bool sheet = table.at(i, scan::kSheetMarkColumn) == scan::kSheetMark;
+      const bool name = sheet || depth > 0;
+      if (!literal && !sheet && c == u"[") ++depth;
+      if (!literal && !sheet && c == u"]" && depth > 0) --depth;
+      if (name) r.bIsArgSeparator = r.bIsLeftParen = r.bIsRightParen = false;
+    }
+    const bool closedLevel = afterRight && !afterEmpty && !afterInline;
+
+    if (r.bIsArgSeparator) {
+      indent = Spaces(indentCount());
+      if (closedLevel) {
+        formatted = prevPrevFormatted + u"\n" + prevIndent + u")" + c + u"\n" + indent;
+      } else {
+        formatted = formatted + c + u"\n" + indent;
+      }
+      lineText.clear();
+      afterRight = afterArith = afterEmpty = false;
+      operandStart = true;
+    } else if (r.bIsLeftParen) {
+      ++top;
+      stack.redimPreserve(top);
+      stack.at(top) = Variant(u"N");
+      formatted = formatted + c;
+      if ((afterArith || openInline > 0) && !operandStart) {
+        stack.at(top) = Variant(width(lineText));
+        lineText = lineText + c;
+        ++openInline;
+      } else if (r.bIsEmptyParens) {
+        lineText = lineText + c;
+      } else {
+        lineText = lineText + c + a.strAfterParen;
+        ++level;
+        levels.array().at(level) = Variant(width(lineText));
+        indent = Spaces(indentCount());
+        formatted = formatted + u"\n" + indent;
+        lineText.clear();
+      }
+      afterRight = afterArith = afterEmpty = false;
+      operandStart = true;
+    } else if (r.bIsRightParen) {
+      const bool topIsNumber = stack.at(top).type() == Variant::Type::Double;
+      if (r.bIsEmptyParens) {
+        formatted = formatted + c;
+        lineText = lineText + c;
+        if (topIsNumber) --openInline;
+        afterEmpty = true;
+      } else if (!(stack.at(top) == Variant(u"N"))) {
+        Variant v(formatted);
+        formatted = a.RemoveSpacesInLastLine(v);
+        if (!formatted.empty() && formatted.back() == u'\n') {
+          indent = Spaces(RoundToLong(ToDouble(stack.at(top), fmt)));
+          formatted = formatted + indent + c;
+          lineText = lineText + indent + c;
+        } else {
+          formatted = formatted + c;
+          lineText = lineText + c;
+        }
+        --openInline;
+        afterInline = true;
+        afterEmpty = false;
+      } else {
+        Variant& element = levels.array().at(level);
+        element = Variant(ToDouble(element, fmt) - (ToDouble(a.SpacingArray.at(40), fmt) +
+                                                     static_cast<double>(a.strAfterParen.size())));
+        indent = Spaces(indentCount());
+        if (closedLevel) {
+          formatted = prevPrevFormatted + u"\n" + prevIndent + c + u"\n" + indent + c + u"\n" + indent;
+        } else {
+          formatted = formatted + u"\n" + indent + c + u"\n" + indent;
+        }
+        --level;
+        lineText.clear();
+        afterInline = afterEmpty = false;
+      }
+      afterRight = true;
+      afterArith = operandStart = false;
+      pop();
+    } else {
+      if (afterRight) {
+        indent = Spaces(indentCount());
+        if (afterEmpty) {
+          formatted = formatted + u"\n" + indent + c;
+          lineText.clear();
+        } else if (afterInline) {
+          formatted = formatted + c;
+        } else {
+          formatted = prevPrevFormatted + u"\n" + prevIndent + u")" + u"\n" + indent + c;
+        }
+      } else {
+        formatted = formatted + c;
+      }
+      lineText = lineText + c;
+      afterRight = afterEmpty = false;
+      if (!a.bFormatAllParens) afterArith = IsOperatorChar(c, true);
+    }
+    if (operandStart && !r.bIsArgSeparator && IsOperatorChar(c, false)) operandStart = false;
+  }
+  return formatted;
+}
+
+// The result of a layout, or the number of the error it failed with.
+template <typename F>
+std::u16string Outcome(F&& layout) {
+  try {
+    return layout();
+  } catch (const AutomationError& e) {
+    return u"<error " + Ascii16(std::to_string(e.number())) + u">";
+  }
+}
+
+// ---- Laid out for a text editor ----
+
+struct Golden {
+  std::u16string formula;
+  const char* options;  // "off", "on" or "both": the "Format All Parens" settings it holds for
+  std::string lines;
+};
+
+void ExpectGoldens(Mode mode, const std::vector<Golden>& goldens) {
+  for (const Golden& g : goldens) {
+    for (const bool allParens : {false, true}) {
+      const std::string options = g.options;
+      if (options != "both" && options != (allParens ? "on" : "off")) continue;
+      SCOPED_TRACE(Utf16ToUtf8(g.formula) + (allParens ? "  (Format All Parens on)" : "  (Format All Parens off)"));
+      cls_corvane a;
+      Configure(a, mode, allParens);
+      EXPECT_EQ(Render(Laid(a, g.formula)), g.lines);
+    }
+  }
+}
+
+TEST(Layout, LevelsSeparatorsAndClosingParenthesesForTheEditor) {
+  ExpectGoldens(Mode::Notepad, {
+      {u"=IF(A1,SUM(B1,C1),0)", "both",
+       "0: =IF(\n6: A1,\n6: SUM(\n12: B1,\n12: C1\n9: ),\n6: 0\n3: )\n3:"},
+      // Text after a level's close starts a new line at the enclosing level's indentation.
+      {u"=SUM(A1)+1", "both", "0: =SUM(\n7: A1\n4: )\n0: +1"},
+      // A parenthesis or separator inside a string literal is only text.
+      {u"=IF(A1=\"(,)\",1,2)", "both", "0: =IF(\n6: A1=\"(,)\",\n6: 1,\n6: 2\n3: )\n3:"},
+      // Three level closes in a row. Each rebuild goes back to the output before the previous
+      // parenthesis, which still holds the fresh line the one before that left: it stays as a
+      // line of spaces under the innermost parenthesis.
+      {u"=A(B(C(1)))", "both", "0: =A(\n5: B(\n9: C(\n13: 1\n10: )\n10:\n6: )\n2: )\n2:"},
+      {u"=IF(ISNA(MATCH(A1,B1,0)),0,1)", "both",
+       "0: =IF(\n6: ISNA(\n13: MATCH(\n21: A1,\n21: B1,\n21: 0\n18: )\n18:\n10: ),\n6: 0,\n6: 1\n3: )\n3:"},
+  });
+}
+
+TEST(Layout, EmptyPairsStayWhole) {
+  ExpectGoldens(Mode::Notepad, {
+      // The character after an empty pair starts a new line.
+      {u"=NOW()+1", "both", "0: =NOW()\n0: +1"},
+      // A separator after an empty pair joins its line.
+      {u"=IF(A1,NOW(),1)", "both", "0: =IF(\n6: A1,\n6: NOW(),\n6: 1\n3: )\n3:"},
+  });
+}
+
+TEST(Layout, GroupsAfterArithmeticOperatorsStayInlineWhenTheOptionIsOff) {
+  ExpectGoldens(Mode::Notepad, {
+      {u"=SUM(A1*(B1+C1),2)", "off", "0: =SUM(\n7: A1*(B1+C1),\n7: 2\n4: )\n4:"},
+      {u"=SUM(A1*(B1+C1),2)", "on", "0: =SUM(\n7: A1*(\n13: B1+C1\n10: ),\n7: 2\n4: )\n4:"},
+      // The group and the empty pair inside it stay inline; once the group has closed no inline
+      // parenthesis is open, so the one after SUM opens a level.
+      {u"=A1*(B1+NOW())+SUM(C1,D1)", "off", "0: =A1*(B1+NOW())+SUM(\n21: C1,\n21: D1\n18: )\n18:"},
+      // A function at the start of the group's operand opens a level; the group's closing
+      // parenthesis would begin a line, so it goes under its opening one.
+      {u"=A1*(SUM(B1,C1))", "off", "0: =A1*(SUM(\n11: B1,\n11: C1\n8: )\n4: )"},
+  });
+}
+
+TEST(Layout, AFormulaEndingInALevelCloseEndsInItsIndentation) {
+  cls_corvane a;
+  Configure(a, Mode::Notepad, false);
+  EXPECT_EQ(Laid(a, u"=SUM(A1)"), u"=SUM(\n       A1\n    )\n    ");
+}
+
+TEST(Layout, TheParenthesisWidthOfTheTableIsTakenOffInEveryMode) {
+  cls_corvane a;
+  Configure(a, Mode::Notepad, false);
+  a.SpacingArray.at(40) = Variant(u"0.5");
+  // The level is 6 wide; its close takes off 0.5 + 2, leaving 3.5, which rounds to 4.
+  EXPECT_EQ(Render(Laid(a, u"=IF(A1)")), "0: =IF(\n6: A1\n4: )\n4:");
+}
+
+// ---- Laid out for the cell, with the fake font ----
+
+TEST(Layout, CellIndentationFollowsTheWidthsOfTheFont) {
+  ExpectGoldens(Mode::Cell, {
+      // "=WW" is 7 wide, so the first level's text starts 1 + 7 spaces after it, at 15; its
+      // closing parenthesis goes under the "(", at 7.
+      {u"=WW(i,Wii(1,2))", "both", "0: =WW(\n15: i,\n15: Wii(\n27: 1,\n27: 2\n19: )\n7: )\n7:"},
+      // 9.5 and 1.5 both round to the even 10 and 2.
+      {u"=i(W)", "both", "0: =i(\n10: W\n2: )\n2:"},
+      // An inline group's closing parenthesis that would begin a line goes under its opening
+      // one: "=W*" is 5 wide.
+      {u"=W*(SUM(1))", "off", "0: =W*(SUM(\n17: 1\n9: )\n5: )"},
+  });
+}
+
+TEST(Layout, SpecialCharactersAreMeasuredThroughTheStore) {
+  MemoryStore store;
+  memory::FixedMeasurer measurer;
+  PlatformServices services;
+  services.store = &store;
+  services.textMeasurer = &measurer;
+  ScopedServices scoped(services);
+  auto app = memory::MemoryApplication::Create(&measurer);
+  cls_corvane a;
+  ObjectRef ref = app;
+  a.SetExcelApp(ref);
+  Configure(a, Mode::Cell, false);
+  store.SaveSetting(calibration::kAppName, calibration::SpecialSection(u"Calibri"), DecimalKey(kEuro), u"2");
+  EXPECT_EQ(Render(Laid(a, std::u16string{u'=', kEuro, u'(', u'1', u')'})), "0: =\xE2\x82\xAC(\n11: 1\n3: )\n3:");
+  EXPECT_EQ(app->WorkbooksAdded(), 0);
+}
+
+// ---- Names are never broken ----
+
+TEST(Layout, SheetNamesAndBracketedNamesAreNeverBroken) {
+  const std::vector<Golden> goldens = {
+      {u"='Jan (2)'!A1", "both", "0: ='Jan (2)'!A1"},
+      {u"=SUM('Jan (2)'!A1,'Aid, 2019'!B2)", "both", "0: =SUM(\n7: 'Jan (2)'!A1,\n7: 'Aid, 2019'!B2\n4: )\n4:"},
+      {u"=SUM(Table1[[#This Row],[Price, net]])", "both",
+       "0: =SUM(\n7: Table1[[#This Row],[Price, net]]\n4: )\n4:"},
+      {u"=IF([Book (1).xlsx]Data!A1,'[Q1, Q2.xlsx]Sum (net)'!B2)", "both",
+       "0: =IF(\n6: [Book (1).xlsx]Data!A1,\n6: '[Q1, Q2.xlsx]Sum (net)'!B2\n3: )\n3:"},
+  };
+  ExpectGoldens(Mode::Notepad, goldens);
+  for (const Golden& g : goldens) {
+    SCOPED_TRACE(Utf16ToUtf8(g.formula));
+    cls_corvane a;
+    Configure(a, Mode::Cell, false);
+    const std::u16string laid = Laid(a, g.formula);
+    Scan(a, laid);
+    EXPECT_EQ(Utf16ToUtf8(Unformat(laid, a.strCharArray)), Utf16ToUtf8(g.formula)) << "unformats back";
+  }
+  // The character scan's own classification is unchanged.
+  cls_corvane a;
+  Configure(a, Mode::Notepad, false);
+  Scan(a, u"='Jan (2)'!A1");
+  EXPECT_TRUE(a.CheckCharAt(7, a.strCharArray).bIsLeftParen);
+}
+
+// ---- Failures ----
+
+TEST(Layout, AClosingParenthesisWithNothingToCloseFails) {
+  for (const Mode mode : {Mode::Notepad, Mode::Cell}) {
+    for (const char16_t* formula : {u"=A1)", u"=)", u"=SUM(A1))", u"=(A1))+(B1", u"=NOW())"}) {
+      SCOPED_TRACE(Utf16ToUtf8(formula));
+      cls_corvane a;
+      Configure(a, mode, false);
+      EXPECT_EQ(Outcome([&] { return Laid(a, formula); }), u"<error 9>");
+    }
+  }
+}
+
+TEST(Layout, AParenthesisWidthThatIsNoNumberFailsAtTheFirstLevelClose) {
+  cls_corvane a;
+  Configure(a, Mode::Cell, false);
+  a.SpacingArray.at(40) = Variant(u"Not Found");
+  EXPECT_EQ(Outcome([&] { return Laid(a, u"=NOW()+(1)"); }), u"=NOW()\n+(1)") << "no level closes here";
+  EXPECT_EQ(Outcome([&] { return Laid(a, u"=SUM(1)"); }), u"<error 13>");
+}
+
+TEST(Layout, ATableThatDoesNotCoverTheFormulaFails) {
+  cls_corvane a;
+  Configure(a, Mode::Notepad, false);
+  Scan(a, u"=SUM(1)");
+  a.iLenFormula = 8;
+  EXPECT_EQ(Outcome([&] { return a.LayoutFormula(); }), u"<error 9>");
+}
+
+// ---- RemoveSpacesInLastLine ----
+
+TEST(Layout, RemoveSpacesInLastLineTakesOnlyTrailingSpaces) {
+  cls_corvane a;
+  const auto remove = [&](Variant v) { return Utf16ToUtf8(a.RemoveSpacesInLastLine(v)); };
+  EXPECT_EQ(remove(Variant(u"=A1  ")), "=A1");
+  EXPECT_EQ(remove(Variant(u"=SUM(\n  A1\n    ")), "=SUM(\n  A1\n") << "a line of spaces only";
+  EXPECT_EQ(remove(Variant(u"   ")), "");
+  EXPECT_EQ(remove(Variant(u"")), "");
+  EXPECT_EQ(remove(Variant(u"A1\t")), "A1\t") << "a tab stops the removal";
+  EXPECT_EQ(remove(Variant(u" A \u00A0 ")), " A \u00A0") << "so does a non-breaking space";
+  EXPECT_EQ(remove(Variant(std::int32_t{12})), "12");
+}
+
+// ---- Against the literal layout ----
+
+struct Config {
+  const char* name;
+  Mode mode;
+  bool allParens;
+  bool gaps;  // some widths "Not Found", as after a cancelled calibration
+};
+
+const Config kConfigs[] = {
+    {"editor, option off", Mode::Notepad, false, false},
+    {"editor, option on", Mode::Notepad, true, false},
+    {"cell, option off", Mode::Cell, false, false},
+    {"cell, option on", Mode::Cell, true, false},
+    {"cell with gaps, option off", Mode::Cell, false, true},
+};
+
+// Widths as a calibration with the fixed measurer leaves them, so that the cell layout meets
+// fractional widths; "gaps" leaves a few codes uncalibrated.
+void ConfigureFor(cls_corvane& a, const Config& config) {
+  Configure(a, config.mode, config.allParens);
+  if (config.mode != Mode::Cell) return;
+  for (std::int32_t k = 2; k <= 767; ++k) {
+    const double ratio = memory::FixedMeasurer::BaseWidth(static_cast<char16_t>(k)) / 3.0;
+    a.SpacingArray.at(k) = Variant(calibration::RatioText(ratio, Regional()));
+  }
+  if (config.gaps)
+    for (const char16_t c : {u'B', u'$', u'"', u'7'}) a.SpacingArray.at(c) = Variant(u"Not Found");
+}
+
+// The host and store that special characters are measured with.
+class LayoutAgainstReference : public ::testing::Test {
+ protected:
+  LayoutAgainstReference() : scoped_(TestServices()) {
+    app_ = memory::MemoryApplication::Create(&measurer_);
+    ObjectRef ref = app_;
+    addin_.SetExcelApp(ref);
+  }
+  PlatformServices TestServices() {
+    PlatformServices s;
+    s.store = &store_;
+    s.textMeasurer = &measurer_;
+    return s;
+  }
+
+  // Lays every formula out both ways in every configuration; returns the number of differences.
+  int CompareAll(const std::vector<corpus::Formula>& formulas) {
+    int differences = 0;
+    for (const Config& config : kConfigs) {
+      ConfigureFor(addin_, config);
+      for (const auto& f : formulas) {
+        Scan(addin_, f.text);
+        const std::u16string expected = Outcome([&] { return ReferenceLayout(addin_); });
+        const std::u16string actual = Outcome([&] { return addin_.LayoutFormula(); });
+        if (actual == expected) continue;
+        if (differences++ < 5)
+          ADD_FAILURE() << f.source << " (" << config.name << "): " << Utf16ToUtf8(f.text) << "\nexpected:\n"
+                        << Utf16ToUtf8(expected) << "\nactual:\n"
+                        << Utf16ToUtf8(actual);
+      }
+    }
+    return differences;
+  }
+
+  MemoryStore store_;
+  memory::FixedMeasurer measurer_;
+  ScopedServices scoped_;
+  std::shared_ptr<memory::MemoryApplication> app_;
+  cls_corvane addin_;
+};
+
+TEST_F(LayoutAgainstReference, WholeCorpusInBothModesAndBothOptions) {
+  const auto formulas = corpus::LoadCorpus();
+  ASSERT_GT(formulas.size(), 39000u);
+  EXPECT_EQ(CompareAll(formulas), 0);
+  RecordProperty("formulas", static_cast<int>(formulas.size()));
+}
+
+// Shapes the corpus holds rarely: long runs of closing parentheses, deep nesting, unbalanced
+// parentheses, inline groups in inline groups, special characters, names with parentheses.
+TEST_F(LayoutAgainstReference, RandomFormulas) {
+  static const std::u16string pieces[] = {u"(", u"(",   u")",   u")",  u")",      u",",      u"+", u"*",
+                                          u"-", u"A1",  u"SUM(", u"NOW()", u" ", u"\"", u"'",   u"[", u"]",
+                                          u"=", u"<",   u"x",   std::u16string(1, kEuro), u"i", u"W", u"(("};
+  std::mt19937 random(20240611);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+  std::uniform_int_distribution<int> length(1, 60);
+  std::vector<corpus::Formula> formulas;
+  for (int n = 0; n < 3000; ++n) {
+    corpus::Formula f{u"=", "random " + std::to_string(n)};
+    for (int k = length(random); k > 0; --k) f.text += pieces[pick(random)];
+    formulas.push_back(std::move(f));
+  }
+  EXPECT_EQ(CompareAll(formulas), 0);
+
+  int laidOut = 0;
+  Configure(addin_, Mode::Notepad, false);
+  for (const auto& f : formulas) laidOut += Outcome([&] { return Laid(addin_, f.text); }).starts_with(u"<error") ? 0 : 1;
+  EXPECT_GT(laidOut, 300) << "enough of them are laid out rather than refused";
+}
+
+// A space outside literals and names that the unformat keeps: an intersection operator.
+bool HasIntersection(cls_corvane& a, std::u16string_view flat) {
+  Scan(a, flat);
+  for (std::int32_t i = 1; i <= a.iLenFormula; ++i)
+    if (flat[static_cast<std::size_t>(i) - 1] == u' ' &&
+        a.strCharArray.get(i, scan::kStringMarkColumn) != scan::kStringMark &&
+        a.strCharArray.get(i, scan::kSheetMarkColumn) != scan::kSheetMark)
+      return true;
+  return false;
+}
+
+// Laid out, a formula unformats to what the formula itself unformats to: no line break ever
+// lands inside a sheet name or brackets. Left out: formulas with an intersection operator (a
+// space), which the layout may put at the start of a line, where the unformat takes it for
+// indentation. Counts the formulas whose names hold parentheses or separators that the layout
+// would otherwise have broken.
+TEST_F(LayoutAgainstReference, LaidOutCorpusUnformatsBackAndNamesStayWhole) {
+  const auto formulas = corpus::LoadCorpus();
+  cls_corvane scratch;
+  int namesKept = 0;
+  int intersections = 0;
+  int failures = 0;
+  for (const Mode mode : {Mode::Notepad, Mode::Cell}) {
+    cls_corvane& a = addin_;
+    Configure(a, mode, mode == Mode::Cell);
+    for (const auto& f : formulas) {
+      Scan(a, f.text);
+      const std::u16string flat = Unformat(f.text, a.strCharArray);
+      if (mode == Mode::Notepad && Outcome([&] { return ReferenceLayout(a, false); }) !=
+                                       Outcome([&] { return a.LayoutFormula(); }))
+        ++namesKept;
+      if (HasIntersection(scratch, flat)) {
+        intersections += mode == Mode::Notepad ? 1 : 0;
+        continue;
+      }
+      std::u16string laid;
+      try {
+        laid = a.LayoutFormula();
+      } catch (const AutomationError& e) {
+        ADD_FAILURE() << f.source << ": error " << e.number();
+        continue;
+      }
+      Scan(scratch, laid);
+      const std::u16string back = Unformat(laid, scratch.strCharArray);
+      if (back != flat && failures++ < 5)
+        ADD_FAILURE() << f.source << ": " << Utf16ToUtf8(f.text) << "\nlaid out:\n"
+                      << Utf16ToUtf8(laid) << "\nunformatted:\n"
+                      << Utf16ToUtf8(back);
+    }
+  }
+  EXPECT_EQ(failures, 0);
+  EXPECT_GT(namesKept, 100);
+  RecordProperty("formulas_with_names_kept_whole", namesKept);
+  std::printf("formulas whose names the layout keeps whole: %d; left out for an intersection: %d\n", namesKept,
+              intersections);
+}
+
+}  // namespace
+}  // namespace corvane
