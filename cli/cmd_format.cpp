@@ -1,0 +1,326 @@
+// `corvane format [FORMULA|-]`: lays out a formula in the in-memory workbook's active cell with the
+// formulate-cell command and prints the cell's content afterwards, or the path of the text file
+// the layout was written to. Options for one run are layered over the stored options and never
+// saved. Messages go to standard error; the calibration questions are asked on the terminal.
+// Exit status: 0 the cell received the layout or the file was written, 1 a message or a failure
+// ended the command, 2 bad usage or input.
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "addin/cls_corvane.h"
+#include "addin/mdl_support.h"
+#include "cli/cli.h"
+#include "cli/json.h"
+#include "cli/workbook_commands.h"
+#include "cli/workbook_session.h"
+#include "formatting/formulate_command.h"
+#include "platform/posix/file_delivery.h"
+#include "platform/posix/sqlite_store.h"
+#include "platform/posix/terminal_ui.h"
+#include "spacing/calibration_store.h"
+#include "windows/form.h"
+#include "windows/frm_settings.h"
+#include "windows/picture_button.h"
+
+namespace corvane::cli {
+namespace {
+
+struct FormatOptions {
+  std::optional<bool> allParens;
+  std::optional<bool> alwaysNotepad;
+  std::optional<std::u16string> separator;
+  std::optional<std::u16string> version;
+  std::optional<std::u16string> font;
+  bool uncalibrated = false;
+  bool mono = false;
+  bool jsonl = false;
+};
+
+bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
+  return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
+}
+
+// The stored settings with this run's options on top; nothing of the options is ever saved.
+// Uncalibrated, every width reads as missing ("Spacing_") or as one space ("Special_").
+class LayeredStore final : public SettingsStore {
+ public:
+  LayeredStore(SettingsStore& base, const FormatOptions& options) : base_(base), options_(options) {}
+
+  std::u16string GetSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
+                            std::u16string_view defaultValue) override {
+    if (appName == calibration::kAppName) {
+      if (options_.uncalibrated) {
+        if (StartsWith(section, u"Spacing_")) return std::u16string(defaultValue);
+        if (StartsWith(section, u"Special_")) return u"1";
+      }
+      if (section == windows::kSettingsSection) {
+        if (key == formulate::kFormatAllParensKey && options_.allParens) return *options_.allParens ? u"1" : u"0";
+        if (key == formulate::kAlwaysSendToNotepadKey && options_.alwaysNotepad)
+          return *options_.alwaysNotepad ? u"1" : u"0";
+      }
+    }
+    return base_.GetSetting(appName, section, key, defaultValue);
+  }
+
+  void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
+                   std::u16string_view value) override {
+    base_.SaveSetting(appName, section, key, value);
+  }
+
+ private:
+  SettingsStore& base_;
+  const FormatOptions& options_;
+};
+
+// The window system of this command: notices (OK alone) are printed on standard error, or only
+// collected in batch mode; questions go to the terminal, except the two calibration questions,
+// which --uncalibrated answers No and then Yes. Every prompt shown is collected.
+class CommandUi final : public windows::UiBackend {
+ public:
+  CommandUi(windows::UiBackend& terminal, bool quiet, bool uncalibrated)
+      : terminal_(terminal), quiet_(quiet), uncalibrated_(uncalibrated) {}
+
+  std::vector<std::u16string> messages;
+
+  double Dpi() override { return terminal_.Dpi(); }
+  windows::TwipsSize FrameExtraTwips(windows::BorderStyle border) override { return terminal_.FrameExtraTwips(border); }
+  void Unload(windows::Form& form) override { terminal_.Unload(form); }
+  void Changed(windows::Form& form, const windows::Control* control) override { terminal_.Changed(form, control); }
+  void DoEvents() override { terminal_.DoEvents(); }
+
+  void Show(windows::Form& form, windows::ShowMode mode) override {
+    if (mode != windows::ShowMode::Modal || form.Name() != u"frmCustomMsgBox") {
+      terminal_.Show(form, mode);
+      return;
+    }
+    const std::u16string prompt = form.ControlNamed(u"lblPrompt").Caption();
+    messages.push_back(prompt);
+    windows::Control& yes = form.ControlNamed(u"imgButtonYesMain");
+    windows::Control& no = form.ControlNamed(u"imgButtonNoMain");
+    if (uncalibrated_ && no.Visible() && prompt == formulate::kCalibratePrompt) {
+      windows::ClickPictureButton(no);
+      return;
+    }
+    if (uncalibrated_ && yes.Visible() && prompt == formulate::kFormatAnywayPrompt) {
+      windows::ClickPictureButton(yes);
+      return;
+    }
+    windows::Control& ok = form.ControlNamed(u"imgButtonOkMain");
+    if (ok.Visible() && !form.ControlNamed(u"imgButtonCancelMain").Visible()) {
+      // A notice needs no answer.
+      if (!quiet_) PrintError(PlainLines(prompt));
+      windows::ClickPictureButton(ok);
+      return;
+    }
+    terminal_.Show(form, mode);
+  }
+
+ private:
+  static std::u16string PlainLines(std::u16string text) {
+    std::u16string out;
+    for (std::size_t i = 0; i < text.size(); ++i)
+      if (!(text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')) out.push_back(text[i]);
+    return out;
+  }
+
+  windows::UiBackend& terminal_;
+  bool quiet_;
+  bool uncalibrated_;
+};
+
+// --mono: the layout is taken from the command, not written anywhere.
+class NoFiles final : public FileSystem {
+ public:
+  void WriteTextFileReplacing(std::u16string_view, std::u16string_view) override {}
+};
+class NoEditor final : public EditorLauncher {
+ public:
+  void OpenInEditor(std::u16string_view) noexcept override {}
+};
+
+struct RunResult {
+  formulate::Ending ending = formulate::Ending::Failed;
+  std::u16string shown;                 // what the command prints for the cell
+  std::optional<std::u16string> file;  // the text file written
+  bool succeeded() const { return ending == formulate::Ending::IntoCell || ending == formulate::Ending::IntoFile; }
+};
+
+class FormatRunner {
+ public:
+  FormatRunner(const FormatOptions& options, CommandUi& ui) : options_(options), ui_(ui) {}
+
+  RunResult Run(const std::u16string& text) {
+    WorkbookSession session;
+    if (options_.font) session.app()->SetStandardFont(*options_.font);
+    if (options_.version) session.app()->SetVersion(*options_.version);
+    if (options_.separator) session.app()->SetListSeparator(*options_.separator);
+    session.PutIntoActiveCell(text);
+    // One add-in object serves every run, as in the spreadsheet: the command sets all it uses anew.
+    session.HandOver(corvane_);
+    ui_.messages.clear();
+
+    formulate::Outcome outcome;
+    {
+      // The run's reads see one state of the store, checked once.
+      std::optional<posix::SqliteStore::ReadBatch> batch;
+      if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(program_store_)) batch.emplace(*sqlite);
+      outcome = formulate::FormulateCell(corvane_);
+    }
+
+    RunResult result;
+    result.ending = outcome.ending;
+    if (outcome.ending == formulate::Ending::IntoFile && options_.mono) {
+      result.shown = std::move(outcome.laidOut);
+    } else {
+      result.shown = session.ActiveCellContent();
+      if (outcome.ending == formulate::Ending::IntoFile) result.file = std::move(outcome.filePath);
+    }
+    return result;
+  }
+
+  void SetProgramStore(SettingsStore* store) { program_store_ = store; }
+
+ private:
+  const FormatOptions& options_;
+  CommandUi& ui_;
+  SettingsStore* program_store_ = nullptr;
+  cls_corvane corvane_;
+};
+
+std::u16string OptionText(const std::optional<std::string>& value, const char* name, bool allowEmpty) {
+  std::u16string text = FromUtf8(*value);
+  if (!allowEmpty && text.empty()) throw UsageError(std::string("--") + name + " needs a value");
+  return text;
+}
+
+// The formulas of a batch, one JSON string per line; all are checked before any is run.
+std::vector<std::u16string> ReadJsonLines() {
+  const std::string input = ReadAllStdin();
+  std::vector<std::u16string> formulas;
+  std::size_t lineNumber = 0;
+  for (std::size_t start = 0; start < input.size();) {
+    std::size_t end = input.find('\n', start);
+    if (end == std::string::npos) end = input.size();
+    ++lineNumber;
+    try {
+      formulas.push_back(ParseJsonStringLine(std::string_view(input).substr(start, end - start)));
+    } catch (const UsageError& e) {
+      throw UsageError("line " + std::to_string(lineNumber) + ": " + e.what());
+    }
+    start = end + 1;
+  }
+  return formulas;
+}
+
+int RunBatch(const std::vector<std::u16string>& formulas, FormatRunner& runner, CommandUi& ui) {
+  std::size_t lineNumber = 0;
+  std::string out;
+  for (const auto& formula : formulas) {
+    ++lineNumber;
+    RunResult result;
+    try {
+      result = runner.Run(formula);
+    } catch (const UsageError& e) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      std::fflush(stdout);
+      throw UsageError("line " + std::to_string(lineNumber) + ": " + e.what());
+    }
+    out += "{\"cell\":";
+    out += JsonQuote(result.shown);
+    out += ",\"file\":";
+    out += result.file ? JsonQuote(*result.file) : std::string("null");
+    out += ",\"messages\":[";
+    for (std::size_t i = 0; i < ui.messages.size(); ++i) {
+      if (i > 0) out += ',';
+      out += JsonQuote(ui.messages[i]);
+    }
+    out += "]}\n";
+    if (out.size() >= (1U << 16)) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      out.clear();
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+  return kExitOk;
+}
+
+int Run(std::vector<std::string>& args) {
+  if (IsWorkbookInvocation(args)) return RunFormatWorkbook(args);
+  FormatOptions options;
+  const bool allParens = TakeFlag(args, "all-parens");
+  const bool noAllParens = TakeFlag(args, "no-all-parens");
+  if (allParens && noAllParens) throw UsageError("--all-parens and --no-all-parens exclude each other");
+  if (allParens || noAllParens) options.allParens = allParens;
+  if (TakeFlag(args, "notepad")) options.alwaysNotepad = true;
+  options.mono = TakeFlag(args, "mono");
+  options.jsonl = TakeFlag(args, "jsonl");
+  options.uncalibrated = TakeFlag(args, "uncalibrated");
+  if (const auto v = TakeOption(args, "separator")) options.separator = OptionText(v, "separator", false);
+  if (const auto v = TakeOption(args, "excel-version")) options.version = OptionText(v, "excel-version", true);
+  if (const auto v = TakeOption(args, "font")) options.font = OptionText(v, "font", false);
+  const std::optional<std::string> storeOption = TakeOption(args, "store");
+  RejectUnknownOptions(args);
+  if (!args.empty() && args.front() == "--") args.erase(args.begin());
+  if (options.jsonl && !args.empty()) throw UsageError("--jsonl reads standard input and takes no FORMULA");
+  if (args.size() > 1) throw UsageError("expected one FORMULA (quote it), or none to read standard input");
+  // The monospaced layout is the one made for the text file.
+  if (options.mono) options.alwaysNotepad = true;
+
+  // The input is read before anything is opened, so that bad input changes nothing.
+  std::u16string single;
+  std::vector<std::u16string> batch;
+  if (options.jsonl) {
+    batch = ReadJsonLines();
+  } else {
+    single = args.empty() || args[0] == "-" ? FromStdinText() : FromUtf8(args[0]);
+  }
+
+  ProgramServices program(storeOption.value_or(""));
+  PlatformServices services = program.services();
+  LayeredStore layered(*services.store, options);
+  const bool layer = options.uncalibrated || options.allParens || options.alwaysNotepad;
+  std::optional<posix::TerminalUi> terminal;
+  if (!services.ui) terminal.emplace();
+  CommandUi ui(services.ui ? *services.ui : *terminal, options.jsonl, options.uncalibrated);
+  posix::PosixFileSystem files;
+  posix::PosixEnvironment environment;
+  posix::PosixEditorLauncher editor;
+  NoFiles noFiles;
+  NoEditor noEditor;
+  if (layer) services.store = &layered;
+  services.ui = &ui;
+  services.files = options.mono ? static_cast<FileSystem*>(&noFiles) : &files;
+  services.environment = &environment;
+  services.editor = options.mono ? static_cast<EditorLauncher*>(&noEditor) : &editor;
+  ScopedServices scope(services);
+
+  FormatRunner runner(options, ui);
+  runner.SetProgramStore(program.services().store);
+  if (options.jsonl) {
+    // The batch reads one state of the store (and its own saves), checked for other writers once.
+    std::optional<posix::SqliteStore::ReadBatch> reads;
+    if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(program.services().store)) reads.emplace(*sqlite);
+    return RunBatch(batch, runner, ui);
+  }
+
+  const RunResult result = runner.Run(single);
+  const std::string shown = ToUtf8(result.file ? *result.file : result.shown) + '\n';
+  std::fwrite(shown.data(), 1, shown.size(), stdout);
+  std::fflush(stdout);
+  if (result.ending == formulate::Ending::Failed)
+    PrintError("corvane format: the layout could not be delivered (the spreadsheet refused it, or the text file "
+               "could not be written); the cell was left as it was");
+  return result.succeeded() ? kExitOk : kExitFailed;
+}
+
+const CommandRegistration kRegistration{
+    {"format",
+     "format [FORMULA|-] [--jsonl] [--mono] [--all-parens|--no-all-parens] [--notepad] [--separator SEP] "
+     "[--excel-version TEXT] [--font NAME] [--uncalibrated] [--store PATH]   lay out a formula",
+     Run}};
+
+}  // namespace
+}  // namespace corvane::cli

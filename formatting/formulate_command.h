@@ -1,0 +1,63 @@
+// The formulate-cell command: lays out the formula of the active cell (or of the array block it
+// belongs to) and puts it back, or writes it to a text file opened in the text editor.
+// Contract:
+//  - cls_corvane::cvFormulateCell runs FormulateCell and returns Empty. FormulateCell never
+//    throws: any failure ends it quietly (what was done before stays done) and the outcome says
+//    how far it came; front ends use the outcome, the add-in's interface ignores it.
+//  - Options ("Format All Parens", "Always Send to Notepad" in the section "Settings") are read
+//    at every run; the widths of the codes 2 to 767 are read once per run from "Spacing_" + the
+//    standard font, with the calibration questions when one is missing.
+//  - Only a formula (text starting with "=") that holds an opening parenthesis is laid out; a
+//    constant is never rewritten ("Unable to format this cell.").
+//  - The text file goes to the workbook's folder, or for a workbook never saved to the folder
+//    named by the variable "tmp" (else the platform's temporary folder); a name that would leave
+//    that folder writes nothing. Files(), Env() and Editor() of addin/platform.h do the work.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "addin/cls_corvane.h"
+
+namespace corvane::formulate {
+
+inline constexpr std::u16string_view kFormatAllParensKey = u"Format All Parens";
+inline constexpr std::u16string_view kAlwaysSendToNotepadKey = u"Always Send to Notepad";
+
+inline constexpr std::u16string_view kTitle = u"Corvane";
+inline constexpr std::u16string_view kNoFormulaPrompt = u"No formula in cell.";
+inline constexpr std::u16string_view kCalibratePrompt =
+    u"Corvane is not yet calibrated to your configuration. Calibrate now?";
+inline constexpr std::u16string_view kFormatAnywayPrompt =
+    u"Unable to format formula correctly until calibration is done. Format formula now anyway?\r\n\r\n"
+    u"(Results may not be formatted correctly.)";
+inline constexpr std::u16string_view kUnableToFormatPrompt = u"Unable to format this cell.";
+
+// Message box answers and styles used here.
+inline constexpr std::int32_t kStyleOkOnly = 0;
+inline constexpr std::int32_t kStyleYesNo = 4;
+inline constexpr std::int32_t kAnswerYes = 6;
+inline constexpr std::int32_t kAnswerNo = 7;
+
+// The host's formula length limit for its version text: 1,024 when the number at the start of
+// the text is 11 or less (a text without a number counts 0), else 8,192.
+std::int32_t FormulaLengthLimit(std::u16string_view versionText);
+
+enum class Ending {
+  Failed,         // a failure ended the command quietly
+  Message,        // a message ended it ("No formula in cell.", "Unable to format this cell.")
+  Declined,       // the user would neither calibrate nor format without calibration
+  IntoCell,       // the layout went into the cell or array block
+  IntoFile,       // the layout was written to the text file
+};
+
+struct Outcome {
+  Ending ending = Ending::Failed;
+  std::u16string laidOut;   // the layout delivered (IntoCell, IntoFile)
+  std::u16string filePath;  // the text file written (IntoFile)
+};
+
+Outcome FormulateCell(cls_corvane& self) noexcept;
+
+}  // namespace corvane::formulate
