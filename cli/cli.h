@@ -17,6 +17,10 @@
 
 #include "addin/platform.h"
 
+namespace corvane::posix {
+class TerminalUi;
+}
+
 namespace corvane::cli {
 
 inline constexpr int kExitOk = 0;
@@ -60,7 +64,8 @@ void RejectUnknownOptions(const std::vector<std::string>& args);
 std::string ReadAllStdin();
 
 // The services of one program run: the settings store (from --store PATH, else CORVANE_STORE,
-// else the per-user file), text measurement and the regional format. Installed as the
+// else the per-user file), text measurement, the regional format, the terminal as the window
+// system, the shell, text files, the environment and the editor. Installed as the
 // process-wide default. Throws AutomationError when the store cannot be opened, so that the
 // user hears about it before a command whose failures are quiet starts. Commands that never
 // touch the store pass openStore false.
@@ -72,11 +77,14 @@ class ProgramServices {
   ProgramServices& operator=(const ProgramServices&) = delete;
   PlatformServices& services() { return services_; }
   const std::string& storePath() const { return storePath_; }
+  // The terminal that serves as the window system.
+  posix::TerminalUi& terminal();
 
  private:
+  struct PosixServices;  // the POSIX implementations, kept out of this header
   std::string storePath_;
   std::unique_ptr<SettingsStore> store_;
-  std::unique_ptr<TextMeasurer> measurer_;
+  std::unique_ptr<PosixServices> posix_;
   PlatformServices services_;
 };
 

@@ -5,8 +5,6 @@
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
 #include "cli/cli.h"
-#include "platform/posix/shell_open.h"
-#include "platform/posix/terminal_ui.h"
 #include "windows/frm_about.h"
 #include "windows/picture_button.h"
 
@@ -18,12 +16,6 @@ int Run(std::vector<std::string>& args) {
   RejectUnknownOptions(args);
   if (!args.empty()) throw UsageError("about takes no arguments");
   ProgramServices program("", /*openStore=*/false);
-  posix::TerminalUi ui;
-  posix::PosixShell shell;
-  PlatformServices services = program.services();
-  services.ui = &ui;
-  services.shell = &shell;
-  ScopedServices scope(services);
 
   cls_corvane corvane;
   corvane.cvAbout();

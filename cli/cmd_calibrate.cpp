@@ -13,7 +13,6 @@
 #include "cli/cli.h"
 #include "cli/workbook_session.h"
 #include "platform/posix/sqlite_store.h"
-#include "platform/posix/terminal_ui.h"
 #include "spacing/calibration_store.h"
 
 namespace corvane::cli {
@@ -109,10 +108,6 @@ int Run(std::vector<std::string>& args) {
   }
 
   ProgramServices program(storeOption.value_or(""));
-  posix::TerminalUi ui;
-  PlatformServices services = program.services();
-  services.ui = &ui;
-  ScopedServices scope(services);
 
   WorkbookSession session;
   if (font) session.app()->SetStandardFont(*font);

@@ -282,19 +282,15 @@ int Run(std::vector<std::string>& args) {
   PlatformServices services = program.services();
   LayeredStore layered(*services.store, options);
   const bool layer = options.uncalibrated || options.allParens || options.alwaysNotepad;
-  std::optional<posix::TerminalUi> terminal;
-  if (!services.ui) terminal.emplace();
-  CommandUi ui(services.ui ? *services.ui : *terminal, options.jsonl, options.uncalibrated);
-  posix::PosixFileSystem files;
-  posix::PosixEnvironment environment;
-  posix::PosixEditorLauncher editor;
+  CommandUi ui(*services.ui, options.jsonl, options.uncalibrated);
   NoFiles noFiles;
   NoEditor noEditor;
   if (layer) services.store = &layered;
   services.ui = &ui;
-  services.files = options.mono ? static_cast<FileSystem*>(&noFiles) : &files;
-  services.environment = &environment;
-  services.editor = options.mono ? static_cast<EditorLauncher*>(&noEditor) : &editor;
+  if (options.mono) {
+    services.files = &noFiles;
+    services.editor = &noEditor;
+  }
   ScopedServices scope(services);
 
   FormatRunner runner(options, ui);

@@ -53,10 +53,7 @@ int Run(std::vector<std::string>& args) {
   if (!args.empty()) throw UsageError("unexpected argument \"" + args.front() + "\"");
 
   ProgramServices program(storeOption);
-  posix::TerminalUi ui;
-  PlatformServices services = program.services();
-  services.ui = &ui;
-  ScopedServices scope(services);
+  posix::TerminalUi& ui = program.terminal();
 
   cls_corvane corvane;
   try {

@@ -6,9 +6,12 @@
 #include <iterator>
 
 #include "cli/cli.h"
+#include "platform/posix/file_delivery.h"
 #include "platform/posix/font_measurer.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/shell_open.h"
 #include "platform/posix/sqlite_store.h"
+#include "platform/posix/terminal_ui.h"
 
 namespace corvane::cli {
 
@@ -152,7 +155,17 @@ std::string ReadAllStdin() {
   return data;
 }
 
-ProgramServices::ProgramServices(const std::string& storeOption, bool openStore) {
+struct ProgramServices::PosixServices {
+  posix::FontMeasurer measurer;
+  posix::TerminalUi ui;
+  posix::PosixShell shell;
+  posix::PosixFileSystem files;
+  posix::PosixEnvironment environment;
+  posix::PosixEditorLauncher editor;
+};
+
+ProgramServices::ProgramServices(const std::string& storeOption, bool openStore)
+    : posix_(std::make_unique<PosixServices>()) {
   // Numbers follow the user's region; the separators are copied out and C formatting restored.
   std::setlocale(LC_NUMERIC, "");
   services_.regional = posix::RegionalFromLocale();
@@ -163,11 +176,17 @@ ProgramServices::ProgramServices(const std::string& storeOption, bool openStore)
     storePath_ = posix::SqliteStore::ResolvePath(storeOption);
     store_ = std::make_unique<posix::SqliteStore>(storePath_);
   }
-  measurer_ = std::make_unique<posix::FontMeasurer>();
   services_.store = store_.get();
-  services_.textMeasurer = measurer_.get();
+  services_.textMeasurer = &posix_->measurer;
+  services_.ui = &posix_->ui;
+  services_.shell = &posix_->shell;
+  services_.files = &posix_->files;
+  services_.environment = &posix_->environment;
+  services_.editor = &posix_->editor;
   SetDefaultServices(services_);
 }
+
+posix::TerminalUi& ProgramServices::terminal() { return posix_->ui; }
 
 ProgramServices::~ProgramServices() { SetDefaultServices(PlatformServices{}); }
 
