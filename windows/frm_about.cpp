@@ -17,7 +17,7 @@ frmAbout::frmAbout() : Form(u"frmAbout", BorderStyle::FixedDialog, 7968.0F, 4656
   font_ = Font{u"Verdana", 7.8F};
 
   Image2.SetPicture(&art::kBanner);
-  Image2.Move(600.0F, 360.0F, 6780.0F, 408.0F);
+  Image2.Move(600.0F, 360.0F);  // takes the size of its picture at the screen's resolution
 
   lblHyperlink.SetFont(font_);
   lblHyperlink.SetBackColor(kWhite);

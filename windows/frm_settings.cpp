@@ -45,7 +45,7 @@ frmSettings::frmSettings() : Form(u"frmSettings", BorderStyle::FixedDialog, 7476
   font_ = kSmallVerdana;
 
   Image2.SetPicture(&art::kBanner);
-  Image2.Move(360.0F, 240.0F, 6780.0F, 408.0F);
+  Image2.Move(360.0F, 240.0F);  // takes the size of its picture at the screen's resolution
 
   for (Control* box : {&chkFormatAllParens, &chkAlwaysSendToNotepad}) {
     box->SetFont(kSmallVerdana);
