@@ -6,6 +6,7 @@
 #include "addin/cls_corvane.h"
 #include "cli/cli.h"
 #include "cli/json.h"
+#include "cli/workbook_commands.h"
 #include "cli/workbook_session.h"
 #include "formatting/unformat.h"
 
@@ -60,6 +61,7 @@ int RunJsonl() {
 }
 
 int Run(std::vector<std::string>& args) {
+  if (IsWorkbookInvocation(args)) return RunUnformatWorkbook(args);
   const bool jsonl = TakeFlag(args, "jsonl");
   RejectUnknownOptions(args);
   if (!args.empty() && args.front() == "--") args.erase(args.begin());

@@ -1,0 +1,562 @@
+#include "cli/workbook_commands.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "addin/cls_corvane.h"
+#include "addin/mdl_support.h"
+#include "cli/cli.h"
+#include "formatting/formulate_command.h"
+#include "hosts/xlsx/xlsx_host.h"
+#include "hosts/xlsx/xml_text.h"
+#include "platform/posix/sqlite_store.h"
+#include "spacing/calibration_store.h"
+#include "windows/form.h"
+#include "windows/frm_settings.h"
+#include "windows/picture_button.h"
+
+namespace corvane::cli {
+
+namespace {
+
+constexpr std::size_t kListedPerKind = 50;  // cells named in the summary for each kind
+
+// Options of the formula form that take a value, and the workbook form's own.
+const std::set<std::string, std::less<>> kValueOptions = {"--separator", "--excel-version", "--font", "--store",
+                                                          "--output"};
+
+struct WorkbookOptions {
+  std::optional<bool> allParens;
+  std::optional<bool> alwaysNotepad;
+  std::optional<std::u16string> separator;
+  std::optional<std::u16string> version;
+  std::optional<std::u16string> font;
+  bool uncalibrated = false;
+  bool all = false;
+  std::optional<std::string> output;
+  std::string store;
+  std::string book;
+  std::vector<std::string> cells;
+};
+
+bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
+  return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
+}
+
+// The stored settings with this run's options on top; nothing of the options is ever saved.
+// Every cell's run reads the 766 widths of one section: a key of a number below kCachedKeys is
+// read from the store once and then kept, until anything is saved (a calibration).
+class LayeredStore final : public SettingsStore {
+ public:
+  LayeredStore(SettingsStore& base, const WorkbookOptions& options) : base_(base), options_(options) {}
+
+  std::u16string GetSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
+                            std::u16string_view defaultValue) override {
+    const std::optional<std::size_t> number = KeyNumber(key);
+    // The hot path: a width of the section read last.
+    if (number && cacheValid_ && Same(section, cacheSection_) && Same(appName, cacheApp_)) {
+      const Entry& entry = cache_[*number];
+      if (entry.known) return entry.present ? entry.value : std::u16string(defaultValue);
+    }
+    if (appName == calibration::kAppName) {
+      if (options_.uncalibrated) {
+        if (StartsWith(section, u"Spacing_")) return std::u16string(defaultValue);
+        if (StartsWith(section, u"Special_")) return u"1";
+      }
+      if (section == windows::kSettingsSection) {
+        if (key == formulate::kFormatAllParensKey && options_.allParens) return *options_.allParens ? u"1" : u"0";
+        if (key == formulate::kAlwaysSendToNotepadKey && options_.alwaysNotepad)
+          return *options_.alwaysNotepad ? u"1" : u"0";
+      }
+    }
+    if (!number) return base_.GetSetting(appName, section, key, defaultValue);
+    if (!(cacheValid_ && Same(section, cacheSection_) && Same(appName, cacheApp_))) {
+      cacheApp_ = appName;
+      cacheSection_ = section;
+      cache_.assign(kCachedKeys, Entry{});
+      cacheValid_ = true;
+    }
+    Entry& entry = cache_[*number];
+    std::u16string value = base_.GetSetting(appName, section, key, kAbsent);
+    entry.known = true;
+    entry.present = value != kAbsent;
+    if (entry.present) entry.value = std::move(value);
+    return entry.present ? entry.value : std::u16string(defaultValue);
+  }
+
+  void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
+                   std::u16string_view value) override {
+    cacheValid_ = false;
+    base_.SaveSetting(appName, section, key, value);
+  }
+
+ private:
+  static constexpr std::size_t kCachedKeys = 1024;
+  // A default no stored value can equal: it tells a missing key from a stored one.
+  static constexpr std::u16string_view kAbsent = u"\uFFFF\uFFFEabsent";
+  struct Entry {
+    bool known = false;
+    bool present = false;
+    std::u16string value;
+  };
+
+  // Short names, compared eight bytes at a time without a library call: this runs 766 times
+  // for every cell.
+  static bool Same(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return false;
+    const char* x = reinterpret_cast<const char*>(a.data());
+    const char* y = reinterpret_cast<const char*>(b.data());
+    std::size_t bytes = a.size() * sizeof(char16_t);
+    for (; bytes >= 8; bytes -= 8, x += 8, y += 8) {
+      std::uint64_t u, v;
+      std::memcpy(&u, x, 8);
+      std::memcpy(&v, y, 8);
+      if (u != v) return false;
+    }
+    for (; bytes > 0; --bytes, ++x, ++y)
+      if (*x != *y) return false;
+    return true;
+  }
+
+  static std::optional<std::size_t> KeyNumber(std::u16string_view key) {
+    if (key.empty() || key.size() > 4) return std::nullopt;
+    std::size_t n = 0;
+    for (const char16_t c : key) {
+      if (c < u'0' || c > u'9') return std::nullopt;
+      n = n * 10 + static_cast<std::size_t>(c - u'0');
+    }
+    if (n >= kCachedKeys || (key.size() > 1 && key.front() == u'0')) return std::nullopt;
+    return n;
+  }
+
+  SettingsStore& base_;
+  const WorkbookOptions& options_;
+  bool cacheValid_ = false;
+  std::u16string cacheApp_;
+  std::u16string cacheSection_;
+  std::vector<Entry> cache_;
+};
+
+// The window system of a batch: notices (OK alone) are collected for the summary; the two
+// calibration questions go to the terminal once, and their answers stand for the rest of the
+// run (--uncalibrated answers No and then Yes); everything else is the terminal's.
+class BatchUi final : public windows::UiBackend {
+ public:
+  BatchUi(windows::UiBackend& terminal, bool uncalibrated) : terminal_(terminal) {
+    if (uncalibrated) calibrate_ = formulate::kAnswerNo, formatAnyway_ = formulate::kAnswerYes;
+  }
+
+  std::vector<std::u16string> notices;  // of the current cell
+
+  double Dpi() override { return terminal_.Dpi(); }
+  windows::TwipsSize FrameExtraTwips(windows::BorderStyle border) override { return terminal_.FrameExtraTwips(border); }
+  void Unload(windows::Form& form) override { terminal_.Unload(form); }
+  void Changed(windows::Form& form, const windows::Control* control) override { terminal_.Changed(form, control); }
+  void DoEvents() override { terminal_.DoEvents(); }
+
+  void Show(windows::Form& form, windows::ShowMode mode) override {
+    if (mode != windows::ShowMode::Modal || form.Name() != u"frmCustomMsgBox") {
+      terminal_.Show(form, mode);
+      return;
+    }
+    const std::u16string prompt = form.ControlNamed(u"lblPrompt").Caption();
+    std::optional<std::int32_t>* remembered = prompt == formulate::kCalibratePrompt      ? &calibrate_
+                                              : prompt == formulate::kFormatAnywayPrompt ? &formatAnyway_
+                                                                                         : nullptr;
+    if (remembered) {
+      if (remembered->has_value()) {
+        windows::ClickPictureButton(
+            form.ControlNamed(**remembered == formulate::kAnswerYes ? u"imgButtonYesMain" : u"imgButtonNoMain"));
+        return;
+      }
+      terminal_.Show(form, mode);
+      const std::int32_t answer = mdl_Support::Module().iMsgBoxResult;
+      if (answer == formulate::kAnswerYes || answer == formulate::kAnswerNo) *remembered = answer;
+      return;
+    }
+    windows::Control& ok = form.ControlNamed(u"imgButtonOkMain");
+    if (ok.Visible() && !form.ControlNamed(u"imgButtonCancelMain").Visible()) {
+      notices.push_back(prompt);
+      windows::ClickPictureButton(ok);
+      return;
+    }
+    terminal_.Show(form, mode);
+  }
+
+ private:
+  windows::UiBackend& terminal_;
+  std::optional<std::int32_t> calibrate_;
+  std::optional<std::int32_t> formatAnyway_;
+};
+
+class NoEditor final : public EditorLauncher {
+ public:
+  void OpenInEditor(std::u16string_view) noexcept override {}
+};
+
+// A bar on standard error while many cells are worked on, drawn only on a terminal.
+class ProgressBar {
+ public:
+  ProgressBar(std::string label, std::size_t total)
+      : label_(std::move(label)), total_(total), shown_(total > 1 && isatty(STDERR_FILENO)) {}
+  ~ProgressBar() { Finish(); }
+
+  void Step() {
+    ++done_;
+    if (!shown_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (done_ < total_ && now - drawn_ < std::chrono::milliseconds(100)) return;
+    drawn_ = now;
+    constexpr std::size_t kWidth = 30;
+    const std::size_t filled = total_ ? done_ * kWidth / total_ : kWidth;
+    std::string line = "\r" + label_ + " [" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " +
+                       std::to_string(done_) + "/" + std::to_string(total_);
+    Write(line);
+  }
+
+  void Finish() {
+    if (!shown_) return;
+    Write("\r\033[K");
+    shown_ = false;
+  }
+
+ private:
+  static void Write(const std::string& text) {
+    std::fflush(stdout);
+    if (::write(STDERR_FILENO, text.data(), text.size()) < 0) {
+      // A bar that cannot be drawn is no reason to stop the work.
+    }
+  }
+
+  std::string label_;
+  std::size_t total_;
+  std::size_t done_ = 0;
+  bool shown_;
+  std::chrono::steady_clock::time_point drawn_{};
+};
+
+// "Sheet1!B7", or "'My Sheet'!B7" when the name needs quotes.
+std::u16string Where(const std::u16string& sheet, const xlsx::CellRect& range) {
+  bool plain = !sheet.empty() && !(sheet[0] >= u'0' && sheet[0] <= u'9');
+  for (const char16_t c : sheet)
+    if (!((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_' || c == u'.' ||
+          c >= 0x80))
+      plain = false;
+  if (plain && xlsx::ParseCellAddress(std::u16string_view(sheet))) plain = false;
+  std::u16string name;
+  if (plain) {
+    name = sheet;
+  } else {
+    name = u"'";
+    for (const char16_t c : sheet) name += c == u'\'' ? u"''" : std::u16string(1, c);
+    name += u"'";
+  }
+  return name + u"!" + xlsx::RangeAddress(range);
+}
+
+struct Target {
+  std::shared_ptr<xlsx::XlsxSheet> sheet;
+  xlsx::CellRect range;
+  xlsx::FormulaKind kind = xlsx::FormulaKind::Normal;
+};
+
+// Splits "Sheet!A1", "'It''s'!A1:B2" or "A1" into sheet name (empty: none given) and address.
+std::pair<std::u16string, std::string> SplitCellArgument(const std::string& argument) {
+  const std::size_t bang = argument.rfind('!');
+  if (bang == std::string::npos) return {u"", argument};
+  std::string sheet = argument.substr(0, bang);
+  if (sheet.size() >= 2 && sheet.front() == '\'' && sheet.back() == '\'') {
+    std::string unquoted;
+    for (std::size_t i = 1; i + 1 < sheet.size(); ++i) {
+      if (sheet[i] == '\'') {
+        if (i + 2 < sheet.size() && sheet[i + 1] == '\'') {
+          unquoted += '\'';
+          ++i;
+          continue;
+        }
+        throw UsageError("\"" + argument + "\": a quote in a sheet name is written twice ('It''s'!A1)");
+      }
+      unquoted += sheet[i];
+    }
+    sheet = unquoted;
+  }
+  if (sheet.empty()) throw UsageError("\"" + argument + "\" names no sheet before \"!\"");
+  return {FromUtf8(sheet), argument.substr(bang + 1)};
+}
+
+std::vector<Target> CollectTargets(xlsx::XlsxWorkbook& book, const WorkbookOptions& options) {
+  std::vector<Target> targets;
+  std::set<std::tuple<const void*, std::int32_t, std::int32_t>> seen;
+  const auto add = [&](const std::shared_ptr<xlsx::XlsxSheet>& sheet, const xlsx::CellRect& area) {
+    for (const auto& cell : sheet->data().FormulaCells(area)) {
+      if (seen.emplace(sheet.get(), cell.range.row1, cell.range.col1).second)
+        targets.push_back({sheet, cell.range, cell.kind});
+    }
+  };
+  if (book.SheetCount() == 0) throw UsageError("the workbook has no worksheets");
+  if (options.all) {
+    for (std::size_t i = 0; i < book.SheetCount(); ++i)
+      add(book.Sheet(i), xlsx::CellRect{1, 1, xlsx::kMaxRows, xlsx::kMaxColumns});
+    return targets;
+  }
+  for (const std::string& argument : options.cells) {
+    const auto [sheetName, address] = SplitCellArgument(argument);
+    const auto range = xlsx::ParseRangeAddress(address);
+    if (!range) throw UsageError("\"" + argument + "\" is not a cell or range (such as Sheet1!B7 or 'My Sheet'!A1:F200)");
+    std::shared_ptr<xlsx::XlsxSheet> sheet = sheetName.empty() ? book.ActiveSheet() : book.SheetNamed(sheetName);
+    if (!sheet) throw UsageError("the workbook has no worksheet named \"" + ToUtf8(sheetName) + "\"");
+    add(sheet, *range);
+  }
+  return targets;
+}
+
+WorkbookOptions ParseOptions(std::vector<std::string>& args, bool format) {
+  WorkbookOptions options;
+  if (format) {
+    const bool allParens = TakeFlag(args, "all-parens");
+    const bool noAllParens = TakeFlag(args, "no-all-parens");
+    if (allParens && noAllParens) throw UsageError("--all-parens and --no-all-parens exclude each other");
+    if (allParens || noAllParens) options.allParens = allParens;
+    if (TakeFlag(args, "notepad")) options.alwaysNotepad = true;
+    options.uncalibrated = TakeFlag(args, "uncalibrated");
+    if (TakeFlag(args, "mono") || TakeFlag(args, "jsonl"))
+      throw UsageError("--mono and --jsonl are for single formulas, not for workbook files");
+    const auto text = [](const std::optional<std::string>& value, const char* name) {
+      std::u16string wide = FromUtf8(*value);
+      if (wide.empty()) throw UsageError(std::string("--") + name + " needs a value");
+      return wide;
+    };
+    if (const auto v = TakeOption(args, "separator")) options.separator = text(v, "separator");
+    if (const auto v = TakeOption(args, "excel-version")) options.version = FromUtf8(*v);
+    if (const auto v = TakeOption(args, "font")) options.font = text(v, "font");
+    options.store = TakeOption(args, "store").value_or("");
+  } else if (TakeFlag(args, "jsonl")) {
+    throw UsageError("--jsonl is for single formulas, not for workbook files");
+  }
+  options.all = TakeFlag(args, "all");
+  options.output = TakeOption(args, "output");
+  if (options.output && options.output->empty()) throw UsageError("--output needs a file name");
+  RejectUnknownOptions(args);
+  if (!args.empty() && args.front() == "--") args.erase(args.begin());
+  if (args.empty() || !NamesWorkbook(args.front())) throw UsageError("expected a workbook file (.xlsx or .xlsm) first");
+  options.book = args.front();
+  options.cells.assign(args.begin() + 1, args.end());
+  if (options.all && !options.cells.empty()) throw UsageError("--all takes no CELL");
+  if (!options.all && options.cells.empty())
+    throw UsageError("expected CELL (such as Sheet1!B7, 'My Sheet'!B7 or Sheet1!A1:F200) or --all");
+  return options;
+}
+
+std::shared_ptr<xlsx::XlsxApplication> OpenBook(const WorkbookOptions& options) {
+  xlsx::HostOptions host;
+  if (options.version) host.version = *options.version;
+  if (options.separator) host.listSeparator = *options.separator;
+  if (options.font) host.standardFont = *options.font;
+  try {
+    return xlsx::XlsxApplication::Open(options.book, std::move(host));
+  } catch (const AutomationError& e) {
+    if (e.number() == err::kInvalidProcedureCall) throw UsageError(ToUtf8(e.description()));
+    throw;
+  }
+}
+
+// Why the cell's formula cannot be read, or nothing when it can.
+std::optional<std::u16string> UnreadableFormula(xlsx::XlsxRange& cell) {
+  try {
+    cell.Formula();
+  } catch (const AutomationError& e) {
+    return e.description();
+  }
+  return std::nullopt;
+}
+
+struct Summary {
+  std::size_t done = 0;  // formatted or unformatted
+  std::size_t unchanged = 0;
+  std::vector<std::pair<std::u16string, std::u16string>> files;    // where, file
+  std::vector<std::pair<std::u16string, std::u16string>> skipped;  // where, reason
+  bool failed = false;
+};
+
+void PrintList(std::string& out, const std::vector<std::pair<std::u16string, std::u16string>>& list,
+               const char* what) {
+  for (std::size_t i = 0; i < list.size() && i < kListedPerKind; ++i)
+    out += "  " + ToUtf8(list[i].first) + ": " + what + ToUtf8(list[i].second) + "\n";
+  if (list.size() > kListedPerKind) out += "  ... and " + std::to_string(list.size() - kListedPerKind) + " more\n";
+}
+
+std::string Plural(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Saves when something changed (or another file is asked for) and finishes the summary.
+int Finish(xlsx::XlsxApplication& app, const WorkbookOptions& options, Summary& summary, std::string& out,
+           bool anyTarget) {
+  int status = summary.failed || !anyTarget ? kExitFailed : kExitOk;
+  const bool changed = app.Workbook()->file().Modified();
+  try {
+    if (changed || options.output) {
+      app.Workbook()->Save(options.output.value_or(""));
+      out += changed ? "saved " + options.output.value_or(options.book) + "\n"
+                     : "copied unchanged to " + *options.output + "\n";
+    } else {
+      out += options.book + " was not changed\n";
+    }
+  } catch (const AutomationError& e) {
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    PrintError(u"corvane: " + e.description());
+    return kExitFailed;
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+  return status;
+}
+
+}  // namespace
+
+bool NamesWorkbook(std::string_view argument) {
+  const auto dot = argument.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  std::string ext(argument.substr(dot + 1));
+  for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == "xlsx" || ext == "xlsm" || ext == "xltx" || ext == "xltm";
+}
+
+bool IsWorkbookInvocation(const std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--") return i + 1 < args.size() && NamesWorkbook(args[i + 1]);
+    if (a.size() > 2 && a.starts_with("--")) {
+      if (kValueOptions.count(a)) ++i;
+      continue;
+    }
+    return NamesWorkbook(a);
+  }
+  return false;
+}
+
+int RunFormatWorkbook(std::vector<std::string>& args) {
+  WorkbookOptions options = ParseOptions(args, true);
+  ProgramServices program(options.store);
+  PlatformServices services = program.services();
+  const auto app = OpenBook(options);
+  std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
+
+  LayeredStore store(*services.store, options);
+  BatchUi ui(*services.ui, options.uncalibrated);
+  NoEditor noEditor;
+  services.store = &store;
+  services.ui = &ui;
+  // One text file may be opened for the user; a batch lists its files instead.
+  if (targets.size() != 1) services.editor = &noEditor;
+  ScopedServices scope(services);
+
+  cls_corvane corvane;
+  ObjectRef host = app;
+  corvane.SetExcelApp(host);
+  Summary summary;
+  {
+    // The run's reads see one state of the store, checked once.
+    std::optional<posix::SqliteStore::ReadBatch> batch;
+    if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(program.services().store)) batch.emplace(*sqlite);
+    ProgressBar progress("formatting", targets.size());
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      const Target& target = targets[i];
+      const std::u16string where = Where(target.sheet->data().Name(), target.range);
+      const auto cell = target.sheet->Range({target.range.row1, target.range.col1, target.range.row1, target.range.col1});
+      app->SetActiveCell(cell);
+      app->ClearLastRefusal();
+      ui.notices.clear();
+      // A formula that cannot be read (a data table, a shared formula that cannot be moved to
+      // this cell) is left alone: skipped with the reason, not a failure of the run.
+      if (const auto unreadable = UnreadableFormula(*cell)) {
+        progress.Step();
+        summary.skipped.emplace_back(where, *unreadable);
+        continue;
+      }
+      const formulate::Outcome outcome = formulate::FormulateCell(corvane);
+      progress.Step();
+      switch (outcome.ending) {
+        case formulate::Ending::IntoCell:
+          ++summary.done;
+          break;
+        case formulate::Ending::IntoFile:
+          summary.files.emplace_back(where, outcome.filePath);
+          break;
+        case formulate::Ending::Message:
+          summary.skipped.emplace_back(where, ui.notices.empty() ? u"the command ended with a message" : ui.notices.back());
+          break;
+        case formulate::Ending::Declined:
+          summary.failed = true;
+          for (std::size_t k = i; k < targets.size(); ++k)
+            summary.skipped.emplace_back(Where(targets[k].sheet->data().Name(), targets[k].range),
+                                         u"not calibrated, and formatting without calibration was declined");
+          i = targets.size();
+          break;
+        case formulate::Ending::Failed:
+          summary.failed = true;
+          summary.skipped.emplace_back(where, app->LastRefusal().empty() ? u"the command failed" : app->LastRefusal());
+          break;
+      }
+    }
+  }
+  std::string out = options.book + ": " + Plural(summary.done, "formula formatted", "formulas formatted") + ", " +
+                    Plural(summary.files.size(), "sent to a text file", "sent to text files") + ", " +
+                    Plural(summary.skipped.size(), "skipped", "skipped") + "\n";
+  PrintList(out, summary.files, "sent to ");
+  PrintList(out, summary.skipped, "skipped: ");
+  if (targets.empty()) out += "  no formula found\n";
+  return Finish(*app, options, summary, out, !targets.empty());
+}
+
+int RunUnformatWorkbook(std::vector<std::string>& args) {
+  WorkbookOptions options = ParseOptions(args, false);
+  ProgramServices program("", /*openStore=*/false);
+  const auto app = OpenBook(options);
+  const std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
+
+  cls_corvane corvane;
+  ObjectRef host = app;
+  corvane.SetExcelApp(host);
+  Summary summary;
+  {
+    ProgressBar progress("unformatting", targets.size());
+    for (const Target& target : targets) {
+      const std::u16string where = Where(target.sheet->data().Name(), target.range);
+      const auto cell = target.sheet->Range({target.range.row1, target.range.col1, target.range.row1, target.range.col1});
+      app->SetActiveCell(cell);
+      app->ClearLastRefusal();
+      if (const auto unreadable = UnreadableFormula(*cell)) {
+        progress.Step();
+        summary.skipped.emplace_back(where, *unreadable);
+        continue;
+      }
+      const std::u16string before = cell->Formula();
+      (void)corvane.cvDeformulateCell();
+      progress.Step();
+      if (!app->LastRefusal().empty()) {
+        summary.failed = true;
+        summary.skipped.emplace_back(where, app->LastRefusal());
+      } else if (cell->Formula() != before) {
+        ++summary.done;
+      } else {
+        ++summary.unchanged;
+      }
+    }
+  }
+  std::string out = options.book + ": " + Plural(summary.done, "formula unformatted", "formulas unformatted") + ", " +
+                    std::to_string(summary.unchanged) + " already without layout, " +
+                    Plural(summary.skipped.size(), "skipped", "skipped") + "\n";
+  PrintList(out, summary.skipped, "skipped: ");
+  if (targets.empty()) out += "  no formula found\n";
+  return Finish(*app, options, summary, out, !targets.empty());
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,485 @@
+#include "hosts/xlsx/formula_text.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace corvane::xlsx {
+
+namespace {
+
+enum class Tok : std::uint8_t { Literal, SheetName, Bracket, BraceOpen, BraceClose, Name, Number, Other };
+
+struct Token {
+  Tok kind;
+  std::size_t begin;
+  std::size_t end;
+  bool open = false;  // a literal, quoted name or bracket that the text never closes
+};
+
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool IsLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+
+// Characters of names, functions and references (the "$" of absolute references included).
+bool IsNameChar(char16_t c) {
+  return IsLetter(c) || IsDigit(c) || c == u'_' || c == u'.' || c == u'\\' || c == u'?' || c == u'$' ||
+         (c >= 0x80 && c != 0xA0 && c != 0x3000);
+}
+
+// Splits a formula into the pieces the conversions care about. Numbers are recognised with the
+// given decimal separator; digits after name characters belong to the name (A1, LOG10). Inside
+// braces `braceSeparator` always separates, even where it could belong to a name (".").
+std::vector<Token> Lex(std::u16string_view s, char16_t decimal, char16_t braceSeparator = 0) {
+  std::vector<Token> tokens;
+  const std::size_t n = s.size();
+  std::size_t i = 0;
+  bool inBraces = false;
+  auto quoted = [&](char16_t quote, Tok kind) {
+    const std::size_t begin = i++;
+    for (;;) {
+      if (i >= n) {
+        tokens.push_back({kind, begin, n, true});
+        return;
+      }
+      if (s[i] == quote) {
+        if (i + 1 < n && s[i + 1] == quote) {
+          i += 2;
+          continue;
+        }
+        ++i;
+        tokens.push_back({kind, begin, i});
+        return;
+      }
+      ++i;
+    }
+  };
+  while (i < n) {
+    const char16_t c = s[i];
+    if (c == u'"') {
+      quoted(u'"', Tok::Literal);
+    } else if (c == u'\'') {
+      quoted(u'\'', Tok::SheetName);
+    } else if (c == u'[') {
+      const std::size_t begin = i++;
+      int depth = 1;
+      while (i < n && depth > 0) {
+        if (s[i] == u'\'') {
+          i += 2;
+          continue;
+        }
+        if (s[i] == u'[') ++depth;
+        if (s[i] == u']') --depth;
+        ++i;
+      }
+      i = std::min(i, n);
+      tokens.push_back({Tok::Bracket, begin, i, depth > 0});
+    } else if (c == u'{' || c == u'}') {
+      inBraces = c == u'{';
+      tokens.push_back({c == u'{' ? Tok::BraceOpen : Tok::BraceClose, i, i + 1});
+      ++i;
+    } else if (inBraces && braceSeparator != 0 && c == braceSeparator) {
+      tokens.push_back({Tok::Other, i, i + 1});
+      ++i;
+    } else if (IsDigit(c) || (c == decimal && i + 1 < n && IsDigit(s[i + 1]) &&
+                              !(!tokens.empty() && tokens.back().kind == Tok::Number && tokens.back().end == i))) {
+      const std::size_t begin = i;
+      while (i < n && IsDigit(s[i])) ++i;
+      if (i + 1 < n && s[i] == decimal && IsDigit(s[i + 1])) {
+        ++i;
+        while (i < n && IsDigit(s[i])) ++i;
+      } else if (i < n && s[i] == decimal && i == begin) {
+        ++i;
+      }
+      if (i < n && (s[i] == u'E' || s[i] == u'e')) {
+        std::size_t k = i + 1;
+        if (k < n && (s[k] == u'+' || s[k] == u'-')) ++k;
+        if (k < n && IsDigit(s[k])) {
+          i = k;
+          while (i < n && IsDigit(s[i])) ++i;
+        }
+      }
+      tokens.push_back({Tok::Number, begin, i});
+    } else if (IsNameChar(c)) {
+      const std::size_t begin = i;
+      while (i < n && IsNameChar(s[i]) && !(inBraces && braceSeparator != 0 && s[i] == braceSeparator)) ++i;
+      tokens.push_back({Tok::Name, begin, i});
+    } else {
+      tokens.push_back({Tok::Other, i, i + 1});
+      ++i;
+    }
+  }
+  return tokens;
+}
+
+constexpr std::u16string_view kPrefixes[] = {u"_xlfn.", u"_xlws.", u"_xlpm."};
+
+bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (Upper(text[i]) != Upper(prefix[i])) return false;
+  return true;
+}
+
+// The length of the run of storage prefixes a name starts with ("_xlfn._xlws.SORT" has two).
+std::size_t PrefixLength(std::u16string_view name) {
+  std::size_t length = 0;
+  for (bool found = true; found;) {
+    found = false;
+    for (const auto prefix : kPrefixes) {
+      if (StartsWithNoCase(name.substr(length), prefix) && name.size() > length + prefix.size()) {
+        length += prefix.size();
+        found = true;
+      }
+    }
+  }
+  return length;
+}
+
+// Whether "_xl" (in any case) occurs: the only way a storage prefix can.
+bool MayHavePrefix(std::u16string_view text) {
+  for (std::size_t i = 0; i + 2 < text.size(); ++i)
+    if (text[i] == u'_' && Upper(text[i + 1]) == u'X' && Upper(text[i + 2]) == u'L') return true;
+  return false;
+}
+
+std::u16string UpperText(std::u16string_view text) {
+  std::u16string out(text);
+  for (auto& c : out) c = Upper(c);
+  return out;
+}
+
+[[noreturn]] void RefuseDialect(char16_t c) {
+  throw AutomationError(err::kApplicationDefined, u"There is a problem with this formula: \"" + std::u16string(1, c) +
+                                                      u"\" is not a separator in this formula's language.");
+}
+
+// ---- references ----
+
+struct RefPart {
+  bool absolute = false;
+  std::int32_t value = 0;
+};
+
+// "$?LETTERS" of at most three letters naming a column on the sheet.
+std::optional<RefPart> ColumnPart(std::u16string_view text) {
+  RefPart part;
+  std::size_t i = 0;
+  if (i < text.size() && text[i] == u'$') part.absolute = true, ++i;
+  if (text.size() - i < 1 || text.size() - i > 3) return std::nullopt;
+  for (; i < text.size(); ++i) {
+    if (!IsLetter(text[i])) return std::nullopt;
+    part.value = part.value * 26 + (Upper(text[i]) - u'A' + 1);
+  }
+  if (part.value > kMaxColumns) return std::nullopt;
+  return part;
+}
+
+// "$?DIGITS" naming a row on the sheet.
+std::optional<RefPart> RowPart(std::u16string_view text) {
+  RefPart part;
+  std::size_t i = 0;
+  if (i < text.size() && text[i] == u'$') part.absolute = true, ++i;
+  if (i == text.size() || text.size() - i > 7) return std::nullopt;
+  for (; i < text.size(); ++i) {
+    if (!IsDigit(text[i])) return std::nullopt;
+    part.value = part.value * 10 + (text[i] - u'0');
+  }
+  if (part.value < 1 || part.value > kMaxRows) return std::nullopt;
+  return part;
+}
+
+struct CellRef {
+  RefPart col;
+  RefPart row;
+};
+
+std::optional<CellRef> CellRefOf(std::u16string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::size_t i = text[0] == u'$' ? 1 : 0;
+  const std::size_t letters = i;
+  while (i < text.size() && IsLetter(text[i])) ++i;
+  if (i == letters) return std::nullopt;
+  if (i < text.size() && text[i] == u'$') ++i;
+  if (i == text.size()) return std::nullopt;
+  std::size_t split = i;
+  if (text[split - 1] == u'$') --split;
+  const auto col = ColumnPart(text.substr(0, split));
+  const auto row = RowPart(text.substr(split));
+  if (!col || !row) return std::nullopt;
+  return CellRef{*col, *row};
+}
+
+bool ShiftPart(RefPart& part, std::int32_t by, std::int32_t max) {
+  if (part.absolute) return true;
+  const std::int64_t moved = std::int64_t{part.value} + by;
+  if (moved < 1 || moved > max) return false;
+  part.value = static_cast<std::int32_t>(moved);
+  return true;
+}
+
+void AppendPart(std::u16string& out, const RefPart& part, bool column) {
+  if (part.absolute) out += u'$';
+  out += column ? ColumnName(part.value) : DecimalKey(part.value);
+}
+
+}  // namespace
+
+Dialect MakeDialect(char16_t listSeparator, char16_t decimalSeparator) {
+  auto usable = [](char16_t c) {
+    return c > u' ' && !IsLetter(c) && !IsDigit(c) && std::u16string_view(u"\"'[]{}()$_\\?!:#@&%^*/+-<>=").find(c) ==
+                                                          std::u16string_view::npos;
+  };
+  if (listSeparator == decimalSeparator || !usable(listSeparator) || IsNameChar(listSeparator) ||
+      !(usable(decimalSeparator) || decimalSeparator == u'.'))
+    throw AutomationError(err::kInvalidProcedureCall,
+                          u"\"" + std::u16string(1, listSeparator) + u"\" and \"" + std::u16string(1, decimalSeparator) +
+                              u"\" cannot serve as list and decimal separator of formulas.");
+  Dialect d;
+  d.list = listSeparator;
+  d.decimal = decimalSeparator;
+  d.arrayColumn = decimalSeparator == u',' ? u'.' : u',';
+  d.arrayRow = u';';
+  if (d.arrayColumn == d.list) d.arrayColumn = u'\\';
+  return d;
+}
+
+std::u16string ShownFormula(std::u16string_view fileText, const Dialect& d) {
+  std::u16string out = u"=";
+  out.reserve(fileText.size() + 1);
+  if (d.IsFileDialect() && !MayHavePrefix(fileText)) {
+    out += fileText;
+    return out;
+  }
+  bool inBraces = false;
+  for (const Token& t : Lex(fileText, u'.')) {
+    const std::u16string_view piece = fileText.substr(t.begin, t.end - t.begin);
+    switch (t.kind) {
+      case Tok::BraceOpen:
+        inBraces = true;
+        out += piece;
+        break;
+      case Tok::BraceClose:
+        inBraces = false;
+        out += piece;
+        break;
+      case Tok::Other:
+        if (piece[0] == u',') {
+          out += inBraces ? d.arrayColumn : d.list;
+        } else if (piece[0] == u';' && inBraces) {
+          out += d.arrayRow;
+        } else {
+          out += piece;
+        }
+        break;
+      case Tok::Number:
+        for (const char16_t c : piece) out += c == u'.' ? d.decimal : c;
+        break;
+      case Tok::Name:
+        out += piece.substr(PrefixLength(piece));
+        break;
+      default:
+        out += piece;
+        break;
+    }
+  }
+  return out;
+}
+
+std::u16string FileFormula(std::u16string_view shownText, const Dialect& d, std::u16string_view previousFileText) {
+  if (shownText.empty() || shownText.front() != u'=')
+    throw AutomationError(err::kApplicationDefined, u"A formula starts with \"=\".");
+  const std::u16string_view body = shownText.substr(1);
+
+  // The storage prefixes of the names the previous text carried, by name.
+  std::map<std::u16string, std::u16string> prefixes;
+  if (MayHavePrefix(previousFileText)) {
+    for (const Token& t : Lex(previousFileText, u'.')) {
+      if (t.kind != Tok::Name) continue;
+      const std::u16string_view name = previousFileText.substr(t.begin, t.end - t.begin);
+      const std::size_t length = PrefixLength(name);
+      if (length > 0) prefixes.emplace(UpperText(name.substr(length)), std::u16string(name.substr(0, length)));
+    }
+  }
+  if (d.IsFileDialect() && prefixes.empty()) return std::u16string(body);
+
+  std::u16string out;
+  out.reserve(body.size() + 16);
+  bool inBraces = false;
+  for (const Token& t : Lex(body, d.decimal, d.arrayColumn)) {
+    const std::u16string_view piece = body.substr(t.begin, t.end - t.begin);
+    switch (t.kind) {
+      case Tok::BraceOpen:
+        inBraces = true;
+        out += piece;
+        break;
+      case Tok::BraceClose:
+        inBraces = false;
+        out += piece;
+        break;
+      case Tok::Other: {
+        const char16_t c = piece[0];
+        if (inBraces && c == d.arrayColumn) {
+          out += u',';
+        } else if (inBraces && c == d.arrayRow) {
+          out += u';';
+        } else if (!inBraces && c == d.list) {
+          out += u',';
+        } else if (!d.IsFileDialect() && (c == u',' || c == u';' || (inBraces && c == u'.'))) {
+          RefuseDialect(c);
+        } else {
+          out += c;
+        }
+        break;
+      }
+      case Tok::Number:
+        for (const char16_t c : piece) out += c == d.decimal ? u'.' : c;
+        break;
+      case Tok::Name: {
+        if (!prefixes.empty() && PrefixLength(piece) == 0) {
+          const auto it = prefixes.find(UpperText(piece));
+          if (it != prefixes.end()) out += it->second;
+        }
+        out += piece;
+        break;
+      }
+      default:
+        out += piece;
+        break;
+    }
+  }
+  return out;
+}
+
+std::optional<std::u16string> ShiftReferences(std::u16string_view text, std::int32_t rows, std::int32_t columns) {
+  const std::vector<Token> tokens = Lex(text, u'.');
+  auto pieceOf = [&](std::size_t k) { return text.substr(tokens[k].begin, tokens[k].end - tokens[k].begin); };
+  auto isColon = [&](std::size_t k) {
+    return k < tokens.size() && tokens[k].kind == Tok::Other && text[tokens[k].begin] == u':';
+  };
+  auto isRefToken = [&](std::size_t k) { return tokens[k].kind == Tok::Name || tokens[k].kind == Tok::Number; };
+  // A whole-column or whole-row range: this token, a colon, and a token of the same kind, or the
+  // other way round.
+  auto partner = [&](std::size_t k, auto test) {
+    if (isColon(k + 1) && k + 2 < tokens.size() && isRefToken(k + 2) && test(pieceOf(k + 2))) return true;
+    return k >= 2 && isColon(k - 1) && isRefToken(k - 2) && test(pieceOf(k - 2));
+  };
+  const auto isColumn = [](std::u16string_view p) { return ColumnPart(p).has_value(); };
+  const auto isRow = [](std::u16string_view p) { return RowPart(p).has_value(); };
+
+  std::u16string out;
+  out.reserve(text.size() + 8);
+  for (std::size_t k = 0; k < tokens.size(); ++k) {
+    const std::u16string_view piece = pieceOf(k);
+    const bool nextIsCall = tokens[k].end < text.size() && (text[tokens[k].end] == u'(' || text[tokens[k].end] == u'!');
+    if (!isRefToken(k) || nextIsCall) {
+      out += piece;
+      continue;
+    }
+    if (tokens[k].kind == Tok::Name) {
+      if (auto cell = CellRefOf(piece)) {
+        if (!ShiftPart(cell->col, columns, kMaxColumns) || !ShiftPart(cell->row, rows, kMaxRows)) return std::nullopt;
+        AppendPart(out, cell->col, true);
+        AppendPart(out, cell->row, false);
+        continue;
+      }
+      if (auto col = ColumnPart(piece); col && partner(k, isColumn)) {
+        if (!ShiftPart(*col, columns, kMaxColumns)) return std::nullopt;
+        AppendPart(out, *col, true);
+        continue;
+      }
+    }
+    if (auto row = RowPart(piece); row && partner(k, isRow)) {
+      if (!ShiftPart(*row, rows, kMaxRows)) return std::nullopt;
+      AppendPart(out, *row, false);
+      continue;
+    }
+    out += piece;
+  }
+  return out;
+}
+
+bool Balanced(std::u16string_view formula) {
+  // The lexer's rules for literals, quoted names and brackets, without keeping tokens: every
+  // write is checked, so this runs once per changed formula.
+  enum class State { Normal, Literal, SheetName, Brackets } state = State::Normal;
+  std::int64_t parens = 0;
+  int brackets = 0;
+  for (std::size_t i = 0; i < formula.size(); ++i) {
+    const char16_t c = formula[i];
+    switch (state) {
+      case State::Normal:
+        if (c == u'"') {
+          state = State::Literal;
+        } else if (c == u'\'') {
+          state = State::SheetName;
+        } else if (c == u'[') {
+          state = State::Brackets;
+          brackets = 1;
+        } else if (c == u'(') {
+          ++parens;
+        } else if (c == u')') {
+          if (--parens < 0) return false;
+        } else if (c == u']') {
+          return false;
+        }
+        break;
+      case State::Literal:
+      case State::SheetName:
+        // A doubled quote closes and reopens at once, which leaves the state as it is.
+        if (c == (state == State::Literal ? u'"' : u'\'')) state = State::Normal;
+        break;
+      case State::Brackets:
+        if (c == u'\'') {
+          ++i;
+        } else if (c == u'[') {
+          ++brackets;
+        } else if (c == u']' && --brackets == 0) {
+          state = State::Normal;
+        }
+        break;
+    }
+  }
+  return state == State::Normal && parens == 0;
+}
+
+std::optional<CellPosition> ParseCellAddress(std::u16string_view text) {
+  const auto cell = CellRefOf(text);
+  if (!cell) return std::nullopt;
+  return CellPosition{cell->row.value, cell->col.value};
+}
+
+std::optional<CellPosition> ParseCellAddress(std::string_view text) {
+  std::u16string wide;
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
+    wide += static_cast<char16_t>(c);
+  }
+  return ParseCellAddress(std::u16string_view(wide));
+}
+
+std::optional<CellRect> ParseRangeAddress(std::string_view text) {
+  const auto colon = text.find(':');
+  const auto first = ParseCellAddress(text.substr(0, colon));
+  const auto last = colon == std::string_view::npos ? first : ParseCellAddress(text.substr(colon + 1));
+  if (!first || !last) return std::nullopt;
+  return CellRect{std::min(first->row, last->row), std::min(first->col, last->col), std::max(first->row, last->row),
+                  std::max(first->col, last->col)};
+}
+
+std::u16string ColumnName(std::int32_t column) {
+  std::u16string letters;
+  for (; column > 0; column = (column - 1) / 26)
+    letters.insert(letters.begin(), static_cast<char16_t>(u'A' + (column - 1) % 26));
+  return letters;
+}
+
+std::u16string CellAddress(std::int32_t row, std::int32_t col) { return ColumnName(col) + DecimalKey(row); }
+
+std::u16string RangeAddress(const CellRect& rect) {
+  std::u16string text = CellAddress(rect.row1, rect.col1);
+  if (rect.Count() > 1) text += u':' + CellAddress(rect.row2, rect.col2);
+  return text;
+}
+
+}  // namespace corvane::xlsx

@@ -1,0 +1,857 @@
+#include "hosts/xlsx/workbook_file.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cctype>
+
+#include "addin/automation.h"
+#include "hosts/xlsx/xml_text.h"
+
+namespace corvane::xlsx {
+
+namespace {
+
+// Rows are parsed in slices of about this many bytes, so that the parser's tree of a large
+// worksheet never exists whole.
+constexpr std::size_t kSliceBytes = std::size_t{1} << 20;
+
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata_single;
+
+std::u16string Wide(std::string_view utf8) {
+  auto wide = Utf16(utf8);
+  return wide ? *wide : Ascii16("(text that is not UTF-8)");
+}
+
+[[noreturn]] void Invalid(const std::string& path, std::string_view why) {
+  throw AutomationError(err::kApplicationDefined,
+                        u"\"" + Wide(path) + u"\" is not a valid workbook: " + Wide(why) + u"; it was not changed.");
+}
+
+std::string_view Local(const pugi::xml_node& node) { return LocalName(node.name()); }
+
+pugi::xml_node Child(const pugi::xml_node& node, std::string_view local) {
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
+    if (child.type() == pugi::node_element && Local(child) == local) return child;
+  return {};
+}
+
+// The relationship id of an element: an attribute "id" in a namespace (r:id).
+std::string_view RelationshipId(const pugi::xml_node& node) {
+  for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+    const std::string_view name = a.name();
+    if (name.find(':') != std::string_view::npos && LocalName(name) == "id") return a.value();
+  }
+  return {};
+}
+
+bool XmlTrue(std::string_view value) { return value == "1" || value == "true"; }
+
+std::uint32_t ToIndex(std::string_view text) {
+  std::uint64_t value = 0;
+  if (text.empty()) return 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    if (value >= kNoIndex) return 0;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+bool EndsWith(std::string_view text, std::string_view end) {
+  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+std::u16string FoldCase(std::u16string_view text) {
+  std::u16string out(text);
+  for (auto& c : out)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+  return out;
+}
+
+void Parse(pugi::xml_document& doc, const std::string& path, const std::string& part, const char* data, std::size_t size,
+           unsigned options = kParseOptions) {
+  const pugi::xml_parse_result result = doc.load_buffer(data, size, options, pugi::encoding_utf8);
+  if (!result)
+    Invalid(path, "its part \"" + part + "\" is not well-formed XML (" + result.description() + " at byte " +
+                      std::to_string(result.offset) + ")");
+}
+
+// Resolves a relationship target against the part that holds the relationship.
+std::string ResolveTarget(const std::string& path, std::string_view sourcePart, std::string_view target) {
+  std::string joined;
+  if (!target.empty() && target.front() == '/') {
+    joined = target.substr(1);
+  } else {
+    const auto slash = sourcePart.rfind('/');
+    joined = std::string(slash == std::string_view::npos ? std::string_view() : sourcePart.substr(0, slash + 1));
+    joined += target;
+  }
+  std::vector<std::string> segments;
+  std::size_t start = 0;
+  while (start <= joined.size()) {
+    std::size_t slash = joined.find('/', start);
+    if (slash == std::string::npos) slash = joined.size();
+    const std::string segment = joined.substr(start, slash - start);
+    if (segment == "..") {
+      if (segments.empty()) Invalid(path, "a relationship points outside the package (\"" + std::string(target) + "\")");
+      segments.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      segments.push_back(segment);
+    }
+    start = slash + 1;
+  }
+  std::string resolved;
+  for (const auto& segment : segments) resolved += (resolved.empty() ? "" : "/") + segment;
+  return resolved;
+}
+
+std::string RelationshipsPart(std::string_view part) {
+  const auto slash = part.rfind('/');
+  const std::string folder(slash == std::string_view::npos ? std::string_view() : part.substr(0, slash + 1));
+  const std::string name(slash == std::string_view::npos ? part : part.substr(slash + 1));
+  return folder + "_rels/" + name + ".rels";
+}
+
+struct Relationship {
+  std::string type;
+  std::string target;  // resolved part name
+};
+
+std::map<std::string, Relationship> ReadRelationships(const ZipPackage& package, std::string_view part) {
+  std::map<std::string, Relationship> found;
+  const std::string relsPart = RelationshipsPart(part);
+  if (!package.Has(relsPart)) return found;
+  const std::string xml = package.Read(relsPart);
+  pugi::xml_document doc;
+  Parse(doc, package.path(), relsPart, xml.data(), xml.size());
+  for (pugi::xml_node r = Child(doc, "Relationships").first_child(); r; r = r.next_sibling()) {
+    if (Local(r) != "Relationship" || std::string_view(r.attribute("TargetMode").value()) == "External") continue;
+    found[r.attribute("Id").value()] =
+        Relationship{r.attribute("Type").value(), ResolveTarget(package.path(), part, r.attribute("Target").value())};
+  }
+  return found;
+}
+
+// Cell value types, as the attribute t names them.
+std::string_view ValueType(const pugi::xml_node& c) { return c.attribute("t").value(); }
+
+}  // namespace
+
+// ---- WorkbookFile ----
+
+std::unique_ptr<WorkbookFile> WorkbookFile::Open(const std::string& path, const PackageLimits& limits) {
+  std::unique_ptr<WorkbookFile> book(new WorkbookFile());
+  book->package_ = ZipPackage::Open(path, limits);
+  const ZipPackage& package = *book->package_;
+
+  {
+    const auto slash = path.rfind('/');
+    book->fileName_ = Wide(slash == std::string::npos ? path : path.substr(slash + 1));
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    char resolved[PATH_MAX];
+    book->folder_ = Wide(realpath(folder.c_str(), resolved) ? std::string(resolved) : folder);
+  }
+
+  if (!package.Has("[Content_Types].xml")) Invalid(path, "it has no list of content types");
+  const auto rootRels = ReadRelationships(package, "");
+  std::string workbookPart;
+  for (const auto& [id, rel] : rootRels)
+    if (EndsWith(rel.type, "/officeDocument")) workbookPart = rel.target;
+  if (workbookPart.empty() || !package.Has(workbookPart)) Invalid(path, "it has no workbook part");
+
+  {
+    const std::string xml = package.Read("[Content_Types].xml");
+    pugi::xml_document doc;
+    Parse(doc, path, "[Content_Types].xml", xml.data(), xml.size());
+    std::string type;
+    for (pugi::xml_node o = Child(doc, "Types").first_child(); o; o = o.next_sibling()) {
+      std::string_view partName = o.attribute("PartName").value();
+      if (!partName.empty() && partName.front() == '/') partName.remove_prefix(1);
+      if (Local(o) == "Override" && EqualNoCase(partName, workbookPart)) type = o.attribute("ContentType").value();
+    }
+    if (type.find("binary") != std::string::npos)
+      Invalid(path, "it is a binary workbook (.xlsb); save it as .xlsx or .xlsm");
+    if (!type.empty() && type.find("spreadsheetml") == std::string::npos && type.find("ms-excel") == std::string::npos)
+      Invalid(path, "its main part is not a spreadsheet (" + type + ")");
+  }
+
+  const std::string workbookXml = package.Read(workbookPart);
+  pugi::xml_document workbook;
+  Parse(workbook, path, workbookPart, workbookXml.data(), workbookXml.size());
+  const pugi::xml_node root = Child(workbook, "workbook");
+  if (!root) Invalid(path, "its main part is not a spreadsheet workbook");
+  const auto rels = ReadRelationships(package, workbookPart);
+
+  std::size_t activeTab = 0;
+  if (const auto view = Child(Child(root, "bookViews"), "workbookView")) activeTab = ToIndex(view.attribute("activeTab").value());
+  std::size_t tab = 0;
+  for (pugi::xml_node s = Child(root, "sheets").first_child(); s; s = s.next_sibling()) {
+    if (Local(s) != "sheet") continue;
+    const auto rel = rels.find(std::string(RelationshipId(s)));
+    if (rel == rels.end()) Invalid(path, std::string("the sheet \"") + s.attribute("name").value() + "\" has no part");
+    if (EndsWith(rel->second.type, "/worksheet")) {
+      if (!package.Has(rel->second.target))
+        Invalid(path, std::string("the part of the sheet \"") + s.attribute("name").value() + "\" is missing");
+      auto name = Utf16(s.attribute("name").value());
+      if (!name || name->empty()) Invalid(path, "a sheet has no readable name");
+      if (book->FindWorksheet(*name)) Invalid(path, "two sheets have the same name");
+      if (tab == activeTab) book->active_ = book->sheets_.size();
+      book->sheets_.push_back(std::make_unique<Worksheet>(*book, std::move(*name), package.Find(rel->second.target)));
+    }
+    ++tab;
+  }
+
+  for (const auto& [id, rel] : rels) {
+    if (EndsWith(rel.type, "/styles") && package.Has(rel.target)) book->ReadStyles(package.Find(rel.target));
+    if (EndsWith(rel.type, "/sharedStrings") && package.Has(rel.target)) book->sharedStringsPart_ = package.Find(rel.target);
+  }
+  return book;
+}
+
+void WorkbookFile::ReadStyles(const std::string& part) {
+  const std::string xml = package_->Read(part);
+  pugi::xml_document doc;
+  Parse(doc, path(), part, xml.data(), xml.size());
+  const pugi::xml_node sheet = Child(doc, "styleSheet");
+
+  std::vector<pugi::xml_node> fonts;
+  for (pugi::xml_node f = Child(sheet, "fonts").first_child(); f; f = f.next_sibling())
+    if (Local(f) == "font") fonts.push_back(f);
+  std::vector<pugi::xml_node> styleXfs;
+  for (pugi::xml_node x = Child(sheet, "cellStyleXfs").first_child(); x; x = x.next_sibling())
+    if (Local(x) == "xf") styleXfs.push_back(x);
+
+  // The default cell style ("Normal", built-in style 0) decides the standard font.
+  std::uint32_t normalXf = 0;
+  for (pugi::xml_node s = Child(sheet, "cellStyles").first_child(); s; s = s.next_sibling()) {
+    if (Local(s) == "cellStyle" && s.attribute("builtinId") && s.attribute("builtinId").as_uint(1) == 0) {
+      normalXf = ToIndex(s.attribute("xfId").value());
+      break;
+    }
+  }
+  std::uint32_t fontId = 0;
+  if (normalXf < styleXfs.size()) fontId = ToIndex(styleXfs[normalXf].attribute("fontId").value());
+  if (fontId < fonts.size()) {
+    const pugi::xml_node font = fonts[fontId];
+    if (const auto name = Child(font, "name"); name && *name.attribute("val").value()) {
+      if (auto wide = Utf16(name.attribute("val").value())) fontName_ = std::move(*wide);
+    }
+    if (const auto size = Child(font, "sz"); size && size.attribute("val").as_double() > 0)
+      fontSize_ = size.attribute("val").as_double();
+  }
+
+  auto wraps = [](const pugi::xml_node& xf) -> std::optional<bool> {
+    const pugi::xml_node alignment = Child(xf, "alignment");
+    if (!alignment) return std::nullopt;
+    return XmlTrue(alignment.attribute("wrapText").value());
+  };
+  for (pugi::xml_node x = Child(sheet, "cellXfs").first_child(); x; x = x.next_sibling()) {
+    if (Local(x) != "xf") continue;
+    std::optional<bool> wrap = wraps(x);
+    if (!wrap) {
+      // Without an alignment of its own, a format takes its cell style's.
+      const std::uint32_t parent = ToIndex(x.attribute("xfId").value());
+      if (parent < styleXfs.size()) wrap = wraps(styleXfs[parent]);
+    }
+    wraps_.push_back(wrap.value_or(false));
+  }
+}
+
+Worksheet* WorkbookFile::FindWorksheet(std::u16string_view name) {
+  const std::u16string folded = FoldCase(name);
+  for (auto& sheet : sheets_)
+    if (FoldCase(sheet->Name()) == folded) return sheet.get();
+  return nullptr;
+}
+
+bool WorkbookFile::Modified() const {
+  return std::any_of(sheets_.begin(), sheets_.end(), [](const auto& s) { return s->Modified(); });
+}
+
+void WorkbookFile::Save(const std::string& target) {
+  std::vector<std::unique_ptr<PartContent>> contents;
+  std::map<std::string, PartContent*> replaced;
+  for (const auto& sheet : sheets_) {
+    if (!sheet->Modified()) continue;
+    contents.push_back(sheet->SavedContent());
+    replaced.emplace(sheet->PartName(), contents.back().get());
+  }
+  package_->Write(target.empty() ? path() : target, replaced);
+}
+
+const std::string& WorkbookFile::SharedString(std::size_t index) {
+  if (!sharedStringsLoaded_) {
+    sharedStringsLoaded_ = true;
+    if (!sharedStringsPart_.empty()) {
+      const std::string xml = package_->Read(sharedStringsPart_);
+      pugi::xml_document doc;
+      Parse(doc, path(), sharedStringsPart_, xml.data(), xml.size());
+      for (pugi::xml_node si = Child(doc, "sst").first_child(); si; si = si.next_sibling()) {
+        if (Local(si) != "si") continue;
+        std::string text;
+        for (pugi::xml_node part = si.first_child(); part; part = part.next_sibling()) {
+          if (Local(part) == "t") text += part.text().get();
+          if (Local(part) == "r") text += Child(part, "t").text().get();
+        }
+        sharedStrings_.push_back(std::move(text));
+      }
+    }
+  }
+  static const std::string kNone;
+  return index < sharedStrings_.size() ? sharedStrings_[index] : kNone;
+}
+
+// ---- Worksheet ----
+
+Worksheet::Worksheet(WorkbookFile& book, std::u16string name, std::string part)
+    : book_(book), name_(std::move(name)), part_(std::move(part)) {}
+
+std::u16string Worksheet::Where(std::int32_t row, std::int32_t col) const {
+  std::u16string sheet = name_;
+  return sheet + u"!" + CellAddress(row, col);
+}
+
+void Worksheet::Load() {
+  if (loaded_) return;
+  xml_ = book_.package_->Read(part_);
+  const std::string& path = book_.path();
+  std::size_t at = 0;
+  if (xml_.starts_with("\xEF\xBB\xBF")) at = 3;
+  if (xml_.starts_with("\xFE\xFF") || xml_.starts_with("\xFF\xFE"))
+    Invalid(path, "the worksheet part \"" + part_ + "\" is stored in UTF-16, which this program does not rewrite");
+
+  Markup root;
+  for (;;) {
+    root = NextMarkup(xml_, at);
+    if (root.kind == Markup::Kind::None) Invalid(path, "the worksheet part \"" + part_ + "\" is empty");
+    if (root.kind != Markup::Kind::Other) break;
+    at = root.end;
+  }
+  if (root.kind == Markup::Kind::End || LocalName(root.name) != "worksheet")
+    Invalid(path, "the part \"" + part_ + "\" is not a worksheet");
+  std::int32_t lastRow = 0;
+  if (root.kind == Markup::Kind::Start) {
+    for (at = root.end;;) {
+      const Markup m = NextMarkup(xml_, at);
+      if (m.kind == Markup::Kind::None) Invalid(path, "the worksheet part \"" + part_ + "\" ends too early");
+      if (m.kind == Markup::Kind::End) break;
+      if (m.kind == Markup::Kind::Other) {
+        at = m.end;
+        continue;
+      }
+      const std::size_t end = m.kind == Markup::Kind::Empty ? m.end : ElementEnd(xml_, m.begin);
+      const std::string_view local = LocalName(m.name);
+      if (local == "cols") {
+        pugi::xml_document doc;
+        Parse(doc, path, part_, xml_.data() + m.begin, end - m.begin);
+        for (pugi::xml_node c = doc.first_child().first_child(); c; c = c.next_sibling()) {
+          if (Local(c) != "col") continue;
+          columnStyles_.push_back(ColumnStyle{c.attribute("min").as_int(), c.attribute("max").as_int(),
+                                              ToIndex(c.attribute("style").value())});
+        }
+      } else if (local == "sheetData" && m.kind == Markup::Kind::Start) {
+        // Rows in slices: a slice ends after the row that makes it large enough.
+        std::size_t sliceBegin = std::string::npos, sliceEnd = 0;
+        for (std::size_t r = m.end;;) {
+          const Markup row = NextMarkup(xml_, r);
+          if (row.kind == Markup::Kind::None) Invalid(path, "the worksheet part \"" + part_ + "\" ends too early");
+          if (row.kind == Markup::Kind::End) break;
+          const std::size_t rowEnd = row.kind == Markup::Kind::Start ? ElementEnd(xml_, row.begin) : row.end;
+          if (sliceBegin == std::string::npos) sliceBegin = row.begin;
+          sliceEnd = rowEnd;
+          if (sliceEnd - sliceBegin >= kSliceBytes) {
+            ReadRows(sliceBegin, sliceEnd, lastRow);
+            sliceBegin = std::string::npos;
+          }
+          r = rowEnd;
+        }
+        if (sliceBegin != std::string::npos) ReadRows(sliceBegin, sliceEnd, lastRow);
+      }
+      at = end;
+    }
+  }
+  Link();
+  loaded_ = true;
+}
+
+void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow) {
+  const std::string& path = book_.path();
+  pugi::xml_document doc;
+  Parse(doc, path, part_, xml_.data() + begin, end - begin, kParseOptions | pugi::parse_fragment | pugi::parse_embed_pcdata);
+  for (pugi::xml_node row = doc.first_child(); row; row = row.next_sibling()) {
+    if (row.type() != pugi::node_element || Local(row) != "row") continue;
+    const std::int32_t rowNumber = row.attribute("r") ? row.attribute("r").as_int() : lastRow + 1;
+    if (rowNumber <= lastRow || rowNumber > kMaxRows)
+      Invalid(path, "the rows of \"" + part_ + "\" are out of order");
+    lastRow = rowNumber;
+    if (XmlTrue(row.attribute("customFormat").value())) rowStyles_[rowNumber] = ToIndex(row.attribute("s").value());
+    std::int32_t lastCol = 0;
+    for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
+      if (c.type() != pugi::node_element || Local(c) != "c") continue;
+      Cell cell;
+      cell.row = rowNumber;
+      cell.col = lastCol + 1;
+      if (const char* r = c.attribute("r").value(); *r) {
+        const auto position = ParseCellAddress(std::string_view(r));
+        if (!position || position->row != rowNumber) Invalid(path, std::string("the cell reference \"") + r + "\" is wrong");
+        cell.col = position->col;
+      }
+      if (cell.col <= lastCol || cell.col > kMaxColumns) Invalid(path, "the cells of \"" + part_ + "\" are out of order");
+      lastCol = cell.col;
+      cell.style = ToIndex(c.attribute("s").value());
+      const std::ptrdiff_t offset = c.offset_debug();
+      if (offset < 1 || xml_[begin + static_cast<std::size_t>(offset) - 1] != '<')
+        throw AutomationError(err::kApplicationDefined, u"The position of a cell in its worksheet part is not known.");
+      cell.begin = begin + static_cast<std::size_t>(offset) - 1;
+      cell.end = ElementEnd(xml_, cell.begin);
+      if (const pugi::xml_node f = Child(c, "f")) {
+        Formula formula;
+        const std::string_view type = f.attribute("t").value();
+        formula.kind = type == "array"       ? FormulaKind::Array
+                       : type == "shared"    ? FormulaKind::Shared
+                       : type == "dataTable" ? FormulaKind::DataTable
+                                             : FormulaKind::Normal;
+        formula.text = f.text().get();
+        if (formula.kind == FormulaKind::Array) {
+          const auto ref = ParseRangeAddress(f.attribute("ref").value());
+          formula.ref = ref ? *ref : CellRect{cell.row, cell.col, cell.row, cell.col};
+          if (!formula.ref.Contains(cell.row, cell.col)) Invalid(path, "an array formula lies outside its block");
+        }
+        if (formula.kind == FormulaKind::Shared) {
+          // The group number and whether this cell is the group's master; linked later.
+          formula.group = ToIndex(f.attribute("si").value());
+          if (!f.attribute("si")) Invalid(path, "a shared formula has no group");
+          if (f.attribute("ref")) {
+            const auto ref = ParseRangeAddress(f.attribute("ref").value());
+            formula.ref = ref ? *ref : CellRect{cell.row, cell.col, cell.row, cell.col};
+            formula.cell = 0;  // marks the master until linking
+          }
+        }
+        cell.formula = static_cast<std::uint32_t>(formulas_.size());
+        formulas_.push_back(std::move(formula));
+      }
+      cells_.push_back(cell);
+    }
+  }
+}
+
+void Worksheet::Link() {
+  std::map<std::uint32_t, std::uint32_t> groupOf;  // si -> group
+  for (std::uint32_t i = 0; i < cells_.size(); ++i) {
+    if (cells_[i].formula == kNoIndex) continue;
+    Formula& f = formulas_[cells_[i].formula];
+    const bool master = f.cell == 0;
+    f.cell = i;
+    if (f.kind == FormulaKind::Array) arrays_.push_back(cells_[i].formula);
+    if (f.kind != FormulaKind::Shared) continue;
+    auto [it, added] = groupOf.emplace(f.group, static_cast<std::uint32_t>(groups_.size()));
+    if (added) groups_.emplace_back();
+    Group& g = groups_[it->second];
+    f.group = it->second;
+    if (master && g.master == kNoIndex) {
+      g.master = cells_[i].formula;
+      g.ref = f.ref;
+    }
+    if (!g.members.empty()) {
+      const Cell& first = cells_[formulas_[g.members.front()].cell];
+      if (first.row != cells_[i].row) g.sameRow = false;
+      if (first.col != cells_[i].col) g.sameColumn = false;
+      g.line = g.sameRow || g.sameColumn;
+    }
+    g.members.push_back(cells_[i].formula);
+  }
+  for (const std::uint32_t a : arrays_) {
+    const CellRect& block = formulas_[a].ref;
+    for (std::int32_t r = block.row1; r <= block.row2; ++r) {
+      auto it = std::lower_bound(cells_.begin(), cells_.end(), std::pair{r, block.col1},
+                                 [](const Cell& c, const std::pair<std::int32_t, std::int32_t>& key) {
+                                   return std::pair{c.row, c.col} < key;
+                                 });
+      for (; it != cells_.end() && it->row == r && it->col <= block.col2; ++it) {
+        if (it->block != kNoIndex) Invalid(book_.path(), "two array formulas overlap");
+        it->block = a;
+      }
+    }
+  }
+}
+
+std::uint32_t Worksheet::Find(std::int32_t row, std::int32_t col) const {
+  auto it = std::lower_bound(cells_.begin(), cells_.end(), std::pair{row, col},
+                             [](const Cell& c, const std::pair<std::int32_t, std::int32_t>& key) {
+                               return std::pair{c.row, c.col} < key;
+                             });
+  if (it == cells_.end() || it->row != row || it->col != col) return kNoIndex;
+  return static_cast<std::uint32_t>(it - cells_.begin());
+}
+
+std::u16string Worksheet::TextOf(const Formula& f) const {
+  auto text = Utf16(f.text);
+  if (!text) {
+    const Cell& cell = cells_[f.cell];
+    throw AutomationError(err::kApplicationDefined, u"The formula of " + Where(cell.row, cell.col) + u" is not valid UTF-8.");
+  }
+  return std::move(*text);
+}
+
+std::u16string Worksheet::ExpandedText(std::uint32_t index) const {
+  const Formula& f = formulas_[index];
+  const Cell& cell = cells_[f.cell];
+  const Group& g = groups_[f.group];
+  if (g.master == kNoIndex)
+    throw AutomationError(err::kApplicationDefined, u"The shared formula of " + Where(cell.row, cell.col) +
+                                                        u" has no master cell in the file; it is left alone.");
+  const Formula& master = formulas_[g.master];
+  if (g.master == index) return TextOf(master);
+  const Cell& origin = cells_[master.cell];
+  auto moved = ShiftReferences(TextOf(master), cell.row - origin.row, cell.col - origin.col);
+  if (!moved)
+    throw AutomationError(err::kApplicationDefined, u"The shared formula of " + Where(cell.row, cell.col) +
+                                                        u" cannot be expanded for this cell (a reference would leave "
+                                                        u"the sheet); it is left alone.");
+  return std::move(*moved);
+}
+
+std::vector<Worksheet::FormulaCell> Worksheet::FormulaCells(const CellRect& area) {
+  Load();
+  std::vector<FormulaCell> found;
+  for (const std::uint32_t a : arrays_) {
+    const CellRect& b = formulas_[a].ref;
+    if (b.row1 <= area.row2 && area.row1 <= b.row2 && b.col1 <= area.col2 && area.col1 <= b.col2)
+      found.push_back({b, FormulaKind::Array});
+  }
+  auto it = std::lower_bound(cells_.begin(), cells_.end(), area.row1, [](const Cell& c, std::int32_t row) { return c.row < row; });
+  for (; it != cells_.end() && it->row <= area.row2; ++it) {
+    if (it->col < area.col1 || it->col > area.col2 || it->formula == kNoIndex) continue;
+    const Formula& f = formulas_[it->formula];
+    if (f.kind == FormulaKind::Array) continue;
+    found.push_back({CellRect{it->row, it->col, it->row, it->col}, f.kind});
+  }
+  std::sort(found.begin(), found.end(), [](const FormulaCell& a, const FormulaCell& b) {
+    return std::pair{a.range.row1, a.range.col1} < std::pair{b.range.row1, b.range.col1};
+  });
+  return found;
+}
+
+std::size_t Worksheet::FormulaCount() {
+  Load();
+  std::size_t count = 0;
+  for (const Formula& f : formulas_) count += f.cell != kNoIndex ? 1 : 0;
+  return count;
+}
+
+std::optional<std::u16string> Worksheet::FormulaAt(std::int32_t row, std::int32_t col) {
+  Load();
+  const std::uint32_t index = Find(row, col);
+  std::uint32_t block = index == kNoIndex ? kNoIndex : cells_[index].block;
+  if (index == kNoIndex) {
+    for (const std::uint32_t a : arrays_)
+      if (formulas_[a].ref.Contains(row, col)) block = a;
+  }
+  if (block != kNoIndex) return TextOf(formulas_[block]);
+  if (index == kNoIndex || cells_[index].formula == kNoIndex) return std::nullopt;
+  const Formula& f = formulas_[cells_[index].formula];
+  switch (f.kind) {
+    case FormulaKind::DataTable:
+      throw AutomationError(err::kApplicationDefined,
+                            Where(row, col) + u" belongs to a data table (TABLE), whose formula cannot be changed; it is left alone.");
+    case FormulaKind::Shared:
+      if (!lastExpanded_ || lastExpanded_->first != cells_[index].formula)
+        lastExpanded_.emplace(cells_[index].formula, ExpandedText(cells_[index].formula));
+      return lastExpanded_->second;
+    default:
+      return TextOf(f);
+  }
+}
+
+std::u16string Worksheet::ConstantAt(std::int32_t row, std::int32_t col) {
+  Load();
+  const std::uint32_t index = Find(row, col);
+  if (index == kNoIndex) return {};
+  const Cell& cell = cells_[index];
+  pugi::xml_document doc;
+  Parse(doc, book_.path(), part_, xml_.data() + cell.begin, cell.end - cell.begin);
+  const pugi::xml_node c = doc.first_child();
+  const std::string_view type = ValueType(c);
+  const std::string value = Child(c, "v").text().get();
+  std::string text;
+  if (type == "s") {
+    text = book_.SharedString(ToIndex(value));
+  } else if (type == "b") {
+    text = value == "1" ? "TRUE" : "FALSE";
+  } else if (type == "inlineStr") {
+    const pugi::xml_node is = Child(c, "is");
+    for (pugi::xml_node part = is.first_child(); part; part = part.next_sibling()) {
+      if (Local(part) == "t") text += part.text().get();
+      if (Local(part) == "r") text += Child(part, "t").text().get();
+    }
+  } else {
+    text = value;
+  }
+  return Wide(text);
+}
+
+std::optional<CellRect> Worksheet::ArrayBlockAt(std::int32_t row, std::int32_t col) {
+  Load();
+  const std::uint32_t index = Find(row, col);
+  if (index != kNoIndex) {
+    if (cells_[index].block == kNoIndex) return std::nullopt;
+    return formulas_[cells_[index].block].ref;
+  }
+  for (const std::uint32_t a : arrays_)
+    if (formulas_[a].ref.Contains(row, col)) return formulas_[a].ref;
+  return std::nullopt;
+}
+
+bool Worksheet::WrapAt(std::int32_t row, std::int32_t col) {
+  Load();
+  const std::uint32_t index = Find(row, col);
+  if (index != kNoIndex) return book_.StyleWraps(cells_[index].style);
+  if (const auto it = rowStyles_.find(row); it != rowStyles_.end()) return book_.StyleWraps(it->second);
+  for (const ColumnStyle& c : columnStyles_)
+    if (col >= c.min && col <= c.max) return book_.StyleWraps(c.style);
+  return book_.StyleWraps(0);
+}
+
+void Worksheet::LeaveGroup(std::uint32_t index) {
+  Formula& f = formulas_[index];
+  Group& g = groups_[f.group];
+  if (g.master == index) {
+    const auto belongs = [&](std::uint32_t m) {
+      return m != index && formulas_[m].kind == FormulaKind::Shared && formulas_[m].group == f.group;
+    };
+    const Formula& old = formulas_[index];
+    const Cell& origin = cells_[old.cell];
+    const std::u16string text = TextOf(old);
+    while (g.next < g.members.size() && !belongs(g.members[g.next])) ++g.next;
+    if (g.next < g.members.size()) {
+      // Every remaining member's formula, worked out before anything changes.
+      std::vector<std::pair<std::uint32_t, std::string>> moved;
+      std::size_t last = g.members.size();
+      while (last > g.next && !belongs(g.members[last - 1])) --last;
+      const std::size_t stop = g.line ? g.next + 1 : last;
+      for (std::size_t k = g.next; k < stop; ++k) {
+        const std::uint32_t m = g.members[k];
+        if (!belongs(m)) continue;
+        const Cell& cell = cells_[formulas_[m].cell];
+        auto shifted = ShiftReferences(text, cell.row - origin.row, cell.col - origin.col);
+        if (!shifted)
+          throw AutomationError(err::kApplicationDefined, u"The shared formula of " + Where(origin.row, origin.col) +
+                                                              u" cannot be moved to the other cells of its group; the "
+                                                              u"cell is left alone.");
+        moved.emplace_back(m, Utf8(*shifted));
+      }
+      if (g.line) {
+        // The next member becomes the master of what is left: the group keeps its shape.
+        const std::uint32_t m = moved.front().first;
+        formulas_[m].text = std::move(moved.front().second);
+        g.master = m;
+        const Cell& first = cells_[formulas_[m].cell];
+        const Cell& end = cells_[formulas_[g.members[last - 1]].cell];
+        g.ref = CellRect{first.row, first.col, end.row, end.col};
+        cells_[formulas_[m].cell].dirty = true;
+      } else {
+        // A block whose master goes: every member gets its own formula.
+        for (auto& [m, movedText] : moved) {
+          formulas_[m].text = std::move(movedText);
+          formulas_[m].kind = FormulaKind::Normal;
+          formulas_[m].group = kNoIndex;
+          cells_[formulas_[m].cell].dirty = true;
+        }
+        g.master = kNoIndex;
+      }
+    } else {
+      g.master = kNoIndex;
+    }
+  }
+  f.kind = FormulaKind::Normal;
+  f.group = kNoIndex;
+}
+
+void Worksheet::SetFormulaAt(std::int32_t row, std::int32_t col, std::u16string_view fileText) {
+  Load();
+  const std::uint32_t index = Find(row, col);
+  if (ArrayBlockAt(row, col)) throw AutomationError(err::kApplicationDefined, u"You can't change part of an array.");
+  if (index == kNoIndex || cells_[index].formula == kNoIndex)
+    throw AutomationError(err::kApplicationDefined,
+                          Where(row, col) + u" holds no formula; in a workbook file only existing formulas are changed.");
+  Cell& cell = cells_[index];
+  Formula& f = formulas_[cell.formula];
+  if (f.kind == FormulaKind::DataTable)
+    throw AutomationError(err::kApplicationDefined, Where(row, col) + u" belongs to a data table, whose formula cannot be changed.");
+  // The formula it has already: nothing changes (and the cached value stays right).
+  if (FormulaAt(row, col) == std::u16string(fileText)) return;
+  std::string text = Utf8(fileText);
+  lastExpanded_.reset();
+  if (f.kind == FormulaKind::Shared) LeaveGroup(cell.formula);
+  f.text = std::move(text);
+  cell.dirty = true;
+  cell.dropValue = true;
+  modified_ = true;
+}
+
+void Worksheet::SetArrayFormula(const CellRect& block, std::u16string_view fileText) {
+  Load();
+  const auto existing = ArrayBlockAt(block.row1, block.col1);
+  if (!existing || !(*existing == block))
+    throw AutomationError(err::kApplicationDefined,
+                          u"In a workbook file only the whole block of an existing array formula can be changed.");
+  std::uint32_t formula = kNoIndex;
+  for (const std::uint32_t a : arrays_)
+    if (formulas_[a].ref == block) formula = a;
+  if (TextOf(formulas_[formula]) == fileText) return;
+  formulas_[formula].text = Utf8(fileText);
+  for (std::int32_t r = block.row1; r <= block.row2; ++r) {
+    for (std::int32_t c = block.col1; c <= block.col2; ++c) {
+      const std::uint32_t index = Find(r, c);
+      if (index == kNoIndex) continue;
+      cells_[index].dirty = true;
+      cells_[index].dropValue = true;
+    }
+  }
+  modified_ = true;
+}
+
+void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
+  const std::string_view fragment(xml_.data() + cell.begin, cell.end - cell.begin);
+  const Markup start = NextMarkup(fragment, 0);
+  std::string tag(fragment.substr(0, start.end));
+  if (cell.dropValue) tag = RemoveAttribute(RemoveAttribute(tag, "t"), "vm");
+  const bool empty = start.kind == Markup::Kind::Empty;
+  if (empty) tag.erase(tag.rfind('/'), 1);
+  const std::string qname(start.name);
+  const std::string prefix = qname.substr(0, qname.size() - LocalName(qname).size());
+  const Formula* formula = cell.formula != kNoIndex ? &formulas_[cell.formula] : nullptr;
+
+  const auto appendFormula = [&](std::string_view original) {
+    std::string ftag;
+    std::string fname = prefix + "f";
+    if (!original.empty()) {
+      const Markup m = NextMarkup(original, 0);
+      ftag = std::string(original.substr(0, m.end));
+      fname = std::string(m.name);
+      if (m.kind == Markup::Kind::Empty) ftag.erase(ftag.rfind('/'), 1);
+    } else {
+      ftag = "<" + fname + ">";
+    }
+    if (formula->kind == FormulaKind::Normal) {
+      ftag = RemoveAttribute(RemoveAttribute(RemoveAttribute(ftag, "t"), "ref"), "si");
+    } else if (formula->kind == FormulaKind::Shared) {
+      ftag = SetAttribute(ftag, "ref", Utf8(RangeAddress(groups_[formula->group].ref)));
+    }
+    out += ftag;
+    AppendEscapedText(out, formula->text);
+    out += "</" + fname + ">";
+  };
+
+  out += tag;
+  if (empty) {
+    if (formula) appendFormula({});
+    out += "</" + qname + ">";
+    return;
+  }
+  bool wroteFormula = false;
+  std::size_t copyFrom = start.end;
+  for (std::size_t at = start.end;;) {
+    const Markup m = NextMarkup(fragment, at);
+    if (m.kind == Markup::Kind::End || m.kind == Markup::Kind::None) break;
+    if (m.kind == Markup::Kind::Other) {
+      at = m.end;
+      continue;
+    }
+    const std::size_t childEnd = m.kind == Markup::Kind::Empty ? m.end : ElementEnd(fragment, m.begin);
+    const std::string_view local = LocalName(m.name);
+    out.append(fragment.substr(copyFrom, m.begin - copyFrom));
+    if (local == "f" && formula) {
+      appendFormula(fragment.substr(m.begin, childEnd - m.begin));
+      wroteFormula = true;
+    } else if (!(cell.dropValue && (local == "v" || local == "is"))) {
+      out.append(fragment.substr(m.begin, childEnd - m.begin));
+    }
+    copyFrom = at = childEnd;
+  }
+  if (formula && !wroteFormula) appendFormula({});
+  out.append(fragment.substr(copyFrom));
+}
+
+// The saved part: the original text up to each changed cell, the cell's new element, and on.
+class Worksheet::Content final : public PartContent {
+ public:
+  explicit Content(const Worksheet& sheet) : sheet_(sheet) {
+    for (const Cell& cell : sheet.cells_)
+      if (cell.dirty) changed_.push_back(&cell);
+    std::sort(changed_.begin(), changed_.end(), [](const Cell* a, const Cell* b) { return a->begin < b->begin; });
+    size_ = sheet.xml_.size();
+    std::string element;
+    for (const Cell* cell : changed_) {
+      element.clear();
+      sheet.AppendCell(element, *cell);
+      size_ += element.size();
+      size_ -= cell->end - cell->begin;
+    }
+  }
+
+  std::uint64_t Size() const override { return size_; }
+
+  void Rewind() override {
+    at_ = next_ = pendingAt_ = 0;
+    produced_ = 0;
+    pending_.clear();
+  }
+
+  std::size_t Read(char* out, std::size_t size) override {
+    const std::string& xml = sheet_.xml_;
+    std::size_t written = 0;
+    while (written < size) {
+      if (pendingAt_ < pending_.size()) {
+        const std::size_t n = std::min(size - written, pending_.size() - pendingAt_);
+        std::memcpy(out + written, pending_.data() + pendingAt_, n);
+        pendingAt_ += n;
+        written += n;
+        continue;
+      }
+      const std::size_t stop = next_ < changed_.size() ? changed_[next_]->begin : xml.size();
+      if (at_ < stop) {
+        const std::size_t n = std::min(size - written, stop - at_);
+        std::memcpy(out + written, xml.data() + at_, n);
+        at_ += n;
+        written += n;
+        continue;
+      }
+      if (next_ == changed_.size()) break;
+      pending_.clear();
+      pendingAt_ = 0;
+      sheet_.AppendCell(pending_, *changed_[next_]);
+      at_ = changed_[next_]->end;
+      ++next_;
+    }
+    produced_ += written;
+    if (written == 0 && produced_ != size_)
+      throw AutomationError(err::kApplicationDefined, u"The rewritten worksheet did not come out at its expected size.");
+    return written;
+  }
+
+ private:
+  const Worksheet& sheet_;
+  std::vector<const Cell*> changed_;
+  std::uint64_t size_ = 0;
+  std::size_t at_ = 0;
+  std::size_t next_ = 0;
+  std::string pending_;
+  std::size_t pendingAt_ = 0;
+  std::uint64_t produced_ = 0;
+};
+
+std::unique_ptr<PartContent> Worksheet::SavedContent() const { return std::make_unique<Content>(*this); }
+
+}  // namespace corvane::xlsx

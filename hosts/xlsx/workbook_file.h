@@ -1,0 +1,182 @@
+// A workbook file held in memory: its worksheets, their cells and formulas, the standard font and
+// the wrap settings of its cell formats, and the edits made to formulas until it is saved.
+// Contract:
+//  - Open reads the package's content types, relationships, workbook part and styles; a
+//    worksheet's part is read when it is first asked about and kept (its text for the write-back,
+//    a compact index of its cells). The workbook part must be a SpreadsheetML workbook (.xlsx,
+//    .xlsm and their templates); anything else is refused with a clear AutomationError.
+//  - Formula texts here are in the file's form (no "=", "," separators); the host converts.
+//    A cell of an array formula reads the block's formula; a cell of a shared formula reads the
+//    group's formula moved to it, or fails clearly when it cannot be moved; a data table's cells
+//    fail clearly.
+//  - Edits change formulas of existing formula cells only: a single cell that is not part of an
+//    array block (a shared formula cell leaves its group, whose master moves on when it was the
+//    master), or a whole array block. Anything else is refused (AutomationError 1004), unchanged.
+//  - Save writes a new package: in each changed worksheet part only the elements of the changed
+//    cells (and of cells whose shared formula had to move) are rewritten, the rest of the part and
+//    every other part keep their bytes. A changed cell keeps its attributes and other children
+//    but loses its cached value (and value type), so that spreadsheet programs recalculate it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hosts/xlsx/formula_text.h"
+#include "hosts/xlsx/zip_package.h"
+
+namespace corvane::xlsx {
+
+inline constexpr std::uint32_t kNoIndex = 0xFFFFFFFFu;
+
+enum class FormulaKind : std::uint8_t { Normal, Array, Shared, DataTable };
+
+class WorkbookFile;
+
+class Worksheet {
+ public:
+  Worksheet(WorkbookFile& book, std::u16string name, std::string part);
+
+  const std::u16string& Name() const { return name_; }
+  const std::string& PartName() const { return part_; }
+
+  // A cell that holds a formula: the cell itself, or for an array formula its whole block
+  // (reported once, at its top-left cell).
+  struct FormulaCell {
+    CellRect range;
+    FormulaKind kind = FormulaKind::Normal;
+  };
+  // The formula cells whose cell (or block) meets `area`, in sheet order.
+  std::vector<FormulaCell> FormulaCells(const CellRect& area);
+
+  // The formula the cell shows (file form), nullopt for a cell without a formula.
+  std::optional<std::u16string> FormulaAt(std::int32_t row, std::int32_t col);
+  // The constant a cell without a formula holds, as text ("" when empty).
+  std::u16string ConstantAt(std::int32_t row, std::int32_t col);
+  std::optional<CellRect> ArrayBlockAt(std::int32_t row, std::int32_t col);
+  bool WrapAt(std::int32_t row, std::int32_t col);
+
+  void SetFormulaAt(std::int32_t row, std::int32_t col, std::u16string_view fileText);
+  void SetArrayFormula(const CellRect& block, std::u16string_view fileText);
+
+  bool Modified() const { return modified_; }
+  // The part's text with the changed cells rewritten, produced piece by piece as it is written.
+  std::unique_ptr<PartContent> SavedContent() const;
+  // Cells with a formula (array blocks count once), after loading.
+  std::size_t FormulaCount();
+
+ private:
+  struct Cell {
+    std::int32_t row = 0;
+    std::int32_t col = 0;
+    std::uint32_t style = 0;
+    std::uint32_t formula = kNoIndex;  // its own <f>
+    std::uint32_t block = kNoIndex;    // the array formula whose block holds it
+    std::size_t begin = 0;             // its element's bytes in the part
+    std::size_t end = 0;
+    bool dirty = false;       // rewritten when saved
+    bool dropValue = false;   // its cached value goes
+  };
+  struct Formula {
+    FormulaKind kind = FormulaKind::Normal;
+    std::uint32_t cell = kNoIndex;
+    std::uint32_t group = kNoIndex;  // shared: its group
+    CellRect ref;                    // array: its block
+    std::string text;                // UTF-8, file form; a shared group's master only
+  };
+  struct Group {
+    std::uint32_t master = kNoIndex;  // formula holding the text
+    CellRect ref;
+    std::vector<std::uint32_t> members;  // formulas in sheet order
+    std::size_t next = 0;                // members before it have left the group
+    bool line = true;                    // all in one row or one column
+    bool sameRow = true;
+    bool sameColumn = true;
+  };
+  struct ColumnStyle {
+    std::int32_t min, max;
+    std::uint32_t style;
+  };
+
+  class Content;
+
+  void Load();
+  void ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow);
+  void Link();
+  std::uint32_t Find(std::int32_t row, std::int32_t col) const;
+  std::u16string TextOf(const Formula& f) const;
+  std::u16string ExpandedText(std::uint32_t formula) const;
+  void LeaveGroup(std::uint32_t formula);
+  std::u16string Where(std::int32_t row, std::int32_t col) const;
+  void AppendCell(std::string& out, const Cell& cell) const;
+
+  WorkbookFile& book_;
+  std::u16string name_;
+  std::string part_;
+  bool loaded_ = false;
+  bool modified_ = false;
+  std::string xml_;
+  std::vector<Cell> cells_;  // sorted by (row, col)
+  std::vector<Formula> formulas_;
+  std::vector<Group> groups_;
+  std::vector<std::uint32_t> arrays_;  // array formulas
+  // The shared formula moved to the cell read last: a command reads a cell's formula a few
+  // times in a row. Any change forgets it.
+  mutable std::optional<std::pair<std::uint32_t, std::u16string>> lastExpanded_;
+  std::map<std::int32_t, std::uint32_t> rowStyles_;
+  std::vector<ColumnStyle> columnStyles_;
+};
+
+class WorkbookFile {
+ public:
+  static std::unique_ptr<WorkbookFile> Open(const std::string& path, const PackageLimits& limits = {});
+
+  const std::string& path() const { return package_->path(); }
+  // The file's name ("Budget.xlsx") and its folder (absolute, no trailing "/").
+  const std::u16string& FileName() const { return fileName_; }
+  const std::u16string& Folder() const { return folder_; }
+
+  std::size_t WorksheetCount() const { return sheets_.size(); }
+  Worksheet& WorksheetAt(std::size_t index) { return *sheets_.at(index); }
+  // By name, ignoring case as the spreadsheet does; null when there is none.
+  Worksheet* FindWorksheet(std::u16string_view name);
+  std::size_t ActiveWorksheet() const { return active_; }
+
+  // The font of the default cell style ("Normal").
+  const std::u16string& StandardFontName() const { return fontName_; }
+  double StandardFontSize() const { return fontSize_; }
+  // Whether cells of the cell format `style` wrap text.
+  bool StyleWraps(std::uint32_t style) const { return style < wraps_.size() && wraps_[style]; }
+
+  std::uint64_t UnpackedSize() const { return package_->UnpackedSize(); }
+  const ZipPackage& package() const { return *package_; }
+  bool Modified() const;
+  // Writes the workbook with its changes to `target` (its own file when empty).
+  void Save(const std::string& target = {});
+
+  // Shared strings, read on first use (constants only).
+  const std::string& SharedString(std::size_t index);
+
+ private:
+  friend class Worksheet;
+  WorkbookFile() = default;
+  void ReadStyles(const std::string& part);
+
+  std::unique_ptr<ZipPackage> package_;
+  std::u16string fileName_;
+  std::u16string folder_;
+  std::vector<std::unique_ptr<Worksheet>> sheets_;
+  std::size_t active_ = 0;
+  std::u16string fontName_ = u"Calibri";
+  double fontSize_ = 11.0;
+  std::vector<bool> wraps_;
+  std::string sharedStringsPart_;
+  bool sharedStringsLoaded_ = false;
+  std::vector<std::string> sharedStrings_;
+};
+
+}  // namespace corvane::xlsx

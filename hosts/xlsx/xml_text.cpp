@@ -1,0 +1,280 @@
+#include "hosts/xlsx/xml_text.h"
+
+#include <cstring>
+
+#include "addin/automation.h"
+
+namespace corvane::xlsx {
+
+namespace {
+
+[[noreturn]] void Damaged(const char* what) {
+  throw AutomationError(err::kApplicationDefined, u"The workbook file is damaged: " + Ascii16(what) + u".");
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::size_t Find(std::string_view xml, std::string_view what, std::size_t from, const char* damage) {
+  const std::size_t at = xml.find(what, from);
+  if (at == std::string_view::npos) Damaged(damage);
+  return at + what.size();
+}
+
+// Attributes of a start tag: calls fn(nameBegin, nameEnd, valueBegin, valueEnd) for each; the
+// value range excludes the quotes.
+template <class Fn>
+void ForEachAttribute(std::string_view tag, Fn fn) {
+  std::size_t i = 1;
+  while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != '>' && tag[i] != '/') ++i;
+  for (;;) {
+    while (i < tag.size() && IsSpace(tag[i])) ++i;
+    if (i >= tag.size() || tag[i] == '>' || tag[i] == '/') return;
+    const std::size_t nameBegin = i;
+    while (i < tag.size() && tag[i] != '=' && !IsSpace(tag[i])) ++i;
+    const std::size_t nameEnd = i;
+    while (i < tag.size() && (IsSpace(tag[i]) || tag[i] == '=')) ++i;
+    if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\'')) Damaged("an attribute without a quoted value");
+    const char quote = tag[i++];
+    const std::size_t valueBegin = i;
+    while (i < tag.size() && tag[i] != quote) ++i;
+    if (i >= tag.size()) Damaged("an attribute value that never ends");
+    fn(nameBegin, nameEnd, valueBegin, i);
+    ++i;
+  }
+}
+
+void AppendEscapedAttribute(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c; break;
+    }
+  }
+}
+
+}  // namespace
+
+Markup NextMarkup(std::string_view xml, std::size_t from) {
+  Markup m;
+  const std::size_t lt = xml.find('<', from);
+  if (lt == std::string_view::npos) return m;
+  m.begin = lt;
+  const std::string_view rest = xml.substr(lt);
+  if (rest.starts_with("<!--")) {
+    m.kind = Markup::Kind::Other;
+    m.end = Find(xml, "-->", lt + 4, "a comment that never ends");
+    return m;
+  }
+  if (rest.starts_with("<![CDATA[")) {
+    m.kind = Markup::Kind::Other;
+    m.end = Find(xml, "]]>", lt + 9, "a CDATA section that never ends");
+    return m;
+  }
+  if (rest.starts_with("<?")) {
+    m.kind = Markup::Kind::Other;
+    m.end = Find(xml, "?>", lt + 2, "a processing instruction that never ends");
+    return m;
+  }
+  if (rest.starts_with("<!")) Damaged("a document type declaration where none belongs");
+  const bool closing = rest.starts_with("</");
+  std::size_t i = lt + (closing ? 2 : 1);
+  const std::size_t nameBegin = i;
+  while (i < xml.size() && !IsSpace(xml[i]) && xml[i] != '>' && xml[i] != '/') ++i;
+  if (i == nameBegin) Damaged("a tag without a name");
+  m.name = xml.substr(nameBegin, i - nameBegin);
+  char quote = 0;
+  for (; i < xml.size(); ++i) {
+    const char c = xml[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      break;
+    }
+  }
+  if (i >= xml.size()) Damaged("a tag that never ends");
+  m.end = i + 1;
+  m.kind = closing ? Markup::Kind::End : (xml[i - 1] == '/' ? Markup::Kind::Empty : Markup::Kind::Start);
+  return m;
+}
+
+std::size_t ElementEnd(std::string_view xml, std::size_t lt) {
+  std::size_t depth = 0;
+  for (std::size_t at = lt;;) {
+    const Markup m = NextMarkup(xml, at);
+    switch (m.kind) {
+      case Markup::Kind::None:
+        Damaged("an element that never ends");
+      case Markup::Kind::Start:
+        ++depth;
+        break;
+      case Markup::Kind::End:
+        if (depth == 0) Damaged("an end tag without its start");
+        if (--depth == 0) return m.end;
+        break;
+      case Markup::Kind::Empty:
+        if (depth == 0) return m.end;
+        break;
+      case Markup::Kind::Other:
+        break;
+    }
+    at = m.end;
+  }
+}
+
+std::string_view LocalName(std::string_view qname) {
+  const auto colon = qname.find(':');
+  return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
+}
+
+std::optional<std::string_view> RawAttribute(std::string_view tag, std::string_view name) {
+  std::optional<std::string_view> found;
+  ForEachAttribute(tag, [&](std::size_t nb, std::size_t ne, std::size_t vb, std::size_t ve) {
+    if (!found && tag.substr(nb, ne - nb) == name) found = tag.substr(vb, ve - vb);
+  });
+  return found;
+}
+
+std::string RemoveAttribute(std::string_view tag, std::string_view name) {
+  std::string out(tag);
+  std::size_t cutBegin = 0, cutEnd = 0;
+  ForEachAttribute(tag, [&](std::size_t nb, std::size_t ne, std::size_t, std::size_t ve) {
+    if (cutEnd == 0 && tag.substr(nb, ne - nb) == name) {
+      cutBegin = nb;
+      while (cutBegin > 0 && IsSpace(tag[cutBegin - 1])) --cutBegin;
+      cutEnd = ve + 1;
+    }
+  });
+  if (cutEnd > 0) out.erase(cutBegin, cutEnd - cutBegin);
+  return out;
+}
+
+std::string SetAttribute(std::string_view tag, std::string_view name, std::string_view value) {
+  std::string escaped;
+  AppendEscapedAttribute(escaped, value);
+  std::size_t valueBegin = 0, valueEnd = 0;
+  bool found = false;
+  ForEachAttribute(tag, [&](std::size_t nb, std::size_t ne, std::size_t vb, std::size_t ve) {
+    if (!found && tag.substr(nb, ne - nb) == name) found = true, valueBegin = vb, valueEnd = ve;
+  });
+  std::string out(tag);
+  if (found) {
+    out.replace(valueBegin, valueEnd - valueBegin, escaped);
+    return out;
+  }
+  std::size_t at = out.size() - 1;  // the ">"
+  if (at > 0 && out[at - 1] == '/') --at;
+  std::string attribute(" ");
+  attribute.append(name).append("=\"").append(escaped).append("\"");
+  out.insert(at, attribute);
+  return out;
+}
+
+void AppendEscapedText(std::string& out, std::string_view text) {
+  // Runs without a character to escape go in whole.
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char* escaped = nullptr;
+    switch (text[i]) {
+      case '&': escaped = "&amp;"; break;
+      case '<': escaped = "&lt;"; break;
+      case '>': escaped = "&gt;"; break;
+      case '\r': escaped = "&#13;"; break;
+      default: continue;
+    }
+    out.append(text, start, i - start);
+    out += escaped;
+    start = i + 1;
+  }
+  out.append(text, start, std::string_view::npos);
+}
+
+bool XmlCharacters(std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') return false;
+    if (c == 0xFFFE || c == 0xFFFF) return false;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
+      ++i;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<std::u16string> Utf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b0 = static_cast<unsigned char>(utf8[i]);
+    if (b0 < 0x80) {
+      out.push_back(b0);
+      ++i;
+      continue;
+    }
+    std::size_t len;
+    char32_t cp, min;
+    if ((b0 & 0xE0) == 0xC0) {
+      len = 2, cp = b0 & 0x1Fu, min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+      len = 3, cp = b0 & 0x0Fu, min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+      len = 4, cp = b0 & 0x07u, min = 0x10000;
+    } else {
+      return std::nullopt;
+    }
+    if (i + len > utf8.size()) return std::nullopt;
+    for (std::size_t k = 1; k < len; ++k) {
+      const auto b = static_cast<unsigned char>(utf8[i + k]);
+      if ((b & 0xC0) != 0x80) return std::nullopt;
+      cp = (cp << 6) | (b & 0x3Fu);
+    }
+    if (cp < min || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return std::nullopt;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::string Utf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    char32_t cp = utf16[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+}  // namespace corvane::xlsx

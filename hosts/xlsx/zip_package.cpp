@@ -1,0 +1,466 @@
+#include "hosts/xlsx/zip_package.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <algorithm>
+
+#include "addin/automation.h"
+#include "hosts/xlsx/xml_text.h"
+
+namespace corvane::xlsx {
+
+namespace {
+
+// Parts written anew are deflated quickly: laid-out formulas are mostly runs of spaces, which
+// the fastest level packs almost as tightly as the default one, at a fraction of the time.
+constexpr zip_uint32_t kNewPartLevel = 1;
+
+std::u16string Text(std::string_view utf8) {
+  auto wide = Utf16(utf8);
+  return wide ? *wide : Ascii16("(a name that is not UTF-8)");
+}
+
+[[noreturn]] void Fail(std::int32_t number, const std::string& path, const std::string& why) {
+  throw AutomationError(number, u"\"" + Text(path) + u"\" " + Text(why));
+}
+
+[[noreturn]] void FailErrno(const std::string& path, const std::string& doing, int error) {
+  const std::int32_t number = error == ENOENT    ? err::kFileNotFound
+                              : error == EACCES || error == EPERM || error == EROFS ? err::kPermissionDenied
+                              : error == ENOTDIR ? err::kPathNotFound
+                                                 : err::kDeviceIO;
+  Fail(number, path, doing + ": " + std::strerror(error) + ".");
+}
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (auto& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+// A name that stays inside the package: relative, "/"-separated, no "." or ".." segment, no
+// empty segment (a folder entry may end in "/"), no drive letter.
+bool NameStaysInside(std::string_view name) {
+  if (name.empty() || name.front() == '/' || name.find('\\') != std::string_view::npos) return false;
+  std::size_t start = 0;
+  bool first = true;
+  while (start < name.size()) {
+    std::size_t slash = name.find('/', start);
+    if (slash == std::string_view::npos) slash = name.size();
+    const std::string_view segment = name.substr(start, slash - start);
+    if (segment.empty() || segment == "." || segment == "..") return false;
+    if (first && segment.find(':') != std::string_view::npos) return false;
+    first = false;
+    start = slash + 1;
+  }
+  return true;
+}
+
+// An OLE compound document: what password-protected workbooks (and old .xls files) are.
+bool IsCompoundDocument(int fd) {
+  static constexpr unsigned char kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  unsigned char head[8];
+  return pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) && std::memcmp(head, kMagic, 8) == 0;
+}
+
+// Whether a compound document holds the stream of an encrypted package (its name in UTF-16).
+bool HoldsEncryptedPackage(int fd) {
+  static const std::string kName = [] {
+    std::string name;
+    for (const char c : std::string_view("EncryptedPackage")) name += c, name += '\0';
+    return name;
+  }();
+  std::string window;
+  char buffer[1 << 16];
+  for (off_t at = 0;;) {
+    const ssize_t n = pread(fd, buffer, sizeof buffer, at);
+    if (n <= 0) return false;
+    window.append(buffer, static_cast<std::size_t>(n));
+    if (window.find(kName) != std::string::npos) return true;
+    window.erase(0, window.size() > kName.size() ? window.size() - kName.size() : 0);
+    at += n;
+  }
+}
+
+// A libzip source that reads a PartContent. Failures inside are kept and reported as libzip
+// errors; exceptions never cross the library.
+struct ContentSource {
+  PartContent* content;
+  time_t mtime;
+  zip_error_t error;
+  std::string failure;
+
+  static zip_int64_t Callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    auto* self = static_cast<ContentSource*>(state);
+    try {
+      switch (command) {
+        case ZIP_SOURCE_OPEN:
+          self->content->Rewind();
+          return 0;
+        case ZIP_SOURCE_READ:
+          return static_cast<zip_int64_t>(self->content->Read(static_cast<char*>(data), static_cast<std::size_t>(length)));
+        case ZIP_SOURCE_CLOSE:
+          return 0;
+        case ZIP_SOURCE_STAT: {
+          auto* st = static_cast<zip_stat_t*>(data);
+          zip_stat_init(st);
+          st->size = st->comp_size = self->content->Size();
+          st->mtime = self->mtime;
+          st->comp_method = ZIP_CM_STORE;
+          st->encryption_method = ZIP_EM_NONE;
+          st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+          return sizeof(zip_stat_t);
+        }
+        case ZIP_SOURCE_ERROR:
+          return zip_error_to_data(&self->error, data, length);
+        case ZIP_SOURCE_FREE:
+          zip_error_fini(&self->error);
+          delete self;
+          return 0;
+        case ZIP_SOURCE_SUPPORTS:
+          return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                                ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+        default:
+          zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0);
+          return -1;
+      }
+    } catch (const AutomationError& e) {
+      self->failure = Utf8(e.description());
+    } catch (const std::exception& e) {
+      self->failure = e.what();
+    }
+    zip_error_set(&self->error, ZIP_ER_INTERNAL, 0);
+    return -1;
+  }
+};
+
+}  // namespace
+
+struct ZipPackage::Archive {
+  zip_t* zip = nullptr;
+  ~Archive() {
+    if (zip) zip_discard(zip);
+  }
+};
+
+ZipPackage::~ZipPackage() = default;
+
+std::unique_ptr<ZipPackage> ZipPackage::Open(const std::string& path, const PackageLimits& limits) {
+  std::unique_ptr<ZipPackage> package(new ZipPackage());
+  package->path_ = path;
+
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) FailErrno(path, "cannot be opened", errno);
+  FILE* file = fdopen(fd, "rb");
+  if (!file) {
+    const int error = errno;
+    ::close(fd);
+    FailErrno(path, "cannot be opened", error);
+  }
+  // From here the FILE owns the descriptor; the source (then the archive) owns the FILE.
+  struct FileGuard {
+    FILE* file;
+    ~FileGuard() {
+      if (file) std::fclose(file);
+    }
+  } guard{file};
+  if (fstat(fd, &package->identity_) != 0) FailErrno(path, "cannot be examined", errno);
+  if (!S_ISREG(package->identity_.st_mode)) Fail(err::kApplicationDefined, path, "is not a file.");
+  if (IsCompoundDocument(fd)) {
+    if (HoldsEncryptedPackage(fd))
+      Fail(err::kApplicationDefined, path,
+           "is an encrypted workbook (protected with a password to open). Remove the password in the "
+           "spreadsheet program and save it again; it was not changed.");
+    Fail(err::kApplicationDefined, path,
+         "is an old binary workbook (.xls) or another compound document, not an .xlsx workbook; it was not changed.");
+  }
+
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_filep_create(file, 0, -1, &error);
+  if (!source) {
+    const std::string why = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    Fail(err::kDeviceIO, path, "cannot be read: " + why + ".");
+  }
+  guard.file = nullptr;
+  zip_t* zip = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+  if (!zip) {
+    const int code = zip_error_code_zip(&error);
+    const std::string why = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    zip_source_free(source);
+    if (code == ZIP_ER_NOZIP)
+      Fail(err::kApplicationDefined, path, "is not a workbook file (it is no ZIP package); it was not changed.");
+    if (code == ZIP_ER_INCONS)
+      Fail(err::kApplicationDefined, path, "is a damaged ZIP package (its directories disagree); it was not changed.");
+    Fail(err::kDeviceIO, path, "cannot be read as a ZIP package: " + why + ".");
+  }
+  zip_error_fini(&error);
+  package->archive_ = std::make_unique<Archive>();
+  package->archive_->zip = zip;
+
+  const zip_int64_t count = zip_get_num_entries(zip, 0);
+  if (count < 0 || static_cast<std::uint64_t>(count) > limits.maxEntries)
+    Fail(err::kApplicationDefined, path,
+         "holds more entries than a workbook plausibly has (" + std::to_string(count) +
+             "); it is treated as a ZIP bomb and was not changed.");
+  for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(zip, i, ZIP_FL_ENC_RAW, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
+      Fail(err::kApplicationDefined, path, "is a damaged ZIP package; it was not changed.");
+    const std::string name = st.name;
+    if (!NameStaysInside(name))
+      Fail(err::kApplicationDefined, path,
+           "holds an entry whose name leaves the package (\"" + name + "\"); it is not a valid workbook and was not changed.");
+    if (!package->folded_.emplace(Lower(name), name).second)
+      Fail(err::kApplicationDefined, path,
+           "holds the entry \"" + name + "\" twice; it is not a valid workbook and was not changed.");
+    if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
+      Fail(err::kApplicationDefined, path,
+           "holds encrypted entries (\"" + name + "\"); encrypted packages are not supported and it was not changed.");
+    if ((st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method != ZIP_CM_STORE && st.comp_method != ZIP_CM_DEFLATE)
+      Fail(err::kApplicationDefined, path,
+           "compresses \"" + name + "\" with a method workbook files do not use; it was not changed.");
+    const std::uint64_t size = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
+    const std::uint64_t packed = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
+    const bool implausible = size > limits.maxPartSize ||
+                             (size > 65536 && (packed == 0 || size / packed > limits.maxRatio)) ||
+                             package->unpackedSize_ + size > limits.maxTotalSize;
+    if (implausible)
+      Fail(err::kApplicationDefined, path,
+           "unpacks to more than a workbook plausibly holds (\"" + name + "\": " + std::to_string(size) + " bytes from " +
+               std::to_string(packed) + "); it is treated as a ZIP bomb and was not changed.");
+    package->unpackedSize_ += size;
+    package->index_.emplace(name, i);
+    package->names_.push_back(name);
+  }
+  return package;
+}
+
+std::string ZipPackage::Find(std::string_view name) const {
+  if (index_.count(std::string(name))) return std::string(name);
+  const auto it = folded_.find(Lower(name));
+  return it == folded_.end() ? std::string() : it->second;
+}
+
+std::string ZipPackage::Read(std::string_view name) const {
+  const std::string stored = Find(name);
+  if (stored.empty()) Fail(err::kApplicationDefined, path_, "lacks its part \"" + std::string(name) + "\"; it is not a valid workbook.");
+  const zip_uint64_t index = index_.at(stored);
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat_index(archive_->zip, index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
+    Fail(err::kApplicationDefined, path_, "is damaged (\"" + stored + "\" cannot be examined).");
+  struct FileCloser {
+    zip_file_t* file;
+    ~FileCloser() {
+      if (file) zip_fclose(file);
+    }
+  } entry{zip_fopen_index(archive_->zip, index, 0)};
+  if (!entry.file)
+    Fail(err::kApplicationDefined, path_, "is damaged (\"" + stored + "\" cannot be read: " + zip_strerror(archive_->zip) + ").");
+  std::string data(static_cast<std::size_t>(st.size), '\0');
+  std::size_t got = 0;
+  while (got < data.size()) {
+    const zip_int64_t n = zip_fread(entry.file, data.data() + got, data.size() - got);
+    if (n < 0)
+      Fail(err::kApplicationDefined, path_,
+           "is damaged (\"" + stored + "\" cannot be read: " + zip_file_strerror(entry.file) + ").");
+    if (n == 0) Fail(err::kApplicationDefined, path_, "is damaged (\"" + stored + "\" is shorter than its header says).");
+    got += static_cast<std::size_t>(n);
+  }
+  char extra;
+  const zip_int64_t more = zip_fread(entry.file, &extra, 1);
+  if (more != 0)
+    Fail(err::kApplicationDefined, path_,
+         more > 0 ? "unpacks \"" + stored + "\" to more than its header declares; it is treated as a ZIP bomb."
+                  : "is damaged (\"" + stored + "\" cannot be read: " + zip_file_strerror(entry.file) + ").");
+  return data;
+}
+
+void ZipPackage::Write(const std::string& target, const std::map<std::string, PartContent*>& replaced) const {
+  zip_t* const source = archive_->zip;
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
+  if (!buffer) {
+    zip_error_fini(&error);
+    throw AutomationError(err::kDeviceIO, u"Out of memory while writing the workbook.");
+  }
+  struct BufferGuard {
+    zip_source_t* source;
+    ~BufferGuard() { zip_source_free(source); }
+  } bufferGuard{buffer};
+  zip_source_keep(buffer);  // the archive releases its hold at close; this one keeps the bytes
+  zip_t* out = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
+  zip_error_fini(&error);
+  if (!out) throw AutomationError(err::kDeviceIO, u"The new workbook package cannot be started.");
+  struct OutGuard {
+    zip_t* zip;
+    ~OutGuard() {
+      if (zip) zip_discard(zip);
+    }
+  } outGuard{out};
+  const auto failed = [&](const std::string& what) {
+    Fail(err::kDeviceIO, target, "cannot be written (" + what + ": " + zip_strerror(out) + "); it was not changed.");
+  };
+
+  // The sources of new content live until the archive is closed (libzip frees them); their
+  // failures are looked up when closing fails.
+  std::vector<ContentSource*> sources;
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    const std::string& name = names_[i];
+    zip_stat_t st;
+    zip_stat_init(&st);
+    zip_stat_index(source, i, 0, &st);
+    const auto change = replaced.find(name);
+    zip_source_t* data = nullptr;
+    if (change != replaced.end()) {
+      auto* state = new ContentSource{change->second, (st.valid & ZIP_STAT_MTIME) ? st.mtime : std::time(nullptr), {}, {}};
+      zip_error_init(&state->error);
+      sources.push_back(state);
+      data = zip_source_function(out, &ContentSource::Callback, state);
+      if (!data) {
+        sources.pop_back();
+        zip_error_fini(&state->error);
+        delete state;
+      }
+    } else {
+      data = zip_source_zip(out, source, i, ZIP_FL_COMPRESSED, 0, -1);
+    }
+    if (!data) failed("\"" + name + "\"");
+    const zip_int64_t added = zip_file_add(out, name.c_str(), data, 0);
+    if (added < 0) {
+      zip_source_free(data);
+      failed("\"" + name + "\"");
+    }
+    const auto at = static_cast<zip_uint64_t>(added);
+    // A copied entry keeps its method (stored stays stored); new content is deflated.
+    const zip_int32_t method = change != replaced.end() || !(st.valid & ZIP_STAT_COMP_METHOD)
+                                   ? ZIP_CM_DEFLATE
+                                   : static_cast<zip_int32_t>(st.comp_method);
+    if (zip_set_file_compression(out, at, method, change != replaced.end() ? kNewPartLevel : 0) != 0) failed("\"" + name + "\"");
+    if ((st.valid & ZIP_STAT_MTIME) && zip_file_set_mtime(out, at, st.mtime, 0) != 0) failed("\"" + name + "\"");
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(source, i, 0, &system, &attributes) == 0)
+      zip_file_set_external_attributes(out, at, 0, system, attributes);
+    zip_uint32_t commentLength = 0;
+    if (const char* comment = zip_file_get_comment(source, i, &commentLength, ZIP_FL_ENC_RAW); comment && commentLength)
+      zip_file_set_comment(out, at, comment, static_cast<zip_uint16_t>(commentLength), 0);
+  }
+  int archiveCommentLength = 0;
+  if (const char* comment = zip_get_archive_comment(source, &archiveCommentLength, ZIP_FL_ENC_RAW);
+      comment && archiveCommentLength > 0)
+    zip_set_archive_comment(out, comment, static_cast<zip_uint16_t>(archiveCommentLength));
+  if (zip_close(out) != 0) {
+    for (const ContentSource* state : sources)
+      if (!state->failure.empty()) Fail(err::kDeviceIO, target, "cannot be written (" + state->failure + "); it was not changed.");
+    failed("the package");
+  }
+  outGuard.zip = nullptr;
+
+  AtomicFile file(target);
+  if (zip_source_open(buffer) != 0) throw AutomationError(err::kDeviceIO, u"The new workbook package cannot be read back.");
+  std::string chunk(1 << 16, '\0');
+  for (;;) {
+    const zip_int64_t n = zip_source_read(buffer, chunk.data(), chunk.size());
+    if (n < 0) {
+      zip_source_close(buffer);
+      throw AutomationError(err::kDeviceIO, u"The new workbook package cannot be read back.");
+    }
+    if (n == 0) break;
+    file.Append(chunk.data(), static_cast<std::size_t>(n));
+  }
+  zip_source_close(buffer);
+  const auto canonical = [](const std::string& p) {
+    char resolved[PATH_MAX];
+    return realpath(p.c_str(), resolved) ? std::string(resolved) : p;
+  };
+  // Replacing the file that was read: it must still be that file, as it was.
+  file.Commit(canonical(target) == canonical(path_) ? &identity_ : nullptr);
+}
+
+// ---- AtomicFile ----
+
+AtomicFile::AtomicFile(const std::string& target) : final_(target) {
+  struct stat st;
+  if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    char resolved[PATH_MAX];
+    if (!realpath(target.c_str(), resolved)) FailErrno(target, "names a link that cannot be followed", errno);
+    final_ = resolved;
+  }
+  const auto slash = final_.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : final_.substr(0, slash));
+  const std::string base = slash == std::string::npos ? final_ : final_.substr(slash + 1);
+  std::string pattern = folder + "/." + base + ".corvane-XXXXXX";
+  fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd_ < 0) FailErrno(final_, "cannot be written (no temporary file in its folder)", errno);
+  temp_ = pattern;
+  if (stat(final_.c_str(), &st) == 0) {
+    fchmod(fd_, st.st_mode & 07777);
+    if (fchown(fd_, st.st_uid, st.st_gid) != 0) {
+      // Only the owner's group may be kept by an ordinary user; the permissions are what matter.
+    }
+  } else {
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd_, 0666 & ~mask);
+  }
+}
+
+AtomicFile::~AtomicFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+}
+
+void AtomicFile::Append(const void* data, std::size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, bytes, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      FailErrno(final_, "cannot be written; it was not changed", errno);
+    }
+    bytes += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+void AtomicFile::Commit(const struct stat* expected) {
+  if (fsync(fd_) != 0) FailErrno(final_, "cannot be written; it was not changed", errno);
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) FailErrno(final_, "cannot be written; it was not changed", errno);
+  if (expected) {
+    struct stat now;
+    if (stat(final_.c_str(), &now) != 0 || now.st_dev != expected->st_dev || now.st_ino != expected->st_ino ||
+        now.st_size != expected->st_size || now.st_mtim.tv_sec != expected->st_mtim.tv_sec ||
+        now.st_mtim.tv_nsec != expected->st_mtim.tv_nsec)
+      Fail(err::kApplicationDefined, final_,
+           "was changed by another program since it was read; it was not overwritten. Run the command again.");
+  }
+  if (::rename(temp_.c_str(), final_.c_str()) != 0) FailErrno(final_, "cannot be replaced; it was not changed", errno);
+  temp_.clear();
+  const auto slash = final_.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : final_.substr(0, slash));
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    ::close(dir);
+  }
+}
+
+}  // namespace corvane::xlsx

@@ -1,0 +1,254 @@
+#include "support/xlsx_builder.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace corvane::testsupport {
+
+namespace {
+
+constexpr const char* kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+constexpr const char* kRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+constexpr const char* kPkgRel = "http://schemas.openxmlformats.org/package/2006/relationships";
+
+std::string XmlEscape(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '&') out += "&amp;";
+    else if (c == '<') out += "&lt;";
+    else if (c == '"') out += "&quot;";
+    else out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+XlsxBuilder& XlsxBuilder::Font(std::string name, double size) {
+  font_ = std::move(name);
+  size_ = size;
+  return *this;
+}
+
+XlsxBuilder& XlsxBuilder::Sheet(std::string name, std::string cells, std::string before, std::string after) {
+  sheets_.push_back({std::move(name), std::move(cells), std::move(before), std::move(after)});
+  return *this;
+}
+
+XlsxBuilder& XlsxBuilder::SharedStrings(std::vector<std::string> strings) {
+  strings_ = std::move(strings);
+  return *this;
+}
+
+XlsxBuilder& XlsxBuilder::CalcChain(std::string cells) {
+  calcChain_ = std::move(cells);
+  return *this;
+}
+
+XlsxBuilder& XlsxBuilder::ActiveTab(int tab) {
+  activeTab_ = tab;
+  return *this;
+}
+
+XlsxBuilder& XlsxBuilder::Entry(std::string name, std::string content) {
+  extra_.emplace_back(std::move(name), std::move(content));
+  return *this;
+}
+
+XlsxBuilder& XlsxBuilder::Stored(bool stored) {
+  stored_ = stored;
+  return *this;
+}
+
+std::vector<std::pair<std::string, std::string>> XlsxBuilder::Entries() const {
+  std::vector<std::pair<std::string, std::string>> entries;
+  std::ostringstream types;
+  types << R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)" << "\n"
+        << R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+        << R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+        << R"(<Default Extension="xml" ContentType="application/xml"/>)"
+        << R"(<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>)";
+  for (std::size_t i = 0; i < sheets_.size(); ++i)
+    types << R"(<Override PartName="/xl/worksheets/sheet)" << i + 1
+          << R"(.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)";
+  types << R"(<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>)";
+  if (!strings_.empty())
+    types << R"(<Override PartName="/xl/sharedStrings.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml"/>)";
+  if (!calcChain_.empty())
+    types << R"(<Override PartName="/xl/calcChain.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml"/>)";
+  types << "</Types>";
+  entries.emplace_back("[Content_Types].xml", types.str());
+
+  entries.emplace_back("_rels/.rels", std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)") + "\n" +
+                                          "<Relationships xmlns=\"" + kPkgRel + "\">" +
+                                          R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)"
+                                          "</Relationships>");
+
+  std::ostringstream workbook;
+  workbook << R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)" << "\n"
+           << "<workbook xmlns=\"" << kMain << "\" xmlns:r=\"" << kRel << "\">"
+           << "<bookViews><workbookView activeTab=\"" << activeTab_ << "\"/></bookViews><sheets>";
+  for (std::size_t i = 0; i < sheets_.size(); ++i)
+    workbook << "<sheet name=\"" << XmlEscape(sheets_[i].name) << "\" sheetId=\"" << i + 1 << "\" r:id=\"rId" << i + 1
+             << "\"/>";
+  workbook << "</sheets><calcPr calcId=\"191029\"/>"
+           << R"(<extLst><ext uri="{140A7094-0E35-4892-8432-C4D2E57EDEB5}" xmlns:x15="http://schemas.microsoft.com/office/spreadsheetml/2010/11/main"><x15:workbookPr chartTrackingRefBase="1"/></ext></extLst>)"
+           << "</workbook>";
+  entries.emplace_back("xl/workbook.xml", workbook.str());
+
+  std::ostringstream rels;
+  rels << R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)" << "\n<Relationships xmlns=\"" << kPkgRel << "\">";
+  std::size_t id = 1;
+  for (std::size_t i = 0; i < sheets_.size(); ++i, ++id)
+    rels << "<Relationship Id=\"rId" << id
+         << R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet)"
+         << i + 1 << ".xml\"/>";
+  rels << "<Relationship Id=\"rId" << id++
+       << R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)";
+  if (!strings_.empty())
+    rels << "<Relationship Id=\"rId" << id++
+         << R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings" Target="sharedStrings.xml"/>)";
+  if (!calcChain_.empty())
+    rels << "<Relationship Id=\"rId" << id++
+         << R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/calcChain" Target="calcChain.xml"/>)";
+  rels << "</Relationships>";
+  entries.emplace_back("xl/_rels/workbook.xml.rels", rels.str());
+
+  for (std::size_t i = 0; i < sheets_.size(); ++i) {
+    const SheetSpec& s = sheets_[i];
+    entries.emplace_back("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml",
+                         std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)") + "\r\n<worksheet xmlns=\"" +
+                             kMain + "\" xmlns:r=\"" + kRel + "\">" + s.before + "<sheetData>" + s.cells +
+                             "</sheetData>" + s.after + "</worksheet>");
+  }
+
+  std::ostringstream size;
+  size << size_;
+  entries.emplace_back(
+      "xl/styles.xml",
+      std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)") + "\n<styleSheet xmlns=\"" + kMain +
+          "\"><fonts count=\"2\"><font><sz val=\"" + size.str() + "\"/><name val=\"" + XmlEscape(font_) +
+          "\"/></font><font><b/><sz val=\"9\"/><name val=\"Arial\"/></font></fonts>"
+          R"(<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>)"
+          R"(<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>)"
+          R"(<cellStyleXfs count="2"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/>)"
+          R"(<xf numFmtId="0" fontId="1" fillId="0" borderId="0"><alignment wrapText="1"/></xf></cellStyleXfs>)"
+          R"(<cellXfs count="4"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>)"
+          R"(<xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0" applyAlignment="1"><alignment wrapText="1"/></xf>)"
+          R"(<xf numFmtId="0" fontId="1" fillId="0" borderId="0" xfId="1"/>)"
+          R"(<xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0" applyAlignment="1"><alignment horizontal="left"/></xf></cellXfs>)"
+          R"(<cellStyles count="2"><cellStyle name="Normal" xfId="0" builtinId="0"/><cellStyle name="Wrapped" xfId="1"/></cellStyles>)"
+          "</styleSheet>");
+
+  if (!strings_.empty()) {
+    std::ostringstream sst;
+    sst << R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)" << "\n<sst xmlns=\"" << kMain << "\" count=\""
+        << strings_.size() << "\" uniqueCount=\"" << strings_.size() << "\">";
+    for (const auto& s : strings_) sst << "<si><t xml:space=\"preserve\">" << XmlEscape(s) << "</t></si>";
+    sst << "</sst>";
+    entries.emplace_back("xl/sharedStrings.xml", sst.str());
+  }
+  if (!calcChain_.empty())
+    entries.emplace_back("xl/calcChain.xml", std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)") +
+                                                 "\n<calcChain xmlns=\"" + kMain + "\">" + calcChain_ + "</calcChain>");
+  entries.emplace_back("docProps/app.xml",
+                       std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)") +
+                           R"(<Properties xmlns="http://schemas.openxmlformats.org/officeDocument/2006/extended-properties"><Application>Corvane tests</Application></Properties>)");
+  for (const auto& e : extra_) entries.push_back(e);
+  return entries;
+}
+
+void XlsxBuilder::Write(const std::filesystem::path& path) const { WriteZip(path, Entries(), stored_); }
+
+void WriteZip(const std::filesystem::path& path, const std::vector<std::pair<std::string, std::string>>& entries,
+              bool stored) {
+  int error = 0;
+  zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  if (!zip) throw std::runtime_error("cannot create " + path.string());
+  for (const auto& [name, content] : entries) {
+    zip_source_t* source = zip_source_buffer(zip, content.data(), content.size(), 0);
+    const zip_int64_t index = source ? zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE) : -1;
+    if (index < 0) {
+      if (source) zip_source_free(source);
+      zip_discard(zip);
+      throw std::runtime_error("cannot add " + name);
+    }
+    zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
+    zip_file_set_mtime(zip, static_cast<zip_uint64_t>(index), 1700000000, 0);
+  }
+  if (zip_close(zip) != 0) {
+    zip_discard(zip);
+    throw std::runtime_error("cannot write " + path.string());
+  }
+}
+
+std::vector<ZipEntry> ReadZip(const std::filesystem::path& path) {
+  int error = 0;
+  zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &error);
+  if (!zip) throw std::runtime_error("cannot open " + path.string());
+  std::vector<ZipEntry> entries;
+  const zip_int64_t count = zip_get_num_entries(zip, 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    zip_stat_t st;
+    zip_stat_index(zip, static_cast<zip_uint64_t>(i), 0, &st);
+    ZipEntry entry;
+    entry.name = st.name;
+    entry.crc = st.crc;
+    entry.packedSize = st.comp_size;
+    entry.method = st.comp_method;
+    entry.mtime = static_cast<std::int64_t>(st.mtime);
+    entry.content.resize(static_cast<std::size_t>(st.size));
+    zip_file_t* file = zip_fopen_index(zip, static_cast<zip_uint64_t>(i), 0);
+    const zip_int64_t n = file ? zip_fread(file, entry.content.data(), entry.content.size()) : -1;
+    if (file) zip_fclose(file);
+    if (n != static_cast<zip_int64_t>(entry.content.size())) {
+      zip_discard(zip);
+      throw std::runtime_error("cannot read " + entry.name);
+    }
+    entries.push_back(std::move(entry));
+  }
+  zip_discard(zip);
+  return entries;
+}
+
+std::map<std::string, std::string> ZipContents(const std::filesystem::path& path) {
+  std::map<std::string, std::string> contents;
+  for (auto& entry : ReadZip(path)) contents.emplace(entry.name, std::move(entry.content));
+  return contents;
+}
+
+std::string ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TempFolder::TempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "corvane-xlsx-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempFolder::Files() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace corvane::testsupport

@@ -1,0 +1,188 @@
+// `corvane format BOOK.xlsx CELL` and `corvane unformat BOOK.xlsx CELL` as a user runs them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/run_cli.h"
+#include "support/xlsx_builder.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RunCli;
+using testsupport::ChangedEntries;
+using testsupport::FormulasOf;
+using testsupport::TempFolder;
+using testsupport::XlsxBuilder;
+
+// Several sheets with string literals, quoted sheet names, an array formula over a block,
+// shared formulas down a column and over a block, a formula without parentheses, wrapping
+// cells, shared strings, a calculation chain and extension lists.
+XlsxBuilder Workbook() {
+  XlsxBuilder book;
+  book.Sheet("Sheet1",
+             R"x(<row r="1"><c r="A1"><f>SUM(1,2)</f><v>3</v></c><c r="B1" t="s"><v>0</v></c><c r="C1"><f>A1+B1</f><v>3</v></c></row>)x"
+             R"x(<row r="2"><c r="A2" s="1" t="str"><f>IF(A1&gt;2,"big, bigger (biggest)","small")</f><v>big</v></c></row>)x"
+             R"x(<row r="3"><c r="B3"><f t="array" ref="B3:C5">IF(A1:B3&gt;1,A1:B3*2,0)</f><v>6</v></c><c r="C3" s="1"><v>0</v></c></row>)x"
+             R"x(<row r="4"><c r="B4"><v>0</v></c><c r="C4"><v>0</v></c></row><row r="5"><c r="B5"><v>0</v></c><c r="C5"><v>0</v></c></row>)x"
+             R"x(<row r="6"><c r="E6"><f t="shared" ref="E6:E9" si="0">ROUND(A6*2,0)+MAX($A$1,B6)</f><v>3</v></c></row>)x"
+             R"x(<row r="7"><c r="E7"><f t="shared" si="0"/><v>3</v></c></row><row r="8"><c r="E8"><f t="shared" si="0"/><v>3</v></c></row>)x"
+             R"x(<row r="9"><c r="E9"><f t="shared" si="0"/><v>3</v></c></row>)x"
+             R"x(<row r="10"><c r="H10"><f t="shared" ref="H10:I11" si="1">ABS(A1)</f><v>3</v></c><c r="I10"><f t="shared" si="1"/><v>0</v></c></row>)x"
+             R"x(<row r="11"><c r="H11"><f t="shared" si="1"/><v>0</v></c><c r="I11"><f t="shared" si="1"/><v>0</v></c></row>)x",
+             "", R"x(<extLst><ext uri="{78C0D931-6437-407d-A8EE-F0AAD7539E65}"><x14:conditionalFormattings xmlns:x14="urn:x14"/></ext></extLst>)x")
+      .Sheet("My Sheet",
+             R"x(<row r="7"><c r="B7" s="2"><f>SUMPRODUCT(('Sheet1'!A1:A3&gt;0)*LEN("a (b) c"))+COUNTIF('It''s'!A1:A2,"&lt;&gt;x")</f><v>4</v></c></row>)x")
+      .Sheet("It's", R"x(<row r="1"><c r="A1"><f>_xlfn.CONCAT("x",TEXT(1,"0.0"))</f><v>0</v></c></row>)x")
+      .SharedStrings({"a b"})
+      .CalcChain(R"x(<c r="A1" i="1"/><c r="C1"/><c r="A2"/><c r="B3" a="1"/><c r="E6"/>)x");
+  return book;
+}
+
+struct Cli {
+  TempFolder folder;
+  fs::path book;
+  fs::path original;
+  std::string store;
+
+  Cli() {
+    book = folder / "Book.xlsx";
+    original = folder / "original.xlsx";
+    Workbook().Write(book);
+    fs::copy_file(book, original);
+    store = (folder / "settings.db").string();
+  }
+  testing::CliResult Run(std::vector<std::string> args) {
+    args.push_back("--store=" + store);
+    return RunCli(args);
+  }
+  testing::CliResult Unformat(std::vector<std::string> args) { return RunCli(args); }
+};
+
+TEST(XlsxCli, FormatsTheNamedCellsAndSaysWhatItDid) {
+  Cli cli;
+  auto r = cli.Run({"format", cli.book.string(), "Sheet1!A2", "--uncalibrated"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, cli.book.string() + ": 1 formula formatted, 0 sent to text files, 0 skipped\nsaved " + cli.book.string() + "\n");
+  auto formulas = FormulasOf(cli.book);
+  EXPECT_NE(formulas.at("Sheet1!A2").find('\n'), std::string::npos) << formulas.at("Sheet1!A2");
+  EXPECT_EQ(ChangedEntries(cli.original, cli.book), std::vector<std::string>{"xl/worksheets/sheet1.xml"});
+
+  r = cli.Run({"format", cli.book.string(), "'My Sheet'!B7", "--uncalibrated"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(FormulasOf(cli.book).at("My Sheet!B7").find('\n'), std::string::npos);
+  r = cli.Run({"format", cli.book.string(), "'It''s'!A1", "--uncalibrated"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(FormulasOf(cli.book).at("It's!A1").rfind("_xlfn.CONCAT(\n", 0), 0U) << FormulasOf(cli.book).at("It's!A1");
+
+  // A range: the array block counts once; a formula without parentheses is skipped with the reason.
+  r = cli.Run({"format", cli.book.string(), "Sheet1!A1:C5", "--uncalibrated"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(": 3 formulas formatted, 0 sent to text files, 1 skipped\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  Sheet1!C1: skipped: Unable to format this cell.\n"), std::string::npos) << r.out;
+}
+
+TEST(XlsxCli, TooLongLayoutsGoToTextFilesBesideTheWorkbook) {
+  Cli cli;
+  auto r = cli.Run({"format", cli.book.string(), "'My Sheet'!B7", "--uncalibrated", "--excel-version", "11.0", "--notepad"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const fs::path text = cli.folder / "Book.xlsx - My Sheet - B7 - formatted formula.txt";
+  EXPECT_TRUE(fs::exists(text)) << r.out;
+  EXPECT_NE(r.out.find("0 formulas formatted, 1 sent to a text file, 0 skipped"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("My Sheet'!B7: sent to " + fs::canonical(cli.folder.path()).string() + "/Book.xlsx - My Sheet - B7"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("was not changed"), std::string::npos) << r.out;
+  EXPECT_EQ(testsupport::ReadBytes(cli.book), testsupport::ReadBytes(cli.original));
+}
+
+TEST(XlsxCli, FormatAllThenUnformatAllGivesBackEveryFormula) {
+  Cli cli;
+  auto r = cli.Run({"format", cli.book.string(), "--all", "--uncalibrated", "--all-parens"});
+  // C1 (=A1+B1) has no parenthesis to lay out.
+  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_NE(r.out.find(": 13 formulas formatted, 0 sent to text files, 1 skipped\n"), std::string::npos) << r.out;
+  const auto formatted = FormulasOf(cli.book);
+  const auto before = FormulasOf(cli.original);
+  for (const auto& [cell, formula] : formatted) {
+    if (cell == "Sheet1!C1") continue;
+    EXPECT_NE(formula.find('\n'), std::string::npos) << cell << ": " << formula;
+  }
+
+  r = cli.Unformat({"unformat", cli.book.string(), "--all"});
+  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  EXPECT_NE(r.out.find(": 13 formulas unformatted, 1 already without layout, 0 skipped\n"), std::string::npos) << r.out;
+  EXPECT_EQ(FormulasOf(cli.book), before);
+  // Styles, shared strings, the calculation chain, the workbook and everything else: unchanged.
+  EXPECT_EQ(ChangedEntries(cli.original, cli.book),
+            (std::vector<std::string>{"xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml", "xl/worksheets/sheet3.xml"}));
+}
+
+TEST(XlsxCli, FormulasThatCannotBeReadAreSkippedWithTheirReason) {
+  TempFolder folder;
+  const fs::path book = folder / "odd.xlsx";
+  XlsxBuilder()
+      .Sheet("S",
+             R"x(<row r="1"><c r="A1"><f>SUM(1,2)</f><v>3</v></c><c r="G1"><f t="dataTable" ref="G1:G2" dt2D="0" dtr="0" r1="A1"/><v>1</v></c></row>)x"
+             R"x(<row r="2"><c r="E2"><f t="shared" si="5"/><v>0</v></c></row>)x"
+             R"x(<row r="3"><c r="E3"><f t="shared" ref="E2:E3" si="5">ABS(A1)</f><v>0</v></c></row>)x")
+      .Write(book);
+  auto r = RunCli({"format", book.string(), "--all", "--uncalibrated", "--store", (folder / "s.db").string()});
+  // The master of a shared formula whose other cell cannot take it stays, and says so: that is
+  // a refused change, the run's failure; the rest is done and saved.
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.out.find(": 1 formula formatted, 0 sent to text files, 3 skipped\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  S!E2: skipped: The shared formula of S!E2 cannot be expanded"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  S!E3: skipped: The shared formula of S!E3 cannot be moved"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  S!G1: skipped: S!G1 belongs to a data table"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("saved "), std::string::npos) << r.out;
+  // Writing back the formula a cell has changes nothing, so the master can be unformatted.
+  r = RunCli({"unformat", book.string(), "--all"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(": 1 formula unformatted, 1 already without layout, 2 skipped\n"), std::string::npos) << r.out;
+}
+
+TEST(XlsxCli, OutputGoesElsewhereWhenAsked) {
+  Cli cli;
+  const fs::path out = cli.folder / "formatted.xlsx";
+  auto r = cli.Run({"format", cli.book.string(), "Sheet1!A1", "--uncalibrated", "--output", out.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(testsupport::ReadBytes(cli.book), testsupport::ReadBytes(cli.original));
+  EXPECT_NE(FormulasOf(out).at("Sheet1!A1").find('\n'), std::string::npos);
+}
+
+TEST(XlsxCli, BadInputIsAClearErrorAndChangesNothing) {
+  Cli cli;
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  };
+  const fs::path notBook = cli.folder / "notes.xlsx";
+  testsupport::WriteBytes(notBook, "just text\n");
+  const std::vector<Case> cases = {
+      {{"format", notBook.string(), "Sheet1!A1"}, 1, "not a workbook file"},
+      {{"format", (cli.folder / "missing.xlsx").string(), "Sheet1!A1"}, 1, "cannot be opened"},
+      {{"format", cli.book.string(), "Nowhere!A1"}, 2, "no worksheet named \"Nowhere\""},
+      {{"format", cli.book.string(), "Sheet1!A0"}, 2, "is not a cell or range"},
+      {{"format", cli.book.string(), "Sheet1!A1", "--all"}, 2, "--all takes no CELL"},
+      {{"format", cli.book.string()}, 2, "expected CELL"},
+      {{"format", cli.book.string(), "Sheet1!A1", "--mono"}, 2, "single formulas"},
+      {{"format", cli.book.string(), "Sheet1!A1", "--separator", "a"}, 2, "cannot serve"},
+      {{"format", cli.book.string(), "Sheet1!Z99", "--uncalibrated"}, 1, "no formula found"},
+      {{"unformat", cli.book.string(), "'Sheet1!A1"}, 2, "no worksheet named"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    const auto r = c.args[0] == "format" ? cli.Run(c.args) : cli.Unformat(c.args);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
+  }
+  EXPECT_EQ(testsupport::ReadBytes(cli.book), testsupport::ReadBytes(cli.original));
+  EXPECT_EQ(testsupport::ReadBytes(notBook), "just text\n");
+}
+
+}  // namespace
+}  // namespace corvane

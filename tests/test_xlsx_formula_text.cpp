@@ -1,0 +1,143 @@
+// Formula text between the workbook file and what the spreadsheet shows: separators of other
+// locales, storage prefixes of newer functions, and the copying of shared formulas.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "hosts/xlsx/formula_text.h"
+#include "support/corpus.h"
+
+namespace corvane::xlsx {
+namespace {
+
+using corpus::Utf16ToUtf8;
+
+const Dialect kGerman = MakeDialect(u';', u',');
+
+TEST(XlsxFormulaText, EveryCorpusFormulaSurvivesTheTripThroughOtherDialects) {
+  const auto formulas = corpus::LoadCorpus();
+  ASSERT_GT(formulas.size(), 30000U);
+  const Dialect dialects[] = {kGerman, MakeDialect(u';', u'.'), Dialect{}};
+  std::size_t changed = 0;
+  for (const Dialect& d : dialects) {
+    for (const auto& f : formulas) {
+      ASSERT_FALSE(f.text.empty());
+      const std::u16string file = f.text.substr(1);  // the corpus is typed form: "=" first
+      const std::u16string shown = ShownFormula(file, d);
+      if (shown != u"=" + file) ++changed;
+      std::u16string back;
+      try {
+        back = FileFormula(shown, d, file);
+      } catch (const AutomationError& e) {
+        ADD_FAILURE() << f.source << ": " << Utf16ToUtf8(shown) << " refused: " << Utf16ToUtf8(e.description());
+        continue;
+      }
+      if (back != file) ADD_FAILURE() << f.source << ": " << Utf16ToUtf8(file) << " -> " << Utf16ToUtf8(shown) << " -> " << Utf16ToUtf8(back);
+      if (Balanced(u"=" + file) != Balanced(shown)) ADD_FAILURE() << f.source << ": balance changed in " << Utf16ToUtf8(shown);
+    }
+  }
+  EXPECT_GT(changed, 10000U) << "the other dialects changed hardly any formula";
+}
+
+TEST(XlsxFormulaText, ShowsTheDialectsSeparatorsAndNoStoragePrefixes) {
+  struct Case {
+    std::u16string file, shown;
+  };
+  const std::vector<Case> cases = {
+      {u"SUM(1.5,A1:B2)", u"=SUM(1,5;A1:B2)"},
+      {u"{1,2;3,4.5}", u"={1.2;3.4,5}"},
+      {u"IF(A1=\"a,b.c\",'x,y'!A1,Table1[[#This Row],[a,b]])", u"=IF(A1=\"a,b.c\";'x,y'!A1;Table1[[#This Row],[a,b]])"},
+      {u"1.5E+3+.5", u"=1,5E+3+,5"},
+      {u"_xlfn.STDEV.S(A1:A9)", u"=STDEV.S(A1:A9)"},
+      {u"_xlfn._xlws.SORT(A1:A3,1)", u"=SORT(A1:A3;1)"},
+      {u"_xlfn.LET(_xlpm.x,2,_xlpm.x*3)", u"=LET(x;2;x*3)"},
+      {u"SUM((A1:A2,C1:C2))", u"=SUM((A1:A2;C1:C2))"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.file));
+    EXPECT_EQ(Utf16ToUtf8(ShownFormula(c.file, kGerman)), Utf16ToUtf8(c.shown));
+    EXPECT_EQ(Utf16ToUtf8(FileFormula(c.shown, kGerman, c.file)), Utf16ToUtf8(c.file));
+  }
+  // The file's own dialect shows the text as stored, "=" first.
+  EXPECT_EQ(Utf16ToUtf8(ShownFormula(u"SUM(1.5,\"x\")", Dialect{})), "=SUM(1.5,\"x\")");
+}
+
+TEST(XlsxFormulaText, LaidOutTextGoesBackWithItsPrefixesAndWhitespace) {
+  const std::u16string previous = u"_xlfn.CONCAT(A1,_xlfn.TEXTJOIN(\",\",TRUE,B1:B3))";
+  const std::u16string laidOut = u"=CONCAT(\n       A1;\n       TEXTJOIN(\n              \",\";TRUE;B1:B3\n       )\n)";
+  EXPECT_EQ(Utf16ToUtf8(FileFormula(laidOut, kGerman, previous)),
+            "_xlfn.CONCAT(\n       A1,\n       _xlfn.TEXTJOIN(\n              \",\",TRUE,B1:B3\n       )\n)");
+  // Case does not matter for the names; a name the previous text did not prefix stays bare.
+  EXPECT_EQ(Utf16ToUtf8(FileFormula(u"=concat(A1,SUM(1))", Dialect{}, previous)), "_xlfn.concat(A1,SUM(1))");
+}
+
+TEST(XlsxFormulaText, RefusesTextTheDialectCannotHaveWritten) {
+  const auto refused = [](std::u16string_view shown, const Dialect& d) {
+    try {
+      FileFormula(shown, d, u"");
+    } catch (const AutomationError& e) {
+      return e.number() == err::kApplicationDefined;
+    }
+    return false;
+  };
+  EXPECT_TRUE(refused(u"=SUM(1,5,2)", kGerman)) << "a comma that is no decimal separator";
+  EXPECT_TRUE(refused(u"SUM(1;2)", kGerman)) << "no leading =";
+  EXPECT_TRUE(refused(u"={1;2,3,4}", kGerman)) << "a stray comma in an array constant";
+  EXPECT_FALSE(refused(u"={1,2.3}", kGerman)) << "1,2 and 3";
+  EXPECT_FALSE(refused(u"=SUM(1,5;2)", kGerman));
+
+  EXPECT_THROW(MakeDialect(u',', u','), AutomationError);
+  EXPECT_THROW(MakeDialect(u'a', u'.'), AutomationError);
+  EXPECT_THROW(MakeDialect(u'.', u','), AutomationError);
+}
+
+TEST(XlsxFormulaText, SharedFormulasMoveTheirRelativeReferences) {
+  struct Case {
+    std::u16string text;
+    std::int32_t rows, cols;
+    std::u16string moved;
+  };
+  const std::vector<Case> cases = {
+      {u"A1+$B$2+C$3+$D4", 2, 1, u"B3+$B$2+D$3+$D6"},
+      {u"SUM(A:A,$B:B,1:1,$2:3)", 1, 1, u"SUM(B:B,$B:C,2:2,$2:4)"},
+      {u"LOG10(A1)+ATAN2(B1,C1)", 1, 0, u"LOG10(A2)+ATAN2(B2,C2)"},
+      {u"Sheet1!A1+'My Sheet'!B2+[1]Data!C3", 0, 2, u"Sheet1!C1+'My Sheet'!D2+[1]Data!E3"},
+      {u"\"A1\"&A1&Table1[A1]", 1, 1, u"\"A1\"&B2&Table1[A1]"},
+      {u"IF(TRUE,ABS(A1),Tax)", 3, 0, u"IF(TRUE,ABS(A4),Tax)"},
+      {u"SUM(A1:B2)*{1,2}", 0, 0, u"SUM(A1:B2)*{1,2}"},
+      {u"XFC10", -9, 1, u"XFD1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.text));
+    const auto moved = ShiftReferences(c.text, c.rows, c.cols);
+    ASSERT_TRUE(moved.has_value());
+    EXPECT_EQ(Utf16ToUtf8(*moved), Utf16ToUtf8(c.moved));
+  }
+  EXPECT_FALSE(ShiftReferences(u"A1+B2", -1, 0)) << "above row 1";
+  EXPECT_FALSE(ShiftReferences(u"XFD1", 0, 1)) << "beyond the last column";
+  EXPECT_FALSE(ShiftReferences(u"SUM(A1048576)", 1, 0)) << "beyond the last row";
+}
+
+TEST(XlsxFormulaText, BalanceAndAddresses) {
+  EXPECT_TRUE(Balanced(u"=IF(A1=\")\",'a(b'!A1,[x(]y)"));
+  EXPECT_FALSE(Balanced(u"=SUM(1"));
+  EXPECT_FALSE(Balanced(u"=SUM(1))"));
+  EXPECT_FALSE(Balanced(u"=\"open"));
+  EXPECT_FALSE(Balanced(u"='open!A1"));
+
+  EXPECT_EQ(ParseCellAddress(std::string_view("$B$7")), (CellPosition{7, 2}));
+  EXPECT_EQ(ParseCellAddress(std::string_view("xfd1048576")), (CellPosition{1048576, 16384}));
+  EXPECT_FALSE(ParseCellAddress(std::string_view("XFE1")));
+  EXPECT_FALSE(ParseCellAddress(std::string_view("A0")));
+  EXPECT_FALSE(ParseCellAddress(std::string_view("A")));
+  EXPECT_FALSE(ParseCellAddress(std::string_view("51")));
+  EXPECT_FALSE(ParseCellAddress(std::string_view("$")));
+  EXPECT_FALSE(ParseCellAddress(std::string_view("")));
+  EXPECT_EQ(ParseRangeAddress("D5:B2"), (CellRect{2, 2, 5, 4}));
+  EXPECT_EQ(Utf16ToUtf8(RangeAddress({2, 2, 5, 4})), "B2:D5");
+  EXPECT_EQ(Utf16ToUtf8(RangeAddress({7, 28, 7, 28})), "AB7");
+}
+
+}  // namespace
+}  // namespace corvane::xlsx

@@ -1,0 +1,380 @@
+// The workbook-file host: what it reads from a workbook, what it refuses, how the commands work
+// on it, and what a save changes (only the changed cells) and never does (leave a half-written
+// file, or write through a file another program changed).
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "addin/cls_corvane.h"
+#include "hosts/xlsx/xlsx_host.h"
+#include "support/corpus.h"
+#include "support/fake_delivery.h"
+#include "support/fake_ui.h"
+#include "support/xlsx_builder.h"
+
+namespace corvane::xlsx {
+namespace {
+
+namespace fs = std::filesystem;
+using corpus::Utf16ToUtf8;
+using testsupport::TempFolder;
+using testsupport::XlsxBuilder;
+
+// Sheet1 holds a plain formula, constants of every kind, a formula with string literals in a
+// wrapping cell, an array formula over B3:C4, a shared formula down E5:E8, a shared formula over
+// the block H10:I11 and a data table; 'My Sheet' refers to Sheet1 by a quoted name; "Data" has
+// row and column formats.
+constexpr const char* kSheet1 =
+    R"(<row r="1"><c r="A1"><f>SUM(1,2)</f><v>3</v></c><c r="B1"><v>42</v></c><c r="C1" t="s"><v>0</v></c>)"
+    R"(<c r="D1" t="inlineStr"><is><t>inline</t></is></c><c r="E1" t="b"><v>1</v></c>)"
+    R"(<c r="G1"><f t="dataTable" ref="G1:G2" dt2D="0" dtr="0" r1="A1"/><v>1</v></c></row>)"
+    "\n"
+    R"(<row r="2"><c r="A2" s="1" t="str"><f>IF(A1&gt;2,"big one","small one")</f><v>big one</v></c></row>)"
+    R"(<row r="3"><c r="B3"><f t="array" ref="B3:C4">IF(A1:B2&gt;1,A1:B2*2,0)</f><v>6</v></c><c r="C3" s="1"><v>84</v></c></row>)"
+    R"(<row r="4"><c r="B4"><v>0</v></c><c r="C4"><v>0</v></c></row>)"
+    R"(<row r="5"><c r="E5"><f t="shared" ref="E5:E8" si="0">SUM(A5,B5)+$A$1</f><v>3</v></c></row>)"
+    R"(<row r="6"><c r="E6"><f t="shared" si="0"/><v>3</v></c></row>)"
+    R"(<row r="7"><c r="E7"><f t="shared" si="0"/><v>3</v></c></row>)"
+    R"(<row r="8"><c r="E8"><f t="shared" si="0"/><v>3</v></c></row>)"
+    R"(<row r="10"><c r="H10"><f t="shared" ref="H10:I11" si="1">A1*2</f><v>6</v></c><c r="I10"><f t="shared" si="1"/><v>84</v></c></row>)"
+    R"(<row r="11"><c r="H11"><f t="shared" si="1"/><v>0</v></c><c r="I11"><f t="shared" si="1"/><v>0</v></c></row>)";
+
+XlsxBuilder Fixture() {
+  XlsxBuilder book;
+  book.Font("Arial Narrow", 10)
+      .Sheet("Sheet1", kSheet1, R"(<cols><col min="1" max="1" width="12" customWidth="1"/></cols>)",
+             R"(<extLst><ext uri="{X}"><x14:y xmlns:x14="urn:x"/></ext></extLst>)")
+      .Sheet("My Sheet", R"(<row r="7"><c r="B7" s="2"><f>SUM('Sheet1'!A1:A3,LEN("a b"))</f><v>4</v></c></row>)")
+      .Sheet("Data", R"(<row r="1" s="1" customFormat="1"><c r="A1"><f>1+1</f><v>2</v></c></row><row r="2"><c r="A2"><v>1</v></c></row>)",
+             R"(<cols><col min="3" max="4" width="9" style="1" customWidth="1"/></cols>)")
+      .SharedStrings({"hello world"})
+      .CalcChain(R"(<c r="A1" i="1"/><c r="A2"/><c r="B3" a="1"/>)")
+      .ActiveTab(1);
+  return book;
+}
+
+// The host on a copy of the fixture, with fake windows and widths of one space per character.
+struct Session {
+  TempFolder folder;
+  testsupport::FakeWindowSystem fake;
+  fs::path path;
+  std::shared_ptr<XlsxApplication> app;
+
+  explicit Session(const XlsxBuilder& book = Fixture(), HostOptions options = {}) {
+    path = folder / "Budget.xlsx";
+    book.Write(path);
+    for (std::int32_t k = 2; k <= 767; ++k) fake.store.SaveSetting(u"Corvane", u"Spacing_Arial Narrow", DecimalKey(k), u"1");
+    if (!options.measurer) options.measurer = &fake.measurer;
+    app = XlsxApplication::Open(path.string(), std::move(options));
+  }
+  std::shared_ptr<XlsxSheet> Sheet(std::u16string_view name) { return app->Workbook()->SheetNamed(name); }
+  std::shared_ptr<XlsxRange> Cell(std::u16string_view sheet, std::string_view address) {
+    const auto rect = ParseRangeAddress(address);
+    return Sheet(sheet)->Range(*rect);
+  }
+  std::string FormulaOf(std::u16string_view sheet, std::string_view address) { return Utf16ToUtf8(Cell(sheet, address)->Formula()); }
+};
+
+using testsupport::ChangedEntries;
+using testsupport::FormulasOf;
+
+TEST(XlsxHost, ReadsTheWorkbookAsTheSpreadsheetShowsIt) {
+  Session s;
+  EXPECT_EQ(Utf16ToUtf8(s.app->StandardFont()), "Arial Narrow");
+  EXPECT_EQ(s.app->Workbook()->file().StandardFontSize(), 10.0);
+  EXPECT_EQ(Utf16ToUtf8(s.app->Workbook()->Name()), "Budget.xlsx");
+  EXPECT_EQ(fs::path(Utf16ToUtf8(s.app->Workbook()->Path())), fs::canonical(s.folder.path()));
+  EXPECT_EQ(Utf16ToUtf8(s.app->Workbook()->Worksheets(2)->Name()), "My Sheet");
+  EXPECT_EQ(Utf16ToUtf8(s.app->Workbook()->ActiveSheet()->Name()), "My Sheet");
+  EXPECT_EQ(s.app->International(5).string(), u",");
+
+  EXPECT_EQ(s.FormulaOf(u"Sheet1", "A1"), "=SUM(1,2)");
+  EXPECT_EQ(s.FormulaOf(u"sheet1", "A2"), "=IF(A1>2,\"big one\",\"small one\")") << "names ignore case";
+  EXPECT_EQ(s.FormulaOf(u"My Sheet", "B7"), "=SUM('Sheet1'!A1:A3,LEN(\"a b\"))");
+  EXPECT_EQ(s.FormulaOf(u"Sheet1", "B1"), "42");
+  EXPECT_EQ(s.FormulaOf(u"Sheet1", "C1"), "hello world");
+  EXPECT_EQ(s.FormulaOf(u"Sheet1", "D1"), "inline");
+  EXPECT_EQ(s.FormulaOf(u"Sheet1", "E1"), "TRUE");
+  EXPECT_EQ(s.FormulaOf(u"Sheet1", "Z99"), "");
+
+  // Array block: every cell reads the block's formula.
+  for (const char* cell : {"B3", "C3", "B4", "C4"}) {
+    SCOPED_TRACE(cell);
+    EXPECT_EQ(s.FormulaOf(u"Sheet1", cell), "=IF(A1:B2>1,A1:B2*2,0)");
+    EXPECT_EQ(s.Cell(u"Sheet1", cell)->HasArray(), Variant(true));
+    EXPECT_EQ(Utf16ToUtf8(s.Cell(u"Sheet1", cell)->CurrentArray()->Address(false, false)), "B3:C4");
+  }
+  EXPECT_EQ(s.Cell(u"Sheet1", "A3:B3")->HasArray(), Variant(Null{}));
+  EXPECT_EQ(s.Cell(u"Sheet1", "A1")->HasArray(), Variant(false));
+  EXPECT_THROW(s.Cell(u"Sheet1", "A1")->CurrentArray(), AutomationError);
+  EXPECT_EQ(Utf16ToUtf8(s.Cell(u"Sheet1", "B3:C4")->Cells(2, 1)->Address(true, true)), "$B$4");
+}
+
+TEST(XlsxHost, SharedFormulaCellsReadTheirMovedFormulaAndDataTablesAreLeftAlone) {
+  Session s;
+  EXPECT_EQ(s.FormulaOf(u"Sheet1", "E5"), "=SUM(A5,B5)+$A$1");
+  EXPECT_EQ(s.FormulaOf(u"Sheet1", "E8"), "=SUM(A8,B8)+$A$1");
+  EXPECT_EQ(s.FormulaOf(u"Sheet1", "I11"), "=B2*2");
+  try {
+    s.Cell(u"Sheet1", "G1")->Formula();
+    ADD_FAILURE() << "a data table cell was read";
+  } catch (const AutomationError& e) {
+    EXPECT_NE(Utf16ToUtf8(e.description()).find("data table"), std::string::npos);
+    EXPECT_EQ(s.app->LastRefusal(), e.description());
+  }
+}
+
+TEST(XlsxHost, WrapSettingsComeFromCellRowAndColumnFormats) {
+  Session s;
+  EXPECT_EQ(s.Cell(u"Sheet1", "A1")->WrapText(), Variant(false));
+  EXPECT_EQ(s.Cell(u"Sheet1", "A2")->WrapText(), Variant(true)) << "the cell's format";
+  EXPECT_EQ(s.Cell(u"My Sheet", "B7")->WrapText(), Variant(true)) << "through the cell style";
+  EXPECT_EQ(s.Cell(u"Data", "B1")->WrapText(), Variant(true)) << "the row's format";
+  EXPECT_EQ(s.Cell(u"Data", "D9")->WrapText(), Variant(true)) << "the column's format";
+  EXPECT_EQ(s.Cell(u"Data", "B2")->WrapText(), Variant(false));
+  EXPECT_EQ(s.Cell(u"Sheet1", "B3:C3")->WrapText(), Variant(Null{}));
+
+  // Putting back what was read changes nothing; a real change of format is refused.
+  s.Cell(u"Sheet1", "A2")->SetWrapText(Variant(true));
+  s.Cell(u"Sheet1", "A1")->SetWrapText(Variant(false));
+  EXPECT_FALSE(s.app->Workbook()->file().Modified());
+  EXPECT_THROW(s.Cell(u"Sheet1", "A1")->SetWrapText(Variant(true)), AutomationError);
+}
+
+TEST(XlsxHost, RefusesWhatWouldNeedMoreThanAFormulaChange) {
+  HostOptions options;
+  options.version = u"11.0";
+  Session s(Fixture(), options);
+  const auto refused = [&](auto action, const char* what) {
+    try {
+      action();
+      ADD_FAILURE() << what << " was accepted";
+    } catch (const AutomationError& e) {
+      EXPECT_EQ(e.number(), err::kApplicationDefined) << what;
+      EXPECT_FALSE(e.description().empty()) << what;
+    }
+  };
+  refused([&] { s.Cell(u"Sheet1", "B1")->SetFormula(u"=1+1"); }, "a formula into a constant");
+  refused([&] { s.Cell(u"Sheet1", "Z9")->SetFormula(u"=1+1"); }, "a formula into an empty cell");
+  refused([&] { s.Cell(u"Sheet1", "A1")->SetFormula(u"3"); }, "a constant over a formula");
+  refused([&] { s.Cell(u"Sheet1", "C4")->SetFormula(u"=1"); }, "part of an array");
+  refused([&] { s.Cell(u"Sheet1", "B3:C3")->SetFormulaArray(u"=1"); }, "part of a block as a new block");
+  refused([&] { s.Cell(u"Sheet1", "A1")->SetFormula(u"=SUM(1," + std::u16string(1100, u'1') + u")"); }, "over 1,024");
+  refused([&] { s.Cell(u"Sheet1", "A1")->SetFormula(u"=SUM(1,2"); }, "unbalanced");
+  refused([&] { s.Cell(u"Sheet1", "A1")->SetFormula(u"=SUM(1,\x01)"); }, "a control character");
+  refused([&] { s.Cell(u"Sheet1", "G1")->SetFormula(u"=1"); }, "a data table");
+  refused([&] { s.Cell(u"Sheet1", "A1")->SetValue(Variant(u"x")); }, "a value");
+  refused([&] { s.Cell(u"Sheet1", "A1")->EntireColumnAutoFit(); }, "a column fit");
+  EXPECT_FALSE(s.app->Workbook()->file().Modified());
+  EXPECT_EQ(s.FormulaOf(u"Sheet1", "A1"), "=SUM(1,2)");
+}
+
+TEST(XlsxHost, ShowsFormulasInTheListSeparatorsOfTheRegion) {
+  testsupport::FakeWindowSystem fake;
+  PlatformServices services = Services();
+  services.regional = RegionalFormat{u',', u'.'};
+  ScopedServices scope(services);
+  TempFolder folder;
+  XlsxBuilder().Sheet("S", R"(<row r="1"><c r="A1"><f>ROUND(SUM(1.5,2),1)</f></c></row>)").Write(folder / "b.xlsx");
+  auto app = XlsxApplication::Open((folder / "b.xlsx").string());
+  EXPECT_EQ(app->International(5).string(), u";");
+  EXPECT_EQ(app->International(3).string(), u",");
+  auto cell = app->Workbook()->Sheet(0)->Range({1, 1, 1, 1});
+  EXPECT_EQ(Utf16ToUtf8(cell->Formula()), "=ROUND(SUM(1,5;2);1)");
+  cell->SetFormula(u"=ROUND(\n  SUM(1,5;2);\n  1)");
+  app->Workbook()->Save();
+  EXPECT_EQ(Utf16ToUtf8(*WorkbookFile::Open((folder / "b.xlsx").string())->WorksheetAt(0).FormulaAt(1, 1)),
+            "ROUND(\n  SUM(1.5,2),\n  1)");
+}
+
+TEST(XlsxHost, TheCommandsLayOutAndUnformatCellsOfTheFile) {
+  Session s;
+  testsupport::FakeDelivery delivery;
+  cls_corvane corvane;
+  ObjectRef host = s.app;
+  corvane.SetExcelApp(host);
+
+  s.app->SetActiveCell(s.Cell(u"Sheet1", "A2"));
+  corvane.cvFormulateCell();
+  const std::string laidOut = s.FormulaOf(u"Sheet1", "A2");
+  EXPECT_NE(laidOut.find('\n'), std::string::npos) << laidOut;
+  EXPECT_EQ(s.Cell(u"Sheet1", "A2")->WrapText(), Variant(true));
+
+  s.app->SetActiveCell(s.Cell(u"Sheet1", "C4"));  // a cell of the array block
+  corvane.cvFormulateCell();
+  EXPECT_NE(s.FormulaOf(u"Sheet1", "B3").find('\n'), std::string::npos);
+
+  s.app->SetActiveCell(s.Cell(u"My Sheet", "B7"));
+  corvane.cvFormulateCell();
+  s.app->SetActiveCell(s.Cell(u"Sheet1", "E6"));  // a member of a shared formula
+  corvane.cvFormulateCell();
+  EXPECT_NE(s.FormulaOf(u"Sheet1", "E6").find("SUM(\n"), std::string::npos) << s.FormulaOf(u"Sheet1", "E6");
+  EXPECT_EQ(s.FormulaOf(u"Sheet1", "E7"), "=SUM(A7,B7)+$A$1");
+  EXPECT_TRUE(delivery.files.written.empty());
+
+  const fs::path formatted = s.folder / "formatted.xlsx";
+  s.app->Workbook()->Save(formatted.string());
+  const auto laid = FormulasOf(formatted);
+  EXPECT_EQ(laid.at("Sheet1!A2"), laidOut.substr(1)) << "stored with its line feeds";
+
+  // Unformat everything again: every formula is back as it was.
+  auto again = XlsxApplication::Open(formatted.string());
+  ObjectRef host2 = again;
+  corvane.SetExcelApp(host2);
+  for (const auto& [sheet, cell] : std::vector<std::pair<std::u16string, std::string>>{
+           {u"Sheet1", "A2"}, {u"Sheet1", "B4"}, {u"My Sheet", "B7"}, {u"Sheet1", "E6"}}) {
+    again->SetActiveCell(again->Workbook()->SheetNamed(sheet)->Range(*ParseRangeAddress(cell)));
+    corvane.cvDeformulateCell();
+    EXPECT_TRUE(again->LastRefusal().empty()) << Utf16ToUtf8(again->LastRefusal());
+  }
+  const fs::path unformatted = s.folder / "unformatted.xlsx";
+  again->Workbook()->Save(unformatted.string());
+  EXPECT_EQ(FormulasOf(unformatted), FormulasOf(s.path));
+  // Only the worksheets whose cells changed differ; styles, shared strings, calculation chain,
+  // the other sheets and every other part keep their bytes.
+  EXPECT_EQ(ChangedEntries(s.path, unformatted),
+            (std::vector<std::string>{"xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml"}));
+}
+
+TEST(XlsxHost, ASaveRewritesOnlyTheChangedCellElements) {
+  Session s;
+  s.Cell(u"Sheet1", "A2")->SetFormula(u"=IF(A1>2,\n  \"big one\",\n  \"small one\")");
+  s.Cell(u"Sheet1", "B3:C4")->SetFormulaArray(u"=A1:B2 * 3");
+  ASSERT_TRUE(s.app->Workbook()->file().Modified());
+  const fs::path out = s.folder / "out.xlsx";
+  s.app->Workbook()->Save(out.string());
+
+  const auto before = testsupport::ZipContents(s.path).at("xl/worksheets/sheet1.xml");
+  const auto after = testsupport::ZipContents(out).at("xl/worksheets/sheet1.xml");
+  std::string expected = before;
+  const auto replace = [&](const std::string& from, const std::string& to) {
+    const auto at = expected.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    expected.replace(at, from.size(), to);
+  };
+  // The cached values (and their types) go; attributes and the formula's own attributes stay.
+  replace(R"(<c r="A2" s="1" t="str"><f>IF(A1&gt;2,"big one","small one")</f><v>big one</v></c>)",
+          "<c r=\"A2\" s=\"1\"><f>IF(A1&gt;2,\n  \"big one\",\n  \"small one\")</f></c>");
+  replace(R"(<c r="B3"><f t="array" ref="B3:C4">IF(A1:B2&gt;1,A1:B2*2,0)</f><v>6</v></c><c r="C3" s="1"><v>84</v></c>)",
+          R"(<c r="B3"><f t="array" ref="B3:C4">A1:B2 * 3</f></c><c r="C3" s="1"></c>)");
+  replace(R"(<c r="B4"><v>0</v></c><c r="C4"><v>0</v></c>)", R"(<c r="B4"></c><c r="C4"></c>)");
+  EXPECT_EQ(after, expected);
+  EXPECT_EQ(ChangedEntries(s.path, out), std::vector<std::string>{"xl/worksheets/sheet1.xml"});
+}
+
+TEST(XlsxHost, ChangingASharedFormulaKeepsItsGroupWhole) {
+  Session s;
+  // The master of a column: the next cell becomes the master of the rest, with its values kept.
+  s.Cell(u"Sheet1", "E5")->SetFormula(u"=SUM(A5, B5)+$A$1");
+  // The master of a block: every other cell gets its own formula.
+  s.Cell(u"Sheet1", "H10")->SetFormula(u"=A1 * 2");
+  // A member: it leaves the group, the others stay.
+  s.Cell(u"Sheet1", "E7")->SetFormula(u"=SUM(A7, B7)+$A$1");
+  const fs::path out = s.folder / "out.xlsx";
+  s.app->Workbook()->Save(out.string());
+
+  auto formulas = FormulasOf(s.path);
+  formulas["Sheet1!E5"] = "SUM(A5, B5)+$A$1";
+  formulas["Sheet1!H10"] = "A1 * 2";
+  formulas["Sheet1!E7"] = "SUM(A7, B7)+$A$1";
+  EXPECT_EQ(FormulasOf(out), formulas);
+  const std::string xml = testsupport::ZipContents(out).at("xl/worksheets/sheet1.xml");
+  EXPECT_NE(xml.find(R"(<c r="E6"><f t="shared" si="0" ref="E6:E8">SUM(A6,B6)+$A$1</f><v>3</v></c>)"), std::string::npos) << xml;
+  EXPECT_NE(xml.find(R"(<c r="E8"><f t="shared" si="0"/><v>3</v></c>)"), std::string::npos) << xml;
+  EXPECT_NE(xml.find(R"(<c r="I11"><f>B2*2</f><v>0</v></c>)"), std::string::npos) << xml;
+}
+
+TEST(XlsxHost, ASaveThatFailsLeavesTheWorkbookAsItWas) {
+  Session s;
+  const std::string original = testsupport::ReadBytes(s.path);
+  s.Cell(u"Sheet1", "A1")->SetFormula(u"=SUM(1,\n2)");
+
+  // A full disk: the file size limit makes every write past 500 bytes fail.
+  {
+    struct rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 500;
+    setrlimit(RLIMIT_FSIZE, &small);
+    EXPECT_THROW(s.app->Workbook()->Save(), AutomationError);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previousHandler);
+  }
+  EXPECT_EQ(testsupport::ReadBytes(s.path), original);
+  EXPECT_EQ(s.folder.Files(), std::vector<std::string>{"Budget.xlsx"}) << "no temporary file is left";
+
+  // A folder that does not exist.
+  EXPECT_THROW(s.app->Workbook()->Save((s.folder / "missing" / "x.xlsx").string()), AutomationError);
+
+  // Another program changed the file meanwhile: it is not overwritten.
+  testsupport::WriteBytes(s.path, original + "x");
+  try {
+    s.app->Workbook()->Save();
+    ADD_FAILURE() << "a changed file was overwritten";
+  } catch (const AutomationError& e) {
+    EXPECT_NE(Utf16ToUtf8(e.description()).find("changed by another program"), std::string::npos);
+  }
+  EXPECT_EQ(testsupport::ReadBytes(s.path), original + "x");
+  EXPECT_EQ(s.folder.Files(), std::vector<std::string>{"Budget.xlsx"});
+}
+
+TEST(XlsxHost, ASaveKeepsPermissionsAndWritesThroughALink) {
+  TempFolder folder;
+  Fixture().Write(folder / "real.xlsx");
+  fs::permissions(folder / "real.xlsx", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink("real.xlsx", folder / "link.xlsx");
+  auto app = XlsxApplication::Open((folder / "link.xlsx").string());
+  app->Workbook()->SheetNamed(u"Data")->Range({1, 1, 1, 1})->SetFormula(u"=1 + 1");
+  app->Workbook()->Save();
+  EXPECT_TRUE(fs::is_symlink(folder / "link.xlsx"));
+  EXPECT_EQ(fs::status(folder / "real.xlsx").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(Utf16ToUtf8(*WorkbookFile::Open((folder / "real.xlsx").string())->WorksheetAt(2).FormulaAt(1, 1)), "1 + 1");
+}
+
+TEST(XlsxHost, ScratchWorkbooksMeasureInTheWorkbooksStandardFont) {
+  // Records the font of every measurement.
+  struct RecordingMeasurer final : TextMeasurer {
+    std::vector<std::pair<std::u16string, double>> fonts;
+    double LineWidthPixels(std::u16string_view text, std::u16string_view face, double points, double) override {
+      fonts.emplace_back(face, points);
+      return static_cast<double>(text.size()) * 5.0;
+    }
+    double LineHeightPixels(std::u16string_view, double, double) override { return 15.0; }
+    std::u16string ResolvedFace(std::u16string_view face) override { return std::u16string(face); }
+  } measurer;
+  HostOptions options;
+  options.measurer = &measurer;
+  Session s(Fixture(), options);
+  auto scratch = s.app->WorkbooksAdd();
+  auto cell = scratch->Worksheets(1)->Cells(1);
+  cell->SetValue(Variant(u"'" + std::u16string(10, u'x')));
+  cell->EntireColumnAutoFit();
+  EXPECT_DOUBLE_EQ(cell->EntireColumnWidth(), (50 + memory::kColumnPaddingPixels) * 0.75);
+  ASSERT_FALSE(measurer.fonts.empty());
+  EXPECT_EQ(Utf16ToUtf8(measurer.fonts.back().first), "Arial Narrow");
+  EXPECT_EQ(measurer.fonts.back().second, 10.0);
+  scratch->Close(false);
+  EXPECT_FALSE(s.app->Workbook()->file().Modified());
+}
+
+TEST(XlsxHost, AWorksheetThatIsNotWellFormedIsAClearError) {
+  TempFolder folder;
+  XlsxBuilder().Sheet("S", R"(<row r="1"><c r="A1"><f>1+1</c></row>)").Write(folder / "b.xlsx");
+  auto app = XlsxApplication::Open((folder / "b.xlsx").string());
+  try {
+    app->Workbook()->Sheet(0)->Range({1, 1, 1, 1})->Formula();
+    ADD_FAILURE() << "a damaged sheet was read";
+  } catch (const AutomationError& e) {
+    EXPECT_NE(Utf16ToUtf8(e.description()).find("not a valid workbook"), std::string::npos) << Utf16ToUtf8(e.description());
+  }
+}
+
+}  // namespace
+}  // namespace corvane::xlsx

@@ -1,0 +1,116 @@
+// A second spreadsheet program as the judge: LibreOffice computes the values of a workbook before
+// and after `corvane format --all`, which must be the same; and a workbook written by LibreOffice
+// itself goes through format and unformat with every formula back and every other part intact.
+// Skipped (with a message) where LibreOffice is not installed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/run_cli.h"
+#include "support/xlsx_builder.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::TempFolder;
+using testsupport::XlsxBuilder;
+
+std::string Office() {
+  for (const char* name : {"soffice", "libreoffice"}) {
+    const std::string probe = std::string("command -v ") + name + " >/dev/null 2>&1";
+    if (std::system(probe.c_str()) == 0) return name;
+  }
+  return "";
+}
+
+// Converts the files with LibreOffice into `format` (a filter with options) in `out`.
+void Convert(const std::string& office, const TempFolder& folder, const std::string& format,
+             const std::vector<fs::path>& files, const fs::path& out) {
+  std::string command = "cd '" + folder.path().string() + "' && HOME='" + folder.path().string() + "' timeout 300 " + office +
+                        " --headless --norestore --nologo -env:UserInstallation=file://" + (folder / "profile").string() +
+                        " --convert-to '" + format + "' --outdir '" + out.string() + "'";
+  for (const auto& f : files) command += " '" + f.string() + "'";
+  command += " >'" + (folder / "office.log").string() + "' 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << testsupport::ReadBytes(folder / "office.log");
+}
+
+// Every sheet as comma-separated values of the computed results, one file per sheet.
+constexpr const char* kCsvAllSheets = "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1";
+
+XlsxBuilder Workbook() {
+  XlsxBuilder book;
+  book.Sheet("Sheet1",
+             R"x(<row r="1"><c r="A1"><v>4</v></c><c r="B1"><v>10</v></c><c r="C1"><f>SUM(A1:B1,IF(A1&gt;3,MAX(A1,B1*2),0))</f><v>34</v></c></row>)x"
+             R"x(<row r="2"><c r="A2"><v>7</v></c><c r="B2"><v>1.5</v></c><c r="C2" t="str"><f>IF(AND(A2&gt;5,B2&lt;2),"yes, (really)",CONCATENATE("n","o"))</f><v>yes, (really)</v></c></row>)x"
+             R"x(<row r="3"><c r="A3"><v>2</v></c><c r="B3"><v>3</v></c><c r="C3"><f t="shared" ref="C3:C5" si="0">ROUND(A3*B3/(A3+B3),2)+IF(A3&gt;B3,1,0)</f><v>1.2</v></c></row>)x"
+             R"x(<row r="4"><c r="A4"><v>5</v></c><c r="B4"><v>5</v></c><c r="C4"><f t="shared" si="0"/><v>2.5</v></c></row>)x"
+             R"x(<row r="5"><c r="A5"><v>9</v></c><c r="B5"><v>1</v></c><c r="C5"><f t="shared" si="0"/><v>1.9</v></c></row>)x"
+             R"x(<row r="6"><c r="D6"><f t="array" ref="D6:E7">IF(A1:B2&gt;4,A1:B2*(1+0),-1)</f><v>-1</v></c><c r="E6"><v>10</v></c></row>)x"
+             R"x(<row r="7"><c r="D7"><v>7</v></c><c r="E7"><v>-1</v></c></row>)x"
+             R"x(<row r="8"><c r="C8" s="1"><f>SUMPRODUCT(('Other Sheet'!A1:A3&gt;1)*('Other Sheet'!A1:A3))</f><v>5</v></c></row>)x")
+      .Sheet("Other Sheet",
+             R"x(<row r="1"><c r="A1"><v>1</v></c><c r="B1"><f>VLOOKUP(2,A1:A3,1,FALSE)*LEN("a b")</f><v>6</v></c></row>)x"
+             R"x(<row r="2"><c r="A2"><v>2</v></c></row><row r="3"><c r="A3"><v>3</v></c></row>)x");
+  return book;
+}
+
+TEST(XlsxLibreOffice, FormattedWorkbooksComputeTheSameValues) {
+  const std::string office = Office();
+  if (office.empty()) GTEST_SKIP() << "LibreOffice is not installed (apt-get install libreoffice-calc); not checked";
+  TempFolder folder;
+  const fs::path original = folder / "original.xlsx";
+  const fs::path formatted = folder / "formatted.xlsx";
+  Workbook().Write(original);
+  fs::copy_file(original, formatted);
+  const auto r = testing::RunCli({"format", formatted.string(), "--all", "--uncalibrated", "--store",
+                                  (folder / "settings.db").string()});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_NE(r.out.find("8 formulas formatted"), std::string::npos) << r.out;
+
+  fs::create_directory(folder / "csv");
+  Convert(office, folder, kCsvAllSheets, {original, formatted}, folder / "csv");
+  for (const char* sheet : {"Sheet1", "Other Sheet"}) {
+    SCOPED_TRACE(sheet);
+    const std::string before = testsupport::ReadBytes(folder / "csv" / ("original-" + std::string(sheet) + ".csv"));
+    const std::string after = testsupport::ReadBytes(folder / "csv" / ("formatted-" + std::string(sheet) + ".csv"));
+    ASSERT_FALSE(before.empty());
+    EXPECT_EQ(after, before);
+  }
+  const std::string values = testsupport::ReadBytes(folder / "csv" / "formatted-Sheet1.csv");
+  EXPECT_NE(values.find("4,10,34"), std::string::npos) << values;
+  EXPECT_NE(values.find("\"yes, (really)\""), std::string::npos) << values;
+  EXPECT_NE(values.find("9,1,1.9"), std::string::npos) << values;
+  EXPECT_NE(values.find(",,5"), std::string::npos) << values;
+}
+
+TEST(XlsxLibreOffice, AWorkbookWrittenByLibreOfficeGoesThereAndBack) {
+  const std::string office = Office();
+  if (office.empty()) GTEST_SKIP() << "LibreOffice is not installed (apt-get install libreoffice-calc); not checked";
+  TempFolder folder;
+  const fs::path made = folder / "made.xlsx";
+  Workbook().Write(made);
+  fs::create_directory(folder / "lo");
+  Convert(office, folder, "xlsx:Calc MS Excel 2007 XML", {made}, folder / "lo");
+  const fs::path book = folder / "lo" / "made.xlsx";
+  const fs::path original = folder / "lo-original.xlsx";
+  fs::copy_file(book, original);
+  const auto before = testsupport::FormulasOf(original);
+  ASSERT_GE(before.size(), 10U);
+
+  auto r = testing::RunCli({"format", book.string(), "--all", "--uncalibrated", "--store", (folder / "s.db").string()});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  for (const auto& [cell, formula] : testsupport::FormulasOf(book))
+    EXPECT_NE(formula.find('\n'), std::string::npos) << cell << ": " << formula;
+  r = testing::RunCli({"unformat", book.string(), "--all"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(testsupport::FormulasOf(book), before);
+  for (const auto& name : testsupport::ChangedEntries(original, book))
+    EXPECT_EQ(name.rfind("xl/worksheets/", 0), 0U) << name << " changed";
+}
+
+}  // namespace
+}  // namespace corvane
