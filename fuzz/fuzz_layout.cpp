@@ -1,0 +1,165 @@
+// The layout, for the cell and for a text editor, with "Format All Parens" on and off, over
+// arbitrary formulas and width tables (entries that are no number, such as "Not Found", zero,
+// negative or huge widths, special characters measured through the store).
+// Input: 8 header bytes (flags; three pairs of code and width kind), then the formula.
+// Properties, beyond failing only with AutomationError:
+//  - the output is the input with only line feeds and spaces added, except for spaces removed
+//    right before a closing parenthesis;
+//  - it holds at most three more line feeds per "(" plus one per separator than the input;
+//  - for an input without spaces and line feeds of its own (and a separator that is neither a
+//    quote nor an apostrophe), unformatting the output gives the input back.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "addin/automation.h"
+#include "addin/cls_corvane.h"
+#include "addin/memory_store.h"
+#include "addin/platform.h"
+#include "formatting/layout.h"
+#include "formatting/unformat.h"
+#include "fuzz_input.h"
+#include "hosts/memory/fixed_measurer.h"
+#include "hosts/memory/memory_workbook.h"
+#include "spacing/calibration_store.h"
+
+using namespace corvane;
+
+namespace {
+
+struct World {
+  MemoryStore store;
+  memory::FixedMeasurer measurer;
+  ScopedServices scoped{Services_()};
+  std::shared_ptr<memory::MemoryApplication> app = memory::MemoryApplication::Create(&measurer);
+
+  PlatformServices Services_() {
+    PlatformServices s;
+    s.store = &store;
+    s.textMeasurer = &measurer;
+    return s;
+  }
+};
+
+World& TheWorld() {
+  static World world;
+  return world;
+}
+
+Variant WidthOfKind(unsigned kind, char16_t code) {
+  switch (kind % 12) {
+    case 0: return Variant(u"Not Found");
+    case 1: return Variant(u"0.5");
+    case 2: return Variant(u"0");
+    case 3: return Variant(u"-3.25");
+    case 4: return Variant(u"1e300");
+    case 5: return Variant(u"");
+    case 6: return Variant(u"abc");
+    case 7: return Variant(std::int32_t{1});
+    case 8: return Variant();
+    case 9: return Variant(2.5);
+    case 10: return Variant(u"1,5");
+    default: return Variant(memory::FixedMeasurer::BaseWidth(code) / 3.0);
+  }
+}
+
+std::u16string Scanned(cls_corvane& addin, std::u16string_view text) {
+  addin.strFormula = text;
+  addin.iLenFormula = static_cast<std::int32_t>(text.size());
+  Variant t(addin.strFormula);
+  Variant n(addin.iLenFormula);
+  const Variant table = addin.PopulateCharArray(t, n);
+  addin.strCharArray = table.isEmpty() ? StringTable() : table.table();
+  return addin.strFormula;
+}
+
+// Output = input + added spaces and line feeds - spaces removed before a ")".
+bool OnlyBreaksAdded(std::u16string_view in, std::u16string_view out) {
+  std::size_t i = 0, j = 0;
+  while (i < in.size() || j < out.size()) {
+    if (i < in.size() && j < out.size() && in[i] == out[j]) {
+      ++i, ++j;
+    } else if (j < out.size() && (out[j] == u' ' || out[j] == u'\n')) {
+      ++j;
+    } else if (i < in.size() && in[i] == u' ') {
+      std::size_t k = i;
+      while (k < in.size() && in[k] == u' ') ++k;
+      if (k == in.size() || in[k] != u')') return false;
+      ++i;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::size_t Count(std::u16string_view s, std::u16string_view what) {
+  if (what.empty()) return 0;
+  std::size_t n = 0;
+  for (std::size_t p = s.find(what); p != std::u16string_view::npos; p = s.find(what, p + what.size())) ++n;
+  return n;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  constexpr std::size_t kHeader = 8;
+  if (size <= kHeader) return 0;
+  World& world = TheWorld();
+  const unsigned flags = data[0];
+  const std::u16string formula =
+      fuzzing::LooseUtf16(std::string_view(reinterpret_cast<const char*>(data + kHeader), size - kHeader));
+
+  cls_corvane addin;
+  ObjectRef ref = world.app;
+  addin.SetExcelApp(ref);
+  const bool notepad = (flags & 1) != 0;
+  addin.bSendToNotepad = addin.bOutputToNotepad = notepad;
+  addin.bFormatAllParens = (flags & 2) != 0;
+  addin.strAfterParen.assign(notepad ? 2 : 7, u' ');
+  const std::u16string separators[] = {u",", u";", u"\\", u"."};
+  addin.strListSeparator = separators[(flags >> 2) & 3];
+  for (std::int32_t k = 2; k <= 767; ++k)
+    addin.SpacingArray.at(k) = (flags & 16) ? Variant(std::int32_t{1}) : WidthOfKind(11, static_cast<char16_t>(k));
+  const char16_t interesting[] = {u'(', u')', u',', u'=', u'A', u'"', u'\'', u' ', u'[', u'S'};
+  for (std::size_t p = 0; p < 3; ++p) {
+    const unsigned codeByte = data[1 + 2 * p];
+    const char16_t code = (codeByte & 0x80) ? interesting[codeByte % 10]
+                                            : static_cast<char16_t>(2 + (codeByte * 7) % 766);
+    addin.SpacingArray.at(code) = WidthOfKind(data[2 + 2 * p], code);
+  }
+
+  Scanned(addin, formula);
+  std::u16string out;
+  try {
+    out = addin.LayoutFormula();
+  } catch (const AutomationError&) {
+    return 0;  // the command's trap ends it quietly; nothing was written
+  }
+  if (!OnlyBreaksAdded(formula, out)) {
+    fuzzing::Dump("input", formula);
+    fuzzing::Dump("output", out);
+    fuzzing::Broken("the layout changed more than spaces and line feeds");
+  }
+  const std::size_t added = Count(out, u"\n") - Count(formula, u"\n");
+  if (added > 3 * Count(formula, u"(") + Count(formula, addin.strListSeparator)) {
+    fuzzing::Dump("input", formula);
+    fuzzing::Broken("too many line feeds");
+  }
+
+  const bool ownWhitespace = formula.find_first_of(u" \n") != std::u16string::npos;
+  if (!ownWhitespace) {
+    cls_corvane other;
+    other.strListSeparator = addin.strListSeparator;
+    Scanned(other, out);
+    const std::u16string back = Unformat(out, other.strCharArray);
+    if (back != formula) {
+      fuzzing::Dump("input", formula);
+      fuzzing::Dump("laid out", out);
+      fuzzing::Dump("unformatted", back);
+      fuzzing::Broken("unformat after the layout does not give the input back");
+    }
+  }
+  return 0;
+}
