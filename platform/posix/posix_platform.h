@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "addin/platform.h"
 
@@ -10,6 +11,10 @@ namespace corvane::posix {
 
 // The decimal and thousands separators of LC_NUMERIC as the process has set it.
 RegionalFormat RegionalFromLocale();
+
+// UTF-16 as UTF-8 for the system's byte strings; a lone surrogate (which UTF-8 cannot carry)
+// becomes U+FFFD.
+std::string ToUtf8(std::u16string_view text);
 
 // Folder of the running program file, without a trailing separator.
 std::u16string ProgramFolder();

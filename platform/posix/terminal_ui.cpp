@@ -1,4 +1,5 @@
 #include "platform/posix/terminal_ui.h"
+#include "platform/posix/posix_platform.h"
 
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -19,35 +20,6 @@ using windows::Control;
 using windows::ControlKind;
 using windows::Form;
 
-std::string Utf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
 
 // ---- Signals ----
 
@@ -162,7 +134,7 @@ std::string CheckBoxLine(const Control& box, std::size_t number) {
   const char* mark = box.Value() == static_cast<float>(windows::kChecked)  ? "[x]"
                      : box.Value() == static_cast<float>(windows::kGrayed) ? "[-]"
                                                                            : "[ ]";
-  return std::to_string(number) + " " + mark + " " + Utf8(box.Caption()) + "\n";
+  return std::to_string(number) + " " + mark + " " + ToUtf8(box.Caption()) + "\n";
 }
 
 }  // namespace
@@ -254,7 +226,7 @@ void TerminalUi::DrawProgress(const Form& form) {
   std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100.0));
   // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on literal + string chains.
   std::string line = "\r";
-  line.append(Utf8(label)).append(" [");
+  line.append(ToUtf8(label)).append(" [");
   line.append(static_cast<std::size_t>(filled), '#').append(static_cast<std::size_t>(kCells - filled), '.');
   line.append("] ").append(percent).append("\x1b[K");
   if (line == drawnProgress_) return;
@@ -277,7 +249,7 @@ void TerminalUi::Render(const Form& form) {
     drawnProgress_.clear();
   }
   const int columns = OutputIsTerminal() ? TerminalColumns(options_.output) : 0;
-  const std::string title = Utf8(form.Caption());
+  const std::string title = ToUtf8(form.Caption());
   std::string out = title + "\n" + std::string(std::max<std::size_t>(form.Caption().size(), 1), '-') + "\n";
 
   const auto controls = InReadingOrder(form);
@@ -300,7 +272,7 @@ void TerminalUi::Render(const Form& form) {
           lines = windows::WrapLine(paragraph, width,
                                     [](std::u16string_view s) { return static_cast<float>(s.size()); });
         }
-        for (const auto& line : lines) out += std::string(indent, ' ') + Utf8(line) + "\n";
+        for (const auto& line : lines) out += std::string(indent, ' ') + ToUtf8(line) + "\n";
       }
     }
   }
@@ -311,7 +283,7 @@ void TerminalUi::Render(const Form& form) {
   for (const Control* button : Buttons(form)) {
     const std::u16string_view text = button->GetPicture()->text;
     if (!keys.empty()) keys += "  ";
-    keys.append("[").append(Utf8(text.substr(0, 1))).append("]").append(Utf8(text.substr(1)));
+    keys.append("[").append(ToUtf8(text.substr(0, 1))).append("]").append(ToUtf8(text.substr(1)));
   }
   out += keys + "\n";
   Write(out);
