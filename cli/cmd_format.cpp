@@ -315,7 +315,8 @@ int Run(std::vector<std::string>& args) {
 const CommandRegistration kRegistration{
     {"format",
      "format [FORMULA|-] [--jsonl] [--mono] [--all-parens|--no-all-parens] [--notepad] [--separator SEP] "
-     "[--excel-version TEXT] [--font NAME] [--uncalibrated] [--store PATH]   lay out a formula",
+     "[--excel-version TEXT] [--font NAME] [--uncalibrated] [--store PATH]   lay out a formula\n"
+     "  corvane format BOOK.xlsx CELL...|--all [--output OUT.xlsx] [options]   lay out formulas of a workbook file",
      Run}};
 
 }  // namespace

@@ -83,7 +83,10 @@ int Run(std::vector<std::string>& args) {
 }
 
 const CommandRegistration kRegistration{
-    {"unformat", "unformat [FORMULA|-] [--jsonl]   remove the layout from a formula", Run}};
+    {"unformat",
+     "unformat [FORMULA|-] [--jsonl]   remove the layout from a formula\n"
+     "  corvane unformat BOOK.xlsx CELL...|--all [--output OUT.xlsx]   the same for a workbook file's formulas",
+     Run}};
 
 }  // namespace
 }  // namespace corvane::cli
