@@ -1,4 +1,5 @@
 #include "platform/posix/shell_open.h"
+#include "platform/posix/posix_platform.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -45,34 +46,6 @@ bool Installed(const std::string& program) {
   return false;
 }
 
-std::string Utf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -89,7 +62,7 @@ std::int32_t PosixShell::ShellOpen(std::u16string_view operation, std::u16string
   std::string script = "\"$0\" \"$1\" </dev/null >/dev/null 2>&1 &";
   std::string sh = "sh";
   std::string dashC = "-c";
-  std::string target = Utf8(file);
+  std::string target = ToUtf8(file);
   char* argv[] = {sh.data(), dashC.data(), script.data(), opener_.data(), target.data(), nullptr};
   pid_t pid = 0;
   if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return kNoAssociation;
