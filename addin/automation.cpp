@@ -1,9 +1,12 @@
 #include "addin/automation.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace corvane {
 
@@ -16,20 +19,23 @@ std::string Narrow(std::u16string_view s) {
   return out;
 }
 
-// Every single code unit as a one-character string, so that table cells holding one
-// character can hand out views without owning storage.
-const std::array<char16_t, 0x10000>& AllCodeUnits() {
-  static const auto table = [] {
-    std::array<char16_t, 0x10000> t{};
-    for (std::uint32_t i = 0; i < t.size(); ++i) t[i] = static_cast<char16_t>(i);
-    return t;
-  }();
-  return table;
-}
-
 [[noreturn]] void TypeMismatch() { throw AutomationError(err::kTypeMismatch, u"Type mismatch"); }
 
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == 0xA0; }
+
+// A scan builds a table per formula while the previous formula's table dies: the storage of
+// the last table to go is kept for the next one (small tables only), sparing an allocation and
+// a release per formula.
+thread_local bool spareCellsClosed = false;  // trivially destructible: readable all the thread's life
+struct SpareCells {
+  std::vector<std::uint32_t> cells;
+  SpareCells() = default;
+  SpareCells(const SpareCells&) = delete;
+  SpareCells& operator=(const SpareCells&) = delete;
+  // Tables that outlive it (static ones, say) release their own storage.
+  ~SpareCells() { spareCellsClosed = true; }
+};
+thread_local SpareCells spareCells;
 
 }  // namespace
 
@@ -47,14 +53,45 @@ StringTable::StringTable(std::int32_t rowLower, std::int32_t rowUpper, std::int3
     throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
   rows_ = rowUpper - rowLower + 1;
   cols_ = colUpper - colLower + 1;
-  cells_.assign(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_), kEmpty);
+  const std::size_t count = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_);
+  if (!spareCellsClosed && spareCells.cells.capacity() >= count) cells_.swap(spareCells.cells);
+  cells_.assign(count, kEmpty);
+}
+
+void StringTable::Recycle() noexcept {
+  constexpr std::size_t kKeep = std::size_t{1} << 16;
+  if (spareCellsClosed || cells_.capacity() == 0 || cells_.capacity() > kKeep) return;
+  if (spareCells.cells.capacity() < cells_.capacity()) spareCells.cells.swap(cells_);
+}
+
+StringTable::~StringTable() { Recycle(); }
+
+StringTable& StringTable::operator=(StringTable&& other) noexcept {
+  if (this != &other) {
+    Recycle();
+    rowLower_ = other.rowLower_;
+    colLower_ = other.colLower_;
+    rows_ = std::exchange(other.rows_, 0);
+    cols_ = std::exchange(other.cols_, 0);
+    cells_ = std::move(other.cells_);
+    other.cells_.clear();
+    pool_ = std::move(other.pool_);
+  }
+  return *this;
 }
 
 void StringTable::OutOfRange() { throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range"); }
 
-std::u16string_view StringTable::view(std::uint32_t cell) const noexcept {
-  if (cell < kEmpty) return {&AllCodeUnits()[cell], 1};
+// Constant-initialised: tables may be read during other objects' static initialisation.
+constinit const std::array<char16_t, 0x10000> StringTable::kAllCodeUnits = [] {
+  std::array<char16_t, 0x10000> t{};
+  for (std::uint32_t i = 0; i < t.size(); ++i) t[i] = static_cast<char16_t>(i);
+  return t;
+}();
+
+std::u16string_view StringTable::longView(std::uint32_t cell) const noexcept {
   if (cell == kEmpty) return {};
+  if (cell < kPoolBase) return kCommonTexts[cell - kCommonBase];
   return (*pool_)[cell - kPoolBase];
 }
 
@@ -71,6 +108,8 @@ void StringTable::set(std::int32_t row, std::int32_t col, std::u16string_view va
 StringTable::Handle StringTable::Intern(std::u16string_view value) {
   if (value.empty()) return kEmpty;
   if (value.size() == 1) return value[0];
+  for (std::size_t i = 0; i < std::size(kCommonTexts); ++i)
+    if (kCommonTexts[i] == value) return static_cast<Handle>(kCommonBase + i);
   if (pool_) {
     for (std::size_t i = 0; i < pool_->size(); ++i)
       if ((*pool_)[i] == value) return static_cast<Handle>(kPoolBase + i);
@@ -89,7 +128,14 @@ void StringTable::fillInterned(std::int32_t rowFrom, std::int32_t rowTo, std::in
   if (rowTo < rowFrom) return;
   check(rowFrom, col);
   check(rowTo, col);
-  for (std::int32_t row = rowFrom; row <= rowTo; ++row) cells_[index(row, col)] = handle;
+  std::fill_n(cells_.begin() + static_cast<std::ptrdiff_t>(index(rowFrom, col)), rowTo - rowFrom + 1, handle);
+}
+
+void StringTable::setChars(std::int32_t rowFrom, std::int32_t col, std::u16string_view chars) {
+  if (chars.empty()) return;
+  check(rowFrom, col);
+  if (chars.size() > static_cast<std::size_t>(rowUpper() - rowFrom) + 1) OutOfRange();
+  std::copy(chars.begin(), chars.end(), cells_.begin() + static_cast<std::ptrdiff_t>(index(rowFrom, col)));
 }
 
 bool operator==(const StringTable& a, const StringTable& b) {
@@ -109,6 +155,7 @@ VariantArray::VariantArray(std::int32_t lower, std::int32_t upper) : lower_(lowe
 }
 
 Variant& VariantArray::at(std::int32_t i) {
+  contentId_ = 0;
   if (i < lower_ || i > upper()) throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
   return items_[static_cast<std::size_t>(i - lower_)];
 }
@@ -119,8 +166,37 @@ const Variant& VariantArray::at(std::int32_t i) const {
 }
 
 void VariantArray::redimPreserve(std::int32_t upper) {
+  contentId_ = 0;
   if (upper < lower_ - 1) throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
   items_.resize(static_cast<std::size_t>(static_cast<std::int64_t>(upper) - lower_ + 1));
+}
+
+VariantArray::VariantArray(const VariantArray& other) : lower_(other.lower_), items_(other.items_) {}
+VariantArray::VariantArray(VariantArray&& other) noexcept : lower_(other.lower_), items_(std::move(other.items_)) {
+  other.contentId_ = 0;
+}
+VariantArray& VariantArray::operator=(const VariantArray& other) {
+  if (this != &other) {
+    lower_ = other.lower_;
+    items_ = other.items_;
+    contentId_ = 0;
+  }
+  return *this;
+}
+VariantArray& VariantArray::operator=(VariantArray&& other) noexcept {
+  if (this != &other) {
+    lower_ = other.lower_;
+    items_ = std::move(other.items_);
+    contentId_ = 0;
+    other.contentId_ = 0;
+  }
+  return *this;
+}
+
+std::uint64_t VariantArray::contentId() const {
+  static std::atomic<std::uint64_t> next{0};
+  if (contentId_ == 0) contentId_ = next.fetch_add(1, std::memory_order_relaxed) + 1;
+  return contentId_;
 }
 
 bool operator==(const VariantArray& a, const VariantArray& b) {

@@ -6,6 +6,7 @@
 // Arrays have value semantics, like arrays held in a variant: copying a Variant copies them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -55,12 +56,18 @@ class AutomationObject {
 using ObjectRef = std::shared_ptr<AutomationObject>;
 
 // A two-dimensional array of strings with explicit bounds, as the character table is.
-// Entries are stored compactly (one 32-bit cell each): the table of a long formula has four
-// entries per character, and filling it must cost little more than the characters themselves.
+// Entries are stored compactly (one 32-bit cell each, a column's cells side by side): the table
+// of a long formula has four entries per character, and filling it must cost little more than
+// the characters themselves.
 class StringTable {
  public:
   StringTable() = default;
   StringTable(std::int32_t rowLower, std::int32_t rowUpper, std::int32_t colLower, std::int32_t colUpper);
+  StringTable(const StringTable&) = default;
+  StringTable(StringTable&&) noexcept = default;
+  StringTable& operator=(const StringTable&) = default;
+  StringTable& operator=(StringTable&& other) noexcept;
+  ~StringTable();
 
   std::int32_t rowLower() const noexcept { return rowLower_; }
   std::int32_t rowUpper() const noexcept { return rowLower_ + rows_ - 1; }
@@ -77,8 +84,13 @@ class StringTable {
     check(row, col);
     cells_[index(row, col)] = c;
   }
+  // Sets column `col` from row `rowFrom` on to one code unit of `chars` each.
+  void setChars(std::int32_t rowFrom, std::int32_t col, std::u16string_view chars);
+
   // Marks and classes repeat in many cells: intern the text once, then set cells by handle.
-  // A handle stays valid for this table (and its copies) for the table's life.
+  // Interning is canonical: two cells hold the same text exactly when they hold the same
+  // handle, so a handle comparison stands for a text comparison. A handle stays valid for this
+  // table (and its copies) for the table's life.
   using Handle = std::uint32_t;
   Handle Intern(std::u16string_view value);
   void setInterned(std::int32_t row, std::int32_t col, Handle handle) {
@@ -88,28 +100,55 @@ class StringTable {
   // Sets column `col` of rows `rowFrom`..`rowTo` (inclusive; none when rowTo < rowFrom).
   void fillInterned(std::int32_t rowFrom, std::int32_t rowTo, std::int32_t col, Handle handle);
 
+  // Texts that fill many cells of character tables have the same handle in every table, known
+  // without interning, and cost a table no storage of its own.
+  static constexpr std::u16string_view kCommonTexts[] = {u"Str",         u"Sh",           u"LEFT_QUOTE",
+                                                         u"RIGHT_QUOTE", u"ESCAPE_QUOTE", u"LITERAL_QUOTE"};
+  // The handle of `value`, which must be one of kCommonTexts or at most one code unit long.
+  static constexpr Handle CommonHandle(std::u16string_view value) {
+    if (value.empty()) return kEmpty;
+    if (value.size() == 1) return value[0];
+    for (std::size_t i = 0; i < std::size(kCommonTexts); ++i)
+      if (kCommonTexts[i] == value) return static_cast<Handle>(kCommonBase + i);
+    throw std::logic_error("not a common text");
+  }
+
   // Unchecked access for loops that have checked their bounds already.
   std::u16string_view get(std::int32_t row, std::int32_t col) const noexcept {
     return view(cells_[index(row, col)]);
   }
+  Handle handle(std::int32_t row, std::int32_t col) const noexcept { return cells_[index(row, col)]; }
 
   friend bool operator==(const StringTable& a, const StringTable& b);
 
  private:
-  // A cell is a single code unit (0..0xFFFF), the empty string, or an index into pool_.
+  // A cell is a single code unit (0..0xFFFF), the empty string, one of kCommonTexts, or an
+  // index into pool_.
   static constexpr std::uint32_t kEmpty = 0x10000;
-  static constexpr std::uint32_t kPoolBase = 0x10001;
+  static constexpr std::uint32_t kCommonBase = 0x10001;
+  static constexpr std::uint32_t kPoolBase = kCommonBase + std::size(kCommonTexts);
 
   std::size_t index(std::int32_t row, std::int32_t col) const noexcept {
-    return static_cast<std::size_t>(row - rowLower_) * static_cast<std::size_t>(cols_) +
-           static_cast<std::size_t>(col - colLower_);
+    return static_cast<std::size_t>(col - colLower_) * static_cast<std::size_t>(rows_) +
+           static_cast<std::size_t>(row - rowLower_);
   }
   void check(std::int32_t row, std::int32_t col) const {
     if (row < rowLower_ || row > rowUpper() || col < colLower_ || col > colUpper()) [[unlikely]]
       OutOfRange();
   }
   [[noreturn]] static void OutOfRange();
-  std::u16string_view view(std::uint32_t cell) const noexcept;
+  // Hands the cells' storage to the next table built on this thread.
+  void Recycle() noexcept;
+
+  std::u16string_view view(std::uint32_t cell) const noexcept {
+    if (cell < kEmpty) [[likely]]
+      return {&kAllCodeUnits[cell], 1};
+    return longView(cell);
+  }
+  std::u16string_view longView(std::uint32_t cell) const noexcept;
+
+  // Every single code unit, so that a cell holding one can hand out a view without storage.
+  static const std::array<char16_t, 0x10000> kAllCodeUnits;
 
   std::int32_t rowLower_ = 0;
   std::int32_t colLower_ = 0;
@@ -127,6 +166,11 @@ class VariantArray {
  public:
   VariantArray() = default;
   VariantArray(std::int32_t lower, std::int32_t upper);
+  VariantArray(const VariantArray& other);
+  VariantArray(VariantArray&& other) noexcept;
+  VariantArray& operator=(const VariantArray& other);
+  VariantArray& operator=(VariantArray&& other) noexcept;
+  ~VariantArray() = default;
 
   std::int32_t lower() const noexcept { return lower_; }
   std::int32_t upper() const noexcept;
@@ -139,11 +183,18 @@ class VariantArray {
   // Re-dimension keeping the elements that stay in range (ReDim Preserve); new ones are empty.
   void redimPreserve(std::int32_t upper);
 
+  // Identifies the array's contents for caches of values derived from them: the same number
+  // means the same contents. Every non-const member gives the array a new number when next
+  // asked, so a reference from the non-const at() is for immediate use: changes made through
+  // it after the number was taken go unseen. Not for arrays shared between threads.
+  std::uint64_t contentId() const;
+
   friend bool operator==(const VariantArray& a, const VariantArray& b);
 
  private:
   std::int32_t lower_ = 0;
   std::vector<Variant> items_;
+  mutable std::uint64_t contentId_ = 0;  // 0: not yet numbered since the last change
 };
 
 struct Empty {

@@ -98,8 +98,6 @@ class cls_corvane : public AutomationObject {
  private:
   // Typed forms of the scan's steps, working on the object's own fields.
   StringTable Scan(std::u16string_view formula, std::int32_t length);
-  void RecordQuoteType(std::u16string_view type, StringTable& table, std::int32_t item, std::u16string& prevType,
-                       std::u16string& prevPrevType, bool& prevIsQuote);
 
  public:
   // CheckChar on a table already in hand; the layout calls it for every character.

@@ -1,6 +1,6 @@
 #include "formatting/char_scan.h"
 
-#include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "addin/platform.h"
@@ -10,6 +10,29 @@ namespace corvane {
 using namespace scan;
 
 namespace {
+
+// The position of the first `target` in text[from, n), or n. Four code units at a time: most
+// formulas hold no quote or apostrophe at all, and each scan looks for both.
+std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t n, char16_t target) {
+  constexpr std::uint64_t kOnes = 0x0001000100010001ULL;
+  constexpr std::uint64_t kHighs = 0x8000800080008000ULL;
+  const std::uint64_t pattern = kOnes * target;
+  std::size_t i = from;
+  for (; i + 4 <= n; i += 4) {
+    std::uint64_t word;
+    std::memcpy(&word, text + i, sizeof word);
+    const std::uint64_t x = word ^ pattern;  // a zero unit where the target stands
+    if (((x - kOnes) & ~x & kHighs) != 0) break;
+  }
+  for (; i < n; ++i)
+    if (text[i] == target) return i;
+  return n;
+}
+
+// Most scans leave a field as the last one did: comparing costs less than assigning.
+void AssignText(std::u16string& field, std::u16string_view value) {
+  if (field != value) field = value;
+}
 
 // Scanning the text in place when the variant holds one spares a copy of the formula.
 std::u16string_view TextOf(const Variant& value, std::u16string& converted) {
@@ -39,111 +62,135 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
     throw AutomationError(err::kInvalidProcedureCall, u"Invalid procedure call or argument");
 
   formula = formula.substr(0, static_cast<std::size_t>(length));
+  const char16_t* const text = formula.data();
+  const auto n = static_cast<std::size_t>(length);
 
   // Pass 1: characters.
   StringTable table(1, length, 1, 4);
-  for (iItem = 1; iItem <= length; ++iItem) table.setChar(iItem, kCharColumn, formula[iItem - 1]);
-  const StringTable::Handle stringMark = table.Intern(kStringMark);
-  const StringTable::Handle sheetMark = table.Intern(kSheetMark);
+  table.setChars(1, kCharColumn, formula);
+  constexpr StringTable::Handle stringMark = StringTable::CommonHandle(kStringMark);
+  constexpr StringTable::Handle sheetMark = StringTable::CommonHandle(kSheetMark);
 
   // Pass 2: double quotes and string-literal text. Between two quotes nothing changes but
-  // bPrevCharIsQuote, so each run of other characters is handled at once.
-  bPrevCharIsQuote = false;
-  strPrevQuoteType = kInitQuote;
-  strPrevPrevQuoteType = kInitQuote;
-  bInStringLiteral = false;
-  for (iItem = 1; iItem <= length;) {
-    const auto runEnd = static_cast<std::int32_t>(std::min(formula.find(kDoubleQuote, iItem - 1), formula.size()));
-    if (runEnd >= iItem) {
-      bPrevCharIsQuote = false;
-      if (bInStringLiteral) table.fillInterned(iItem, runEnd, kStringMarkColumn, stringMark);
-      iItem = runEnd + 1;
+  // bPrevCharIsQuote, so each run of other characters is handled at once. The quote classes are
+  // kept as indices while scanning and written to the fields once at the end.
+  enum Quote : std::uint8_t { kInit, kLeft, kRight, kEscape, kLiteral };
+  static constexpr std::u16string_view kQuoteText[] = {kInitQuote, kLeftQuote, kRightQuote, kEscapeQuote,
+                                                       kLiteralQuote};
+  static constexpr StringTable::Handle kQuoteHandle[] = {
+      0, StringTable::CommonHandle(kLeftQuote), StringTable::CommonHandle(kRightQuote),
+      StringTable::CommonHandle(kEscapeQuote), StringTable::CommonHandle(kLiteralQuote)};
+  Quote prevType = kInit;
+  Quote prevPrevType = kInit;
+  bool prevIsQuote = false;
+  bool nextIsQuote = bNextCharIsQuote;  // set at quotes only: a formula without one leaves it
+  bool inLiteral = false;
+  const auto record = [&](Quote type, std::size_t item) {
+    table.setInterned(static_cast<std::int32_t>(item), kQuoteClassColumn, kQuoteHandle[type]);
+    prevPrevType = prevType;
+    prevType = type;
+    prevIsQuote = true;
+    if (type == kLeft) {
+      inLiteral = true;
+    } else if (type == kRight) {
+      inLiteral = false;
+    }
+  };
+  for (std::size_t i = 1; i <= n;) {
+    const std::size_t runEnd = FindUnit(text, i - 1, n, kDoubleQuote);
+    if (runEnd >= i) {
+      prevIsQuote = false;
+      if (inLiteral)
+        table.fillInterned(static_cast<std::int32_t>(i), static_cast<std::int32_t>(runEnd), kStringMarkColumn,
+                           stringMark);
+      i = runEnd + 1;
       continue;
     }
-    // iItem is at a double quote.
-    if (strPrevQuoteType == kEscapeQuote) {
-      RecordQuoteType(kLiteralQuote, table, iItem, strPrevQuoteType, strPrevPrevQuoteType, bPrevCharIsQuote);
+    // i is at a double quote.
+    if (prevType == kEscape) {
+      record(kLiteral, i);
     } else {
-      bNextCharIsQuote = iItem < length && formula[iItem] == kDoubleQuote;
-      std::u16string_view type;
-      if ((strPrevQuoteType == kInitQuote || strPrevQuoteType == kRightQuote) && !bPrevCharIsQuote) {
-        type = kLeftQuote;
-      } else if (strPrevQuoteType == kLeftQuote || strPrevQuoteType == kLiteralQuote) {
-        type = bNextCharIsQuote ? kEscapeQuote : kRightQuote;
-      }
+      nextIsQuote = i < n && text[i] == kDoubleQuote;
       // A closing quote directly followed by a quote cannot arise: nothing is recorded then.
-      if (!type.empty())
-        RecordQuoteType(type, table, iItem, strPrevQuoteType, strPrevPrevQuoteType, bPrevCharIsQuote);
+      if ((prevType == kInit || prevType == kRight) && !prevIsQuote) {
+        record(kLeft, i);
+      } else if (prevType == kLeft || prevType == kLiteral) {
+        record(nextIsQuote ? kEscape : kRight, i);
+      }
     }
     // Opening and escape quotes are not text of the literal; the literal quote is.
-    if (bInStringLiteral &&
-        !(bPrevCharIsQuote && (strPrevQuoteType == kLeftQuote || strPrevQuoteType == kEscapeQuote)))
-      table.setInterned(iItem, kStringMarkColumn, stringMark);
-    ++iItem;
+    if (inLiteral && !(prevIsQuote && (prevType == kLeft || prevType == kEscape)))
+      table.setInterned(static_cast<std::int32_t>(i), kStringMarkColumn, stringMark);
+    ++i;
   }
+  AssignText(strPrevQuoteType, kQuoteText[prevType]);
+  AssignText(strPrevPrevQuoteType, kQuoteText[prevPrevType]);
+  bPrevCharIsQuote = prevIsQuote;
+  bNextCharIsQuote = nextIsQuote;
+  bInStringLiteral = inLiteral;
 
   // Pass 3: apostrophes of quoted sheet names. Between two apostrophes a name neither opens
   // nor ends, so each run of other characters is handled at once too.
-  bPrevCharIsApostrophe = false;
-  bInSheetName = false;
-  bSheetNameEnded = false;
-  strApostropheType.clear();
-  for (iItem = 1; iItem <= length;) {
-    const auto runEnd = static_cast<std::int32_t>(std::min(formula.find(kApostrophe, iItem - 1), formula.size()));
-    if (runEnd >= iItem) {
+  enum Apostrophe : std::uint8_t { kNone, kStart, kEscapeApostrophe, kLiteralApostrophe, kEnd };
+  static constexpr std::u16string_view kApostropheText[] = {u"", kSheetStartApostrophe, kSheetEscapeApostrophe,
+                                                            kSheetLiteralApostrophe, kSheetEndApostrophe};
+  Apostrophe type = kNone;
+  bool prevIsApostrophe = false;
+  bool nextIsApostrophe = false;
+  bool inSheetName = false;
+  bool sheetNameEnded = false;
+  for (std::size_t i = 1; i <= n;) {
+    const std::size_t runEnd = FindUnit(text, i - 1, n, kApostrophe);
+    if (runEnd >= i) {
       // The last character of the run sees the apostrophe after it, if any.
-      bNextCharIsApostrophe = runEnd < length;
-      bPrevCharIsApostrophe = false;
-      if (bInSheetName) table.fillInterned(iItem, runEnd, kSheetMarkColumn, sheetMark);
-      iItem = runEnd + 1;
+      nextIsApostrophe = runEnd < n;
+      prevIsApostrophe = false;
+      if (inSheetName)
+        table.fillInterned(static_cast<std::int32_t>(i), static_cast<std::int32_t>(runEnd), kSheetMarkColumn,
+                           sheetMark);
+      i = runEnd + 1;
       continue;
     }
-    // iItem is at an apostrophe.
-    bNextCharIsApostrophe = iItem < length && formula[iItem] == kApostrophe;
-    if (table.get(iItem, kStringMarkColumn) != kStringMark) {
-      if (!bPrevCharIsApostrophe) {
-        if (strApostropheType == kSheetEndApostrophe) {
-          strApostropheType = kSheetStartApostrophe;
-          bInSheetName = true;
-        } else if (bNextCharIsApostrophe) {
-          strApostropheType = kSheetEscapeApostrophe;
-        } else if (bInSheetName) {
-          strApostropheType = kSheetEndApostrophe;
-          bSheetNameEnded = true;
+    // i is at an apostrophe.
+    const auto item = static_cast<std::int32_t>(i);
+    nextIsApostrophe = i < n && text[i] == kApostrophe;
+    if (table.handle(item, kStringMarkColumn) != stringMark) {
+      if (!prevIsApostrophe) {
+        if (type == kEnd) {
+          type = kStart;
+          inSheetName = true;
+        } else if (nextIsApostrophe) {
+          type = kEscapeApostrophe;
+        } else if (inSheetName) {
+          type = kEnd;
+          sheetNameEnded = true;
         } else {
-          strApostropheType = kSheetStartApostrophe;
-          bInSheetName = true;
+          type = kStart;
+          inSheetName = true;
         }
-      } else if (strApostropheType == kSheetEscapeApostrophe) {
-        strApostropheType = kSheetLiteralApostrophe;
-      } else if (bNextCharIsApostrophe) {
-        strApostropheType = kSheetEscapeApostrophe;
+      } else if (type == kEscapeApostrophe) {
+        type = kLiteralApostrophe;
+      } else if (nextIsApostrophe) {
+        type = kEscapeApostrophe;
       }
     }
-    bPrevCharIsApostrophe = true;
-    if (bInSheetName || bSheetNameEnded) {
-      table.setInterned(iItem, kSheetMarkColumn, sheetMark);
-      if (bSheetNameEnded) {
-        bInSheetName = false;
-        bSheetNameEnded = false;
+    prevIsApostrophe = true;
+    if (inSheetName || sheetNameEnded) {
+      table.setInterned(item, kSheetMarkColumn, sheetMark);
+      if (sheetNameEnded) {
+        inSheetName = false;
+        sheetNameEnded = false;
       }
     }
-    ++iItem;
+    ++i;
   }
+  AssignText(strApostropheType, kApostropheText[type]);
+  bPrevCharIsApostrophe = prevIsApostrophe;
+  bNextCharIsApostrophe = nextIsApostrophe;
+  bInSheetName = inSheetName;
+  bSheetNameEnded = sheetNameEnded;
+  iItem = length + 1;
   return table;
-}
-
-void cls_corvane::RecordQuoteType(std::u16string_view type, StringTable& table, std::int32_t item,
-                                  std::u16string& prevType, std::u16string& prevPrevType, bool& prevIsQuote) {
-  table.set(item, kQuoteClassColumn, type);
-  prevPrevType = prevType;
-  prevType = type;
-  prevIsQuote = true;
-  if (type == kLeftQuote) {
-    bInStringLiteral = true;
-  } else if (type == kRightQuote) {
-    bInStringLiteral = false;
-  }
 }
 
 void cls_corvane::SetQuoteType(Variant& typeArg, Variant& tableArg, Variant& itemArg, Variant& prevTypeArg,

@@ -1,6 +1,7 @@
 #include "formatting/formulate_command.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "addin/mdl_support.h"
@@ -139,10 +140,11 @@ Outcome FormulateCell(cls_corvane& self) noexcept {
     // values already read, the ones after it are read as the loop goes on.
     SettingsStore& store = Store();
     for (self.iIndex = calibration::kFirstOrdinaryCode; self.iIndex <= calibration::kLastOrdinaryCode; ++self.iIndex) {
-      Variant& entry = self.SpacingArray.at(self.iIndex);
       std::u16string text = ReadWidth(store, section, self.iIndex);
-      // An entry that holds this text already (the previous run's) stays as it is.
-      if (!entry.isString() || entry.string() != text) entry = Variant(std::move(text));
+      // An entry that holds this text already (the previous run's) stays as it is, untouched,
+      // so that widths converted from it before stay valid.
+      const Variant& entry = std::as_const(self.SpacingArray).at(self.iIndex);
+      if (!entry.isString() || entry.string() != text) self.SpacingArray.at(self.iIndex) = Variant(std::move(text));
       if (entry.string() != calibration::kNotFound) continue;
       if (ShowMessage(kCalibratePrompt, kStyleYesNo) != kAnswerNo) {
         self.cvCalibrateSpacing();

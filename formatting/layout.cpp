@@ -4,6 +4,7 @@
 #include <array>
 #include <memory>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,6 +21,8 @@ using namespace scan;
 namespace {
 
 constexpr char16_t kLineFeed = u'\n';
+constexpr StringTable::Handle kStringHandle = StringTable::CommonHandle(kStringMark);
+constexpr StringTable::Handle kSheetHandle = StringTable::CommonHandle(kSheetMark);
 constexpr char16_t kSpace = u' ';
 
 // Per ASCII character: can it be syntax here (a parenthesis or a square bracket), is it one of
@@ -39,13 +42,43 @@ std::uint8_t FlagsOf(std::u16string_view c) {
   return c.size() == 1 && c[0] < 128 ? kCharFlags[c[0]] : 0;
 }
 
-// A cell's text compared with a short constant, without a call for it.
-bool Holds(std::u16string_view cell, std::u16string_view value) {
-  if (cell.size() != value.size()) return false;
-  for (std::size_t k = 0; k < value.size(); ++k)
-    if (cell[k] != value[k]) return false;
-  return true;
-}
+// Which characters end a run of ordinary characters: the structural ones and the list
+// separator. Built once per layout, so that the run loop asks one table per character.
+class RunClassifier {
+ public:
+  explicit RunClassifier(char32_t separator) : flags_(kCharFlags), separator_(separator) {
+    if (separator < 128) flags_[separator] |= kStructural;
+  }
+
+  struct Run {
+    std::size_t end;        // one past its last character; `from` when there is no run
+    std::uint8_t seen;      // the flags of all its characters
+    std::uint8_t lastFlags; // the flags of its last character
+  };
+  // The run of ordinary characters that starts at text[from] (from < n), possibly empty.
+  Run Find(const char16_t* text, std::size_t from, std::size_t n) const {
+    std::uint8_t seen = 0;
+    std::uint8_t last = 0;
+    std::size_t k = from;
+    do {
+      const std::uint8_t flags = Classify(text[k]);
+      if (flags & kStructural) break;
+      seen |= flags;
+      last = flags;
+    } while (++k < n);
+    return {k, seen, last};
+  }
+
+ private:
+  std::uint8_t Classify(char16_t c) const {
+    if (c < 128) [[likely]]
+      return flags_[c];
+    return c == separator_ ? kStructural : 0;
+  }
+
+  std::array<std::uint8_t, 128> flags_;
+  char32_t separator_;
+};
 
 // A count of indentation spaces; a negative one fails as making that many spaces would.
 std::int32_t SpaceCount(double width) {
@@ -80,18 +113,20 @@ class TextBuffer {
   TextBuffer& operator+=(std::u16string_view s) {
     reserve(size_ + s.size());
     char16_t* out = data_.get() + size_;
-    if (s.size() > 16) {
+    if (s.size() > 32) {
       std::copy(s.begin(), s.end(), out);
     } else {
-      for (const char16_t c : s) *out++ = c;
+      // Short texts (most runs) four units at a time, without a call.
+      std::size_t k = 0;
+      for (; k + 4 <= s.size(); k += 4) std::memcpy(out + k, s.data() + k, 4 * sizeof(char16_t));
+      for (; k < s.size(); ++k) out[k] = s[k];
     }
     size_ += s.size();
     return *this;
   }
   TextBuffer& append(std::size_t count, char16_t c) {
     reserve(size_ + count);
-    char16_t* out = data_.get() + size_;
-    for (std::size_t k = 0; k < count; ++k) out[k] = c;
+    std::fill_n(data_.get() + size_, count, c);
     size_ += count;
     return *this;
   }
@@ -253,16 +288,23 @@ class LineText {
   // GetSpacingThisLevel(strLineText).
   double Width(cls_corvane& addin) {
     if (notepad_) return static_cast<double>(static_cast<std::int32_t>(length_));
+    // Locals, so that the running sum stays in a register.
     double sum = width_;
     std::size_t k = measured_;
-    for (; k < text_.size() && !failed_ && !special_; ++k) {
-      const char16_t c = text_[k];
-      double width;
-      if (c >= spacing::kMemoCodes) {
-        special_ = true;
-      } else if (!memo_.Width(c, width)) {
-        failed_ = true;  // this character and all later ones add nothing
-      } else {
+    const std::size_t size = text_.size();
+    if (!failed_ && !special_) {
+      const std::u16string_view text = text_.view();
+      for (; k < size; ++k) {
+        const char16_t c = text[k];
+        double width;
+        if (c >= spacing::kMemoCodes) [[unlikely]] {
+          special_ = true;
+          break;
+        }
+        if (!memo_.Width(c, width)) [[unlikely]] {
+          failed_ = true;  // this character and all later ones add nothing
+          break;
+        }
         sum += width;
       }
     }
@@ -373,10 +415,8 @@ std::u16string cls_corvane::LayoutFormula() {
   const std::int32_t rowUpper = table.rowUpper();
   // A one-unit separator; otherwise no single character can equal it.
   const char32_t separatorChar = separator.size() == 1 ? separator[0] : char32_t{0x110000};
-  // A character that is ordinary wherever it stands and whatever its marks.
-  const auto isPlain = [separatorChar](char16_t c) {
-    return (c >= 128 || !(kCharFlags[c] & kStructural)) && c != separatorChar;
-  };
+  // Tells the characters that are ordinary wherever they stand and whatever their marks.
+  const RunClassifier runs(separatorChar);
 
   std::int32_t indentLevel = 0;
   std::int32_t openInline = 0;
@@ -404,29 +444,23 @@ std::u16string cls_corvane::LayoutFormula() {
       // characters. Most characters can be nothing but ordinary, whatever their marks: a run of
       // them is taken in one step, each of its turns appending its character to the output and
       // the line. Only the other characters look at their marks in the table.
-      if (!afterRightParen && isPlain(text[i - 1])) {
-        std::int32_t last = i;  // the run's last position
-        std::uint8_t seen = 0;
-        std::uint8_t flags = 0;
-        for (;;) {
-          const char16_t ch = text[last - 1];
-          flags = ch < 128 ? kCharFlags[ch] : 0;
-          seen |= flags;
-          if (last == n || !isPlain(text[last])) break;
-          ++last;
-        }
-        const std::u16string_view run(text + (i - 1), static_cast<std::size_t>(last - i + 1));
-        out.AppendRun(run);
-        line.Append(run);
-        if (!bFormatAllParens) afterArithmeticOperator = (flags & kArithmetic) != 0;
-        if (seen & kOperator) operandStart = false;
+      const RunClassifier::Run run = afterRightParen ? RunClassifier::Run{static_cast<std::size_t>(i - 1), 0, 0}
+                                                     : runs.Find(text, static_cast<std::size_t>(i - 1),
+                                                                 static_cast<std::size_t>(n));
+      if (run.end > static_cast<std::size_t>(i - 1)) {
+        const auto last = static_cast<std::int32_t>(run.end);  // the run's last position
+        const std::u16string_view runText(text + (i - 1), static_cast<std::size_t>(last - i + 1));
+        out.AppendRun(runText);
+        line.Append(runText);
+        if (!bFormatAllParens) afterArithmeticOperator = (run.lastFlags & kArithmetic) != 0;
+        if (run.seen & kOperator) operandStart = false;
         i = last;
         if (i == n) continue;
         ++i;  // the character that ended the run takes its turn below
       }
       const std::u16string_view c(text + (i - 1), 1);
-      const bool inLiteral = Holds(table.get(i, kStringMarkColumn), kStringMark);
-      const bool inSheetName = Holds(table.get(i, kSheetMarkColumn), kSheetMark);
+      const bool inLiteral = table.handle(i, kStringMarkColumn) == kStringHandle;
+      const bool inSheetName = table.handle(i, kSheetMarkColumn) == kSheetHandle;
       const bool inName = inSheetName || bracketDepth > 0;
       if (!inLiteral && !inSheetName && c.size() == 1) {
         if (c[0] == u'[') {
@@ -442,10 +476,10 @@ std::u16string cls_corvane::LayoutFormula() {
       } else if (c.size() == 1 && (c[0] == u'(' || c[0] == u')') && !inLiteral) {
         if (c[0] == u'(') {
           kind = Kind::Open;
-          emptyPair = i != rowUpper && Holds(table.get(i + 1, kCharColumn), u")");
+          emptyPair = i != rowUpper && table.handle(i + 1, kCharColumn) == u')';
         } else {
           kind = Kind::Close;
-          emptyPair = i != 1 && Holds(table.get(i - 1, kCharColumn), u"(");
+          emptyPair = i != 1 && table.handle(i - 1, kCharColumn) == u'(';
         }
       }
       if (inName) kind = Kind::Other;
@@ -533,7 +567,7 @@ std::u16string cls_corvane::LayoutFormula() {
             if (!parenWidthKnown) {
               double entry;
               // Converted as the width table converts it; a failure is the conversion's own.
-              if (!memo.Width(u'(', entry)) entry = ToDouble(SpacingArray.at(40), Regional());
+              if (!memo.Width(u'(', entry)) entry = ToDouble(std::as_const(SpacingArray).at(40), Regional());
               parenWidth = entry + static_cast<double>(afterParen.size());
               parenWidthKnown = true;
             }

@@ -39,8 +39,10 @@ std::u16string Unformat(std::u16string_view formula, const StringTable& table) {
   // i is 0-based here; row i + 1 of the table describes it.
   const auto isText = [&](std::size_t i) {
     const auto row = static_cast<std::int32_t>(i + 1);
-    return table.get(row, scan::kStringMarkColumn) == scan::kStringMark ||
-           table.get(row, scan::kSheetMarkColumn) == scan::kSheetMark;
+    constexpr auto kStringHandle = StringTable::CommonHandle(scan::kStringMark);
+    constexpr auto kSheetHandle = StringTable::CommonHandle(scan::kSheetMark);
+    return table.handle(row, scan::kStringMarkColumn) == kStringHandle ||
+           table.handle(row, scan::kSheetMarkColumn) == kSheetHandle;
   };
 
   std::u16string out;

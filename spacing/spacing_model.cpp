@@ -50,15 +50,20 @@ bool SameEntry(const Variant& a, const Variant& b) {
 }  // namespace
 
 void WidthMemo::BeginPass(const VariantArray& spacing, const RegionalFormat& fmt) {
+  const std::uint64_t contentId = spacing.contentId();
+  const bool sameFormat = fmtKnown_ && fmt.decimalSeparator == fmt_.decimalSeparator &&
+                          fmt.thousandsSeparator == fmt_.thousandsSeparator;
+  // The same table unchanged since the last pass: every width checked then still holds.
+  if (&spacing == spacing_ && contentId == contentId_ && sameFormat) return;
   spacing_ = &spacing;
+  contentId_ = contentId;
   // Reaching an entry directly spares a call per code; checked, not assumed.
   entries_ = nullptr;
   if (spacing.size() > 0) {
     const Variant* first = &spacing.at(spacing.lower());
     if (&spacing.at(spacing.upper()) == first + (spacing.upper() - spacing.lower())) entries_ = first;
   }
-  if (!fmtKnown_ || fmt.decimalSeparator != fmt_.decimalSeparator ||
-      fmt.thousandsSeparator != fmt_.thousandsSeparator) {
+  if (!sameFormat) {
     // Text converts differently now: nothing converted before may be reused.
     hasSource_.fill(false);
     fmt_ = fmt;

@@ -52,6 +52,7 @@ class WidthMemo {
   void Refresh(char16_t code);
 
   const VariantArray* spacing_ = nullptr;
+  std::uint64_t contentId_ = 0;  // spacing_'s contents when the pass began
   const Variant* entries_ = nullptr;  // the entry of code lower, when the entries lie side by side
   RegionalFormat fmt_;
   bool fmtKnown_ = false;

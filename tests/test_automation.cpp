@@ -90,5 +90,34 @@ TEST(Arrays, BoundsAreChecked) {
   EXPECT_EQ(other.at(2, 2), u"LEFT_QUOTE");
 }
 
+// Cells are compared by handle in the hot loops: equal texts must get equal handles however
+// they were set, and a table built from reused storage must start empty.
+TEST(Arrays, TableHandlesAreCanonicalAndNewTablesStartEmpty) {
+  StringTable table(1, 4, 1, 4);
+  table.set(1, 3, u"Str");
+  table.set(2, 3, u"Some long text");
+  table.set(3, 3, u"Some long text");
+  table.setInterned(4, 3, table.Intern(u"Str"));
+  EXPECT_EQ(table.handle(1, 3), StringTable::CommonHandle(u"Str"));
+  EXPECT_EQ(table.handle(4, 3), table.handle(1, 3));
+  EXPECT_EQ(table.handle(2, 3), table.handle(3, 3));
+  EXPECT_NE(table.handle(2, 3), table.handle(1, 3));
+  EXPECT_EQ(table.at(2, 3), u"Some long text");
+  table.setChars(1, 1, u"=A(");
+  EXPECT_EQ(table.handle(3, 1), StringTable::CommonHandle(u"("));
+  EXPECT_THROW(table.setChars(3, 1, u"abc"), AutomationError);
+
+  for (int round = 0; round < 3; ++round) {
+    StringTable full(1, 50, 1, 4);
+    for (std::int32_t r = 1; r <= 50; ++r)
+      for (std::int32_t c = 1; c <= 4; ++c) full.set(r, c, u"Sh");
+    StringTable moved = std::move(full);
+    full = StringTable(1, 2, 1, 1);  // assigning over a moved-from table
+  }
+  StringTable fresh(1, 40, 1, 4);
+  for (std::int32_t r = 1; r <= 40; ++r)
+    for (std::int32_t c = 1; c <= 4; ++c) ASSERT_EQ(fresh.at(r, c), u"") << r << "," << c;
+}
+
 }  // namespace
 }  // namespace corvane

@@ -111,12 +111,25 @@ TEST_F(SpacingModelTest, ChangedEntriesAndRegionalFormatAreSeenAtOnce) {
   EXPECT_EQ(Width(u"aaa"), 1.5);
   Services().regional = RegionalFormat{};
   EXPECT_EQ(Width(u"aaa"), 15.0);
+  EXPECT_EQ(Width(u"aaa"), 15.0) << "an unchanged table gives the same widths again";
+
+  // Whole tables replaced, copied over or resized are seen too, not only single entries.
+  VariantArray fours(2, 767);
+  for (std::int32_t k = 2; k <= 767; ++k) fours.at(k) = Variant(u"4");
+  VariantArray saved = addin_.SpacingArray;
+  addin_.SpacingArray = fours;
+  EXPECT_EQ(Width(u"aaa"), 12.0);
+  addin_.SpacingArray = std::move(saved);
+  EXPECT_EQ(Width(u"aaa"), 15.0);
+  addin_.SpacingArray.redimPreserve(90);  // 'a' (97) has no entry now: the sum ends there
+  EXPECT_EQ(Width(u"Zaa"), Width(u"Z"));
+  addin_.SpacingArray = fours;
 
   cls_corvane other;  // another object of the same thread, with a table of its own
   for (std::int32_t k = 2; k <= 767; ++k) other.SpacingArray.at(k) = Variant(u"3");
   Variant text(u"aaa");
   EXPECT_EQ(other.GetSpacingThisLevel(text), 9.0);
-  EXPECT_EQ(Width(u"aaa"), 15.0);
+  EXPECT_EQ(Width(u"aaa"), 12.0);
 }
 
 TEST_F(SpacingModelTest, IndentSpacesRoundTheSumTiesToEven) {
