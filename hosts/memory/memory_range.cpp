@@ -4,6 +4,7 @@
 #include <iterator>
 #include <map>
 
+#include "hosts/memory/formula_balance.h"
 #include "hosts/memory/memory_workbook.h"
 
 namespace corvane::memory {
@@ -30,54 +31,6 @@ void ForEachStored(Cells& cells, std::int32_t row1, std::int32_t col1, std::int3
     if (it->first.second >= col1 && it->first.second <= col2) fn(it);
     it = next;
   }
-}
-
-// Whether the parentheses of a formula balance outside string literals, quoted sheet names
-// and square brackets (nested, ' escapes the next character), and none of those is left open.
-// A doubled quote inside a literal or name ("" or '') closes and at once reopens it, which
-// leaves the balance as it is, so it needs no case of its own.
-bool Balanced(std::u16string_view formula) {
-  enum class State { Normal, Literal, SheetName, Brackets } state = State::Normal;
-  std::int64_t parens = 0;
-  std::int64_t brackets = 0;
-  const std::size_t n = formula.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const char16_t c = formula[i];
-    switch (state) {
-      case State::Normal:
-        if (c == u'"') {
-          state = State::Literal;
-        } else if (c == u'\'') {
-          state = State::SheetName;
-        } else if (c == u'[') {
-          state = State::Brackets;
-          brackets = 1;
-        } else if (c == u'(') {
-          ++parens;
-        } else if (c == u')') {
-          if (--parens < 0) return false;
-        } else if (c == u']') {
-          return false;
-        }
-        break;
-      case State::Literal:
-        if (c == u'"') state = State::Normal;
-        break;
-      case State::SheetName:
-        if (c == u'\'') state = State::Normal;
-        break;
-      case State::Brackets:
-        if (c == u'\'') {
-          ++i;
-        } else if (c == u'[') {
-          ++brackets;
-        } else if (c == u']' && --brackets == 0) {
-          state = State::Normal;
-        }
-        break;
-    }
-  }
-  return state == State::Normal && parens == 0;
 }
 
 void CheckFormula(const MemoryApplication& app, std::u16string_view formula) {

@@ -399,50 +399,6 @@ std::optional<std::u16string> ShiftReferences(std::u16string_view text, std::int
   return out;
 }
 
-bool Balanced(std::u16string_view formula) {
-  // The lexer's rules for literals, quoted names and brackets, without keeping tokens: every
-  // write is checked, so this runs once per changed formula.
-  enum class State { Normal, Literal, SheetName, Brackets } state = State::Normal;
-  std::int64_t parens = 0;
-  int brackets = 0;
-  for (std::size_t i = 0; i < formula.size(); ++i) {
-    const char16_t c = formula[i];
-    switch (state) {
-      case State::Normal:
-        if (c == u'"') {
-          state = State::Literal;
-        } else if (c == u'\'') {
-          state = State::SheetName;
-        } else if (c == u'[') {
-          state = State::Brackets;
-          brackets = 1;
-        } else if (c == u'(') {
-          ++parens;
-        } else if (c == u')') {
-          if (--parens < 0) return false;
-        } else if (c == u']') {
-          return false;
-        }
-        break;
-      case State::Literal:
-      case State::SheetName:
-        // A doubled quote closes and reopens at once, which leaves the state as it is.
-        if (c == (state == State::Literal ? u'"' : u'\'')) state = State::Normal;
-        break;
-      case State::Brackets:
-        if (c == u'\'') {
-          ++i;
-        } else if (c == u'[') {
-          ++brackets;
-        } else if (c == u']' && --brackets == 0) {
-          state = State::Normal;
-        }
-        break;
-    }
-  }
-  return state == State::Normal && parens == 0;
-}
-
 std::optional<CellPosition> ParseCellAddress(std::u16string_view text) {
   const auto cell = CellRefOf(text);
   if (!cell) return std::nullopt;

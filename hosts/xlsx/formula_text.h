@@ -12,8 +12,8 @@
 //    formula by a number of rows and columns, as the spreadsheet does when it copies a formula
 //    (shared formulas are stored once and copied this way); nullopt when a reference would leave
 //    the sheet.
-//  - Balanced: the parentheses balance outside literals, quoted names and brackets, and none of
-//    those is left open (what the spreadsheet refuses otherwise).
+//  - Balanced (the in-memory workbook's check, shared): the parentheses balance outside
+//    literals, quoted names and brackets, and none of those is left open.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "addin/automation.h"
+#include "hosts/memory/formula_balance.h"
 
 namespace corvane::xlsx {
 
@@ -48,7 +49,7 @@ std::u16string FileFormula(std::u16string_view shownText, const Dialect& dialect
 
 std::optional<std::u16string> ShiftReferences(std::u16string_view fileText, std::int32_t rows, std::int32_t columns);
 
-bool Balanced(std::u16string_view formula);
+using memory::Balanced;
 
 // "B7" or "$B$7" (letters in either case) to a 1-based row and column.
 struct CellPosition {
