@@ -1,5 +1,6 @@
 #include "formatting/char_scan.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -31,7 +32,7 @@ std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t n, char
 
 // Most scans leave a field as the last one did: comparing costs less than assigning.
 void AssignText(std::u16string& field, std::u16string_view value) {
-  if (field != value) field = value;
+  if (field.size() != value.size() || !std::equal(value.begin(), value.end(), field.begin())) field = value;
 }
 
 // Scanning the text in place when the variant holds one spares a copy of the formula.

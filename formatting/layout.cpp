@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cfloat>
 #include <memory>
 #include <cstdint>
 #include <cstring>
@@ -82,6 +83,11 @@ class RunClassifier {
 
 // A count of indentation spaces; a negative one fails as making that many spaces would.
 std::int32_t SpaceCount(double width) {
+#if FLT_EVAL_METHOD == 0
+  // Adding and taking away 2^52 rounds a number in [0, 2^31) to a whole one in the current
+  // rounding mode (ties to even), as RoundToLong does, without a call: this runs for every line.
+  if (width >= 0.0 && width < 2147483647.0) return static_cast<std::int32_t>((width + 0x1p52) - 0x1p52);
+#endif
   const std::int32_t count = RoundToLong(width);
   if (count < 0) throw AutomationError(err::kInvalidProcedureCall, u"Invalid procedure call or argument");
   return count;
@@ -646,9 +652,9 @@ std::u16string cls_corvane::LayoutFormula() {
   strIndent.assign(static_cast<std::size_t>(indent), kSpace);
   strPrevIndent.assign(static_cast<std::size_t>(prevIndent), kSpace);
   if (n >= 1) {
-    strCurrentChar = table.get(n, kCharColumn);
-    strPrevChar = n != 1 ? std::u16string(table.get(n - 1, kCharColumn)) : std::u16string();
-    strNextChar = n != rowUpper ? std::u16string(table.get(n + 1, kCharColumn)) : std::u16string();
+    strCurrentChar.assign(table.get(n, kCharColumn));
+    strPrevChar.assign(n != 1 ? table.get(n - 1, kCharColumn) : std::u16string_view());
+    strNextChar.assign(n != rowUpper ? table.get(n + 1, kCharColumn) : std::u16string_view());
   }
   return out.Take();
 }
