@@ -13,11 +13,15 @@
 
 #include "addin/platform.h"
 #include "formatting/char_scan.h"
+#include "formatting/run_finder.h"
 #include "spacing/spacing_model.h"
 
 namespace corvane {
 
 using namespace scan;
+using layout::kArithmetic;
+using layout::kCharFlags;
+using layout::kOperator;
 
 namespace {
 
@@ -26,60 +30,9 @@ constexpr StringTable::Handle kStringHandle = StringTable::CommonHandle(kStringM
 constexpr StringTable::Handle kSheetHandle = StringTable::CommonHandle(kSheetMark);
 constexpr char16_t kSpace = u' ';
 
-// Per ASCII character: can it be syntax here (a parenthesis or a square bracket), is it one of
-// the arithmetic operators + - * / ^, is it an operator at all (those and < > =).
-constexpr std::uint8_t kStructural = 1;
-constexpr std::uint8_t kArithmetic = 2;
-constexpr std::uint8_t kOperator = 4;
-constexpr auto kCharFlags = [] {
-  std::array<std::uint8_t, 128> flags{};
-  for (const char c : {'(', ')', '[', ']'}) flags[static_cast<std::size_t>(c)] = kStructural;
-  for (const char c : {'+', '-', '*', '/', '^'}) flags[static_cast<std::size_t>(c)] = kArithmetic | kOperator;
-  for (const char c : {'<', '>', '='}) flags[static_cast<std::size_t>(c)] = kOperator;
-  return flags;
-}();
-
 std::uint8_t FlagsOf(std::u16string_view c) {
   return c.size() == 1 && c[0] < 128 ? kCharFlags[c[0]] : 0;
 }
-
-// Which characters end a run of ordinary characters: the structural ones and the list
-// separator. Built once per layout, so that the run loop asks one table per character.
-class RunClassifier {
- public:
-  explicit RunClassifier(char32_t separator) : flags_(kCharFlags), separator_(separator) {
-    if (separator < 128) flags_[separator] |= kStructural;
-  }
-
-  struct Run {
-    std::size_t end;        // one past its last character; `from` when there is no run
-    std::uint8_t seen;      // the flags of all its characters
-    std::uint8_t lastFlags; // the flags of its last character
-  };
-  // The run of ordinary characters that starts at text[from] (from < n), possibly empty.
-  Run Find(const char16_t* text, std::size_t from, std::size_t n) const {
-    std::uint8_t seen = 0;
-    std::uint8_t last = 0;
-    std::size_t k = from;
-    do {
-      const std::uint8_t flags = Classify(text[k]);
-      if (flags & kStructural) break;
-      seen |= flags;
-      last = flags;
-    } while (++k < n);
-    return {k, seen, last};
-  }
-
- private:
-  std::uint8_t Classify(char16_t c) const {
-    if (c < 128) [[likely]]
-      return flags_[c];
-    return c == separator_ ? kStructural : 0;
-  }
-
-  std::array<std::uint8_t, 128> flags_;
-  char32_t separator_;
-};
 
 // A count of indentation spaces; a negative one fails as making that many spaces would.
 std::int32_t SpaceCount(double width) {
@@ -422,7 +375,7 @@ std::u16string cls_corvane::LayoutFormula() {
   // A one-unit separator; otherwise no single character can equal it.
   const char32_t separatorChar = separator.size() == 1 ? separator[0] : char32_t{0x110000};
   // Tells the characters that are ordinary wherever they stand and whatever their marks.
-  const RunClassifier runs(separatorChar);
+  const layout::RunFinder runs(separatorChar);
 
   std::int32_t indentLevel = 0;
   std::int32_t openInline = 0;
@@ -450,7 +403,7 @@ std::u16string cls_corvane::LayoutFormula() {
       // characters. Most characters can be nothing but ordinary, whatever their marks: a run of
       // them is taken in one step, each of its turns appending its character to the output and
       // the line. Only the other characters look at their marks in the table.
-      const RunClassifier::Run run = afterRightParen ? RunClassifier::Run{static_cast<std::size_t>(i - 1), 0, 0}
+      const layout::RunFinder::Run run = afterRightParen ? layout::RunFinder::Run{static_cast<std::size_t>(i - 1), false, 0}
                                                      : runs.Find(text, static_cast<std::size_t>(i - 1),
                                                                  static_cast<std::size_t>(n));
       if (run.end > static_cast<std::size_t>(i - 1)) {
@@ -459,7 +412,7 @@ std::u16string cls_corvane::LayoutFormula() {
         out.AppendRun(runText);
         line.Append(runText);
         if (!bFormatAllParens) afterArithmeticOperator = (run.lastFlags & kArithmetic) != 0;
-        if (run.seen & kOperator) operandStart = false;
+        if (run.anyOperator) operandStart = false;
         i = last;
         if (i == n) continue;
         ++i;  // the character that ended the run takes its turn below
