@@ -16,7 +16,9 @@ struct FileCloser {
 using UniqueFile = std::unique_ptr<std::remove_pointer_t<HANDLE>, FileCloser>;
 
 [[noreturn]] void Fail(std::u16string_view path, DWORD code) {
-  throw AutomationError(code == ERROR_PATH_NOT_FOUND ? err::kPathNotFound : err::kDeviceIO,
+  // GetTempFileName reports a folder that does not exist as "not a directory".
+  const bool noFolder = code == ERROR_PATH_NOT_FOUND || code == ERROR_DIRECTORY;
+  throw AutomationError(noFolder ? err::kPathNotFound : err::kDeviceIO,
                         u"The file " + std::u16string(path) + u" could not be written (error " + DecimalKey(code) +
                             u").");
 }

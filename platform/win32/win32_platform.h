@@ -39,6 +39,10 @@ HMODULE ThisModule() noexcept;
 std::u16string ModuleFolder();
 // The decimal and thousands separators of the user's regional settings.
 RegionalFormat UserRegionalFormat();
+// The dialog item identifier that the window of `control` gets: the controls of a form are
+// numbered in the form's order, so another module can find a control of a window it did not
+// make (GetDlgItem). 0 when the control is not the form's.
+int ControlIdOf(const windows::Form& form, const windows::Control& control);
 
 class GdiTextMeasurer final : public TextMeasurer {
  public:

@@ -494,8 +494,7 @@ std::unique_ptr<FormWindow> Win32Ui::Impl::Create(Form& form) {
                    reinterpret_cast<LPARAM>(art.Icon(icon->id, ::GetSystemMetrics(SM_CXSMICON))));
   }
 
-  int id = kFirstControlId;
-  for (Control* control : form.Controls()) CreateControl(*fw, *control, id++);
+  for (Control* control : form.Controls()) CreateControl(*fw, *control, ControlIdOf(form, *control));
   for (const auto& cw : fw->controls) ApplyControl(*fw, *cw);
   return fw;
 }
@@ -621,6 +620,12 @@ void Win32Ui::Impl::RunModal(Form& form) {
 }
 
 // ---- Win32Ui ----
+
+int ControlIdOf(const Form& form, const Control& control) {
+  const auto& controls = form.Controls();
+  const auto found = std::find(controls.begin(), controls.end(), &control);
+  return found == controls.end() ? 0 : kFirstControlId + static_cast<int>(found - controls.begin());
+}
 
 Win32Ui::Win32Ui() : impl_(std::make_unique<Impl>()) {}
 

@@ -187,6 +187,7 @@ class CorvaneObject final : public _cls_corvane, public ISupportErrorInfo {
     UniqueVariant answer;
     HRESULT hr = S_OK;
     try {
+      EnsureThreadServices();  // the arguments convert in the regional format in force
       hr = Dispatch(id, params, answer.get());
     } catch (const AutomationError& e) {
       hr = Report(e.number(), e.description(), e.source());

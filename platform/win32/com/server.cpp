@@ -193,6 +193,9 @@ HRESULT WithClassesRoot(bool perUser, bool install) noexcept {
 
 void EnsureThreadServices() {
   if (!tServices) tServices = std::make_unique<ThreadServices>();
+  // Numbers are written and read in the regional format in force at each call: the user may
+  // change it while the host runs.
+  Services().regional = UserRegionalFormat();
 }
 
 void ReleaseThreadState() noexcept {

@@ -20,7 +20,8 @@ namespace corvane::win32::com {
 // Objects and factory locks alive; the library may be unloaded at zero.
 std::atomic<long>& ServerReferences() noexcept;
 
-// Makes sure this thread has the platform services installed.
+// Makes sure this thread has the platform services installed, with the user's regional number
+// format as it is now.
 void EnsureThreadServices();
 // Releases this thread's module state and services (thread detach, library unload).
 void ReleaseThreadState() noexcept;
