@@ -244,6 +244,8 @@ Variant CallByName(IDispatch* target, std::u16string_view name, WORD flags, std:
   EXCEPINFO info{};
   UINT badArgument = 0;
   hr = target->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.get(), &info, &badArgument);
+  // A callee may leave its error information to be filled in only when someone asks.
+  if (hr == DISP_E_EXCEPTION && info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
   UniqueBstr description = UniqueBstr::Adopt(info.bstrDescription);
   UniqueBstr source = UniqueBstr::Adopt(info.bstrSource);
   UniqueBstr help = UniqueBstr::Adopt(info.bstrHelpFile);
