@@ -198,6 +198,43 @@ TEST_F(ComClient, ScanMethodsByReference) {
   ASSERT_EQ(recordInfo->GetField(record->pvRecord, L"strNextChar", current.get()), S_OK);
   EXPECT_EQ(FromBstr(current->bstrVal), u"\"");
 
+  // Every field of the record, for a syntactic parenthesis and for one inside a string literal
+  // (script engines cannot read records, so this client is where they are checked).
+  struct Expected {
+    LONG item;
+    const char16_t *current, *prev, *next;
+    bool left, right, empty, separator, literal, notParen;
+  };
+  for (const Expected& e : {Expected{5, u"(", u"M", u"\"", true, false, false, false, false, false},
+                            Expected{8, u"(", u"a", u"\"", false, false, false, false, true, false},
+                            Expected{13, u")", u"1", u"", false, true, false, false, false, false}}) {
+    SCOPED_TRACE(e.item);
+    UniqueVariant at = Long(e.item);
+    UniqueVariant check;
+    ASSERT_EQ(Call(object.get(), L"CheckChar", {Ref(table.get()), Ref(at.get())}, check.get()), S_OK);
+    ASSERT_EQ(check->vt, VT_RECORD);
+    const auto text = [&](const wchar_t* name) {
+      UniqueVariant v;
+      EXPECT_EQ(check->pRecInfo->GetField(check->pvRecord, name, v.get()), S_OK);
+      return v->vt == VT_BSTR ? FromBstr(v->bstrVal) : std::u16string(u"<not a string>");
+    };
+    const auto flag = [&](const wchar_t* name) {
+      UniqueVariant v;
+      EXPECT_EQ(check->pRecInfo->GetField(check->pvRecord, name, v.get()), S_OK);
+      EXPECT_EQ(v->vt, VT_BOOL);
+      return v->boolVal == VARIANT_TRUE;
+    };
+    EXPECT_EQ(text(L"strCurrentChar"), e.current);
+    EXPECT_EQ(text(L"strPrevChar"), e.prev);
+    EXPECT_EQ(text(L"strNextChar"), e.next);
+    EXPECT_EQ(flag(L"bIsLeftParen"), e.left);
+    EXPECT_EQ(flag(L"bIsRightParen"), e.right);
+    EXPECT_EQ(flag(L"bIsEmptyParens"), e.empty);
+    EXPECT_EQ(flag(L"bIsArgSeparator"), e.separator);
+    EXPECT_EQ(flag(L"bIsStringLiteral"), e.literal);
+    EXPECT_EQ(flag(L"bIsNotParen"), e.notParen);
+  }
+
   // SetQuoteType updates the caller's variables.
   UniqueVariant type = Text(L"LEFT_QUOTE");
   UniqueVariant at = Long(6);

@@ -1,0 +1,75 @@
+// Excel's stand-in for the add-in's tests: the in-memory workbook (hosts/memory) as an automation
+// object model with Excel's member names and calling forms, reached through IDispatch by name.
+// Contract:
+//  - Application: Name, Version, StandardFont (get, put), StandardFontSize, ActiveCell,
+//    ActiveWorkbook, International(Index), ScreenUpdating (get, put), Workbooks / Workbooks(Index).
+//    Workbooks: Count, Item(Index), Add([Template]), Parent.
+//    Workbook: Name, Path, Parent, Worksheets / Worksheets(Index), Close([SaveChanges],
+//    [Filename], [RouteWorkbook]). Worksheets: Count, Item(Index), Parent.
+//    Worksheet: Name, Parent, Cells / Cells(Index) / Cells(Row, Column).
+//    Range: Formula (get, put), FormulaArray (get, put), Value (put), WrapText (get, put),
+//    HasArray, CurrentArray, Rows, Columns, Count, Cells(...), EntireColumn, AutoFit (method),
+//    Width, Parent, Address([RowAbsolute], [ColumnAbsolute], ...).
+//    A collection's or a range's arguments given to the property that returns it go to its item,
+//    as Excel does for Worksheets(1) or Cells(2, 3).
+//  - Strict like Excel: a property is read only with DISPATCH_PROPERTYGET and written only with
+//    DISPATCH_PROPERTYPUT carrying the named argument DISPID_PROPERTYPUT, a method is called only
+//    with DISPATCH_METHOD (DISP_E_MEMBERNOTFOUND otherwise); too many or too few arguments give
+//    DISP_E_BADPARAMCOUNT, an unknown name DISP_E_UNKNOWNNAME, a named argument the member does
+//    not have DISP_E_PARAMNOTFOUND. A refusal of the workbook comes back as DISP_E_EXCEPTION
+//    with Excel's code (0x800A03EC for error 1004) and the description.
+//  - Close without SaveChanges is refused: Excel would ask the user.
+//  - Every call is reported to the observer before it runs.
+#pragma once
+
+#include <oaidl.h>
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "addin/automation.h"
+#include "hosts/memory/memory_workbook.h"
+#include "platform/win32/com/com_handles.h"
+
+namespace corvane::standin {
+
+// One argument as the callee received it; a missing optional argument is Empty and `given` false.
+struct Argument {
+  Variant value;
+  bool given = false;
+  bool byName = false;
+};
+
+// One call as the stand-in received it.
+struct Call {
+  std::u16string object;  // "Application", "Workbooks", "Workbook", "Worksheets", "Worksheet", "Range"
+  std::u16string member;
+  WORD flags = 0;
+  std::vector<Argument> args;  // by position (named ones in their place); for a put, the value
+};
+using CallObserver = std::function<void(const Call&)>;
+
+class ExcelStandIn {
+ public:
+  explicit ExcelStandIn(std::shared_ptr<memory::MemoryApplication> app);
+  ~ExcelStandIn();
+  ExcelStandIn(const ExcelStandIn&) = delete;
+  ExcelStandIn& operator=(const ExcelStandIn&) = delete;
+
+  // The Application object (a new counted reference each time).
+  win32::ComPtr<IDispatch> Application() const;
+  memory::MemoryApplication& Memory() const { return *app_; }
+  // Receives every call from now on; an empty function stops the reports.
+  void SetObserver(CallObserver observer);
+
+  struct Shared;
+
+ private:
+  std::shared_ptr<memory::MemoryApplication> app_;
+  std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace corvane::standin
