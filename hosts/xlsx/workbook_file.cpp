@@ -50,6 +50,21 @@ std::string_view RelationshipId(const pugi::xml_node& node) {
 
 bool XmlTrue(std::string_view value) { return value == "1" || value == "true"; }
 
+// XML allows an attribute once per element. The parser reads the first of two, while a rewrite
+// of the element could keep the other, so such a part is refused rather than half understood.
+bool RepeatsAttribute(const pugi::xml_node& node) {
+  std::vector<std::string_view> names;
+  for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+    const std::string_view name = a.name();
+    // A cell has a handful; only a long list is sorted.
+    if (names.size() < 8 && std::find(names.begin(), names.end(), name) != names.end()) return true;
+    names.push_back(name);
+  }
+  if (names.size() <= 8) return false;
+  std::sort(names.begin(), names.end());
+  return std::adjacent_find(names.begin(), names.end()) != names.end();
+}
+
 std::uint32_t ToIndex(std::string_view text) {
   std::uint64_t value = 0;
   if (text.empty()) return 0;
@@ -391,6 +406,7 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
   Parse(doc, path, part_, xml_.data() + begin, end - begin, kParseOptions | pugi::parse_fragment | pugi::parse_embed_pcdata);
   for (pugi::xml_node row = doc.first_child(); row; row = row.next_sibling()) {
     if (row.type() != pugi::node_element || Local(row) != "row") continue;
+    if (RepeatsAttribute(row)) Invalid(path, "a row of \"" + part_ + "\" repeats an attribute");
     const std::int32_t rowNumber = row.attribute("r") ? row.attribute("r").as_int() : lastRow + 1;
     if (rowNumber <= lastRow || rowNumber > kMaxRows)
       Invalid(path, "the rows of \"" + part_ + "\" are out of order");
@@ -399,6 +415,7 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
     std::int32_t lastCol = 0;
     for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
       if (c.type() != pugi::node_element || Local(c) != "c") continue;
+      if (RepeatsAttribute(c)) Invalid(path, "a cell of \"" + part_ + "\" repeats an attribute");
       Cell cell;
       cell.row = rowNumber;
       cell.col = lastCol + 1;
@@ -416,6 +433,7 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
       cell.begin = begin + static_cast<std::size_t>(offset) - 1;
       cell.end = ElementEnd(xml_, cell.begin);
       if (const pugi::xml_node f = Child(c, "f")) {
+        if (RepeatsAttribute(f)) Invalid(path, "a formula of \"" + part_ + "\" repeats an attribute");
         Formula formula;
         const std::string_view type = f.attribute("t").value();
         formula.kind = type == "array"       ? FormulaKind::Array
