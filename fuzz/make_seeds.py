@@ -55,6 +55,41 @@ def main():
     values = [b"0.5714", b"1", b"Not Found", b"0,5", b"1e308", b"-0", b"", b"\xff\xfe", b"1.2.3", b"  7 ",
               b"\xc0\x80", b"\xed\xa0\x80", b"1,000.5", b"nan", b"inf"]
     write(out_dir, "fuzz_store", [bytes([i % 2]) + v for i, v in enumerate(values * 2)])
+    write(out_dir, "fuzz_xlsx_worksheet", worksheets(texts))
+
+
+def xml_text(data):
+    return data.replace(b"&", b"&amp;").replace(b"<", b"&lt;").replace(b">", b"&gt;")
+
+
+def worksheets(texts):
+    """Worksheet parts: corpus formulas as plain, shared and array formulas, a few per sheet."""
+    head = (b'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\r\n<worksheet xmlns="http://schemas.'
+            b'openxmlformats.org/spreadsheetml/2006/main"><sheetData>')
+    tail = b"</sheetData></worksheet>"
+    # The file form of a formula has no leading "=".
+    formulas = [xml_text(t[1:] if t.startswith(b"=") else t) for t in texts if len(t) < 600]
+    sheets = []
+    for n in range(0, len(formulas), 3):
+        a, b, c = (formulas[(n + k) % len(formulas)] for k in range(3))
+        kind = (n // 3) % 4
+        if kind == 0:
+            rows = (b'<row r="1"><c r="A1"><f>' + a + b'</f><v>1</v></c><c r="B1" t="str"><f>' + b +
+                    b'</f><v>x</v></c></row><row r="3"><c r="C3"><f>' + c + b"</f></c></row>")
+        elif kind == 1:
+            rows = (b'<row r="1"><c r="A1"><f t="shared" ref="A1:A3" si="0">' + a + b'</f><v>1</v></c></row>'
+                    b'<row r="2"><c r="A2"><f t="shared" si="0"/><v>2</v></c></row>'
+                    b'<row r="3"><c r="A3"><f t="shared" si="0"/></c><c r="B3"><f>' + b + b"</f></c></row>")
+        elif kind == 2:
+            rows = (b'<row r="2"><c r="B2"><f t="array" ref="B2:C3">' + a + b'</f><v>1</v></c><c r="C2"><v>1</v>'
+                    b'</c></row><row r="3"><c r="B3"><v>1</v></c><c r="C3"><v>1</v></c><c r="D3"><f>' + b +
+                    b"</f></c></row>")
+        else:
+            rows = (b'<row r="1"><c r="A1"><f>' + a + b'</f></c></row><row r="5"><c r="E5"><f t="dataTable" '
+                    b'ref="E5:E6" dt2D="0" dtr="0" r1="A1"/><v>0</v></c></row><row r="7" spans="1:2"><c r="A7" '
+                    b's="1"><f>' + c + b"</f><v>3</v></c></row>")
+        sheets.append(head + rows + tail)
+    return sheets
 
 
 if __name__ == "__main__":
