@@ -3,6 +3,7 @@
 
 #include "addin/cls_corvane.h"
 #include "cli/cli.h"
+#include "platform/posix/posix_platform.h"
 
 namespace corvane::cli {
 namespace {
@@ -12,7 +13,7 @@ int Run(std::vector<std::string>& args) {
   if (!args.empty()) throw UsageError("help-path takes no arguments");
   ProgramServices program("", /*openStore=*/false);
   cls_corvane corvane;
-  std::cout << ToUtf8(corvane.cvHelpfilePath()) << '\n';
+  std::cout << posix::PathToBytes(corvane.cvHelpfilePath()) << '\n';  // byte for byte, like any path
   return kExitOk;
 }
 

@@ -128,6 +128,7 @@ TEST(PosixFileSystem, AFileThatCannotBeWrittenThrowsAndLeavesNothing) {
 }
 
 TEST(PosixEnvironment, TheTemporaryFolderIsTmpdirElseSlashTmp) {
+  const TempDir dir;  // before TMPDIR changes
   posix::PosixEnvironment env;
   {
     EnvVar tmpdir("TMPDIR", "/run/user/1000");
@@ -135,8 +136,14 @@ TEST(PosixEnvironment, TheTemporaryFolderIsTmpdirElseSlashTmp) {
   }
   EnvVar tmpdir("TMPDIR", "");
   EXPECT_EQ(env.TempFolder(), u"/tmp");
-  EnvVar odd("tmp", "/a\xFF" "b");
-  EXPECT_EQ(env.GetVariable(u"tmp"), u"/a\uFFFDb");
+  // A value that is not UTF-8 keeps its bytes, so that a file can still be made in that folder.
+  const fs::path latin1 = dir.path() / "caf\xE9";
+  fs::create_directory(latin1);
+  EnvVar odd("tmp", latin1.c_str());
+  const std::u16string folder = env.GetVariable(u"tmp");
+  EXPECT_EQ(folder.substr(folder.size() - 4), u"caf\xDCE9");
+  posix::PosixFileSystem().WriteTextFileReplacing(folder + u"/f.txt", u"x");
+  EXPECT_EQ(Slurp(latin1 / "f.txt"), "x");
 }
 
 // An opener that notes its argument and where its output goes, then lingers.

@@ -14,7 +14,6 @@ namespace corvane::posix {
 
 namespace {
 
-
 // Strict decoding; every byte that does not start a well-formed character becomes U+FFFD.
 std::u16string FromUtf8(std::string_view bytes) {
   std::u16string out;
@@ -94,7 +93,7 @@ class TempFile {
 }  // namespace
 
 void PosixFileSystem::WriteTextFileReplacing(std::u16string_view path16, std::u16string_view text) {
-  const std::string path = ToUtf8(path16);
+  const std::string path = PathToBytes(path16);
   if (path.empty() || path.back() == '/' || path.find('\0') != std::string::npos) Fail(ENOENT, path);
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
@@ -108,7 +107,8 @@ void PosixFileSystem::WriteTextFileReplacing(std::u16string_view path16, std::u1
     std::string name = ".corvane-";
     for (int i = 0; i < 8; ++i) name.push_back(kLetters[entropy() % (sizeof kLetters - 1)]);
     name += ".tmp";
-    tempPath = (folder == "/" ? "/" : folder + "/") + name;
+    tempPath = folder == "/" ? std::string() : folder;
+    tempPath.append("/").append(name);
     fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) Fail(errno, path);
   }
@@ -135,12 +135,12 @@ std::u16string PosixEnvironment::GetVariable(std::u16string_view name) {
   const std::string key = ToUtf8(name);
   if (key.empty() || key.find('=') != std::string::npos || key.find('\0') != std::string::npos) return {};
   const char* value = std::getenv(key.c_str());
-  return value ? FromUtf8(value) : std::u16string();
+  return value ? PathFromBytes(value) : std::u16string();
 }
 
 std::u16string PosixEnvironment::TempFolder() {
   const char* tmpdir = std::getenv("TMPDIR");
-  return tmpdir && *tmpdir ? FromUtf8(tmpdir) : std::u16string(u"/tmp");
+  return tmpdir && *tmpdir ? PathFromBytes(tmpdir) : std::u16string(u"/tmp");
 }
 
 PosixEditorLauncher::PosixEditorLauncher(std::string opener) : shell_(std::move(opener)) {}

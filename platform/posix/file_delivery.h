@@ -6,8 +6,9 @@
 //    existing name) with mode 0666 less the umask, flushed to disk, then renamed over the target.
 //    A symbolic link at the target is replaced, not followed. Any failure removes the temporary
 //    file and throws AutomationError naming the path and the system's reason.
-//  - PosixEnvironment reads variables as UTF-8 (invalid bytes become U+FFFD); its temporary folder
-//    is TMPDIR when set and not empty, else /tmp.
+//  - PosixEnvironment reads variables as paths (PathFromBytes: bytes that are not UTF-8 survive
+//    the trip to a file name); its temporary folder is TMPDIR when set and not empty, else /tmp.
+//  - PosixFileSystem takes the path the same way (PathToBytes).
 //  - PosixEditorLauncher starts the opener (xdg-open unless told otherwise) with the file as its
 //    only argument when a display is available (DISPLAY or WAYLAND_DISPLAY set and not empty),
 //    detached, with standard input and output on /dev/null, and does not wait for it; without a

@@ -16,6 +16,12 @@ RegionalFormat RegionalFromLocale();
 // becomes U+FFFD.
 std::string ToUtf8(std::u16string_view text);
 
+// File names and environment values are bytes here, not necessarily UTF-8. PathFromBytes decodes
+// well-formed UTF-8 and keeps every other byte b as the lone surrogate U+DC00 + b; PathToBytes
+// undoes that (any other lone surrogate becomes U+FFFD), so such a name comes back byte for byte.
+std::u16string PathFromBytes(std::string_view bytes);
+std::string PathToBytes(std::u16string_view path);
+
 // Folder of the running program file, without a trailing separator.
 std::u16string ProgramFolder();
 

@@ -46,7 +46,6 @@ bool Installed(const std::string& program) {
   return false;
 }
 
-
 }  // namespace
 
 PosixShell::PosixShell(std::string opener) : opener_(std::move(opener)) {}
@@ -62,7 +61,7 @@ std::int32_t PosixShell::ShellOpen(std::u16string_view operation, std::u16string
   std::string script = "\"$0\" \"$1\" </dev/null >/dev/null 2>&1 &";
   std::string sh = "sh";
   std::string dashC = "-c";
-  std::string target = ToUtf8(file);
+  std::string target = PathToBytes(file);
   char* argv[] = {sh.data(), dashC.data(), script.data(), opener_.data(), target.data(), nullptr};
   pid_t pid = 0;
   if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return kNoAssociation;
