@@ -49,6 +49,11 @@ struct CommandRegistration {
 // Strict UTF-8 <-> UTF-16. Decoding rejects overlong forms, surrogates encoded in UTF-8,
 // values above U+10FFFF and truncated sequences, with a message giving the byte offset.
 std::u16string FromUtf8(std::string_view utf8);  // throws UsageError
+// The same for a piece of a longer input that starts at byte `offset` of it (0 for the first),
+// so that the message gives the place in the whole input.
+std::u16string FromUtf8(std::string_view utf8, std::size_t offset);
+// An option's value: a refusal names the option.
+std::u16string OptionFromUtf8(std::string_view value, std::string_view option);
 // Lone surrogates (which UTF-8 cannot carry) are written as U+FFFD.
 std::string ToUtf8(std::u16string_view utf16);
 
@@ -87,6 +92,29 @@ class ProgramServices {
   std::unique_ptr<PosixServices> posix_;
   PlatformServices services_;
 };
+
+// The settings store under a command that traps its own failures (the formulate-cell command
+// ends quietly on any): passes every call on and keeps the first failure, so that the program
+// can still name the settings file as the cause.
+class StoreFailureRecorder final : public SettingsStore {
+ public:
+  explicit StoreFailureRecorder(SettingsStore& store) : store_(store) {}
+  std::u16string GetSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
+                            std::u16string_view defaultValue) override;
+  void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
+                   std::u16string_view value) override;
+  // The description of the first failure since the last call; forgets it.
+  std::optional<std::u16string> TakeFailure();
+
+ private:
+  SettingsStore& store_;
+  std::optional<std::u16string> failure_;
+};
+
+// An argument or other raw input as a message may show it: valid UTF-8 stays, control characters
+// and bytes that are not UTF-8 are written as \xHH, so that no message carries terminal
+// control sequences or broken text.
+std::string Printable(std::string_view bytes);
 
 // Writes a UTF-16 message as UTF-8 with a line feed to standard error.
 void PrintError(std::u16string_view message);

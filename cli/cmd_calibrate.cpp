@@ -103,7 +103,7 @@ int Run(std::vector<std::string>& args) {
   if (!args.empty()) throw UsageError("calibrate takes no arguments besides its options");
   std::optional<std::u16string> font;
   if (fontOption) {
-    font = FromUtf8(*fontOption);
+    font = OptionFromUtf8(*fontOption, "font");
     if (font->empty()) throw UsageError("--font needs a font name");
   }
 

@@ -17,6 +17,7 @@
 #include "cli/workbook_session.h"
 #include "formatting/formulate_command.h"
 #include "platform/posix/file_delivery.h"
+#include "platform/posix/posix_platform.h"
 #include "platform/posix/sqlite_store.h"
 #include "platform/posix/terminal_ui.h"
 #include "spacing/calibration_store.h"
@@ -130,6 +131,25 @@ class CommandUi final : public windows::UiBackend {
   bool uncalibrated_;
 };
 
+// The text files of a run: a refusal is kept, so that the program can say which file failed
+// (the command itself ends quietly).
+class RecordingFiles final : public FileSystem {
+ public:
+  explicit RecordingFiles(FileSystem& files) : files_(files) {}
+  void WriteTextFileReplacing(std::u16string_view path, std::u16string_view text) override {
+    try {
+      files_.WriteTextFileReplacing(path, text);
+    } catch (const AutomationError& e) {
+      failure = e.description();
+      throw;
+    }
+  }
+  std::optional<std::u16string> failure;
+
+ private:
+  FileSystem& files_;
+};
+
 // --mono: the layout is taken from the command, not written anywhere.
 class NoFiles final : public FileSystem {
  public:
@@ -190,7 +210,7 @@ class FormatRunner {
 };
 
 std::u16string OptionText(const std::optional<std::string>& value, const char* name, bool allowEmpty) {
-  std::u16string text = FromUtf8(*value);
+  std::u16string text = OptionFromUtf8(*value, name);
   if (!allowEmpty && text.empty()) throw UsageError(std::string("--") + name + " needs a value");
   return text;
 }
@@ -214,7 +234,8 @@ std::vector<std::u16string> ReadJsonLines() {
   return formulas;
 }
 
-int RunBatch(const std::vector<std::u16string>& formulas, FormatRunner& runner, CommandUi& ui) {
+int RunBatch(const std::vector<std::u16string>& formulas, FormatRunner& runner, CommandUi& ui,
+             StoreFailureRecorder& store) {
   std::size_t lineNumber = 0;
   std::string out;
   for (const auto& formula : formulas) {
@@ -237,6 +258,14 @@ int RunBatch(const std::vector<std::u16string>& formulas, FormatRunner& runner, 
       out += JsonQuote(ui.messages[i]);
     }
     out += "]}\n";
+    if (const auto failure = store.TakeFailure()) {
+      // A settings file that fails now would fail every later formula too.
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      std::fflush(stdout);
+      PrintError("corvane format: line " + std::to_string(lineNumber) + ": " + ToUtf8(*failure) +
+                 (lineNumber < formulas.size() ? " The formulas after this line were not formatted." : ""));
+      return kExitFailed;
+    }
     if (out.size() >= (1U << 16)) {
       std::fwrite(out.data(), 1, out.size(), stdout);
       out.clear();
@@ -280,12 +309,15 @@ int Run(std::vector<std::string>& args) {
 
   ProgramServices program(storeOption.value_or(""));
   PlatformServices services = program.services();
-  LayeredStore layered(*services.store, options);
+  StoreFailureRecorder recorder(*services.store);
+  LayeredStore layered(recorder, options);
   const bool layer = options.uncalibrated || options.allParens || options.alwaysNotepad;
   CommandUi ui(*services.ui, options.jsonl, options.uncalibrated);
   NoFiles noFiles;
+  RecordingFiles files(*services.files);
+  services.files = &files;
   NoEditor noEditor;
-  if (layer) services.store = &layered;
+  services.store = layer ? static_cast<SettingsStore*>(&layered) : &recorder;
   services.ui = &ui;
   if (options.mono) {
     services.files = &noFiles;
@@ -299,16 +331,26 @@ int Run(std::vector<std::string>& args) {
     // The batch reads one state of the store (and its own saves), checked for other writers once.
     std::optional<posix::SqliteStore::ReadBatch> reads;
     if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(program.services().store)) reads.emplace(*sqlite);
-    return RunBatch(batch, runner, ui);
+    return RunBatch(batch, runner, ui, recorder);
   }
 
   const RunResult result = runner.Run(single);
-  const std::string shown = ToUtf8(result.file ? *result.file : result.shown) + '\n';
+  // The path exactly as the file system has it, so that it can be opened even when not UTF-8.
+  const std::string shown = (result.file ? posix::PathToBytes(*result.file) : ToUtf8(result.shown)) + '\n';
   std::fwrite(shown.data(), 1, shown.size(), stdout);
   std::fflush(stdout);
-  if (result.ending == formulate::Ending::Failed)
-    PrintError("corvane format: the layout could not be delivered (the spreadsheet refused it, or the text file "
-               "could not be written); the cell was left as it was");
+  // The command itself fails quietly; a failing settings file is named all the same, also when
+  // only a width could not be stored and the layout went ahead without it.
+  const auto storeFailure = recorder.TakeFailure();
+  if (storeFailure) PrintError(u"corvane format: " + *storeFailure);
+  if (result.ending == formulate::Ending::Failed && !storeFailure) {
+    if (files.failure) {
+      PrintError(u"corvane format: " + *files.failure + u"; the cell was left as it was");
+    } else {
+      PrintError("corvane format: the layout could not be delivered (the spreadsheet refused it, or the text file "
+                 "could not be written); the cell was left as it was");
+    }
+  }
   return result.succeeded() ? kExitOk : kExitFailed;
 }
 

@@ -22,7 +22,7 @@ std::optional<bool> OnOff(std::vector<std::string>& args, std::string_view name)
   if (!value) return std::nullopt;
   if (*value == "on" || *value == "1") return true;
   if (*value == "off" || *value == "0") return false;
-  throw UsageError("--" + std::string(name) + " takes on or off, not \"" + *value + "\"");
+  throw UsageError("--" + std::string(name) + " takes on or off, not \"" + Printable(*value) + "\"");
 }
 
 std::string Describe(float state) {
@@ -50,7 +50,7 @@ int Run(std::vector<std::string>& args) {
   const std::optional<bool> formatAllParens = OnOff(args, "format-all-parens");
   const std::optional<bool> alwaysNotepad = OnOff(args, "always-notepad");
   RejectUnknownOptions(args);
-  if (!args.empty()) throw UsageError("unexpected argument \"" + args.front() + "\"");
+  if (!args.empty()) throw UsageError("unexpected argument \"" + Printable(args.front()) + "\"");
 
   ProgramServices program(storeOption);
   posix::TerminalUi& ui = program.terminal();

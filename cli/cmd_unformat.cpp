@@ -47,13 +47,14 @@ int RunJsonl() {
     ++lineNumber;
     const std::string_view line(input.data() + start, end - start);
     start = end + 1;
-    std::u16string text;
+    Outcome outcome;
     try {
-      text = ParseJsonStringLine(line);
+      outcome = UnformatOne(ParseJsonStringLine(line));
     } catch (const UsageError& e) {
+      // The lines before it are answered already; the message says which line stopped the run.
+      std::cout.flush();
       throw UsageError("line " + std::to_string(lineNumber) + ": " + e.what());
     }
-    const Outcome outcome = UnformatOne(text);
     std::cout << "{\"cell\":" << JsonQuote(outcome.cell) << "}\n";
   }
   std::cout.flush();

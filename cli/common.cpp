@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 #include <iterator>
+#include <utility>
 
 #include "cli/cli.h"
 #include "platform/posix/file_delivery.h"
@@ -25,11 +26,22 @@ std::vector<Command>& Registry() {
 void RegisterCommand(Command command) { Registry().push_back(std::move(command)); }
 const std::vector<Command>& Commands() { return Registry(); }
 
-std::u16string FromUtf8(std::string_view utf8) {
+std::u16string FromUtf8(std::string_view utf8) { return FromUtf8(utf8, 0); }
+
+std::u16string OptionFromUtf8(std::string_view value, std::string_view option) {
+  try {
+    return FromUtf8(value);
+  } catch (const UsageError& e) {
+    throw UsageError("--" + std::string(option) + ": " + e.what());
+  }
+}
+
+std::u16string FromUtf8(std::string_view utf8, std::size_t offset) {
   std::u16string out;
   out.reserve(utf8.size());
-  const auto fail = [](std::size_t offset, const char* what) {
-    throw UsageError("the input is not valid UTF-8: " + std::string(what) + " at byte " + std::to_string(offset + 1));
+  const auto fail = [offset](std::size_t at, const char* what) {
+    throw UsageError("the input is not valid UTF-8: " + std::string(what) + " at byte " +
+                     std::to_string(offset + at + 1));
   };
   for (std::size_t i = 0; i < utf8.size();) {
     const auto b0 = static_cast<unsigned char>(utf8[i]);
@@ -107,7 +119,7 @@ bool TakeFlag(std::vector<std::string>& args, std::string_view name) {
 void RejectUnknownOptions(const std::vector<std::string>& args) {
   for (const auto& arg : args) {
     if (arg == "--") return;
-    if (arg.size() > 1 && arg[0] == '-' && arg != "-") throw UsageError("unknown option " + arg);
+    if (arg.size() > 1 && arg[0] == '-' && arg != "-") throw UsageError("unknown option " + Printable(arg));
   }
 }
 
@@ -156,6 +168,69 @@ ProgramServices::ProgramServices(const std::string& storeOption, bool openStore)
   services_.environment = &posix_->environment;
   services_.editor = &posix_->editor;
   SetDefaultServices(services_);
+}
+
+std::u16string StoreFailureRecorder::GetSetting(std::u16string_view appName, std::u16string_view section,
+                                               std::u16string_view key, std::u16string_view defaultValue) {
+  try {
+    return store_.GetSetting(appName, section, key, defaultValue);
+  } catch (const AutomationError& e) {
+    if (!failure_) failure_ = e.description();
+    throw;
+  }
+}
+
+void StoreFailureRecorder::SaveSetting(std::u16string_view appName, std::u16string_view section,
+                                       std::u16string_view key, std::u16string_view value) {
+  try {
+    store_.SaveSetting(appName, section, key, value);
+  } catch (const AutomationError& e) {
+    if (!failure_) failure_ = e.description();
+    throw;
+  }
+}
+
+std::optional<std::u16string> StoreFailureRecorder::TakeFailure() { return std::exchange(failure_, std::nullopt); }
+
+std::string Printable(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  const auto escape = [&out](unsigned char b) {
+    out += "\\x";
+    out.push_back(kHex[b >> 4]);
+    out.push_back(kHex[b & 0xF]);
+  };
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    if (b < 0x80) {
+      if (b < 0x20 || b == 0x7F) {
+        escape(b);
+      } else {
+        out.push_back(static_cast<char>(b));
+      }
+      ++i;
+      continue;
+    }
+    // The longest well-formed character here, if any; C1 controls (U+0080..U+009F) are escaped.
+    const std::size_t len = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    bool ok = len > 0 && i + len <= bytes.size();
+    if (ok) {
+      try {
+        const std::u16string one = FromUtf8(bytes.substr(i, len));
+        ok = !(one.size() == 1 && one[0] >= 0x80 && one[0] <= 0x9F);
+      } catch (const UsageError&) {
+        ok = false;
+      }
+    }
+    if (!ok) {
+      escape(b);
+      ++i;
+      continue;
+    }
+    out.append(bytes.substr(i, len));
+    i += len;
+  }
+  return out;
 }
 
 posix::TerminalUi& ProgramServices::terminal() { return posix_->ui; }

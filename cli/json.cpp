@@ -24,8 +24,9 @@ std::u16string ParseJsonStringLine(std::string_view line) {
   ++i;
   std::u16string out;
   std::string run;  // raw UTF-8 between escapes, validated as a whole
+  std::size_t runStart = i;
   auto flush = [&] {
-    out += FromUtf8(run);
+    out += FromUtf8(run, runStart);
     run.clear();
   };
   for (;;) {
@@ -45,6 +46,7 @@ std::u16string ParseJsonStringLine(std::string_view line) {
     if (i + 1 >= line.size()) throw UsageError("the JSON string ends inside an escape");
     const char e = line[i + 1];
     i += 2;
+    runStart = i + (e == 'u' ? 4 : 0);
     switch (e) {
       case '"': out.push_back(u'"'); break;
       case '\\': out.push_back(u'\\'); break;
@@ -67,7 +69,7 @@ std::u16string ParseJsonStringLine(std::string_view line) {
         break;
       }
       default:
-        throw UsageError(std::string("unknown escape \\") + e + " in a JSON string");
+        throw UsageError("unknown escape \\" + Printable(std::string(1, e)) + " in a JSON string");
     }
   }
   flush();

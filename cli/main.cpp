@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
       return corvane::cli::kExitFailed;
     }
   }
-  corvane::cli::PrintError("corvane: unknown command \"" + name + "\" (see corvane --help)");
+  corvane::cli::PrintError("corvane: unknown command \"" + corvane::cli::Printable(name) +
+                           "\" (see corvane --help)");
   return corvane::cli::kExitUsage;
 }

@@ -280,13 +280,13 @@ std::pair<std::u16string, std::string> SplitCellArgument(const std::string& argu
           ++i;
           continue;
         }
-        throw UsageError("\"" + argument + "\": a quote in a sheet name is written twice ('It''s'!A1)");
+        throw UsageError("\"" + Printable(argument) + "\": a quote in a sheet name is written twice ('It''s'!A1)");
       }
       unquoted += sheet[i];
     }
     sheet = unquoted;
   }
-  if (sheet.empty()) throw UsageError("\"" + argument + "\" names no sheet before \"!\"");
+  if (sheet.empty()) throw UsageError("\"" + Printable(argument) + "\" names no sheet before \"!\"");
   return {FromUtf8(sheet), argument.substr(bang + 1)};
 }
 
@@ -308,7 +308,10 @@ std::vector<Target> CollectTargets(xlsx::XlsxWorkbook& book, const WorkbookOptio
   for (const std::string& argument : options.cells) {
     const auto [sheetName, address] = SplitCellArgument(argument);
     const auto range = xlsx::ParseRangeAddress(address);
-    if (!range) throw UsageError("\"" + argument + "\" is not a cell or range (such as Sheet1!B7 or 'My Sheet'!A1:F200)");
+    if (!range) {
+      throw UsageError("\"" + Printable(argument) +
+                       "\" is not a cell or range (such as Sheet1!B7 or 'My Sheet'!A1:F200)");
+    }
     std::shared_ptr<xlsx::XlsxSheet> sheet = sheetName.empty() ? book.ActiveSheet() : book.SheetNamed(sheetName);
     if (!sheet) throw UsageError("the workbook has no worksheet named \"" + ToUtf8(sheetName) + "\"");
     add(sheet, *range);
@@ -328,12 +331,12 @@ WorkbookOptions ParseOptions(std::vector<std::string>& args, bool format) {
     if (TakeFlag(args, "mono") || TakeFlag(args, "jsonl"))
       throw UsageError("--mono and --jsonl are for single formulas, not for workbook files");
     const auto text = [](const std::optional<std::string>& value, const char* name) {
-      std::u16string wide = FromUtf8(*value);
+      std::u16string wide = OptionFromUtf8(*value, name);
       if (wide.empty()) throw UsageError(std::string("--") + name + " needs a value");
       return wide;
     };
     if (const auto v = TakeOption(args, "separator")) options.separator = text(v, "separator");
-    if (const auto v = TakeOption(args, "excel-version")) options.version = FromUtf8(*v);
+    if (const auto v = TakeOption(args, "excel-version")) options.version = OptionFromUtf8(*v, "excel-version");
     if (const auto v = TakeOption(args, "font")) options.font = text(v, "font");
     options.store = TakeOption(args, "store").value_or("");
   } else if (TakeFlag(args, "jsonl")) {
@@ -449,7 +452,8 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
   const auto app = OpenBook(options);
   std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
 
-  LayeredStore store(*services.store, options);
+  StoreFailureRecorder recorder(*services.store);
+  LayeredStore store(recorder, options);
   BatchUi ui(*services.ui, options.uncalibrated);
   NoEditor noEditor;
   services.store = &store;
@@ -482,6 +486,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
         continue;
       }
       const formulate::Outcome outcome = formulate::FormulateCell(corvane);
+      const std::optional<std::u16string> storeFailure = recorder.TakeFailure();
       progress.Step();
       switch (outcome.ending) {
         case formulate::Ending::IntoCell:
@@ -502,7 +507,10 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
           break;
         case formulate::Ending::Failed:
           summary.failed = true;
-          summary.skipped.emplace_back(where, app->LastRefusal().empty() ? u"the command failed" : app->LastRefusal());
+          // The command fails quietly; the settings file or the spreadsheet's refusal says why.
+          summary.skipped.emplace_back(where, storeFailure                  ? *storeFailure
+                                              : app->LastRefusal().empty() ? u"the command failed"
+                                                                           : app->LastRefusal());
           break;
       }
     }

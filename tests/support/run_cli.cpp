@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -16,7 +17,10 @@
 namespace corvane::testing {
 
 CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
-                 const std::vector<std::pair<std::string, std::string>>& env) {
+                 const std::vector<std::pair<std::string, std::string>>& env, void (*beforeExec)()) {
+  // A program that exits without reading all its input must not take the test down with SIGPIPE.
+  static const bool kPipeIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+  (void)kPipeIgnored;
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
@@ -26,6 +30,7 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
     dup2(out[1], 1);
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    std::signal(SIGPIPE, SIG_DFL);
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     std::string program = CORVANE_CLI_PATH;
@@ -33,6 +38,7 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
     std::vector<std::string> copies = args;
     for (auto& a : copies) argv.push_back(a.data());
     argv.push_back(nullptr);
+    if (beforeExec != nullptr) beforeExec();
     execv(program.c_str(), argv.data());
     _exit(127);
   }

@@ -14,7 +14,9 @@ struct CliResult {
   std::string err;
 };
 
+// `beforeExec` runs in the child just before the program starts (async-signal-safe calls only:
+// limits, user ids); it may end the child with _exit.
 CliResult RunCli(const std::vector<std::string>& args, const std::string& input = {},
-                 const std::vector<std::pair<std::string, std::string>>& env = {});
+                 const std::vector<std::pair<std::string, std::string>>& env = {}, void (*beforeExec)() = nullptr);
 
 }  // namespace corvane::testing
