@@ -103,6 +103,7 @@ int RunProgram(std::vector<std::string> args, const std::string& input) {
   const std::string program = Program().string();
   args.insert(args.begin(), program);
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
@@ -113,6 +114,7 @@ int RunProgram(std::vector<std::string> args, const std::string& input) {
       env.push_back(entry);
   }
   std::vector<char*> envp;
+  envp.reserve(env.size() + 1);
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
 

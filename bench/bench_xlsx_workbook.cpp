@@ -94,8 +94,9 @@ struct Setup {
       } else {
         f = "<f t=\"shared\" si=\"" + std::to_string((r - 1) / kGroup) + "\"/>";
       }
-      sharedCells += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) + "\"><v>" + std::to_string(r) +
-                     "</v></c><c r=\"" + ref + "\">" + f + "<v>1</v></c></row>";
+      const std::string row = std::to_string(r);
+      sharedCells.append("<row r=\"").append(row).append("\"><c r=\"A").append(row).append("\"><v>").append(row);
+      sharedCells.append("</v></c><c r=\"").append(ref).append("\">").append(f).append("<v>1</v></c></row>");
     }
     corvane::testsupport::XlsxBuilder book;
     book.Sheet("Corpus", corpusCells).Sheet("Filled", sharedCells);
@@ -126,6 +127,7 @@ void BM_FormatEveryFormulaOfAWorkbook(benchmark::State& state) {
     fs::copy_file(setup.pristine, book, fs::copy_options::overwrite_existing);
     std::vector<std::string> args = {program, "format", book.string(), "--all", "--store", setup.store};
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;

@@ -124,7 +124,7 @@ void TextBuffer::Grow(std::size_t needed) {
 class Output {
  public:
   // Works in `buffers` (base, cur tail, prev tail, scratch), which it empties first.
-  explicit Output(TextBuffer (&buffers)[4], std::size_t expected)
+  explicit Output(std::array<TextBuffer, 4>& buffers, std::size_t expected)
       : base_(buffers[0]), curTail_(buffers[1]), prevTail_(buffers[2]), scratch_(buffers[3]) {
     for (TextBuffer& b : buffers) b.clear();
     base_.reserve(expected);
@@ -295,7 +295,7 @@ enum class Kind { Separator, Open, Close, Other };
 // Working storage of a layout, kept per thread so that laying out many short formulas does not
 // allocate it again each time.
 struct LayoutStorage {
-  TextBuffer output[4];
+  std::array<TextBuffer, 4> output;
   TextBuffer line;
   std::vector<double> levelWidth;
   std::vector<double> levelSum;

@@ -25,9 +25,9 @@ inline constexpr std::uint8_t kArithmetic = 2;
 inline constexpr std::uint8_t kOperator = 4;
 inline constexpr auto kCharFlags = [] {
   std::array<std::uint8_t, 128> flags{};
-  for (const char c : {'(', ')', '[', ']'}) flags[static_cast<std::size_t>(c)] = kStructural;
-  for (const char c : {'+', '-', '*', '/', '^'}) flags[static_cast<std::size_t>(c)] = kArithmetic | kOperator;
-  for (const char c : {'<', '>', '='}) flags[static_cast<std::size_t>(c)] = kOperator;
+  for (const char c : {'(', ')', '[', ']'}) flags[static_cast<unsigned char>(c)] = kStructural;
+  for (const char c : {'+', '-', '*', '/', '^'}) flags[static_cast<unsigned char>(c)] = kArithmetic | kOperator;
+  for (const char c : {'<', '>', '='}) flags[static_cast<unsigned char>(c)] = kOperator;
   return flags;
 }();
 

@@ -1,5 +1,7 @@
 #include "spacing/spacing_model.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -40,9 +42,8 @@ bool SameEntry(const Variant& a, const Variant& b) {
     return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(char16_t)) == 0;
   }
   if (a.type() == Variant::Type::Double) {
-    const double x = a.asDouble();
-    const double y = b.asDouble();
-    return std::memcmp(&x, &y, sizeof x) == 0;
+    // Bit for bit: -0 is not 0 here, and a NaN matches itself.
+    return std::bit_cast<std::uint64_t>(a.asDouble()) == std::bit_cast<std::uint64_t>(b.asDouble());
   }
   return a == b;
 }

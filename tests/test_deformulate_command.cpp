@@ -50,7 +50,9 @@ class WrappingRange : public HostRange {
   std::u16string Address(bool r, bool c) override { return inner_->Address(r, c); }
 
  private:
-  std::shared_ptr<HostRange> Wrap(std::shared_ptr<HostRange> r) { return std::make_shared<WrappingRange>(r, log_); }
+  std::shared_ptr<HostRange> Wrap(const std::shared_ptr<HostRange>& r) {
+    return std::make_shared<WrappingRange>(r, log_);
+  }
   void Written() {
     ++log_->writes;
     inner_->SetWrapText(Variant(true));

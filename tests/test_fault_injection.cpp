@@ -276,6 +276,7 @@ TEST(FaultInjection, CalibrationRaisesKeepsAPrefixAndPutsTheHostBack) {
     EXPECT_EQ(raised, k <= calls) << where;
     const auto keys = rig.fake.store.Keys(u"Corvane", u"Spacing_Calibri");
     std::vector<std::int32_t> codes;
+    codes.reserve(keys.size());
     for (const auto& key : keys) codes.push_back(std::stoi(U8(key)));
     std::sort(codes.begin(), codes.end());
     for (std::size_t i = 0; i < codes.size(); ++i)

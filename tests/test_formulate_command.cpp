@@ -100,9 +100,11 @@ const std::vector<std::u16string> kIfSumNotepad = {u"=IF(",        u"      A1,",
                                                    u"            B1,", u"            C1", u"         ),",
                                                    u"      0",     u"   )",       u"   "};
 
-const std::vector<std::u16string> kAlwaysSendHeader = {
+const std::u16string kAlwaysSendFirstLine =
     u"Corvane is currently configured to always send the formatted formula to Notepad instead of formatting the "
-    u"formula in the cell.",
+    u"formula in the cell.";
+const std::vector<std::u16string> kAlwaysSendHeader = {
+    kAlwaysSendFirstLine,
     u"",
     u"To format formulas in their cells, go to Corvane Settings and uncheck \"Always Send to Notepad\".",
     u"",
@@ -302,17 +304,21 @@ TEST_F(FormulateTest, ATooLongLayoutIsWrittenWithItsExplanationAndOpenedLeavingT
   EXPECT_EQ(Lines(outcome.laidOut)[1], std::u16string(15, u' ') + u"LEFT(");
   ASSERT_GT(inCell, outcome.laidOut.size());
 
-  std::vector<std::u16string> expected = {
+  const std::u16string tooLong =
       u"Unable to enter this formatted formula into Excel, because it has too many characters. The formatted formula "
-      u"is shown below instead.",
+      u"is shown below instead.";
+  const std::u16string limits =
+      u"Excel 2007 and later allow up to 8,192 characters in a formula. Excel 2003 and earlier allow up to 1,024 "
+      u"characters in a formula.";
+  std::vector<std::u16string> expected = {
+      tooLong,
       u"",
       u"This version of Excel allows a maximum of 1,024 characters in a formula. This formatted formula has " +
           FormatThousands(static_cast<double>(inCell), {}) + u" characters when formatted for Calibri font, or " +
           FormatThousands(static_cast<double>(outcome.laidOut.size()), {}) +
           u" characters when formatted for a non-proportional font such as Courier New or Lucinda Console.",
       u"",
-      u"Excel 2007 and later allow up to 8,192 characters in a formula. Excel 2003 and earlier allow up to 1,024 "
-      u"characters in a formula.",
+      limits,
       u"", u"", u""};
   for (const auto& line : Lines(outcome.laidOut)) expected.push_back(line);
   expected.emplace_back();  // after the last line's CR LF

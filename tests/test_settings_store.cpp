@@ -288,6 +288,7 @@ struct Child {
 Child Spawn(std::vector<std::string> args, void (*beforeExec)() = nullptr) {
   args.insert(args.begin(), CORVANE_STORE_WRITER);
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   int out[2], err[2], in[2];

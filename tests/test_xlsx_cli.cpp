@@ -59,7 +59,7 @@ struct Cli {
     args.push_back("--store=" + store);
     return RunCli(args);
   }
-  testing::CliResult Unformat(std::vector<std::string> args) { return RunCli(args); }
+  testing::CliResult Unformat(const std::vector<std::string>& args) { return RunCli(args); }
 };
 
 TEST(XlsxCli, FormatsTheNamedCellsAndSaysWhatItDid) {

@@ -89,7 +89,7 @@ void FakeUi::DoEvents() {
   if (onDoEvents) onDoEvents();
 }
 
-void FakeUi::QueueClick(std::u16string button) {
+void FakeUi::QueueClick(const std::u16string& button) {
   QueueModal([this, button](Form& form) { Click(form, u"imgButton" + button + u"Main"); });
 }
 

@@ -68,7 +68,7 @@ class FakeUi final : public windows::UiBackend {
   // ---- Answering modal windows ----
   void QueueModal(Script script) { scripts_.push_back(std::move(script)); }
   // Clicks imgButton<button>Main ("Ok", "Cancel", "Yes", "No") with the left mouse button.
-  void QueueClick(std::u16string button);
+  void QueueClick(const std::u16string& button);
   void QueueCloseBox();
   std::size_t QueuedModals() const { return scripts_.size(); }
   Script defaultModal;
