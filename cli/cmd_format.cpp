@@ -14,6 +14,7 @@
 #include "cli/cli.h"
 #include "cli/json.h"
 #include "cli/workbook_commands.h"
+#include "cli/layered_store.h"
 #include "cli/workbook_session.h"
 #include "formatting/formulate_command.h"
 #include "platform/posix/file_delivery.h"
@@ -37,42 +38,6 @@ struct FormatOptions {
   bool uncalibrated = false;
   bool mono = false;
   bool jsonl = false;
-};
-
-bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
-  return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
-}
-
-// The stored settings with this run's options on top; nothing of the options is ever saved.
-// Uncalibrated, every width reads as missing ("Spacing_") or as one space ("Special_").
-class LayeredStore final : public SettingsStore {
- public:
-  LayeredStore(SettingsStore& base, const FormatOptions& options) : base_(base), options_(options) {}
-
-  std::u16string GetSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
-                            std::u16string_view defaultValue) override {
-    if (appName == calibration::kAppName) {
-      if (options_.uncalibrated) {
-        if (StartsWith(section, u"Spacing_")) return std::u16string(defaultValue);
-        if (StartsWith(section, u"Special_")) return u"1";
-      }
-      if (section == windows::kSettingsSection) {
-        if (key == formulate::kFormatAllParensKey && options_.allParens) return *options_.allParens ? u"1" : u"0";
-        if (key == formulate::kAlwaysSendToNotepadKey && options_.alwaysNotepad)
-          return *options_.alwaysNotepad ? u"1" : u"0";
-      }
-    }
-    return base_.GetSetting(appName, section, key, defaultValue);
-  }
-
-  void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
-                   std::u16string_view value) override {
-    base_.SaveSetting(appName, section, key, value);
-  }
-
- private:
-  SettingsStore& base_;
-  const FormatOptions& options_;
 };
 
 // The window system of this command: notices (OK alone) are printed on standard error, or only
@@ -310,7 +275,7 @@ int Run(std::vector<std::string>& args) {
   ProgramServices program(storeOption.value_or(""));
   PlatformServices services = program.services();
   StoreFailureRecorder recorder(*services.store);
-  LayeredStore layered(recorder, options);
+  LayeredStore layered(recorder, {options.allParens, options.alwaysNotepad, options.uncalibrated});
   const bool layer = options.uncalibrated || options.allParens || options.alwaysNotepad;
   CommandUi ui(*services.ui, options.jsonl, options.uncalibrated);
   NoFiles noFiles;

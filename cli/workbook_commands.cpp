@@ -12,6 +12,7 @@
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
 #include "cli/cli.h"
+#include "cli/layered_store.h"
 #include "formatting/formulate_command.h"
 #include "hosts/xlsx/xlsx_host.h"
 #include "hosts/xlsx/xml_text.h"
@@ -43,104 +44,6 @@ struct WorkbookOptions {
   std::string store;
   std::string book;
   std::vector<std::string> cells;
-};
-
-bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
-  return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
-}
-
-// The stored settings with this run's options on top; nothing of the options is ever saved.
-// Every cell's run reads the 766 widths of one section: a key of a number below kCachedKeys is
-// read from the store once and then kept, until anything is saved (a calibration).
-class LayeredStore final : public SettingsStore {
- public:
-  LayeredStore(SettingsStore& base, const WorkbookOptions& options) : base_(base), options_(options) {}
-
-  std::u16string GetSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
-                            std::u16string_view defaultValue) override {
-    const std::optional<std::size_t> number = KeyNumber(key);
-    // The hot path: a width of the section read last.
-    if (number && cacheValid_ && Same(section, cacheSection_) && Same(appName, cacheApp_)) {
-      const Entry& entry = cache_[*number];
-      if (entry.known) return entry.present ? entry.value : std::u16string(defaultValue);
-    }
-    if (appName == calibration::kAppName) {
-      if (options_.uncalibrated) {
-        if (StartsWith(section, u"Spacing_")) return std::u16string(defaultValue);
-        if (StartsWith(section, u"Special_")) return u"1";
-      }
-      if (section == windows::kSettingsSection) {
-        if (key == formulate::kFormatAllParensKey && options_.allParens) return *options_.allParens ? u"1" : u"0";
-        if (key == formulate::kAlwaysSendToNotepadKey && options_.alwaysNotepad)
-          return *options_.alwaysNotepad ? u"1" : u"0";
-      }
-    }
-    if (!number) return base_.GetSetting(appName, section, key, defaultValue);
-    if (!(cacheValid_ && Same(section, cacheSection_) && Same(appName, cacheApp_))) {
-      cacheApp_ = appName;
-      cacheSection_ = section;
-      cache_.assign(kCachedKeys, Entry{});
-      cacheValid_ = true;
-    }
-    Entry& entry = cache_[*number];
-    std::u16string value = base_.GetSetting(appName, section, key, kAbsent);
-    entry.known = true;
-    entry.present = value != kAbsent;
-    if (entry.present) entry.value = std::move(value);
-    return entry.present ? entry.value : std::u16string(defaultValue);
-  }
-
-  void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
-                   std::u16string_view value) override {
-    cacheValid_ = false;
-    base_.SaveSetting(appName, section, key, value);
-  }
-
- private:
-  static constexpr std::size_t kCachedKeys = 1024;
-  // A default no stored value can equal: it tells a missing key from a stored one.
-  static constexpr std::u16string_view kAbsent = u"\uFFFF\uFFFEabsent";
-  struct Entry {
-    bool known = false;
-    bool present = false;
-    std::u16string value;
-  };
-
-  // Short names, compared eight bytes at a time without a library call: this runs 766 times
-  // for every cell.
-  static bool Same(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
-    const char* x = reinterpret_cast<const char*>(a.data());
-    const char* y = reinterpret_cast<const char*>(b.data());
-    std::size_t bytes = a.size() * sizeof(char16_t);
-    for (; bytes >= 8; bytes -= 8, x += 8, y += 8) {
-      std::uint64_t u, v;
-      std::memcpy(&u, x, 8);
-      std::memcpy(&v, y, 8);
-      if (u != v) return false;
-    }
-    for (; bytes > 0; --bytes, ++x, ++y)
-      if (*x != *y) return false;
-    return true;
-  }
-
-  static std::optional<std::size_t> KeyNumber(std::u16string_view key) {
-    if (key.empty() || key.size() > 4) return std::nullopt;
-    std::size_t n = 0;
-    for (const char16_t c : key) {
-      if (c < u'0' || c > u'9') return std::nullopt;
-      n = n * 10 + static_cast<std::size_t>(c - u'0');
-    }
-    if (n >= kCachedKeys || (key.size() > 1 && key.front() == u'0')) return std::nullopt;
-    return n;
-  }
-
-  SettingsStore& base_;
-  const WorkbookOptions& options_;
-  bool cacheValid_ = false;
-  std::u16string cacheApp_;
-  std::u16string cacheSection_;
-  std::vector<Entry> cache_;
 };
 
 // The window system of a batch: notices (OK alone) are collected for the summary; the two
@@ -453,7 +356,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
   std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
 
   StoreFailureRecorder recorder(*services.store);
-  LayeredStore store(recorder, options);
+  LayeredStore store(recorder, {options.allParens, options.alwaysNotepad, options.uncalibrated});
   BatchUi ui(*services.ui, options.uncalibrated);
   NoEditor noEditor;
   services.store = &store;

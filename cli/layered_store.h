@@ -1,0 +1,56 @@
+// The settings store of one formatting run: the stored settings with the run's options on top.
+// Contract:
+//  - Options given for the run ("Format All Parens", "Always Send to Notepad") are read in place
+//    of the stored ones and are never saved; with `uncalibrated`, every width of a "Spacing_"
+//    section reads as missing and every width of a "Special_" section as one space.
+//  - Every other read and every save passes to the base store. Widths (keys that are numbers
+//    below 1024) of the section read last are kept after their first read, so that a run over
+//    many formulas reads each width once; any save through this store forgets them. A run thus
+//    reads one state of the store plus its own saves.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "addin/platform.h"
+
+namespace corvane::cli {
+
+struct StoredOptionOverrides {
+  std::optional<bool> allParens;
+  std::optional<bool> alwaysNotepad;
+  bool uncalibrated = false;
+};
+
+class LayeredStore final : public SettingsStore {
+ public:
+  LayeredStore(SettingsStore& base, StoredOptionOverrides overrides) : base_(base), overrides_(overrides) {}
+
+  std::u16string GetSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
+                            std::u16string_view defaultValue) override;
+  void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
+                   std::u16string_view value) override;
+
+ private:
+  static constexpr std::size_t kCachedKeys = 1024;
+  struct Entry {
+    bool known = false;
+    bool present = false;
+    std::u16string value;
+  };
+
+  static std::optional<std::size_t> KeyNumber(std::u16string_view key);
+  bool CacheHolds(std::u16string_view appName, std::u16string_view section) const;
+
+  SettingsStore& base_;
+  StoredOptionOverrides overrides_;
+  bool cacheValid_ = false;
+  std::u16string cacheApp_;
+  std::u16string cacheSection_;
+  std::vector<Entry> cache_;
+};
+
+}  // namespace corvane::cli
