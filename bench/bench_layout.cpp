@@ -15,6 +15,7 @@
 #include "addin/cls_corvane.h"
 #include "addin/memory_store.h"
 #include "addin/platform.h"
+#include "addin/utf8.h"
 #include "hosts/memory/fixed_measurer.h"
 #include "hosts/memory/memory_workbook.h"
 #include "spacing/calibration_store.h"
@@ -29,24 +30,9 @@ struct Line {
   std::size_t utf8Bytes;
 };
 
-// Strict enough for the corpus: it is valid UTF-8.
+// The corpus is valid UTF-8.
 std::u16string Decode(const std::string& s) {
-  std::u16string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    const int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-    char32_t cp = extra == 0 ? b : extra == 1 ? (b & 0x1F) : extra == 2 ? (b & 0x0F) : (b & 0x07);
-    for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += static_cast<std::size_t>(extra) + 1;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return out;
+  return corvane::utf8::Utf8ToUtf16(s, [](unsigned char) { return u'\uFFFD'; });
 }
 
 const std::vector<Line>& Corpus() {

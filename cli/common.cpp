@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "cli/cli.h"
+
+#include "addin/utf8.h"
 #include "platform/posix/file_delivery.h"
 #include "platform/posix/font_measurer.h"
 #include "platform/posix/posix_platform.h"
@@ -39,46 +41,13 @@ std::u16string OptionFromUtf8(std::string_view value, std::string_view option) {
 std::u16string FromUtf8(std::string_view utf8, std::size_t offset) {
   std::u16string out;
   out.reserve(utf8.size());
-  const auto fail = [offset](std::size_t at, const char* what) {
-    throw UsageError("the input is not valid UTF-8: " + std::string(what) + " at byte " +
-                     std::to_string(offset + at + 1));
-  };
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto b0 = static_cast<unsigned char>(utf8[i]);
-    if (b0 < 0x80) {
-      out.push_back(b0);
-      ++i;
-      continue;
-    }
-    std::size_t len = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-      len = 2, cp = b0 & 0x1Fu, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      len = 3, cp = b0 & 0x0Fu, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      len = 4, cp = b0 & 0x07u, min = 0x10000;
-    } else {
-      fail(i, "a byte that cannot start a character");
-    }
-    if (i + len > utf8.size()) fail(i, "a character cut short");
-    for (std::size_t k = 1; k < len; ++k) {
-      const auto b = static_cast<unsigned char>(utf8[i + k]);
-      if ((b & 0xC0) != 0x80) fail(i, "a character cut short");
-      cp = (cp << 6) | (b & 0x3Fu);
-    }
-    if (cp < min) fail(i, "an overlong encoding");
-    if (cp >= 0xD800 && cp <= 0xDFFF) fail(i, "an encoded surrogate");
-    if (cp > 0x10FFFF) fail(i, "a value beyond U+10FFFF");
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
+    const utf8::Decoded d = utf8::DecodeUtf8(utf8, i);
+    if (d.error != utf8::Error::None)
+      throw UsageError("the input is not valid UTF-8: " + std::string(utf8::Describe(d.error)) + " at byte " +
+                       std::to_string(offset + i + 1));
+    utf8::AppendUtf16(out, d.codePoint);
+    i += d.length;
   }
   return out;
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "addin/utf8.h"
+
 namespace corvane::fuzzing {
 
 inline std::u16string LooseUtf16(std::string_view bytes) {
@@ -27,39 +29,14 @@ inline std::u16string LooseUtf16(std::string_view bytes) {
       i += 3;
       continue;
     }
-    std::size_t need = 0;
-    char32_t cp = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1;
-      cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2;
-      cp = b & 0x0F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3;
-      cp = b & 0x07;
-    }
-    bool ok = need > 0;
-    for (std::size_t k = 1; ok && k <= need; ++k) {
-      if (i + k >= bytes.size() || (byte(i + k) & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    if (ok && ((need == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-               (need == 3 && (cp < 0x10000 || cp > 0x10FFFF))))
-      ok = false;
-    if (!ok) {
+    const utf8::Decoded d = utf8::DecodeUtf8(bytes, i);
+    if (d.error != utf8::Error::None) {
       out.push_back(static_cast<char16_t>(b));
       ++i;
       continue;
     }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += need + 1;
+    utf8::AppendUtf16(out, d.codePoint);
+    i += d.length;
   }
   return out;
 }

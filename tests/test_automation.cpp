@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "addin/automation.h"
+#include "addin/utf8.h"
 
 namespace corvane {
 namespace {
@@ -117,6 +120,36 @@ TEST(Arrays, TableHandlesAreCanonicalAndNewTablesStartEmpty) {
   StringTable fresh(1, 40, 1, 4);
   for (std::int32_t r = 1; r <= 40; ++r)
     for (std::int32_t c = 1; c <= 4; ++c) ASSERT_EQ(fresh.at(r, c), u"") << r << "," << c;
+}
+
+// Every part that meets bytes decodes through these: boundaries of each length, each kind of
+// error, and lone surrogates on the way out.
+TEST(Utf8, BoundariesErrorsAndLoneSurrogates) {
+  for (const char32_t cp : {0x0u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xD7FFu, 0xE000u, 0xFFFFu, 0x10000u, 0x10FFFFu}) {
+    std::string bytes;
+    utf8::AppendUtf8(bytes, cp);
+    const utf8::Decoded d = utf8::DecodeUtf8(bytes, 0);
+    EXPECT_EQ(d.error, utf8::Error::None) << static_cast<std::uint32_t>(cp);
+    EXPECT_EQ(static_cast<std::uint32_t>(d.codePoint), static_cast<std::uint32_t>(cp));
+    EXPECT_EQ(d.length, bytes.size());
+    std::u16string units;
+    utf8::AppendUtf16(units, cp);
+    std::size_t at = 0;
+    EXPECT_EQ(static_cast<std::uint32_t>(utf8::NextCodePoint(units, at)), static_cast<std::uint32_t>(cp));
+    EXPECT_EQ(at, units.size());
+    EXPECT_EQ(utf8::ToUtf8(units), bytes);
+  }
+  const struct {
+    const char* bytes;
+    utf8::Error error;
+  } bad[] = {{"\x80", utf8::Error::BadLead},       {"\xFF", utf8::Error::BadLead},
+             {"\xE2\x82", utf8::Error::CutShort},   {"\xE2(\xAC", utf8::Error::CutShort},
+             {"\xC0\xAF", utf8::Error::Overlong},   {"\xE0\x80\xAF", utf8::Error::Overlong},
+             {"\xED\xA0\x80", utf8::Error::Surrogate}, {"\xF4\x90\x80\x80", utf8::Error::TooLarge}};
+  for (const auto& b : bad) EXPECT_EQ(utf8::DecodeUtf8(b.bytes, 0).error, b.error) << b.bytes;
+  EXPECT_EQ(utf8::Utf8ToUtf16("a\xFF\xE2\x82\xAC" "b", [](unsigned char c) { return char16_t(0xDC00 + c); }),
+            u"a\xDCFF\x20AC" u"b");
+  EXPECT_EQ(utf8::ToUtf8(u"x\xD800y\xDC00"), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
 }
 
 }  // namespace

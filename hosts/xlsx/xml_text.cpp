@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "addin/automation.h"
+#include "addin/utf8.h"
 
 namespace corvane::xlsx {
 
@@ -211,70 +212,14 @@ std::optional<std::u16string> Utf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto b0 = static_cast<unsigned char>(utf8[i]);
-    if (b0 < 0x80) {
-      out.push_back(b0);
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    char32_t cp, min;
-    if ((b0 & 0xE0) == 0xC0) {
-      len = 2, cp = b0 & 0x1Fu, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      len = 3, cp = b0 & 0x0Fu, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      len = 4, cp = b0 & 0x07u, min = 0x10000;
-    } else {
-      return std::nullopt;
-    }
-    if (i + len > utf8.size()) return std::nullopt;
-    for (std::size_t k = 1; k < len; ++k) {
-      const auto b = static_cast<unsigned char>(utf8[i + k]);
-      if ((b & 0xC0) != 0x80) return std::nullopt;
-      cp = (cp << 6) | (b & 0x3Fu);
-    }
-    if (cp < min || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return std::nullopt;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
+    const utf8::Decoded d = utf8::DecodeUtf8(utf8, i);
+    if (d.error != utf8::Error::None) return std::nullopt;
+    utf8::AppendUtf16(out, d.codePoint);
+    i += d.length;
   }
   return out;
 }
 
-std::string Utf8(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size());
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    char32_t cp = utf16[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
+std::string Utf8(std::u16string_view utf16) { return utf8::ToUtf8(utf16); }
 
 }  // namespace corvane::xlsx

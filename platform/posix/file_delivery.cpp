@@ -10,50 +10,15 @@
 #include <cstring>
 #include <random>
 
+#include "addin/utf8.h"
+
 namespace corvane::posix {
 
 namespace {
 
-// Strict decoding; every byte that does not start a well-formed character becomes U+FFFD.
+// Every byte that does not start a well-formed character becomes U+FFFD.
 std::u16string FromUtf8(std::string_view bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto b0 = static_cast<unsigned char>(bytes[i]);
-    std::size_t len = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if (b0 < 0x80) {
-      len = 1, cp = b0;
-    } else if ((b0 & 0xE0) == 0xC0) {
-      len = 2, cp = b0 & 0x1Fu, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      len = 3, cp = b0 & 0x0Fu, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      len = 4, cp = b0 & 0x07u, min = 0x10000;
-    }
-    bool ok = len > 0 && i + len <= bytes.size();
-    for (std::size_t k = 1; ok && k < len; ++k) {
-      const auto b = static_cast<unsigned char>(bytes[i + k]);
-      ok = (b & 0xC0) == 0x80;
-      cp = (cp << 6) | (b & 0x3Fu);
-    }
-    ok = ok && cp >= min && !(cp >= 0xD800 && cp <= 0xDFFF) && cp <= 0x10FFFF;
-    if (!ok) {
-      out.push_back(u'\xFFFD');
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-  return out;
+  return utf8::Utf8ToUtf16(bytes, [](unsigned char) { return static_cast<char16_t>(utf8::kReplacement); });
 }
 
 [[noreturn]] void Fail(int error, const std::string& path) {

@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "addin/utf8.h"
+
 namespace corvane::posix {
 
 namespace {
@@ -44,14 +46,10 @@ using FacePtr = std::unique_ptr<std::remove_pointer_t<FT_Face>, FtFaceDeleter>;
 constexpr char32_t kReplacement = 0xFFFD;
 
 // Next code point of UTF-16 text; a lone surrogate reads as U+FFFD.
+// A lone surrogate measures as the replacement character.
 char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
-  const char16_t unit = text[i++];
-  if (unit < 0xD800 || unit > 0xDFFF) return unit;
-  if (unit <= 0xDBFF && i < text.size() && text[i] >= 0xDC00 && text[i] <= 0xDFFF) {
-    const char16_t low = text[i++];
-    return 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (static_cast<char32_t>(low) - 0xDC00);
-  }
-  return kReplacement;
+  const char32_t cp = utf8::NextCodePoint(text, i);
+  return cp >= 0xD800 && cp <= 0xDFFF ? kReplacement : cp;
 }
 
 // Face names go to fontconfig as UTF-8. A NUL would end the C string early, so it is dropped.
@@ -60,22 +58,7 @@ std::string ToUtf8(std::u16string_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     const char32_t cp = NextCodePoint(text, i);
-    if (cp == 0) continue;
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    if (cp != 0) utf8::AppendUtf8(out, cp);
   }
   return out;
 }
@@ -83,42 +66,7 @@ std::string ToUtf8(std::u16string_view text) {
 // Family names and file paths come back as UTF-8 (paths are really bytes); anything that does
 // not decode becomes U+FFFD, as this text is only shown to the user.
 std::u16string FromUtf8(std::string_view bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    std::size_t len = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if (lead < 0x80) {
-      len = 1, cp = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      len = 2, cp = lead & 0x1Fu, min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      len = 3, cp = lead & 0x0Fu, min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      len = 4, cp = lead & 0x07u, min = 0x10000;
-    }
-    bool ok = len != 0 && i + len <= bytes.size();
-    for (std::size_t k = 1; ok && k < len; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      ok = (next & 0xC0) == 0x80;
-      cp = (cp << 6) | (next & 0x3Fu);
-    }
-    if (!ok || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      out.push_back(static_cast<char16_t>(kReplacement));
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-  return out;
+  return utf8::Utf8ToUtf16(bytes, [](unsigned char) { return static_cast<char16_t>(kReplacement); });
 }
 
 // Joins message parts by appending (which also keeps GCC's -Wrestrict false positive away).

@@ -3,50 +3,20 @@
 #include <cstdint>
 #include <fstream>
 #include <stdexcept>
+#include <string>
+
+#include "addin/utf8.h"
 
 namespace corvane::corpus {
 
 namespace {
 
-void AppendCodePoint(std::u16string& out, std::uint32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
-// Decodes one UTF-8 sequence at `i`, advancing it.
-std::uint32_t NextCodePoint(std::string_view s, std::size_t& i) {
-  const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(s[k]); };
-  const std::uint8_t b0 = byte(i);
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  }
-  std::size_t extra = 0;
-  std::uint32_t cp = 0;
-  std::uint32_t minimum = 0;
-  if ((b0 & 0xE0) == 0xC0) {
-    extra = 1, cp = b0 & 0x1Fu, minimum = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    extra = 2, cp = b0 & 0x0Fu, minimum = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    extra = 3, cp = b0 & 0x07u, minimum = 0x10000;
-  } else {
-    throw std::invalid_argument("invalid UTF-8 lead byte");
-  }
-  if (i + extra >= s.size()) throw std::invalid_argument("truncated UTF-8");
-  for (std::size_t k = 1; k <= extra; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) throw std::invalid_argument("invalid UTF-8 continuation byte");
-    cp = (cp << 6) | (byte(i + k) & 0x3Fu);
-  }
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-    throw std::invalid_argument("invalid UTF-8 code point");
-  i += extra + 1;
-  return cp;
+// Decodes one UTF-8 character at `i`, advancing it; the corpus is valid UTF-8.
+char32_t NextCodePoint(std::string_view s, std::size_t& i) {
+  const utf8::Decoded d = utf8::DecodeUtf8(s, i);
+  if (d.error != utf8::Error::None) throw std::invalid_argument(std::string("invalid UTF-8: ") + utf8::Describe(d.error));
+  i += d.length;
+  return d.codePoint;
 }
 
 std::uint32_t HexDigits(std::string_view s, std::size_t at) {
@@ -75,38 +45,11 @@ bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n
 std::u16string Utf8ToUtf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) AppendCodePoint(out, NextCodePoint(utf8, i));
+  for (std::size_t i = 0; i < utf8.size();) utf8::AppendUtf16(out, NextCodePoint(utf8, i));
   return out;
 }
 
-std::string Utf16ToUtf8(std::u16string_view utf16) {
-  std::string out;
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    std::uint32_t cp = utf16[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00u);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
+std::string Utf16ToUtf8(std::u16string_view utf16) { return utf8::ToUtf8(utf16); }
 
 std::u16string DecodeJsonString(std::string_view json) {
   std::size_t i = 0;
@@ -123,7 +66,7 @@ std::u16string DecodeJsonString(std::string_view json) {
     }
     if (static_cast<unsigned char>(c) < 0x20) throw std::invalid_argument("control character in JSON string");
     if (c != '\\') {
-      AppendCodePoint(out, NextCodePoint(json, i));
+      utf8::AppendUtf16(out, NextCodePoint(json, i));
       continue;
     }
     if (i + 1 >= json.size()) throw std::invalid_argument("unterminated escape");
