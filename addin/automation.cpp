@@ -66,6 +66,17 @@ void StringTable::Recycle() noexcept {
 
 StringTable::~StringTable() { Recycle(); }
 
+// A moved-from table is an empty one, with no rows to index into storage it no longer has.
+StringTable::StringTable(StringTable&& other) noexcept
+    : rowLower_(other.rowLower_),
+      colLower_(other.colLower_),
+      rows_(std::exchange(other.rows_, 0)),
+      cols_(std::exchange(other.cols_, 0)),
+      cells_(std::move(other.cells_)),
+      pool_(std::move(other.pool_)) {
+  other.cells_.clear();
+}
+
 StringTable& StringTable::operator=(StringTable&& other) noexcept {
   if (this != &other) {
     Recycle();

@@ -64,7 +64,7 @@ class StringTable {
   StringTable() = default;
   StringTable(std::int32_t rowLower, std::int32_t rowUpper, std::int32_t colLower, std::int32_t colUpper);
   StringTable(const StringTable&) = default;
-  StringTable(StringTable&&) noexcept = default;
+  StringTable(StringTable&& other) noexcept;
   StringTable& operator=(const StringTable&) = default;
   StringTable& operator=(StringTable&& other) noexcept;
   ~StringTable();

@@ -115,6 +115,9 @@ TEST(Arrays, TableHandlesAreCanonicalAndNewTablesStartEmpty) {
     for (std::int32_t r = 1; r <= 50; ++r)
       for (std::int32_t c = 1; c <= 4; ++c) full.set(r, c, u"Sh");
     StringTable moved = std::move(full);
+    EXPECT_EQ(full.rows(), 0);  // NOLINT(bugprone-use-after-move): a moved-from table is empty
+    EXPECT_THROW(full.at(1, 1), AutomationError);
+    EXPECT_EQ(moved.at(50, 4), u"Sh");
     full = StringTable(1, 2, 1, 1);  // assigning over a moved-from table
   }
   StringTable fresh(1, 40, 1, 4);
