@@ -98,6 +98,18 @@ TEST(XlsxCli, TooLongLayoutsGoToTextFilesBesideTheWorkbook) {
   EXPECT_EQ(testsupport::ReadBytes(cli.book), testsupport::ReadBytes(cli.original));
 }
 
+// A folder whose name is not UTF-8 (Latin-1 "café") still receives the text file.
+TEST(XlsxCli, TextFilesReachAFolderWhoseNameIsNotUtf8) {
+  Cli cli;
+  const fs::path latin1 = cli.folder / std::string("caf\xE9");
+  fs::create_directory(latin1);
+  fs::copy_file(cli.book, latin1 / "Book.xlsx");
+  auto r = cli.Run({"format", (latin1 / "Book.xlsx").string(), "'My Sheet'!B7", "--uncalibrated", "--excel-version",
+                    "11.0", "--notepad"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(latin1 / "Book.xlsx - My Sheet - B7 - formatted formula.txt")) << r.out;
+}
+
 TEST(XlsxCli, FormatAllThenUnformatAllGivesBackEveryFormula) {
   Cli cli;
   auto r = cli.Run({"format", cli.book.string(), "--all", "--uncalibrated", "--all-parens"});

@@ -9,6 +9,7 @@
 #include <cctype>
 
 #include "addin/automation.h"
+#include "addin/utf8.h"
 #include "hosts/xlsx/xml_text.h"
 
 namespace corvane::xlsx {
@@ -24,6 +25,13 @@ constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata_s
 std::u16string Wide(std::string_view utf8) {
   auto wide = Utf16(utf8);
   return wide ? *wide : Ascii16("(text that is not UTF-8)");
+}
+
+// A file or folder name keeps its bytes: one that is not UTF-8 stands for itself as the low
+// surrogates U+DC80..U+DCFF, which the file layer writes back as those bytes, so that text files
+// beside the workbook land in its folder whatever the folder is called.
+std::u16string PathName(std::string_view bytes) {
+  return utf8::Utf8ToUtf16(bytes, [](unsigned char b) { return static_cast<char16_t>(0xDC00 + b); });
 }
 
 [[noreturn]] void Invalid(const std::string& path, std::string_view why) {
@@ -172,10 +180,10 @@ std::unique_ptr<WorkbookFile> WorkbookFile::Open(const std::string& path, const 
 
   {
     const auto slash = path.rfind('/');
-    book->fileName_ = Wide(slash == std::string::npos ? path : path.substr(slash + 1));
+    book->fileName_ = PathName(slash == std::string::npos ? path : path.substr(slash + 1));
     const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     char resolved[PATH_MAX];
-    book->folder_ = Wide(realpath(folder.c_str(), resolved) ? std::string(resolved) : folder);
+    book->folder_ = PathName(realpath(folder.c_str(), resolved) ? std::string(resolved) : folder);
   }
 
   if (!package.Has("[Content_Types].xml")) Invalid(path, "it has no list of content types");
