@@ -15,6 +15,7 @@
 #include "cli/json.h"
 #include "cli/workbook_commands.h"
 #include "cli/layered_store.h"
+#include "cli/message_box_filter.h"
 #include "cli/workbook_session.h"
 #include "formatting/formulate_command.h"
 #include "platform/posix/file_delivery.h"
@@ -43,24 +44,15 @@ struct FormatOptions {
 // The window system of this command: notices (OK alone) are printed on standard error, or only
 // collected in batch mode; questions go to the terminal, except the two calibration questions,
 // which --uncalibrated answers No and then Yes. Every prompt shown is collected.
-class CommandUi final : public windows::UiBackend {
+class CommandUi final : public MessageBoxFilter {
  public:
   CommandUi(windows::UiBackend& terminal, bool quiet, bool uncalibrated)
-      : terminal_(terminal), quiet_(quiet), uncalibrated_(uncalibrated) {}
+      : MessageBoxFilter(terminal), quiet_(quiet), uncalibrated_(uncalibrated) {}
 
   std::vector<std::u16string> messages;
 
-  double Dpi() override { return terminal_.Dpi(); }
-  windows::TwipsSize FrameExtraTwips(windows::BorderStyle border) override { return terminal_.FrameExtraTwips(border); }
-  void Unload(windows::Form& form) override { terminal_.Unload(form); }
-  void Changed(windows::Form& form, const windows::Control* control) override { terminal_.Changed(form, control); }
-  void DoEvents() override { terminal_.DoEvents(); }
-
-  void Show(windows::Form& form, windows::ShowMode mode) override {
-    if (mode != windows::ShowMode::Modal || form.Name() != u"frmCustomMsgBox") {
-      terminal_.Show(form, mode);
-      return;
-    }
+ protected:
+  void ShowMessageBox(windows::Form& form) override {
     const std::u16string prompt = form.ControlNamed(u"lblPrompt").Caption();
     messages.push_back(prompt);
     windows::Control& yes = form.ControlNamed(u"imgButtonYesMain");
@@ -80,7 +72,7 @@ class CommandUi final : public windows::UiBackend {
       windows::ClickPictureButton(ok);
       return;
     }
-    terminal_.Show(form, mode);
+    ShowOnTerminal(form);
   }
 
  private:
@@ -91,7 +83,6 @@ class CommandUi final : public windows::UiBackend {
     return out;
   }
 
-  windows::UiBackend& terminal_;
   bool quiet_;
   bool uncalibrated_;
 };

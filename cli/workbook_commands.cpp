@@ -13,6 +13,7 @@
 #include "addin/mdl_support.h"
 #include "cli/cli.h"
 #include "cli/layered_store.h"
+#include "cli/message_box_filter.h"
 #include "formatting/formulate_command.h"
 #include "hosts/xlsx/xlsx_host.h"
 #include "hosts/xlsx/xml_text.h"
@@ -49,25 +50,16 @@ struct WorkbookOptions {
 // The window system of a batch: notices (OK alone) are collected for the summary; the two
 // calibration questions go to the terminal once, and their answers stand for the rest of the
 // run (--uncalibrated answers No and then Yes); everything else is the terminal's.
-class BatchUi final : public windows::UiBackend {
+class BatchUi final : public MessageBoxFilter {
  public:
-  BatchUi(windows::UiBackend& terminal, bool uncalibrated) : terminal_(terminal) {
+  BatchUi(windows::UiBackend& terminal, bool uncalibrated) : MessageBoxFilter(terminal) {
     if (uncalibrated) calibrate_ = formulate::kAnswerNo, formatAnyway_ = formulate::kAnswerYes;
   }
 
   std::vector<std::u16string> notices;  // of the current cell
 
-  double Dpi() override { return terminal_.Dpi(); }
-  windows::TwipsSize FrameExtraTwips(windows::BorderStyle border) override { return terminal_.FrameExtraTwips(border); }
-  void Unload(windows::Form& form) override { terminal_.Unload(form); }
-  void Changed(windows::Form& form, const windows::Control* control) override { terminal_.Changed(form, control); }
-  void DoEvents() override { terminal_.DoEvents(); }
-
-  void Show(windows::Form& form, windows::ShowMode mode) override {
-    if (mode != windows::ShowMode::Modal || form.Name() != u"frmCustomMsgBox") {
-      terminal_.Show(form, mode);
-      return;
-    }
+ protected:
+  void ShowMessageBox(windows::Form& form) override {
     const std::u16string prompt = form.ControlNamed(u"lblPrompt").Caption();
     std::optional<std::int32_t>* remembered = prompt == formulate::kCalibratePrompt      ? &calibrate_
                                               : prompt == formulate::kFormatAnywayPrompt ? &formatAnyway_
@@ -78,7 +70,7 @@ class BatchUi final : public windows::UiBackend {
             form.ControlNamed(**remembered == formulate::kAnswerYes ? u"imgButtonYesMain" : u"imgButtonNoMain"));
         return;
       }
-      terminal_.Show(form, mode);
+      ShowOnTerminal(form);
       const std::int32_t answer = mdl_Support::Module().iMsgBoxResult;
       if (answer == formulate::kAnswerYes || answer == formulate::kAnswerNo) *remembered = answer;
       return;
@@ -89,11 +81,10 @@ class BatchUi final : public windows::UiBackend {
       windows::ClickPictureButton(ok);
       return;
     }
-    terminal_.Show(form, mode);
+    ShowOnTerminal(form);
   }
 
  private:
-  windows::UiBackend& terminal_;
   std::optional<std::int32_t> calibrate_;
   std::optional<std::int32_t> formatAnyway_;
 };
