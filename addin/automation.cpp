@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -36,6 +37,8 @@ struct SpareCells {
   ~SpareCells() { spareCellsClosed = true; }
 };
 thread_local SpareCells spareCells;
+// The largest storage kept for reuse: that of short formulas' tables, not of a huge one.
+constexpr std::size_t kKeepCells = std::size_t{1} << 16;
 
 }  // namespace
 
@@ -54,13 +57,35 @@ StringTable::StringTable(std::int32_t rowLower, std::int32_t rowUpper, std::int3
   rows_ = rowUpper - rowLower + 1;
   cols_ = colUpper - colLower + 1;
   const std::size_t count = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_);
-  if (!spareCellsClosed && spareCells.cells.capacity() >= count) cells_.swap(spareCells.cells);
+  Reserve(count);
   cells_.assign(count, kEmpty);
 }
 
+StringTable::StringTable(std::u16string_view chars, std::int32_t colUpper) : rowLower_(1), colLower_(1) {
+  if (chars.empty() || chars.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) ||
+      colUpper < 1)
+    throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
+  rows_ = static_cast<std::int32_t>(chars.size());
+  cols_ = colUpper;
+  const std::size_t count = chars.size() * static_cast<std::size_t>(cols_);
+  Reserve(count);
+  cells_.resize(count);  // every cell is written below
+  std::copy(chars.begin(), chars.end(), cells_.begin());
+  std::fill(cells_.begin() + static_cast<std::ptrdiff_t>(chars.size()), cells_.end(), kEmpty);
+}
+
+void StringTable::Reserve(std::size_t count) {
+  if (spareCellsClosed) return;
+  cells_.swap(spareCells.cells);
+  // Room to spare, so that a table a little bigger than the last one reuses its storage too.
+  if (cells_.capacity() < count) {
+    cells_.clear();
+    cells_.reserve(count <= kKeepCells ? std::bit_ceil(std::max<std::size_t>(count, 256)) : count);
+  }
+}
+
 void StringTable::Recycle() noexcept {
-  constexpr std::size_t kKeep = std::size_t{1} << 16;
-  if (spareCellsClosed || cells_.capacity() == 0 || cells_.capacity() > kKeep) return;
+  if (spareCellsClosed || cells_.capacity() == 0 || cells_.capacity() > kKeepCells) return;
   if (spareCells.cells.capacity() < cells_.capacity()) spareCells.cells.swap(cells_);
 }
 

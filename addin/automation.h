@@ -63,6 +63,9 @@ class StringTable {
  public:
   StringTable() = default;
   StringTable(std::int32_t rowLower, std::int32_t rowUpper, std::int32_t colLower, std::int32_t colUpper);
+  // Rows 1..chars.size(), columns 1..colUpper: column 1 holds the code units of `chars`, one
+  // per row, and every other cell is empty. What a character scan starts from, in one pass.
+  StringTable(std::u16string_view chars, std::int32_t colUpper);
   StringTable(const StringTable&) = default;
   StringTable(StringTable&& other) noexcept;
   StringTable& operator=(const StringTable&) = default;
@@ -118,6 +121,8 @@ class StringTable {
     return view(cells_[index(row, col)]);
   }
   Handle handle(std::int32_t row, std::int32_t col) const noexcept { return cells_[index(row, col)]; }
+  // The handles of column `col`, rows rowLower() .. rowUpper() in order (unchecked).
+  const Handle* column(std::int32_t col) const noexcept { return cells_.data() + index(rowLower_, col); }
 
   friend bool operator==(const StringTable& a, const StringTable& b);
 
@@ -137,6 +142,8 @@ class StringTable {
       OutOfRange();
   }
   [[noreturn]] static void OutOfRange();
+  // Takes the storage the last table of this thread left, with room for `count` cells.
+  void Reserve(std::size_t count);
   // Hands the cells' storage to the next table built on this thread.
   void Recycle() noexcept;
 

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "addin/platform.h"
 
 namespace corvane {
@@ -12,27 +16,39 @@ using namespace scan;
 
 namespace {
 
-// The position of the first `target` in text[from, n), or n. Four code units at a time: most
-// formulas hold no quote or apostrophe at all, and each scan looks for both.
-std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t n, char16_t target) {
+// The position of the first unit in text[from, n) equal to `a` or `b`, or n. Eight code units
+// at a time where the processor has SSE2, four otherwise: most formulas hold no quote or
+// apostrophe at all, and each scan looks for both.
+std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t n, char16_t a, char16_t b) {
+  std::size_t i = from;
+#if defined(__SSE2__)
+  const __m128i first = _mm_set1_epi16(static_cast<short>(a));
+  const __m128i second = _mm_set1_epi16(static_cast<short>(b));
+  for (; i + 8 <= n; i += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i hit = _mm_or_si128(_mm_cmpeq_epi16(units, first), _mm_cmpeq_epi16(units, second));
+    if (_mm_movemask_epi8(hit) != 0) break;
+  }
+#else
   constexpr std::uint64_t kOnes = 0x0001000100010001ULL;
   constexpr std::uint64_t kHighs = 0x8000800080008000ULL;
-  const std::uint64_t pattern = kOnes * target;
-  std::size_t i = from;
+  const std::uint64_t patternA = kOnes * a;
+  const std::uint64_t patternB = kOnes * b;
   for (; i + 4 <= n; i += 4) {
     std::uint64_t word;
     std::memcpy(&word, text + i, sizeof word);
-    const std::uint64_t x = word ^ pattern;  // a zero unit where the target stands
-    if (((x - kOnes) & ~x & kHighs) != 0) break;
+    const std::uint64_t x = word ^ patternA;  // a zero unit where `a` stands
+    const std::uint64_t y = word ^ patternB;
+    if ((((x - kOnes) & ~x) | ((y - kOnes) & ~y)) & kHighs) break;
   }
+#endif
   for (; i < n; ++i)
-    if (text[i] == target) return i;
+    if (text[i] == a || text[i] == b) return i;
   return n;
 }
 
-// Most scans leave a field as the last one did: comparing costs less than assigning.
-void AssignText(std::u16string& field, std::u16string_view value) {
-  if (field.size() != value.size() || !std::equal(value.begin(), value.end(), field.begin())) field = value;
+std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t n, char16_t target) {
+  return FindUnit(text, from, n, target, target);
 }
 
 // Scanning the text in place when the variant holds one spares a copy of the formula.
@@ -67,10 +83,12 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
   const auto n = static_cast<std::size_t>(length);
 
   // Pass 1: characters.
-  StringTable table(1, length, 1, 4);
-  table.setChars(1, kCharColumn, formula);
+  StringTable table(formula, kSheetMarkColumn);
   constexpr StringTable::Handle stringMark = StringTable::CommonHandle(kStringMark);
   constexpr StringTable::Handle sheetMark = StringTable::CommonHandle(kSheetMark);
+
+  // Before the first quote or apostrophe the passes below change nothing: they start there.
+  const std::size_t firstMark = FindUnit(text, 0, n, kDoubleQuote, kApostrophe) + 1;
 
   // Pass 2: double quotes and string-literal text. Between two quotes nothing changes but
   // bPrevCharIsQuote, so each run of other characters is handled at once. The quote classes are
@@ -97,7 +115,7 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
       inLiteral = false;
     }
   };
-  for (std::size_t i = 1; i <= n;) {
+  for (std::size_t i = firstMark; i <= n;) {
     const std::size_t runEnd = FindUnit(text, i - 1, n, kDoubleQuote);
     if (runEnd >= i) {
       prevIsQuote = false;
@@ -140,7 +158,7 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
   bool nextIsApostrophe = false;
   bool inSheetName = false;
   bool sheetNameEnded = false;
-  for (std::size_t i = 1; i <= n;) {
+  for (std::size_t i = firstMark; i <= n;) {
     const std::size_t runEnd = FindUnit(text, i - 1, n, kApostrophe);
     if (runEnd >= i) {
       // The last character of the run sees the apostrophe after it, if any.

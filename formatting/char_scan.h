@@ -20,7 +20,10 @@
 //  - Cost: three linear passes, no allocation per character.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "addin/cls_corvane.h"
@@ -52,5 +55,21 @@ inline constexpr std::u16string_view kSheetMark = u"Sh";
 
 inline constexpr char16_t kDoubleQuote = u'"';
 inline constexpr char16_t kApostrophe = u'\'';
+
+// Field updates for the end of a run: most runs leave a field as the last one did, and
+// comparing costs less than assigning.
+inline void AssignText(std::u16string& field, std::u16string_view value) {
+  // A loop rather than a library comparison: these are a few code units long.
+  bool same = field.size() == value.size();
+  for (std::size_t k = 0; same && k < value.size(); ++k) same = field[k] == value[k];
+  if (!same) field = value;
+}
+inline void AssignSpaces(std::u16string& field, std::size_t count) {
+  if (field.size() == count) {
+    std::fill(field.begin(), field.end(), u' ');
+  } else {
+    field.assign(count, u' ');
+  }
+}
 
 }  // namespace corvane::scan
