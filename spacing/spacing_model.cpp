@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -71,6 +72,13 @@ void WidthMemo::BeginPass(const VariantArray& spacing, const RegionalFormat& fmt
     fmtKnown_ = true;
   }
   ++pass_;
+  known_.fill(std::numeric_limits<double>::quiet_NaN());
+}
+
+bool WidthMemo::Check(char16_t code, double& width) {
+  if (stamp_[code] != pass_) Refresh(code);
+  width = width_[code];
+  return ok_[code];
 }
 
 void WidthMemo::Refresh(char16_t code) {
@@ -79,6 +87,7 @@ void WidthMemo::Refresh(char16_t code) {
     // Codes 0 and 1 have no entry and are not special: they add nothing to a width.
     width_[code] = 0.0;
     ok_[code] = true;
+    known_[code] = 0.0;
     return;
   }
   if (code < spacing_->lower() || code > spacing_->upper()) {
@@ -86,7 +95,11 @@ void WidthMemo::Refresh(char16_t code) {
     return;
   }
   const Variant& entry = entries_ ? entries_[code - spacing_->lower()] : spacing_->at(code);
-  if (hasSource_[code] && SameEntry(entry, source_[code])) return;
+  if (!hasSource_[code] || !SameEntry(entry, source_[code])) Convert(code, entry);
+  if (ok_[code]) known_[code] = width_[code];
+}
+
+void WidthMemo::Convert(char16_t code, const Variant& entry) {
   try {
     width_[code] = ToDouble(entry, fmt_);
     ok_[code] = true;

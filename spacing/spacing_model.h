@@ -22,6 +22,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 
 #include "addin/automation.h"
 
@@ -42,14 +43,18 @@ class WidthMemo {
   // The width of an ordinary code (0..767) in the current pass; false when its entry does not
   // convert to a number (or is missing), which ends a measurement.
   bool Width(char16_t code, double& width) {
-    if (stamp_[code] != pass_) [[unlikely]]
-      Refresh(code);
-    width = width_[code];
-    return ok_[code];
+    const double known = known_[code];
+    if (known == known) [[likely]] {
+      width = known;
+      return true;
+    }
+    return Check(code, width);
   }
 
  private:
+  bool Check(char16_t code, double& width);
   void Refresh(char16_t code);
+  void Convert(char16_t code, const Variant& entry);
 
   const VariantArray* spacing_ = nullptr;
   std::uint64_t contentId_ = 0;  // spacing_'s contents when the pass began
@@ -58,6 +63,13 @@ class WidthMemo {
   bool fmtKnown_ = false;
   std::uint64_t pass_ = 0;
   std::array<std::uint64_t, kMemoCodes> stamp_{};
+  // Per code: its width once checked in this pass and found a number; NaN otherwise (and for
+  // a width that is NaN itself), which sends the code through Check. One load per character.
+  std::array<double, kMemoCodes> known_ = [] {
+    std::array<double, kMemoCodes> a;
+    a.fill(std::numeric_limits<double>::quiet_NaN());
+    return a;
+  }();
   std::array<double, kMemoCodes> width_{};
   std::array<bool, kMemoCodes> ok_{};
   // The entry each width was converted from; only scalar entries are kept (never objects).
