@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -35,15 +36,20 @@ std::uint8_t FlagsOf(std::u16string_view c) {
 }
 
 // A count of indentation spaces; a negative one fails as making that many spaces would.
-std::int32_t SpaceCount(double width) {
-#if FLT_EVAL_METHOD == 0
-  // Adding and taking away 2^52 rounds a number in [0, 2^31) to a whole one in the current
-  // rounding mode (ties to even), as RoundToLong does, without a call: this runs for every line.
-  if (width >= 0.0 && width < 2147483647.0) return static_cast<std::int32_t>((width + 0x1p52) - 0x1p52);
-#endif
+[[gnu::noinline]] std::int32_t SpaceCountByCall(double width) {
   const std::int32_t count = RoundToLong(width);
   if (count < 0) throw AutomationError(err::kInvalidProcedureCall, u"Invalid procedure call or argument");
   return count;
+}
+
+inline std::int32_t SpaceCount(double width) {
+#if FLT_EVAL_METHOD == 0
+  // Adding and taking away 2^52 rounds a number in [0, 2^31) to a whole one in the current
+  // rounding mode (ties to even), as RoundToLong does, without a call: this runs for every line.
+  if (width >= 0.0 && width < 2147483647.0) [[likely]]
+    return static_cast<std::int32_t>((width + 0x1p52) - 0x1p52);
+#endif
+  return SpaceCountByCall(width);
 }
 
 // A growable run of code units whose appends stay inline: the layout appends one character at
@@ -71,23 +77,43 @@ class TextBuffer {
   }
   TextBuffer& operator+=(std::u16string_view s) {
     reserve(size_ + s.size());
-    char16_t* out = data_.get() + size_;
-    if (s.size() > 32) {
-      std::copy(s.begin(), s.end(), out);
-    } else {
-      // Short texts (most runs) four units at a time, without a call.
-      std::size_t k = 0;
-      for (; k + 4 <= s.size(); k += 4) std::memcpy(out + k, s.data() + k, 4 * sizeof(char16_t));
-      for (; k < s.size(); ++k) out[k] = s[k];
-    }
+    Copy(data_.get() + size_, s.data(), s.size());
     size_ += s.size();
     return *this;
   }
-  TextBuffer& append(std::size_t count, char16_t c) {
-    reserve(size_ + count);
-    std::fill_n(data_.get() + size_, count, c);
+  TextBuffer& appendSpaces(std::size_t count) {
+    // Whole chunks of eight, the last one partly past the end: capacity allows for it.
+    static constexpr char16_t kEight[8] = {kSpace, kSpace, kSpace, kSpace, kSpace, kSpace, kSpace, kSpace};
+    reserve(size_ + count + std::size(kEight));
+    char16_t* out = data_.get() + size_;
+    std::size_t k = 0;
+    for (; k + 8 < count; k += 2 * std::size(kEight)) {
+      std::memcpy(out + k, kEight, sizeof kEight);
+      std::memcpy(out + k + 8, kEight, sizeof kEight);
+    }
+    if (k < count) std::memcpy(out + k, kEight, sizeof kEight);
     size_ += count;
     return *this;
+  }
+
+  // Copies n code units; the short texts most appends are take two overlapping moves, without
+  // a call or a loop.
+  static void Copy(char16_t* out, const char16_t* in, std::size_t n) {
+    const auto copy = [&]<std::size_t kUnits>(std::integral_constant<std::size_t, kUnits>) {
+      std::memcpy(out, in, kUnits * sizeof(char16_t));
+      std::memcpy(out + n - kUnits, in + n - kUnits, kUnits * sizeof(char16_t));
+    };
+    if (n > 16) {
+      std::memcpy(out, in, n * sizeof(char16_t));
+    } else if (n >= 8) {
+      copy(std::integral_constant<std::size_t, 8>{});
+    } else if (n >= 4) {
+      copy(std::integral_constant<std::size_t, 4>{});
+    } else if (n >= 2) {
+      copy(std::integral_constant<std::size_t, 2>{});
+    } else if (n == 1) {
+      *out = *in;
+    }
   }
 
   friend void swap(TextBuffer& a, TextBuffer& b) noexcept {
@@ -154,7 +180,7 @@ class Output {
     std::size_t keep = base_.size();
     while (keep > 0 && base_[keep - 1] == kSpace) --keep;
     prevTail_.clear();
-    prevTail_.append(base_.size() - keep, kSpace);
+    prevTail_.appendSpaces(base_.size() - keep);
     prevLen_ = keep;
     base_.truncate(keep);
     endsWithLineFeed = keep > 0 && base_[keep - 1] == kLineFeed;
@@ -201,44 +227,52 @@ class Output {
   std::size_t prevLen_ = 0;
 };
 
-// strLineText: the text of the current line since its last break. Its width is summed when
-// it is measured, from where the last measurement of the same line stopped, in the same order
-// and with the same widths as GetSpacingThisLevel sums it: the same number, without summing a
-// character twice when inline groups measure one line again and again. A line with a special
-// character (code 768 and above) is measured by GetSpacingThisLevel itself, since that reads
-// (and may first calibrate) the store.
+// strLineText: the text of the current line since its last break, and its width as
+// GetSpacingThisLevel gives it: summed in the same order with the same widths, so the same
+// number. For a text editor only its length counts. For the cell the line is kept as the
+// pieces of text it was appended from, not copied: mostly one stretch of the formula, which
+// each append extends. A measurement sums from where the last measurement of the same line
+// stopped (inline groups measure one line again and again), and a line that is never measured
+// is never summed. A line with a special character (code 768 and above) is measured by
+// GetSpacingThisLevel itself, since that reads (and may first calibrate) the store.
 class LineText {
  public:
-  LineText(bool notepad, TextBuffer& text, spacing::WidthMemo& memo) : notepad_(notepad), text_(text), memo_(memo) {
-    text_.clear();
+  LineText(bool notepad, std::vector<std::u16string_view>& pieces, spacing::WidthMemo& memo)
+      : notepad_(notepad), pieces_(pieces), memo_(memo) {
+    pieces_.clear();
   }
 
-  void Push(char16_t c) {
-    if (notepad_) {
-      ++length_;  // only the length counts
-    } else {
-      text_ += c;
-    }
-  }
+  // Appends s, whose text must stay in place until the line is cleared.
   void Append(std::u16string_view s) {
     if (notepad_) {
       length_ += s.size();
+    } else if (s.data() == end_) {
+      end_ += s.size();
+    } else if (begin_ == nullptr) {
+      begin_ = s.data();
+      end_ = s.data() + s.size();
     } else {
-      text_ += s;
+      StartPiece(s);
     }
   }
   void AppendSpaces(std::int32_t count) {
     if (notepad_) {
       length_ += static_cast<std::size_t>(count);
-    } else {
-      text_.append(static_cast<std::size_t>(count), kSpace);
+      return;
+    }
+    static constexpr std::u16string_view kSpaces = u"                                ";
+    for (auto left = static_cast<std::size_t>(count); left > 0;) {
+      const std::size_t chunk = std::min(left, kSpaces.size());
+      StartPiece(kSpaces.substr(0, chunk));
+      left -= chunk;
     }
   }
 
   void Clear() {
     length_ = 0;
-    text_.clear();
-    measured_ = 0;
+    pieces_.clear();
+    begin_ = end_ = nullptr;
+    summed_ = nullptr;
     width_ = 0.0;
     failed_ = false;
     special_ = false;
@@ -247,39 +281,61 @@ class LineText {
   // GetSpacingThisLevel(strLineText).
   double Width(cls_corvane& addin) {
     if (notepad_) return static_cast<double>(static_cast<std::int32_t>(length_));
-    // Locals, so that the running sum stays in a register.
-    double sum = width_;
-    std::size_t k = measured_;
-    const std::size_t size = text_.size();
     if (!failed_ && !special_) {
-      const std::u16string_view text = text_.view();
-      for (; k < size; ++k) {
-        const char16_t c = text[k];
-        double width;
-        if (c >= spacing::kMemoCodes) [[unlikely]] {
-          special_ = true;
-          break;
-        }
-        if (!memo_.Width(c, width)) [[unlikely]] {
-          failed_ = true;  // this character and all later ones add nothing
-          break;
-        }
-        sum += width;
-      }
+      // Earlier pieces were summed when the next one started.
+      const char16_t* from = summed_ != nullptr ? summed_ : begin_;
+      summed_ = Sum(from, end_);
     }
-    width_ = sum;
-    measured_ = k;
     if (!special_) return width_;
-    Variant text(std::u16string(text_.view()));
-    return addin.GetSpacingThisLevel(text);
+    std::u16string text;
+    for (const std::u16string_view piece : pieces_) text += piece;
+    text.append(begin_, end_);
+    Variant value(std::move(text));
+    return addin.GetSpacingThisLevel(value);
   }
 
  private:
+  // The current piece is complete: it is summed (measurements go in order) and kept, and s
+  // starts the next one. Rare, and kept out of line so that Append stays inline.
+  [[gnu::noinline]] void StartPiece(std::u16string_view s) {
+    if (begin_ != nullptr) {
+      if (!failed_ && !special_) Sum(summed_ != nullptr ? summed_ : begin_, end_);
+      pieces_.emplace_back(begin_, static_cast<std::size_t>(end_ - begin_));
+    }
+    begin_ = s.data();
+    end_ = s.data() + s.size();
+    summed_ = nullptr;
+  }
+
+  // Adds the widths of [from, to) in order and returns where it stopped: after a character
+  // whose entry is no number nothing more is added (failed_), and a special character stops it
+  // (special_).
+  const char16_t* Sum(const char16_t* from, const char16_t* to) {
+    double sum = width_;  // a local, so that the running sum stays in a register
+    for (; from != to; ++from) {
+      const char16_t c = *from;
+      double width;
+      if (c >= spacing::kMemoCodes) [[unlikely]] {
+        special_ = true;
+        break;
+      }
+      if (!memo_.Width(c, width)) [[unlikely]] {
+        failed_ = true;
+        break;
+      }
+      sum += width;
+    }
+    width_ = sum;
+    return from;
+  }
+
   bool notepad_;
-  TextBuffer& text_;  // kept for the cell only
+  std::vector<std::u16string_view>& pieces_;  // the cell's line before its current piece
   spacing::WidthMemo& memo_;
-  std::size_t length_ = 0;
-  std::size_t measured_ = 0;  // characters of text_ summed into width_
+  std::size_t length_ = 0;             // the editor's line
+  const char16_t* begin_ = nullptr;    // the current piece
+  const char16_t* end_ = nullptr;
+  const char16_t* summed_ = nullptr;   // how far the current piece is summed (null: not at all)
   double width_ = 0.0;
   bool failed_ = false;
   bool special_ = false;
@@ -296,7 +352,7 @@ enum class Kind { Separator, Open, Close, Other };
 // allocate it again each time.
 struct LayoutStorage {
   std::array<TextBuffer, 4> output;
-  TextBuffer line;
+  std::vector<std::u16string_view> line;
   std::vector<double> levelWidth;
   std::vector<double> levelSum;
   std::vector<StackEntry> parenStack;
@@ -320,7 +376,7 @@ class BorrowedStorage {
     storage_->busy = false;
     // Keep small buffers for the next formula, not the memory of a huge one.
     constexpr std::size_t kKeep = std::size_t{1} << 20;
-    if (storage_->output[0].capacity() > kKeep || storage_->line.capacity() > kKeep) *storage_ = LayoutStorage{};
+    if (storage_->output[0].capacity() > kKeep || storage_->line.capacity() > kKeep / 16) *storage_ = LayoutStorage{};
   }
   BorrowedStorage(const BorrowedStorage&) = delete;
   BorrowedStorage& operator=(const BorrowedStorage&) = delete;
@@ -352,25 +408,33 @@ std::u16string cls_corvane::LayoutFormula() {
                  table.rowUpper() < n || table.colLower() > kCharColumn || table.colUpper() < kSheetMarkColumn))
     throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
   const char16_t* const text = strFormula.data();
+  // The table's columns by position, index 0 for row 1 like `text`.
+  const auto columnFromRow1 = [&](std::int32_t col) { return table.column(col) + (1 - table.rowLower()); };
+  const StringTable::Handle* const charCells = n >= 1 ? columnFromRow1(kCharColumn) : nullptr;
+  const StringTable::Handle* const stringMarks = n >= 1 ? columnFromRow1(kStringMarkColumn) : nullptr;
+  const StringTable::Handle* const sheetMarks = n >= 1 ? columnFromRow1(kSheetMarkColumn) : nullptr;
 
   BorrowedStorage storage;
-  // LevelsArray(1 .. number of "(" in the formula) and the running sums of its elements, so that
-  // GetIndentSpacesCount's sum (element 1 first) is one lookup: only the top element changes.
-  const auto levelCapacity = static_cast<std::size_t>(std::count(strFormula.begin(), strFormula.end(), u'('));
+  // LevelsArray(1 ..) and the running sums of its elements, so that GetIndentSpacesCount's sum
+  // (element 1 first) is one lookup: only the top element changes. Each level's two elements
+  // are written when it opens, before anything reads them; element 0 of the sums is the empty
+  // sum. Every level is opened by a "(" of the formula, so they never outnumber those.
   std::vector<double>& levelWidth = storage->levelWidth;
   std::vector<double>& levelSum = storage->levelSum;
-  levelWidth.assign(levelCapacity + 1, 0.0);
-  levelSum.assign(levelCapacity + 1, 0.0);
+  if (levelSum.empty()) {
+    levelWidth.assign(1, 0.0);
+    levelSum.assign(1, 0.0);
+  }
   std::vector<StackEntry>& parenStack = storage->parenStack;  // ParenStack without its bottom entry
   parenStack.clear();
 
   spacing::WidthMemo& memo = spacing::ThreadWidthMemo();
   memo.BeginPass(SpacingArray, Regional());
   LineText line(bSendToNotepad, storage->line, memo);
-  Output out(storage->output, static_cast<std::size_t>(std::max(n, 0)) * 2 + 16);
-
   const std::u16string_view separator = strListSeparator;
   const std::u16string_view afterParen = strAfterParen;
+  Output out(storage->output, static_cast<std::size_t>(std::max(n, 0)) * 2 + 16);
+
   const std::int32_t rowUpper = table.rowUpper();
   // A one-unit separator; otherwise no single character can equal it.
   const char32_t separatorChar = separator.size() == 1 ? separator[0] : char32_t{0x110000};
@@ -404,7 +468,7 @@ std::u16string cls_corvane::LayoutFormula() {
       // them is taken in one step, each of its turns appending its character to the output and
       // the line. Only the other characters look at their marks in the table.
       const layout::RunFinder::Run run = afterRightParen ? layout::RunFinder::Run{static_cast<std::size_t>(i - 1), false, 0}
-                                                     : runs.Find(text, static_cast<std::size_t>(i - 1),
+                                                         : runs.Find(text, static_cast<std::size_t>(i - 1),
                                                                  static_cast<std::size_t>(n));
       if (run.end > static_cast<std::size_t>(i - 1)) {
         const auto last = static_cast<std::int32_t>(run.end);  // the run's last position
@@ -418,8 +482,8 @@ std::u16string cls_corvane::LayoutFormula() {
         ++i;  // the character that ended the run takes its turn below
       }
       const std::u16string_view c(text + (i - 1), 1);
-      const bool inLiteral = table.handle(i, kStringMarkColumn) == kStringHandle;
-      const bool inSheetName = table.handle(i, kSheetMarkColumn) == kSheetHandle;
+      const bool inLiteral = stringMarks[i - 1] == kStringHandle;
+      const bool inSheetName = sheetMarks[i - 1] == kSheetHandle;
       const bool inName = inSheetName || bracketDepth > 0;
       if (!inLiteral && !inSheetName && c.size() == 1) {
         if (c[0] == u'[') {
@@ -435,10 +499,10 @@ std::u16string cls_corvane::LayoutFormula() {
       } else if (c.size() == 1 && (c[0] == u'(' || c[0] == u')') && !inLiteral) {
         if (c[0] == u'(') {
           kind = Kind::Open;
-          emptyPair = i != rowUpper && table.handle(i + 1, kCharColumn) == u')';
+          emptyPair = i != rowUpper && charCells[i] == u')';
         } else {
           kind = Kind::Close;
-          emptyPair = i != 1 && table.handle(i - 1, kCharColumn) == u'(';
+          emptyPair = i != 1 && charCells[i - 2] == u'(';
         }
       }
       if (inName) kind = Kind::Other;
@@ -452,12 +516,12 @@ std::u16string cls_corvane::LayoutFormula() {
           if (prevClosedLevel) {
             // The closing parenthesis keeps its line, and the separator joins it there.
             o += kLineFeed;
-            o.append(static_cast<std::size_t>(prevIndent), kSpace);
+            o.appendSpaces(static_cast<std::size_t>(prevIndent));
             o += u')';
           }
-          o += c;
+          o += c[0];
           o += kLineFeed;
-          o.append(static_cast<std::size_t>(indent), kSpace);
+          o.appendSpaces(static_cast<std::size_t>(indent));
           line.Clear();
           afterRightParen = false;
           afterArithmeticOperator = false;
@@ -469,7 +533,7 @@ std::u16string cls_corvane::LayoutFormula() {
         case Kind::Open: {
           parenStack.push_back({true, 0.0});
           TextBuffer& o = out.Append();
-          o += c;
+          o += c[0];
           if ((afterArithmeticOperator || openInline > 0) && !operandStart) {
             parenStack.back() = {false, line.Width(*this)};
             line.Append(c);
@@ -479,15 +543,17 @@ std::u16string cls_corvane::LayoutFormula() {
           } else {
             line.Append(c);
             line.Append(afterParen);
-            if (static_cast<std::size_t>(indentLevel) >= levelCapacity)
-              throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
             ++indentLevel;
             const auto k = static_cast<std::size_t>(indentLevel);
+            if (k == levelSum.size()) [[unlikely]] {
+              levelWidth.push_back(0.0);
+              levelSum.push_back(0.0);
+            }
             levelWidth[k] = line.Width(*this);
             levelSum[k] = levelSum[k - 1] + levelWidth[k];
             indent = indentOfLevels();
             o += kLineFeed;
-            o.append(static_cast<std::size_t>(indent), kSpace);
+            o.appendSpaces(static_cast<std::size_t>(indent));
             line.Clear();
           }
           afterRightParen = false;
@@ -503,7 +569,7 @@ std::u16string cls_corvane::LayoutFormula() {
             throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
           const StackEntry top = parenStack.back();
           if (emptyPair) {
-            out.Append() += c;
+            out.Append() += c[0];
             line.Append(c);
             if (!top.level) --openInline;
             afterEmptyPair = true;
@@ -513,10 +579,10 @@ std::u16string cls_corvane::LayoutFormula() {
             if (endsWithLineFeed) {
               // It would begin a line: it goes under its opening parenthesis.
               indent = SpaceCount(top.width);
-              o.append(static_cast<std::size_t>(indent), kSpace);
+              o.appendSpaces(static_cast<std::size_t>(indent));
               line.AppendSpaces(indent);
             }
-            o += c;
+            o += c[0];
             line.Append(c);
             --openInline;
             afterInlineClose = true;
@@ -539,14 +605,14 @@ std::u16string cls_corvane::LayoutFormula() {
             TextBuffer& o = prevClosedLevel ? out.Rebuild() : out.Append();
             if (prevClosedLevel) {
               o += kLineFeed;
-              o.append(static_cast<std::size_t>(prevIndent), kSpace);
-              o += c;
+              o.appendSpaces(static_cast<std::size_t>(prevIndent));
+              o += c[0];
             }
             o += kLineFeed;
-            o.append(static_cast<std::size_t>(indent), kSpace);
-            o += c;
+            o.appendSpaces(static_cast<std::size_t>(indent));
+            o += c[0];
             o += kLineFeed;
-            o.append(static_cast<std::size_t>(indent), kSpace);
+            o.appendSpaces(static_cast<std::size_t>(indent));
             --indentLevel;
             line.Clear();
             afterInlineClose = false;
@@ -566,23 +632,23 @@ std::u16string cls_corvane::LayoutFormula() {
             if (afterEmptyPair) {
               TextBuffer& o = out.Append();
               o += kLineFeed;
-              o.append(static_cast<std::size_t>(indent), kSpace);
-              o += c;
+              o.appendSpaces(static_cast<std::size_t>(indent));
+              o += c[0];
               line.Clear();
             } else if (afterInlineClose) {
-              out.Append() += c;
+              out.Append() += c[0];
             } else {
               // The closing parenthesis keeps its line; this text starts the next one.
               TextBuffer& o = out.Rebuild();
               o += kLineFeed;
-              o.append(static_cast<std::size_t>(prevIndent), kSpace);
+              o.appendSpaces(static_cast<std::size_t>(prevIndent));
               o += u')';
               o += kLineFeed;
-              o.append(static_cast<std::size_t>(indent), kSpace);
-              o += c;
+              o.appendSpaces(static_cast<std::size_t>(indent));
+              o += c[0];
             }
           } else {
-            out.Append() += c;
+            out.Append() += c[0];
           }
           line.Append(c);
           afterRightParen = false;
@@ -602,12 +668,12 @@ std::u16string cls_corvane::LayoutFormula() {
   // rather than at every character: nothing reads them during the layout.
   iItem = i;
   iIndentSpaces = indentSpaces;
-  strIndent.assign(static_cast<std::size_t>(indent), kSpace);
-  strPrevIndent.assign(static_cast<std::size_t>(prevIndent), kSpace);
+  AssignSpaces(strIndent, static_cast<std::size_t>(indent));
+  AssignSpaces(strPrevIndent, static_cast<std::size_t>(prevIndent));
   if (n >= 1) {
-    strCurrentChar.assign(table.get(n, kCharColumn));
-    strPrevChar.assign(n != 1 ? table.get(n - 1, kCharColumn) : std::u16string_view());
-    strNextChar.assign(n != rowUpper ? table.get(n + 1, kCharColumn) : std::u16string_view());
+    AssignText(strCurrentChar, table.get(n, kCharColumn));
+    AssignText(strPrevChar, n != 1 ? table.get(n - 1, kCharColumn) : std::u16string_view());
+    AssignText(strNextChar, n != rowUpper ? table.get(n + 1, kCharColumn) : std::u16string_view());
   }
   return out.Take();
 }

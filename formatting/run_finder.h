@@ -33,9 +33,7 @@ inline constexpr auto kCharFlags = [] {
 
 class RunFinder {
  public:
-  explicit RunFinder(char32_t separator) : flags_(kCharFlags), separator_(separator) {
-    if (separator < 128) flags_[separator] |= kStructural;
-  }
+  explicit RunFinder(char32_t separator) : separator_(separator) {}
 
   struct Run {
     std::size_t end;         // one past its last character; `from` when the run is empty
@@ -94,9 +92,8 @@ class RunFinder {
 
  private:
   std::uint8_t Classify(char16_t c) const {
-    if (c < 128) [[likely]]
-      return flags_[c];
-    return c == separator_ ? kStructural : 0;
+    if (c == separator_) return kStructural;
+    return c < 128 ? kCharFlags[c] : 0;
   }
 
 #if defined(__SSE2__)
@@ -108,7 +105,6 @@ class RunFinder {
   }
 #endif
 
-  std::array<std::uint8_t, 128> flags_;
   char32_t separator_;
 };
 
