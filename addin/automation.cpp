@@ -69,9 +69,9 @@ StringTable::StringTable(std::u16string_view chars, std::int32_t colUpper) : row
   cols_ = colUpper;
   const std::size_t count = chars.size() * static_cast<std::size_t>(cols_);
   Reserve(count);
-  cells_.resize(count);  // every cell is written below
-  std::copy(chars.begin(), chars.end(), cells_.begin());
-  std::fill(cells_.begin() + static_cast<std::ptrdiff_t>(chars.size()), cells_.end(), kEmpty);
+  // Each cell written once: the characters, then the other columns empty.
+  cells_.assign(chars.begin(), chars.end());
+  cells_.resize(count, kEmpty);
 }
 
 void StringTable::Reserve(std::size_t count) {

@@ -205,6 +205,7 @@ class Output {
   }
 
   std::u16string Take() const {
+    if (curTail_.empty()) return std::u16string(base_.view());
     std::u16string text;
     text.reserve(base_.size() + curTail_.size());
     text.append(base_.view());
