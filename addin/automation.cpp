@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <atomic>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -165,13 +165,6 @@ void StringTable::fillInterned(std::int32_t rowFrom, std::int32_t rowTo, std::in
   check(rowFrom, col);
   check(rowTo, col);
   std::fill_n(cells_.begin() + static_cast<std::ptrdiff_t>(index(rowFrom, col)), rowTo - rowFrom + 1, handle);
-}
-
-void StringTable::setChars(std::int32_t rowFrom, std::int32_t col, std::u16string_view chars) {
-  if (chars.empty()) return;
-  check(rowFrom, col);
-  if (chars.size() > static_cast<std::size_t>(rowUpper() - rowFrom) + 1) OutOfRange();
-  std::copy(chars.begin(), chars.end(), cells_.begin() + static_cast<std::ptrdiff_t>(index(rowFrom, col)));
 }
 
 bool operator==(const StringTable& a, const StringTable& b) {

@@ -87,8 +87,6 @@ class StringTable {
     check(row, col);
     cells_[index(row, col)] = c;
   }
-  // Sets column `col` from row `rowFrom` on to one code unit of `chars` each.
-  void setChars(std::int32_t rowFrom, std::int32_t col, std::u16string_view chars);
 
   // Marks and classes repeat in many cells: intern the text once, then set cells by handle.
   // Interning is canonical: two cells hold the same text exactly when they hold the same

@@ -56,8 +56,9 @@ inline constexpr std::u16string_view kSheetMark = u"Sh";
 inline constexpr char16_t kDoubleQuote = u'"';
 inline constexpr char16_t kApostrophe = u'\'';
 
-// Field updates for the end of a run: most runs leave a field as the last one did, and
-// comparing costs less than assigning.
+// Field updates for the end of a run, without the library's general assignment: most runs
+// leave a text field as the last one did (comparing costs less than assigning), and an
+// indentation of the same length is refilled in place.
 inline void AssignText(std::u16string& field, std::u16string_view value) {
   // A loop rather than a library comparison: these are a few code units long.
   bool same = field.size() == value.size();

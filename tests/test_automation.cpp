@@ -106,9 +106,6 @@ TEST(Arrays, TableHandlesAreCanonicalAndNewTablesStartEmpty) {
   EXPECT_EQ(table.handle(2, 3), table.handle(3, 3));
   EXPECT_NE(table.handle(2, 3), table.handle(1, 3));
   EXPECT_EQ(table.at(2, 3), u"Some long text");
-  table.setChars(1, 1, u"=A(");
-  EXPECT_EQ(table.handle(3, 1), StringTable::CommonHandle(u"("));
-  EXPECT_THROW(table.setChars(3, 1, u"abc"), AutomationError);
 
   for (int round = 0; round < 3; ++round) {
     StringTable full(1, 50, 1, 4);
@@ -123,6 +120,19 @@ TEST(Arrays, TableHandlesAreCanonicalAndNewTablesStartEmpty) {
   StringTable fresh(1, 40, 1, 4);
   for (std::int32_t r = 1; r <= 40; ++r)
     for (std::int32_t c = 1; c <= 4; ++c) ASSERT_EQ(fresh.at(r, c), u"") << r << "," << c;
+  {
+    StringTable full(1, 60, 1, 4);
+    for (std::int32_t r = 1; r <= 60; ++r)
+      for (std::int32_t c = 1; c <= 4; ++c) full.set(r, c, u"Sh");
+  }
+  const std::u16string chars = u"=A(" + std::u16string(50, u'x');
+  StringTable fromChars(chars, 4);
+  ASSERT_EQ(fromChars.rows(), 53);
+  EXPECT_EQ(fromChars.handle(3, 1), StringTable::CommonHandle(u"("));
+  for (std::int32_t r = 1; r <= 53; ++r) {
+    ASSERT_EQ(fromChars.at(r, 1), chars.substr(static_cast<std::size_t>(r - 1), 1)) << r;
+    for (std::int32_t c = 2; c <= 4; ++c) ASSERT_EQ(fromChars.at(r, c), u"") << r << "," << c;
+  }
 }
 
 // Every part that meets bytes decodes through these: boundaries of each length, each kind of
