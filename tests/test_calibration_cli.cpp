@@ -19,6 +19,7 @@
 
 #include "addin/platform.h"
 #include "platform/posix/sqlite_store.h"
+#include "support/files.h"
 
 extern char** environ;
 
@@ -26,13 +27,6 @@ namespace corvane {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -99,8 +93,8 @@ class Program {
     if (!reaped_) Reap(WNOHANG);
     return !reaped_;
   }
-  std::string Out() const { return ReadFile(out_); }
-  std::string Err() const { return ReadFile(err_); }
+  std::string Out() const { return testsupport::ReadBytes(out_); }
+  std::string Err() const { return testsupport::ReadBytes(err_); }
 
  private:
   void Reap(int options) {
@@ -271,7 +265,7 @@ TEST(CalibrateProgram, BadUsageIsRefusedAndTouchesNothing) {
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
   }
-  EXPECT_EQ(ReadFile(notAStore), "my notes\n");
+  EXPECT_EQ(testsupport::ReadBytes(notAStore), "my notes\n");
 }
 
 }  // namespace

@@ -6,11 +6,10 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/run_cli.h"
 
 namespace corvane {
@@ -18,13 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::CliResult;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The place the text files go and the store file, in a scratch folder named `name`.
 class Scratch {
@@ -111,7 +103,7 @@ TEST(HostileCli, FormulasBeyondTheLimitAreRefusedAndTheLongestGoToAFile) {
   ASSERT_EQ(r.status, 0) << r.err;
   const fs::path file = scratch.folder() / kFileName;
   EXPECT_EQ(r.out, file.string() + "\n");
-  const std::string text = ReadFile(file);
+  const std::string text = testsupport::ReadBytes(file);
   EXPECT_EQ(text.rfind("Unable to enter this formatted formula into Excel, because it has too many characters.", 0), 0U);
   // The laid-out formula is the input with only line breaks and spaces added.
   const std::string marker = "\r\n\r\n\r\n\r\n";
@@ -191,7 +183,7 @@ TEST(HostileCli, NulControlCharactersAndLoneSurrogatesTravelWhole) {
 
   r = scratch.Run({"format", "--notepad", "--uncalibrated", "--store", scratch.store()}, formula);
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string text = ReadFile(scratch.folder() / kFileName);
+  const std::string text = testsupport::ReadBytes(scratch.folder() / kFileName);
   EXPECT_NE(text.find("=CONCAT(\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find(literal), std::string::npos) << "the literal, NUL and all, in one piece";
   EXPECT_NE(text.find(std::string("A1\0", 3)), std::string::npos);
@@ -205,8 +197,8 @@ TEST(HostileCli, NulControlCharactersAndLoneSurrogatesTravelWhole) {
                   "\"=T(\\ud800,\\u0000)\"\n");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"file\":\"" + (scratch.folder() / kFileName).string() + "\""), std::string::npos) << r.out;
-  EXPECT_NE(ReadFile(scratch.folder() / kFileName).find(std::string("\xEF\xBF\xBD,\r\n", 6)), std::string::npos);
-  EXPECT_NE(ReadFile(scratch.folder() / kFileName).find(std::string("\0\r\n", 3)), std::string::npos);
+  EXPECT_NE(testsupport::ReadBytes(scratch.folder() / kFileName).find(std::string("\xEF\xBF\xBD,\r\n", 6)), std::string::npos);
+  EXPECT_NE(testsupport::ReadBytes(scratch.folder() / kFileName).find(std::string("\0\r\n", 3)), std::string::npos);
 }
 
 TEST(HostileCli, FoldersWithSpacesLineFeedsAndOtherLettersHoldStoreAndTextFile) {
@@ -225,7 +217,7 @@ TEST(HostileCli, FoldersWithSpacesLineFeedsAndOtherLettersHoldStoreAndTextFile) 
     r = scratch.Run({"format", "--uncalibrated", "--store", scratch.store(), "=SUM(A1,B1)"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, file.string() + "\n");
-    EXPECT_NE(ReadFile(file).find("=SUM(\r\n"), std::string::npos);
+    EXPECT_NE(testsupport::ReadBytes(file).find("=SUM(\r\n"), std::string::npos);
     fs::remove(file);
 
     // Without "tmp", TMPDIR names the folder.

@@ -14,11 +14,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/posix/sqlite_store.h"
+#include "support/files.h"
 #include "support/run_cli.h"
 
 namespace corvane {
@@ -26,13 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::CliResult;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // One value of a query, read the way another program would; "" when the file cannot answer.
 std::string Query(const fs::path& path, const std::string& sql) {
@@ -136,7 +129,7 @@ TEST(StoreFaultsCli, ReadOnlyStoreIsNamedAndKeepsItsValues) {
       fs::permissions(scratch.path(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                           fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
     }
-    const std::string bytes = ReadFile(store);
+    const std::string bytes = testsupport::ReadBytes(store);
     const std::string named = "The settings file " + store.string() + " cannot be ";
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"settings", "--always-notepad", "on"}, {"calibrate"}, {"format", "=SUM(A1,B1)"}}) {
@@ -146,7 +139,7 @@ TEST(StoreFaultsCli, ReadOnlyStoreIsNamedAndKeepsItsValues) {
       const CliResult r = scratch.Run(withStore, "", AsUnprivilegedUser);
       EXPECT_EQ(r.status, 1) << r.err;
       EXPECT_NE(r.err.find(named + (folderWritable ? "written" : "opened")), std::string::npos) << r.err;
-      EXPECT_EQ(ReadFile(store), bytes);
+      EXPECT_EQ(testsupport::ReadBytes(store), bytes);
     }
     EXPECT_EQ(Contents(store), kEarlier);
   }
@@ -298,7 +291,7 @@ TEST(StoreFaultsCli, DamagedStoreIsNamedAndLeftAsItWas) {
   for (const auto& [store, reason] : {std::pair{text, std::string(" is not a Corvane settings store.")},
                                       std::pair{damaged, std::string(" cannot be read: database disk image is malformed.")}}) {
     SCOPED_TRACE(store.filename().string());
-    const std::string bytes = ReadFile(store);
+    const std::string bytes = testsupport::ReadBytes(store);
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"format", "=SUM(A1,B1)"}, {"format", "--jsonl"}, {"settings"},
           {"settings", "--format-all-parens", "off"}, {"calibrate"}, {"calibrate", "--show"}}) {
@@ -309,7 +302,7 @@ TEST(StoreFaultsCli, DamagedStoreIsNamedAndLeftAsItWas) {
       EXPECT_EQ(r.status, 1);
       EXPECT_EQ(r.out, "");
       EXPECT_EQ(r.err, "corvane: The settings file " + store.string() + reason + "\n");
-      EXPECT_EQ(ReadFile(store), bytes);
+      EXPECT_EQ(testsupport::ReadBytes(store), bytes);
     }
     // Removing a layout needs no settings: a damaged file named in the environment is no obstacle.
     const CliResult r = testing::RunCli({"unformat", "=SUM(A1, B1)"}, "", {{"CORVANE_STORE", store.string()}});

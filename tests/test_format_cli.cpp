@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/posix/sqlite_store.h"
+#include "support/files.h"
 #include "support/run_cli.h"
 
 namespace corvane {
@@ -18,13 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::CliResult;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 const std::string kIfSum = "=IF(A1,SUM(B1,C1),0)";
 const std::string kIfSumMono = "=IF(\n      A1,\n      SUM(\n            B1,\n            C1\n         ),\n      0\n   )\n   ";
@@ -146,7 +140,7 @@ TEST_F(FormatCli, NotepadWritesTheFileToTmpAndPrintsItsPath) {
   EXPECT_EQ(r.status, 0) << r.err;
   const fs::path file = Tmp() / kFileName;
   EXPECT_EQ(r.out, file.string() + "\n");
-  EXPECT_EQ(ReadFile(file),
+  EXPECT_EQ(testsupport::ReadBytes(file),
             "Corvane is currently configured to always send the formatted formula to Notepad instead of formatting "
             "the formula in the cell.\r\n\r\nTo format formulas in their cells, go to Corvane Settings and uncheck "
             "\"Always Send to Notepad\".\r\n\r\n\r\n\r\n=IF(\r\n      A1,\r\n      SUM(\r\n            B1,\r\n   "
@@ -162,8 +156,8 @@ TEST_F(FormatCli, NotepadWritesTheFileToTmpAndPrintsItsPath) {
   fs::create_symlink(victim, file);
   EXPECT_EQ(Format({"--notepad", "=SUM(A1)"}).status, 0);
   EXPECT_FALSE(fs::is_symlink(fs::symlink_status(file)));
-  EXPECT_EQ(ReadFile(victim), "keep");
-  EXPECT_NE(ReadFile(file).find("=SUM(\r\n"), std::string::npos);
+  EXPECT_EQ(testsupport::ReadBytes(victim), "keep");
+  EXPECT_NE(testsupport::ReadBytes(file).find("=SUM(\r\n"), std::string::npos);
 }
 
 TEST_F(FormatCli, StoredOptionsApplyAndRunOptionsOverrideThem) {
@@ -190,7 +184,7 @@ TEST_F(FormatCli, TheVersionSetsTheLimitAndTheFileExplainsIt) {
   const CliResult r = Format({"--excel-version", "11.0", formula});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, (Tmp() / kFileName).string() + "\n");
-  const std::string text = ReadFile(Tmp() / kFileName);
+  const std::string text = testsupport::ReadBytes(Tmp() / kFileName);
   EXPECT_NE(text.find("This version of Excel allows a maximum of 1,024 characters in a formula."), std::string::npos);
   EXPECT_NE(text.find(" characters when formatted for Calibri font, or "), std::string::npos);
 }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -220,16 +219,6 @@ std::map<std::string, std::string> ZipContents(const std::filesystem::path& path
   std::map<std::string, std::string> contents;
   for (auto& entry : ReadZip(path)) contents.emplace(entry.name, std::move(entry.content));
   return contents;
-}
-
-std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 TempFolder::TempFolder() {

@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/files.h"
+
 namespace corvane::testsupport {
 
 class XlsxBuilder {
@@ -76,8 +78,6 @@ std::map<std::string, std::string> FormulasOf(const std::filesystem::path& path)
 // packages must have the same entries in the same order; a test failure says otherwise).
 std::vector<std::string> ChangedEntries(const std::filesystem::path& before, const std::filesystem::path& after);
 
-std::string ReadBytes(const std::filesystem::path& path);
-void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 
 // A fresh folder removed with everything in it at the end.
 class TempFolder {
