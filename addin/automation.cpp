@@ -9,6 +9,10 @@
 #include <limits>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace corvane {
 
 namespace {
@@ -29,7 +33,7 @@ bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == 0xA0; }
 // a release per formula.
 thread_local bool spareCellsClosed = false;  // trivially destructible: readable all the thread's life
 struct SpareCells {
-  std::vector<std::uint32_t> cells;
+  StringTable::Cells cells;
   SpareCells() = default;
   SpareCells(const SpareCells&) = delete;
   SpareCells& operator=(const SpareCells&) = delete;
@@ -58,7 +62,9 @@ StringTable::StringTable(std::int32_t rowLower, std::int32_t rowUpper, std::int3
   cols_ = colUpper - colLower + 1;
   const std::size_t count = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_);
   Reserve(count);
-  cells_.assign(count, kEmpty);
+  cells_.resize(count);
+  std::uint32_t* const out = cells_.data();
+  for (std::size_t k = 0; k < count; ++k) out[k] = kEmpty;
 }
 
 StringTable::StringTable(std::u16string_view chars, std::int32_t colUpper) : rowLower_(1), colLower_(1) {
@@ -69,17 +75,52 @@ StringTable::StringTable(std::u16string_view chars, std::int32_t colUpper) : row
   cols_ = colUpper;
   const std::size_t count = chars.size() * static_cast<std::size_t>(cols_);
   Reserve(count);
-  // Each cell written once: the characters, then the other columns empty.
-  cells_.assign(chars.begin(), chars.end());
-  cells_.resize(count, kEmpty);
+  // Column 1 from the characters, then every other cell empty, each written once.
+  cells_.resize(count);
+  std::uint32_t* const out = cells_.data();
+  const char16_t* const in = chars.data();
+  const std::size_t n = chars.size();
+  std::size_t k = 0;
+#if defined(__SSE2__)
+  // Eight characters and four empty cells a step: a corpus formula's table is filled in a few
+  // dozen steps instead of a hundred and fifty.
+  // The last step of each part overlaps the one before rather than going a cell at a time.
+  const auto widen8 = [&](std::size_t at) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_unpacklo_epi16(units, _mm_setzero_si128()));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 4), _mm_unpackhi_epi16(units, _mm_setzero_si128()));
+  };
+  for (; k + 8 <= n; k += 8) widen8(k);
+  if (k < n && n >= 8) {
+    widen8(n - 8);
+    k = n;
+  }
+#endif
+  for (; k < n; ++k) out[k] = in[k];
+#if defined(__SSE2__)
+  const __m128i empty = _mm_set1_epi32(static_cast<int>(kEmpty));
+  const auto fill4 = [&](std::size_t at) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), empty); };
+  for (; k + 16 <= count; k += 16) {
+    fill4(k);
+    fill4(k + 4);
+    fill4(k + 8);
+    fill4(k + 12);
+  }
+  for (; k + 4 <= count; k += 4) fill4(k);
+  if (k < count && count - n >= 4) {
+    fill4(count - 4);
+    k = count;
+  }
+#endif
+  for (; k < count; ++k) out[k] = kEmpty;
 }
 
 void StringTable::Reserve(std::size_t count) {
   if (spareCellsClosed) return;
   cells_.swap(spareCells.cells);
+  cells_.clear();
   // Room to spare, so that a table a little bigger than the last one reuses its storage too.
   if (cells_.capacity() < count) {
-    cells_.clear();
     cells_.reserve(count <= kKeepCells ? std::bit_ceil(std::max<std::size_t>(count, 256)) : count);
   }
 }
