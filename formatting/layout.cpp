@@ -82,16 +82,18 @@ class TextBuffer {
     return *this;
   }
   TextBuffer& appendSpaces(std::size_t count) {
-    // Whole chunks of eight, the last one partly past the end: capacity allows for it.
-    static constexpr char16_t kEight[8] = {kSpace, kSpace, kSpace, kSpace, kSpace, kSpace, kSpace, kSpace};
-    reserve(size_ + count + std::size(kEight));
-    char16_t* out = data_.get() + size_;
-    std::size_t k = 0;
-    for (; k + 8 < count; k += 2 * std::size(kEight)) {
-      std::memcpy(out + k, kEight, sizeof kEight);
-      std::memcpy(out + k + 8, kEight, sizeof kEight);
-    }
-    if (k < count) std::memcpy(out + k, kEight, sizeof kEight);
+    // Whole chunks of 32, the last one partly past the end (capacity allows for it): most
+    // indentations take one chunk, written without a loop.
+    static constexpr std::array<char16_t, 32> kChunk = [] {
+      std::array<char16_t, 32> a;
+      a.fill(kSpace);
+      return a;
+    }();
+    reserve(size_ + count + kChunk.size());
+    char16_t* const out = data_.get() + size_;
+    std::memcpy(out, kChunk.data(), sizeof kChunk);
+    for (std::size_t k = kChunk.size(); k < count; k += kChunk.size())
+      std::memcpy(out + k, kChunk.data(), sizeof kChunk);
     size_ += count;
     return *this;
   }
@@ -312,7 +314,15 @@ class LineText {
   // whose entry is no number nothing more is added (failed_), and a special character stops it
   // (special_).
   const char16_t* Sum(const char16_t* from, const char16_t* to) {
+    // Mostly every width is known: one load and one addition per character. A NaN sum means
+    // one was not (or was no number): the checked loop below then goes over it again.
     double sum = width_;  // a local, so that the running sum stays in a register
+    for (const char16_t* p = from; p != to; ++p) sum += memo_.KnownOrNaN(*p);
+    if (sum == sum) [[likely]] {
+      width_ = sum;
+      return to;
+    }
+    sum = width_;
     for (; from != to; ++from) {
       const char16_t c = *from;
       double width;

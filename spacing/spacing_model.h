@@ -20,6 +20,7 @@
 //    change of an entry or of the regional format is seen by the next measurement.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -51,6 +52,10 @@ class WidthMemo {
     return Check(code, width);
   }
 
+  // The width of any code if it is known in this pass, NaN otherwise (always for a special
+  // code): a sum of these is a number exactly when every code in it was known.
+  double KnownOrNaN(char16_t code) const { return known_[std::min<std::size_t>(code, kMemoCodes)]; }
+
  private:
   bool Check(char16_t code, double& width);
   void Refresh(char16_t code);
@@ -65,8 +70,9 @@ class WidthMemo {
   std::array<std::uint64_t, kMemoCodes> stamp_{};
   // Per code: its width once checked in this pass and found a number; NaN otherwise (and for
   // a width that is NaN itself), which sends the code through Check. One load per character.
-  std::array<double, kMemoCodes> known_ = [] {
-    std::array<double, kMemoCodes> a;
+  // The last element stands for every special code and stays NaN.
+  std::array<double, kMemoCodes + 1> known_ = [] {
+    std::array<double, kMemoCodes + 1> a;
     a.fill(std::numeric_limits<double>::quiet_NaN());
     return a;
   }();
