@@ -51,15 +51,17 @@ class RunFinder {
     const __m128i separator = _mm_set1_epi16(static_cast<short>(oneUnitSeparator ? separator_ : u'('));
     for (; k + 8 <= n; k += 8) {
       const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
+      // "(" and ")" are 0x28 and 0x29: one comparison after setting the lowest bit.
       const __m128i stop = _mm_or_si128(
-          _mm_or_si128(_mm_or_si128(Equal(units, u'('), Equal(units, u')')),
+          _mm_or_si128(Equal(_mm_or_si128(units, _mm_set1_epi16(1)), u')'),
                        _mm_or_si128(Equal(units, u'['), Equal(units, u']'))),
           _mm_cmpeq_epi16(units, separator));
+      // The operators, by ranges: * + (0x2A, 0x2B) come with ( ) (0x28, 0x29), which end the
+      // run themselves, so that an operator counts only before the run's end anyway; - / are
+      // 0x2D, 0x2F (the same after setting bit 1); < = > are 0x3C..0x3E.
       const __m128i op = _mm_or_si128(
-          _mm_or_si128(_mm_or_si128(Equal(units, u'+'), Equal(units, u'-')),
-                       _mm_or_si128(Equal(units, u'*'), Equal(units, u'/'))),
-          _mm_or_si128(_mm_or_si128(Equal(units, u'^'), Equal(units, u'<')),
-                       _mm_or_si128(Equal(units, u'>'), Equal(units, u'='))));
+          _mm_or_si128(InRange(units, u'(', u'+'), Equal(_mm_or_si128(units, _mm_set1_epi16(2)), u'/')),
+          _mm_or_si128(InRange(units, u'<', u'>'), Equal(units, u'^')));
       const auto stopMask = static_cast<unsigned>(_mm_movemask_epi8(stop));
       const auto opMask = static_cast<unsigned>(_mm_movemask_epi8(op));
       if (stopMask != 0) {
@@ -99,6 +101,12 @@ class RunFinder {
 #if defined(__SSE2__)
   static __m128i Equal(__m128i units, char16_t c) {
     return _mm_cmpeq_epi16(units, _mm_set1_epi16(static_cast<short>(c)));
+  }
+  // Units in [lo, hi]: shifted so that lo becomes the smallest signed value, then one signed
+  // comparison.
+  static __m128i InRange(__m128i units, char16_t lo, char16_t hi) {
+    const __m128i shifted = _mm_add_epi16(units, _mm_set1_epi16(static_cast<short>(0x8000 - lo)));
+    return _mm_cmplt_epi16(shifted, _mm_set1_epi16(static_cast<short>(-0x8000 + (hi - lo) + 1)));
   }
   Run Finish(const char16_t* text, std::size_t from, std::size_t end, bool anyOperator) const {
     return {end, anyOperator, end > from ? Classify(text[end - 1]) : std::uint8_t{0}};
