@@ -201,13 +201,6 @@ StringTable::Handle StringTable::Intern(std::u16string_view value) {
   return static_cast<Handle>(kPoolBase + pool_->size() - 1);
 }
 
-void StringTable::fillInterned(std::int32_t rowFrom, std::int32_t rowTo, std::int32_t col, Handle handle) {
-  if (rowTo < rowFrom) return;
-  check(rowFrom, col);
-  check(rowTo, col);
-  std::fill_n(cells_.begin() + static_cast<std::ptrdiff_t>(index(rowFrom, col)), rowTo - rowFrom + 1, handle);
-}
-
 bool operator==(const StringTable& a, const StringTable& b) {
   if (a.rowLower_ != b.rowLower_ || a.colLower_ != b.colLower_ || a.rows_ != b.rows_ || a.cols_ != b.cols_)
     return false;

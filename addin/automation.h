@@ -88,18 +88,12 @@ class StringTable {
     cells_[index(row, col)] = c;
   }
 
-  // Marks and classes repeat in many cells: intern the text once, then set cells by handle.
-  // Interning is canonical: two cells hold the same text exactly when they hold the same
-  // handle, so a handle comparison stands for a text comparison. A handle stays valid for this
-  // table (and its copies) for the table's life.
+  // Marks and classes repeat in many cells: intern the text once, then write cells by handle
+  // (through column()). Interning is canonical: two cells hold the same text exactly when
+  // they hold the same handle, so a handle comparison stands for a text comparison. A handle
+  // stays valid for this table (and its copies) for the table's life.
   using Handle = std::uint32_t;
   Handle Intern(std::u16string_view value);
-  void setInterned(std::int32_t row, std::int32_t col, Handle handle) {
-    check(row, col);
-    cells_[index(row, col)] = handle;
-  }
-  // Sets column `col` of rows `rowFrom`..`rowTo` (inclusive; none when rowTo < rowFrom).
-  void fillInterned(std::int32_t rowFrom, std::int32_t rowTo, std::int32_t col, Handle handle);
 
   // Texts that fill many cells of character tables have the same handle in every table, known
   // without interning, and cost a table no storage of its own.
@@ -121,6 +115,8 @@ class StringTable {
   Handle handle(std::int32_t row, std::int32_t col) const noexcept { return cells_[index(row, col)]; }
   // The handles of column `col`, rows rowLower() .. rowUpper() in order (unchecked).
   const Handle* column(std::int32_t col) const noexcept { return cells_.data() + index(rowLower_, col); }
+  // The same for writing; only handles from Intern or CommonHandle may be stored.
+  Handle* column(std::int32_t col) noexcept { return cells_.data() + index(rowLower_, col); }
 
   friend bool operator==(const StringTable& a, const StringTable& b);
 

@@ -99,6 +99,15 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
   StringTable table(formula, kSheetMarkColumn);
   constexpr StringTable::Handle stringMark = StringTable::CommonHandle(kStringMark);
   constexpr StringTable::Handle sheetMark = StringTable::CommonHandle(kSheetMark);
+  // Columns 2 to 4 by position (index 1 for row 1): every row 1..n exists, so the passes
+  // write without checking each cell's bounds.
+  StringTable::Handle* const quoteClasses = table.column(kQuoteClassColumn) - 1;
+  StringTable::Handle* const stringMarks = table.column(kStringMarkColumn) - 1;
+  StringTable::Handle* const sheetMarks = table.column(kSheetMarkColumn) - 1;
+  // Marks rows from..to (inclusive).
+  const auto mark = [](StringTable::Handle* marks, std::size_t from, std::size_t to, StringTable::Handle handle) {
+    for (std::size_t r = from; r <= to; ++r) marks[r] = handle;
+  };
 
   // Before the first quote or apostrophe the passes below change nothing: they start there.
   const std::size_t firstMark = FindUnit(text, 0, n, kDoubleQuote, kApostrophe) + 1;
@@ -118,7 +127,7 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
   bool nextIsQuote = bNextCharIsQuote;  // set at quotes only: a formula without one leaves it
   bool inLiteral = false;
   const auto record = [&](Quote type, std::size_t item) {
-    table.setInterned(static_cast<std::int32_t>(item), kQuoteClassColumn, kQuoteHandle[type]);
+    quoteClasses[item] = kQuoteHandle[type];
     prevPrevType = prevType;
     prevType = type;
     prevIsQuote = true;
@@ -132,9 +141,7 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
     const std::size_t runEnd = FindUnit(text, i - 1, n, kDoubleQuote);
     if (runEnd >= i) {
       prevIsQuote = false;
-      if (inLiteral)
-        table.fillInterned(static_cast<std::int32_t>(i), static_cast<std::int32_t>(runEnd), kStringMarkColumn,
-                           stringMark);
+      if (inLiteral) mark(stringMarks, i, runEnd, stringMark);
       i = runEnd + 1;
       continue;
     }
@@ -152,7 +159,7 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
     }
     // Opening and escape quotes are not text of the literal; the literal quote is.
     if (inLiteral && !(prevIsQuote && (prevType == kLeft || prevType == kEscape)))
-      table.setInterned(static_cast<std::int32_t>(i), kStringMarkColumn, stringMark);
+      stringMarks[i] = stringMark;
     ++i;
   }
   AssignText(strPrevQuoteType, kQuoteText[prevType]);
@@ -177,16 +184,13 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
       // The last character of the run sees the apostrophe after it, if any.
       nextIsApostrophe = runEnd < n;
       prevIsApostrophe = false;
-      if (inSheetName)
-        table.fillInterned(static_cast<std::int32_t>(i), static_cast<std::int32_t>(runEnd), kSheetMarkColumn,
-                           sheetMark);
+      if (inSheetName) mark(sheetMarks, i, runEnd, sheetMark);
       i = runEnd + 1;
       continue;
     }
     // i is at an apostrophe.
-    const auto item = static_cast<std::int32_t>(i);
     nextIsApostrophe = i < n && text[i] == kApostrophe;
-    if (table.handle(item, kStringMarkColumn) != stringMark) {
+    if (stringMarks[i] != stringMark) {
       if (!prevIsApostrophe) {
         if (type == kEnd) {
           type = kStart;
@@ -208,7 +212,7 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
     }
     prevIsApostrophe = true;
     if (inSheetName || sheetNameEnded) {
-      table.setInterned(item, kSheetMarkColumn, sheetMark);
+      sheetMarks[i] = sheetMark;
       if (sheetNameEnded) {
         inSheetName = false;
         sheetNameEnded = false;

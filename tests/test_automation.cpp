@@ -100,7 +100,7 @@ TEST(Arrays, TableHandlesAreCanonicalAndNewTablesStartEmpty) {
   table.set(1, 3, u"Str");
   table.set(2, 3, u"Some long text");
   table.set(3, 3, u"Some long text");
-  table.setInterned(4, 3, table.Intern(u"Str"));
+  table.column(3)[3] = table.Intern(u"Str");  // row 4
   EXPECT_EQ(table.handle(1, 3), StringTable::CommonHandle(u"Str"));
   EXPECT_EQ(table.handle(4, 3), table.handle(1, 3));
   EXPECT_EQ(table.handle(2, 3), table.handle(3, 3));
@@ -125,14 +125,22 @@ TEST(Arrays, TableHandlesAreCanonicalAndNewTablesStartEmpty) {
     for (std::int32_t r = 1; r <= 60; ++r)
       for (std::int32_t c = 1; c <= 4; ++c) full.set(r, c, u"Sh");
   }
-  const std::u16string chars = u"=A(" + std::u16string(50, u'x');
-  StringTable fromChars(chars, 4);
-  ASSERT_EQ(fromChars.rows(), 53);
-  EXPECT_EQ(fromChars.handle(3, 1), StringTable::CommonHandle(u"("));
-  for (std::int32_t r = 1; r <= 53; ++r) {
-    ASSERT_EQ(fromChars.at(r, 1), chars.substr(static_cast<std::size_t>(r - 1), 1)) << r;
-    for (std::int32_t c = 2; c <= 4; ++c) ASSERT_EQ(fromChars.at(r, c), u"") << r << "," << c;
+  // Built from characters: every length around the steps of eight and four, every width, and
+  // code units up to 0xFFFF, over storage the tables above left full.
+  std::u16string chars = u"=A(";
+  for (char16_t u = 0x7FFA; chars.size() < 53; u = static_cast<char16_t>(u * 3 + 1)) chars += u;
+  for (std::size_t n = 1; n <= chars.size(); ++n) {
+    for (std::int32_t cols = 1; cols <= 4; ++cols) {
+      StringTable fromChars(std::u16string_view(chars).substr(0, n), cols);
+      ASSERT_EQ(fromChars.rows(), static_cast<std::int32_t>(n));
+      ASSERT_EQ(fromChars.cols(), cols);
+      for (std::int32_t r = 1; r <= fromChars.rows(); ++r) {
+        ASSERT_EQ(fromChars.at(r, 1), chars.substr(static_cast<std::size_t>(r - 1), 1)) << n << ":" << r;
+        for (std::int32_t c = 2; c <= cols; ++c) ASSERT_EQ(fromChars.at(r, c), u"") << n << ":" << r << "," << c;
+      }
+    }
   }
+  EXPECT_EQ(StringTable(chars, 4).handle(3, 1), StringTable::CommonHandle(u"("));
 }
 
 // Every part that meets bytes decodes through these: boundaries of each length, each kind of
