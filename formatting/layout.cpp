@@ -282,17 +282,23 @@ class LineText {
   }
 
   // GetSpacingThisLevel(strLineText).
-  double Width(cls_corvane& addin) {
-    if (notepad_) return static_cast<double>(static_cast<std::int32_t>(length_));
+  double Width(cls_corvane& addin) { return WidthWith({}, addin); }
+
+  // GetSpacingThisLevel(strLineText & extra), for a line that ends there: `extra` is summed
+  // after the rest, as appending it would, but not kept.
+  double WidthWith(std::u16string_view extra, cls_corvane& addin) {
+    if (notepad_) return static_cast<double>(static_cast<std::int32_t>(length_ + extra.size()));
     if (!failed_ && !special_) {
       // Earlier pieces were summed when the next one started.
       const char16_t* from = summed_ != nullptr ? summed_ : begin_;
       summed_ = Sum(from, end_);
+      if (!failed_ && !special_ && !extra.empty()) Sum(extra.data(), extra.data() + extra.size());
     }
     if (!special_) return width_;
     std::u16string text;
     for (const std::u16string_view piece : pieces_) text += piece;
     text.append(begin_, end_);
+    text += extra;
     Variant value(std::move(text));
     return addin.GetSpacingThisLevel(value);
   }
@@ -553,14 +559,14 @@ std::u16string cls_corvane::LayoutFormula() {
             line.Append(c);
           } else {
             line.Append(c);
-            line.Append(afterParen);
             ++indentLevel;
             const auto k = static_cast<std::size_t>(indentLevel);
             if (k == levelSum.size()) [[unlikely]] {
               levelWidth.push_back(0.0);
               levelSum.push_back(0.0);
             }
-            levelWidth[k] = line.Width(*this);
+            // The line with strAfterParen appended, which the line break below clears at once.
+            levelWidth[k] = line.WidthWith(afterParen, *this);
             levelSum[k] = levelSum[k - 1] + levelWidth[k];
             indent = indentOfLevels();
             o += kLineFeed;
