@@ -80,8 +80,11 @@ inline void AssignText(std::u16string& field, std::u16string_view value) {
     bool same = !differ(n - 4);
     for (std::size_t k = 0; same && k + 4 < n; k += 4) same = !differ(k);
     if (same) return;
+    std::memcpy(out, in, n * sizeof(char16_t));
+    return;
   }
-  std::copy_n(in, n, out);
+  // Mostly a single character: without a call.
+  for (std::size_t k = 0; k < n; ++k) out[k] = in[k];
 }
 inline void AssignSpaces(std::u16string& field, std::size_t count) {
   if (field.size() == count) {
