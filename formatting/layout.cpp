@@ -52,6 +52,16 @@ inline std::int32_t SpaceCount(double width) {
   return SpaceCountByCall(width);
 }
 
+// Whether the layout is still at the start of an operand at position `at` (1-based): one began
+// at `from` (0: none) and no operator stands from there up to `at`. Each operand's characters
+// are looked at once at most: the caller starts a new one at `at`.
+bool OperandStart(const char16_t* text, std::int32_t from, std::int32_t at) {
+  if (from < 1) return false;
+  for (std::int32_t k = from; k < at; ++k)
+    if (FlagsOf(std::u16string_view(text + (k - 1), 1)) & kOperator) return false;
+  return true;
+}
+
 // A growable run of code units whose appends stay inline: the layout appends one character at
 // a time, and a call per character would cost as much as the rest of its work.
 class TextBuffer {
@@ -467,7 +477,10 @@ std::u16string cls_corvane::LayoutFormula() {
   bool afterEmptyPair = false;
   bool afterInlineClose = false;
   bool afterArithmeticOperator = false;
-  bool operandStart = false;
+  // Where the current operand began (just after a separator or an opening parenthesis), or
+  // 0 when the layout is not at the start of one: an operator since that position ends the
+  // start, which is looked for only where it matters (an inline "(" candidate).
+  std::int32_t operandFrom = 0;
   std::int32_t bracketDepth = 0;  // square brackets open outside literals and sheet names
   bool parenWidthKnown = false;
   double parenWidth = 0.0;  // SpacingArray(40) + Len(strAfterParen)
@@ -484,7 +497,7 @@ std::u16string cls_corvane::LayoutFormula() {
       // characters. Most characters can be nothing but ordinary, whatever their marks: a run of
       // them is taken in one step, each of its turns appending its character to the output and
       // the line. Only the other characters look at their marks in the table.
-      const layout::RunFinder::Run run = afterRightParen ? layout::RunFinder::Run{static_cast<std::size_t>(i - 1), false, 0}
+      const layout::RunFinder::Run run = afterRightParen ? layout::RunFinder::Run{static_cast<std::size_t>(i - 1), 0}
                                                          : runs.Find(text, static_cast<std::size_t>(i - 1),
                                                                  static_cast<std::size_t>(n));
       if (run.end > static_cast<std::size_t>(i - 1)) {
@@ -493,7 +506,6 @@ std::u16string cls_corvane::LayoutFormula() {
         out.AppendRun(runText);
         line.Append(runText);
         if (!bFormatAllParens) afterArithmeticOperator = (run.lastFlags & kArithmetic) != 0;
-        if (run.anyOperator) operandStart = false;
         i = last;
         if (i == n) continue;
         ++i;  // the character that ended the run takes its turn below
@@ -543,7 +555,7 @@ std::u16string cls_corvane::LayoutFormula() {
           afterRightParen = false;
           afterArithmeticOperator = false;
           afterEmptyPair = false;
-          operandStart = true;
+          operandFrom = i + 1;
           break;
         }
 
@@ -551,7 +563,7 @@ std::u16string cls_corvane::LayoutFormula() {
           parenStack.push_back({true, 0.0});
           TextBuffer& o = out.Append();
           o += c[0];
-          if ((afterArithmeticOperator || openInline > 0) && !operandStart) {
+          if ((afterArithmeticOperator || openInline > 0) && !OperandStart(text, operandFrom, i)) {
             parenStack.back() = {false, line.Width(*this)};
             line.Append(c);
             ++openInline;
@@ -576,7 +588,7 @@ std::u16string cls_corvane::LayoutFormula() {
           afterRightParen = false;
           afterArithmeticOperator = false;
           afterEmptyPair = false;
-          operandStart = true;
+          operandFrom = i + 1;
           break;
         }
 
@@ -637,7 +649,7 @@ std::u16string cls_corvane::LayoutFormula() {
           }
           afterRightParen = true;
           afterArithmeticOperator = false;
-          operandStart = false;
+          operandFrom = 0;
           parenStack.pop_back();
           break;
         }
@@ -671,7 +683,6 @@ std::u16string cls_corvane::LayoutFormula() {
           afterRightParen = false;
           afterEmptyPair = false;
           if (!bFormatAllParens) afterArithmeticOperator = (FlagsOf(c) & kArithmetic) != 0;
-          if (FlagsOf(c) & kOperator) operandStart = false;
           break;
         }
       }

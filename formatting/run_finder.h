@@ -1,8 +1,8 @@
 // Runs of ordinary characters for the layout: the stretches between the characters that may
 // be syntax (parentheses, square brackets, the list separator), which the layout copies whole.
 // Contract: RunFinder(separator).Find(text, from, n) gives the end of the run that starts at
-// text[from] (from < n; an empty run when text[from] itself may be syntax), whether any of its
-// characters is an operator (+ - * / ^ < > =), and the classes of its last character. Find and
+// text[from] (from < n; an empty run when text[from] itself may be syntax) and the classes of
+// its last character. Find and
 // FindOneByOne give the same answer for every input: the first looks at eight code units at a
 // time where the processor has SSE2, the second is the portable reference. A separator of more
 // than one code unit (0x110000 and above) matches no character.
@@ -37,7 +37,6 @@ class RunFinder {
 
   struct Run {
     std::size_t end;         // one past its last character; `from` when the run is empty
-    bool anyOperator;        // one of its characters is an operator
     std::uint8_t lastFlags;  // the classes of its last character (0 for an empty run)
   };
 
@@ -46,7 +45,6 @@ class RunFinder {
     // Runs are short and of every length: finding their end eight units at a time spares a
     // mispredicted branch per run, which costs more than the rest of a run's work.
     std::size_t k = from;
-    bool anyOperator = false;
     const bool oneUnitSeparator = separator_ <= 0xFFFF;
     const __m128i separator = _mm_set1_epi16(static_cast<short>(oneUnitSeparator ? separator_ : u'('));
     for (; k + 8 <= n; k += 8) {
@@ -56,40 +54,24 @@ class RunFinder {
           _mm_or_si128(Equal(_mm_or_si128(units, _mm_set1_epi16(1)), u')'),
                        _mm_or_si128(Equal(units, u'['), Equal(units, u']'))),
           _mm_cmpeq_epi16(units, separator));
-      // The operators, by ranges: * + (0x2A, 0x2B) come with ( ) (0x28, 0x29), which end the
-      // run themselves, so that an operator counts only before the run's end anyway; - / are
-      // 0x2D, 0x2F (the same after setting bit 1); < = > are 0x3C..0x3E.
-      const __m128i op = _mm_or_si128(
-          _mm_or_si128(InRange(units, u'(', u'+'), Equal(_mm_or_si128(units, _mm_set1_epi16(2)), u'/')),
-          _mm_or_si128(InRange(units, u'<', u'>'), Equal(units, u'^')));
       const auto stopMask = static_cast<unsigned>(_mm_movemask_epi8(stop));
-      const auto opMask = static_cast<unsigned>(_mm_movemask_epi8(op));
-      if (stopMask != 0) {
-        const unsigned before = stopMask & (0u - stopMask);  // lowest stop bit
-        anyOperator = anyOperator || (opMask & (before - 1)) != 0;
-        k += static_cast<std::size_t>(__builtin_ctz(stopMask)) / 2;
-        return Finish(text, from, k, anyOperator);
-      }
-      anyOperator = anyOperator || opMask != 0;
+      if (stopMask != 0) return Finish(text, from, k + static_cast<std::size_t>(__builtin_ctz(stopMask)) / 2);
     }
-    const Run tail = k < n ? FindOneByOne(text, k, n) : Run{k, false, 0};
-    return Finish(text, from, tail.end, anyOperator || tail.anyOperator);
+    return Finish(text, from, k < n ? FindOneByOne(text, k, n).end : k);
 #else
     return FindOneByOne(text, from, n);
 #endif
   }
 
   Run FindOneByOne(const char16_t* text, std::size_t from, std::size_t n) const {
-    bool anyOperator = false;
     std::uint8_t last = 0;
     std::size_t k = from;
     do {
       const std::uint8_t flags = Classify(text[k]);
       if (flags & kStructural) break;
-      anyOperator = anyOperator || (flags & kOperator) != 0;
       last = flags;
     } while (++k < n);
-    return {k, anyOperator, last};
+    return {k, last};
   }
 
  private:
@@ -102,14 +84,8 @@ class RunFinder {
   static __m128i Equal(__m128i units, char16_t c) {
     return _mm_cmpeq_epi16(units, _mm_set1_epi16(static_cast<short>(c)));
   }
-  // Units in [lo, hi]: shifted so that lo becomes the smallest signed value, then one signed
-  // comparison.
-  static __m128i InRange(__m128i units, char16_t lo, char16_t hi) {
-    const __m128i shifted = _mm_add_epi16(units, _mm_set1_epi16(static_cast<short>(0x8000 - lo)));
-    return _mm_cmplt_epi16(shifted, _mm_set1_epi16(static_cast<short>(-0x8000 + (hi - lo) + 1)));
-  }
-  Run Finish(const char16_t* text, std::size_t from, std::size_t end, bool anyOperator) const {
-    return {end, anyOperator, end > from ? Classify(text[end - 1]) : std::uint8_t{0}};
+  Run Finish(const char16_t* text, std::size_t from, std::size_t end) const {
+    return {end, end > from ? Classify(text[end - 1]) : std::uint8_t{0}};
   }
 #endif
 
