@@ -476,7 +476,7 @@ std::u16string cls_corvane::LayoutFormula() {
   bool afterRightParen = false;
   bool afterEmptyPair = false;
   bool afterInlineClose = false;
-  bool afterArithmeticOperator = false;
+  std::int32_t lastStructural = 0;  // the position of the last separator or parenthesis turn
   // Where the current operand began (just after a separator or an opening parenthesis), or
   // 0 when the layout is not at the start of one: an operator since that position ends the
   // start, which is looked for only where it matters (an inline "(" candidate).
@@ -497,15 +497,13 @@ std::u16string cls_corvane::LayoutFormula() {
       // characters. Most characters can be nothing but ordinary, whatever their marks: a run of
       // them is taken in one step, each of its turns appending its character to the output and
       // the line. Only the other characters look at their marks in the table.
-      const layout::RunFinder::Run run = afterRightParen ? layout::RunFinder::Run{static_cast<std::size_t>(i - 1), 0}
-                                                         : runs.Find(text, static_cast<std::size_t>(i - 1),
-                                                                 static_cast<std::size_t>(n));
-      if (run.end > static_cast<std::size_t>(i - 1)) {
-        const auto last = static_cast<std::int32_t>(run.end);  // the run's last position
+      const auto at = static_cast<std::size_t>(i - 1);
+      const std::size_t runEnd = afterRightParen ? at : runs.Find(text, at, static_cast<std::size_t>(n));
+      if (runEnd > at) {
+        const auto last = static_cast<std::int32_t>(runEnd);  // the run's last position
         const std::u16string_view runText(text + (i - 1), static_cast<std::size_t>(last - i + 1));
         out.AppendRun(runText);
         line.Append(runText);
-        if (!bFormatAllParens) afterArithmeticOperator = (run.lastFlags & kArithmetic) != 0;
         i = last;
         if (i == n) continue;
         ++i;  // the character that ended the run takes its turn below
@@ -553,9 +551,9 @@ std::u16string cls_corvane::LayoutFormula() {
           o.appendSpaces(static_cast<std::size_t>(indent));
           line.Clear();
           afterRightParen = false;
-          afterArithmeticOperator = false;
           afterEmptyPair = false;
           operandFrom = i + 1;
+          lastStructural = i;
           break;
         }
 
@@ -563,6 +561,9 @@ std::u16string cls_corvane::LayoutFormula() {
           parenStack.push_back({true, 0.0});
           TextBuffer& o = out.Append();
           o += c[0];
+          // After an arithmetic operator: the character before took an ordinary turn.
+          const bool afterArithmeticOperator = !bFormatAllParens && i >= 2 && lastStructural != i - 1 &&
+                                               (FlagsOf(std::u16string_view(text + (i - 2), 1)) & kArithmetic) != 0;
           if ((afterArithmeticOperator || openInline > 0) && !OperandStart(text, operandFrom, i)) {
             parenStack.back() = {false, line.Width(*this)};
             line.Append(c);
@@ -586,9 +587,9 @@ std::u16string cls_corvane::LayoutFormula() {
             line.Clear();
           }
           afterRightParen = false;
-          afterArithmeticOperator = false;
           afterEmptyPair = false;
           operandFrom = i + 1;
+          lastStructural = i;
           break;
         }
 
@@ -648,8 +649,8 @@ std::u16string cls_corvane::LayoutFormula() {
             afterEmptyPair = false;
           }
           afterRightParen = true;
-          afterArithmeticOperator = false;
           operandFrom = 0;
+          lastStructural = i;
           parenStack.pop_back();
           break;
         }
@@ -682,7 +683,6 @@ std::u16string cls_corvane::LayoutFormula() {
           line.Append(c);
           afterRightParen = false;
           afterEmptyPair = false;
-          if (!bFormatAllParens) afterArithmeticOperator = (FlagsOf(c) & kArithmetic) != 0;
           break;
         }
       }

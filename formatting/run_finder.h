@@ -1,8 +1,7 @@
 // Runs of ordinary characters for the layout: the stretches between the characters that may
 // be syntax (parentheses, square brackets, the list separator), which the layout copies whole.
 // Contract: RunFinder(separator).Find(text, from, n) gives the end of the run that starts at
-// text[from] (from < n; an empty run when text[from] itself may be syntax) and the classes of
-// its last character. Find and
+// text[from] (from < n; `from` itself when text[from] may be syntax). Find and
 // FindOneByOne give the same answer for every input: the first looks at eight code units at a
 // time where the processor has SSE2, the second is the portable reference. A separator of more
 // than one code unit (0x110000 and above) matches no character.
@@ -35,12 +34,7 @@ class RunFinder {
  public:
   explicit RunFinder(char32_t separator) : separator_(separator) {}
 
-  struct Run {
-    std::size_t end;         // one past its last character; `from` when the run is empty
-    std::uint8_t lastFlags;  // the classes of its last character (0 for an empty run)
-  };
-
-  Run Find(const char16_t* text, std::size_t from, std::size_t n) const {
+  std::size_t Find(const char16_t* text, std::size_t from, std::size_t n) const {
 #if defined(__SSE2__)
     // Runs are short and of every length: finding their end eight units at a time spares a
     // mispredicted branch per run, which costs more than the rest of a run's work.
@@ -55,37 +49,26 @@ class RunFinder {
                        _mm_or_si128(Equal(units, u'['), Equal(units, u']'))),
           _mm_cmpeq_epi16(units, separator));
       const auto stopMask = static_cast<unsigned>(_mm_movemask_epi8(stop));
-      if (stopMask != 0) return Finish(text, from, k + static_cast<std::size_t>(__builtin_ctz(stopMask)) / 2);
+      if (stopMask != 0) return k + static_cast<std::size_t>(__builtin_ctz(stopMask)) / 2;
     }
-    return Finish(text, from, k < n ? FindOneByOne(text, k, n).end : k);
+    return k < n ? FindOneByOne(text, k, n) : k;
 #else
     return FindOneByOne(text, from, n);
 #endif
   }
 
-  Run FindOneByOne(const char16_t* text, std::size_t from, std::size_t n) const {
-    std::uint8_t last = 0;
+  std::size_t FindOneByOne(const char16_t* text, std::size_t from, std::size_t n) const {
     std::size_t k = from;
-    do {
-      const std::uint8_t flags = Classify(text[k]);
-      if (flags & kStructural) break;
-      last = flags;
-    } while (++k < n);
-    return {k, last};
+    while (k < n && !IsStop(text[k])) ++k;
+    return k;
   }
 
  private:
-  std::uint8_t Classify(char16_t c) const {
-    if (c == separator_) return kStructural;
-    return c < 128 ? kCharFlags[c] : 0;
-  }
+  bool IsStop(char16_t c) const { return c == separator_ || (c < 128 && (kCharFlags[c] & kStructural) != 0); }
 
 #if defined(__SSE2__)
   static __m128i Equal(__m128i units, char16_t c) {
     return _mm_cmpeq_epi16(units, _mm_set1_epi16(static_cast<short>(c)));
-  }
-  Run Finish(const char16_t* text, std::size_t from, std::size_t end) const {
-    return {end, end > from ? Classify(text[end - 1]) : std::uint8_t{0}};
   }
 #endif
 
