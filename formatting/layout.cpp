@@ -92,17 +92,17 @@ class TextBuffer {
     return *this;
   }
   TextBuffer& appendSpaces(std::size_t count) {
-    // Whole chunks of 32, the last one partly past the end (capacity allows for it): most
-    // indentations take one chunk, written without a loop.
-    static constexpr std::array<char16_t, 32> kChunk = [] {
-      std::array<char16_t, 32> a;
+    // Whole chunks of 64, the last one partly past the end (capacity allows for it): nearly
+    // every indentation takes one chunk, written without a loop or a branch on its length.
+    static constexpr std::array<char16_t, 64> kChunk = [] {
+      std::array<char16_t, 64> a;
       a.fill(kSpace);
       return a;
     }();
     reserve(size_ + count + kChunk.size());
     char16_t* const out = data_.get() + size_;
     std::memcpy(out, kChunk.data(), sizeof kChunk);
-    for (std::size_t k = kChunk.size(); k < count; k += kChunk.size())
+    for (std::size_t k = kChunk.size(); k < count; k += kChunk.size()) [[unlikely]]
       std::memcpy(out + k, kChunk.data(), sizeof kChunk);
     size_ += count;
     return *this;
