@@ -63,8 +63,7 @@ StringTable::StringTable(std::int32_t rowLower, std::int32_t rowUpper, std::int3
   const std::size_t count = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_);
   Reserve(count);
   cells_.resize(count);
-  std::uint32_t* const out = cells_.data();
-  for (std::size_t k = 0; k < count; ++k) out[k] = kEmpty;
+  FillEmpty(cells_.data(), 0, count);
 }
 
 StringTable::StringTable(std::u16string_view chars, std::int32_t colUpper) : rowLower_(1), colLower_(1) {
@@ -82,9 +81,8 @@ StringTable::StringTable(std::u16string_view chars, std::int32_t colUpper) : row
   const std::size_t n = chars.size();
   std::size_t k = 0;
 #if defined(__SSE2__)
-  // Eight characters and four empty cells a step: a corpus formula's table is filled in a few
-  // dozen steps instead of a hundred and fifty.
-  // The last step of each part overlaps the one before rather than going a cell at a time.
+  // Eight characters a step, the last step overlapping the one before rather than going a
+  // cell at a time.
   const auto widen8 = [&](std::size_t at) {
     const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_unpacklo_epi16(units, _mm_setzero_si128()));
@@ -97,22 +95,29 @@ StringTable::StringTable(std::u16string_view chars, std::int32_t colUpper) : row
   }
 #endif
   for (; k < n; ++k) out[k] = in[k];
+  FillEmpty(out, n, count);
+}
+
+void StringTable::FillEmpty(std::uint32_t* cells, std::size_t from, std::size_t to) noexcept {
+  std::size_t k = from;
 #if defined(__SSE2__)
+  // Sixteen cells a step (the library's fill goes one at a time), the last step overlapping
+  // the one before when the range allows, never reaching below `from`.
   const __m128i empty = _mm_set1_epi32(static_cast<int>(kEmpty));
-  const auto fill4 = [&](std::size_t at) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), empty); };
-  for (; k + 16 <= count; k += 16) {
+  const auto fill4 = [&](std::size_t at) { _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + at), empty); };
+  for (; k + 16 <= to; k += 16) {
     fill4(k);
     fill4(k + 4);
     fill4(k + 8);
     fill4(k + 12);
   }
-  for (; k + 4 <= count; k += 4) fill4(k);
-  if (k < count && count - n >= 4) {
-    fill4(count - 4);
-    k = count;
+  for (; k + 4 <= to; k += 4) fill4(k);
+  if (k < to && to - from >= 4) {
+    fill4(to - 4);
+    k = to;
   }
 #endif
-  for (; k < count; ++k) out[k] = kEmpty;
+  for (; k < to; ++k) cells[k] = kEmpty;
 }
 
 void StringTable::Reserve(std::size_t count) {

@@ -162,6 +162,8 @@ class StringTable {
   using Cells = std::vector<std::uint32_t, UnwrittenAllocator<std::uint32_t>>;
 
  private:
+  // Sets cells[from, to) to the empty string.
+  static void FillEmpty(std::uint32_t* cells, std::size_t from, std::size_t to) noexcept;
   // Takes the storage the last table of this thread left, with room for `count` cells.
   void Reserve(std::size_t count);
   // Hands the cells' storage to the next table built on this thread.
