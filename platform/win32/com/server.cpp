@@ -2,6 +2,7 @@
 // registration, and the per-thread services.
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <olectl.h>
 
@@ -105,7 +106,13 @@ std::wstring ModulePath() {
 }
 
 constexpr const wchar_t* kProgId = L"Corvane.cls_corvane";
-constexpr const wchar_t* kTypeLibVersion = L"104.0";
+// The class's version as the type library states it (decimal, as the class key shows it).
+constexpr const wchar_t* kClassVersion = L"104.0";
+// The type library's version 104.0 as the system writes and looks up its key: major and minor in
+// hexadecimal (LoadRegTypeLib finds nothing under "104.0").
+constexpr const wchar_t* kTypeLibVersion = L"68.0";
+// What earlier builds registered, by mistake, as the version key; removed where it names this file.
+constexpr const wchar_t* kMistakenTypeLibVersion = L"104.0";
 // The automation marshaller: the interface is described by the type library.
 constexpr const wchar_t* kAutomationMarshaller = L"{00020424-0000-0000-C000-000000000046}";
 #ifdef _WIN64
@@ -114,14 +121,77 @@ constexpr const wchar_t* kTypeLibPlatform = L"win64";
 constexpr const wchar_t* kTypeLibPlatform = L"win32";
 #endif
 
+std::wstring TypeLibKey(const wchar_t* version) { return L"TypeLib\\" + GuidText(LIBID_Corvane) + L"\\" + version; }
+
+// The text of a key's default value; empty when it has none.
+std::wstring DefaultValue(HKEY parent, const std::wstring& path) {
+  wchar_t value[MAX_PATH + 1]{};
+  DWORD size = sizeof(value) - sizeof(wchar_t);
+  if (::RegGetValueW(parent, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) return {};
+  return value;
+}
+
+// Whether a version key of the type library still names a file for some locale and platform.
+bool HasLibraryFiles(HKEY classes, const std::wstring& versionKey) {
+  UniqueKey version;
+  if (OpenKey(classes, versionKey, KEY_READ, version) != ERROR_SUCCESS) return false;
+  wchar_t name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 256;
+    if (::RegEnumKeyExW(version.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      return false;
+    // Locale keys are hexadecimal numbers; FLAGS and HELPDIR are not.
+    if (std::wstring_view(name).find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring_view::npos) continue;
+    UniqueKey locale;
+    DWORD platforms = 0;
+    if (OpenKey(version.get(), name, KEY_READ, locale) == ERROR_SUCCESS &&
+        ::RegQueryInfoKeyW(locale.get(), nullptr, nullptr, nullptr, &platforms, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+        platforms > 0)
+      return true;
+  }
+}
+
+// Deletes a key when nothing is below it.
+void DeleteIfEmpty(HKEY classes, const std::wstring& path) {
+  UniqueKey key;
+  if (OpenKey(classes, path, KEY_READ, key) != ERROR_SUCCESS) return;
+  DWORD subkeys = 0;
+  if (::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) == ERROR_SUCCESS &&
+      subkeys == 0) {
+    key.reset();
+    ::RegDeleteKeyW(classes, path.c_str());
+  }
+}
+
+// Removes this platform's entry of one version of the type library, and the version key with it
+// when no other platform's library is registered there (the 32-bit and 64-bit libraries share
+// the key). Returns whether another platform's library is still registered under the version.
+bool UnregisterTypeLibVersion(HKEY classes, const wchar_t* version, LONG& result) {
+  const std::wstring key = TypeLibKey(version);
+  if (const LONG status = DeleteTree(classes, key + L"\\0\\" + kTypeLibPlatform); status != ERROR_SUCCESS)
+    result = status;
+  DeleteIfEmpty(classes, key + L"\\0");
+  if (HasLibraryFiles(classes, key)) return true;
+  if (const LONG status = DeleteTree(classes, key); status != ERROR_SUCCESS) result = status;
+  return false;
+}
+
 LONG Register(HKEY classes) noexcept {
   try {
     const std::wstring path = ModulePath();
     if (path.empty()) return static_cast<LONG>(::GetLastError());
+    // An earlier build's registration under the mistaken key goes, if it names this very file.
+    const std::wstring mistaken = TypeLibKey(kMistakenTypeLibVersion);
+    if (::lstrcmpiW(DefaultValue(classes, mistaken + L"\\0\\" + kTypeLibPlatform).c_str(), path.c_str()) == 0) {
+      LONG ignored = ERROR_SUCCESS;
+      UnregisterTypeLibVersion(classes, kMistakenTypeLibVersion, ignored);
+    }
     const std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
     const std::wstring clsid = L"CLSID\\" + GuidText(CLSID_cls_corvane);
     const std::wstring libid = GuidText(LIBID_Corvane);
-    const std::wstring lib = L"TypeLib\\" + libid + L"\\" + kTypeLibVersion;
+    const std::wstring lib = TypeLibKey(kTypeLibVersion);
     const std::wstring iface = L"Interface\\" + GuidText(IID__cls_corvane);
     const std::pair<std::wstring, std::wstring> keys[] = {
         {lib, L"Corvane"},
@@ -131,7 +201,7 @@ LONG Register(HKEY classes) noexcept {
         {clsid, kProgId},
         {clsid + L"\\ProgID", kProgId},
         {clsid + L"\\TypeLib", libid},
-        {clsid + L"\\VERSION", kTypeLibVersion},
+        {clsid + L"\\VERSION", kClassVersion},
         {kProgId, kProgId},
         {std::wstring(kProgId) + L"\\CLSID", GuidText(CLSID_cls_corvane)},
         {iface, L"_cls_corvane"},
@@ -152,26 +222,22 @@ LONG Register(HKEY classes) noexcept {
   }
 }
 
+// Removes what Register wrote. The class and interface keys are this platform's own (64-bit
+// Windows keeps them apart for 32-bit programs); the programmatic identifier and the type
+// library's version key are shared, so they stay while the other platform's library is registered.
 LONG Unregister(HKEY classes) noexcept {
   try {
-    const std::wstring libid = L"TypeLib\\" + GuidText(LIBID_Corvane);
     LONG result = ERROR_SUCCESS;
-    for (const std::wstring& key :
-         {L"CLSID\\" + GuidText(CLSID_cls_corvane), std::wstring(kProgId), L"Interface\\" + GuidText(IID__cls_corvane),
-          libid + L"\\" + kTypeLibVersion}) {
+    for (const std::wstring& key : {L"CLSID\\" + GuidText(CLSID_cls_corvane), L"Interface\\" + GuidText(IID__cls_corvane)})
       if (const LONG status = DeleteTree(classes, key); status != ERROR_SUCCESS) result = status;
-    }
-    // The library's key goes too when no other version is registered under it.
-    UniqueKey library;
-    if (OpenKey(classes, libid, KEY_READ, library) == ERROR_SUCCESS) {
-      DWORD subkeys = 0;
-      if (::RegQueryInfoKeyW(library.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                             nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-          subkeys == 0) {
-        library.reset();
-        ::RegDeleteKeyW(classes, libid.c_str());
-      }
-    }
+    const bool otherPlatform = UnregisterTypeLibVersion(classes, kTypeLibVersion, result);
+    const std::wstring mistaken = TypeLibKey(kMistakenTypeLibVersion);
+    if (::lstrcmpiW(DefaultValue(classes, mistaken + L"\\0\\" + kTypeLibPlatform).c_str(), ModulePath().c_str()) == 0)
+      UnregisterTypeLibVersion(classes, kMistakenTypeLibVersion, result);
+    if (!otherPlatform)
+      if (const LONG status = DeleteTree(classes, kProgId); status != ERROR_SUCCESS) result = status;
+    // The library's key goes too when no version is registered under it any more.
+    DeleteIfEmpty(classes, L"TypeLib\\" + GuidText(LIBID_Corvane));
     return result;
   } catch (...) {
     return ERROR_OUTOFMEMORY;
