@@ -218,8 +218,13 @@ def item_blocks(item, depth, marker):
     return [("item", d, marker, runs)] + inner[1:]
 
 
+def squeeze(text):
+    """Runs of white space as one space; a non-breaking space stays what it is."""
+    return re.sub(r"[ \t\n\r\f\v]+", " ", text)
+
+
 def plain(runs):
-    return " ".join("".join(text for _, text in runs).split())
+    return squeeze("".join(text for _, text in runs)).strip(" ")
 
 
 # ---- The terminal text ----
@@ -318,10 +323,10 @@ def roff_line(text):
 def roff_runs(runs):
     out = []
     for style, text in runs:
-        text = roff_escape(re.sub(r"\s+", " ", text))
+        text = roff_escape(squeeze(text))
         out.append(f"\\fB{text}\\fR" if style == "code" and text.strip() else
                    f"\\fI{text}\\fR" if style == "em" and text.strip() else text)
-    return roff_line(" ".join("".join(out).split()))
+    return roff_line(squeeze("".join(out)).strip(" "))
 
 
 def readme_usage(readme):
@@ -399,7 +404,7 @@ def write_man(topics, bodies, readme, out):
                 bullet = "\\(bu" if marker == "-" else marker
                 lines += [f".IP {bullet} 4", roff_runs(runs)]
             elif kind == "term":
-                lines += [".PP", roff_runs(runs)]
+                lines += [".PP", roff_line("\\fB" + roff_escape(plain(runs)) + "\\fR")]
             else:
                 lines += [".PP", roff_runs(runs)]
             if (depth and kind != "item") or (kind == "item" and depth > 1):
