@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     PrintHelp();
     return corvane::cli::kExitUsage;
   }
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+  if (args[0] == "--help" || args[0] == "-h") {
     PrintHelp();
     return corvane::cli::kExitOk;
   }
