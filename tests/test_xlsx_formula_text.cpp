@@ -107,6 +107,18 @@ TEST(XlsxFormulaText, SharedFormulasMoveTheirRelativeReferences) {
       {u"IF(TRUE,ABS(A1),Tax)", 3, 0, u"IF(TRUE,ABS(A4),Tax)"},
       {u"SUM(A1:B2)*{1,2}", 0, 0, u"SUM(A1:B2)*{1,2}"},
       {u"XFC10", -9, 1, u"XFD1"},
+      // Names that look like columns or cells stay what they are: sheets, 3-D ranges, workbooks.
+      {u"IF(A1>0,SUM(Jan:Mar!B2),MAX(A1,A2))", 0, 1, u"IF(B1>0,SUM(Jan:Mar!C2),MAX(B1,B2))"},
+      {u"SUM(A1:B2!C3,XFD:Jan!$A1,R1C1!A1,XFD!A1:B2)", 1, 1, u"SUM(A1:B2!D4,XFD:Jan!$A2,R1C1!B2,XFD!B2:C3)"},
+      {u"[1]Jan:Mar!B2+[Book.xlsx]Jan!A1+'[Book (1).xlsx]Sheet 1'!A1", 1, 0,
+       u"[1]Jan:Mar!B3+[Book.xlsx]Jan!A2+'[Book (1).xlsx]Sheet 1'!A2"},
+      {u"'A1'!A1+'Jan:Mar'!B2+'It''s A1'!C3", 0, 1, u"'A1'!B1+'Jan:Mar'!C2+'It''s A1'!D3"},
+      {u"Jan:Mar!A:B+Jan:Mar!1:2", 1, 1, u"Jan:Mar!B:C+Jan:Mar!2:3"},
+      // Tables and their columns, with quotes escaping brackets inside.
+      {u"SUM(T1[Col])+Table1[[#This Row],[Qty]]*A1+Tab['[A1'][B1]", 1, 0,
+       u"SUM(T1[Col])+Table1[[#This Row],[Qty]]*A2+Tab['[A1'][B1]"},
+      {u"ABC1(A1)+DEF(1)+Jan+Tax*IF(\"Jan:Mar!B2\"=\"\",A1)", 0, 1, u"ABC1(B1)+DEF(1)+Jan+Tax*IF(\"Jan:Mar!B2\"=\"\",B1)"},
+      {u"#REF!+A1", 1, 0, u"#REF!+A2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Utf16ToUtf8(c.text));
@@ -117,6 +129,8 @@ TEST(XlsxFormulaText, SharedFormulasMoveTheirRelativeReferences) {
   EXPECT_FALSE(ShiftReferences(u"A1+B2", -1, 0)) << "above row 1";
   EXPECT_FALSE(ShiftReferences(u"XFD1", 0, 1)) << "beyond the last column";
   EXPECT_FALSE(ShiftReferences(u"SUM(A1048576)", 1, 0)) << "beyond the last row";
+  EXPECT_FALSE(ShiftReferences(u"Jan:Mar!A1", 0, -1)) << "left of column A, behind a 3-D prefix";
+  EXPECT_EQ(ShiftReferences(u"$A$1+Jan!A$1+$B2", -1, 1), u"$A$1+Jan!B$1+$B1") << "absolute parts never move";
 }
 
 TEST(XlsxFormulaText, BalanceAndAddresses) {

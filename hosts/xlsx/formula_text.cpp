@@ -367,12 +367,19 @@ std::optional<std::u16string> ShiftReferences(std::u16string_view text, std::int
   const auto isColumn = [](std::u16string_view p) { return ColumnPart(p).has_value(); };
   const auto isRow = [](std::u16string_view p) { return RowPart(p).has_value(); };
 
+  const auto followedBy = [&](std::size_t k, char16_t c) { return tokens[k].end < text.size() && text[tokens[k].end] == c; };
+  // What stands right before "(", "!" or "[" names a function, a sheet or a table; the first
+  // sheet of a 3-D reference ("Jan:Mar!B2") stands before ":" and a sheet.
+  const auto names = [&](std::size_t k) {
+    if (followedBy(k, u'(') || followedBy(k, u'!') || followedBy(k, u'[')) return true;
+    return isColon(k + 1) && k + 2 < tokens.size() && isRefToken(k + 2) && followedBy(k + 2, u'!');
+  };
+
   std::u16string out;
   out.reserve(text.size() + 8);
   for (std::size_t k = 0; k < tokens.size(); ++k) {
     const std::u16string_view piece = pieceOf(k);
-    const bool nextIsCall = tokens[k].end < text.size() && (text[tokens[k].end] == u'(' || text[tokens[k].end] == u'!');
-    if (!isRefToken(k) || nextIsCall) {
+    if (!isRefToken(k) || names(k)) {
       out += piece;
       continue;
     }

@@ -11,7 +11,8 @@
 //  - ShiftReferences moves the relative parts of the cell, column and row references of a
 //    formula by a number of rows and columns, as the spreadsheet does when it copies a formula
 //    (shared formulas are stored once and copied this way); nullopt when a reference would leave
-//    the sheet.
+//    the sheet. Only references move: sheet names (also of 3-D references and after a workbook
+//    in brackets), function, table and defined names, literals and brackets keep their text.
 //  - Balanced (the in-memory workbook's check, shared): the parentheses balance outside
 //    literals, quoted names and brackets, and none of those is left open.
 #pragma once
