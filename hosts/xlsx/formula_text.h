@@ -10,9 +10,11 @@
 //  - String literals, quoted sheet names and everything in square brackets are never changed.
 //  - ShiftReferences moves the relative parts of the cell, column and row references of a
 //    formula by a number of rows and columns, as the spreadsheet does when it copies a formula
-//    (shared formulas are stored once and copied this way); nullopt when a reference would leave
-//    the sheet. Only references move: sheet names (also of 3-D references and after a workbook
-//    in brackets), function, table and defined names, literals and brackets keep their text.
+//    (shared formulas are stored once and copied this way). A reference that would leave the
+//    sheet becomes "#REF!", its sheet prefix and the other end of its range with it, as the
+//    spreadsheet writes it. Only references move: sheet names (also of 3-D references and after
+//    a workbook in brackets), function, table and defined names, literals and brackets keep
+//    their text.
 //  - Balanced (the in-memory workbook's check, shared): the parentheses balance outside
 //    literals, quoted names and brackets, and none of those is left open.
 #pragma once
@@ -48,7 +50,7 @@ Dialect MakeDialect(char16_t listSeparator, char16_t decimalSeparator);
 std::u16string ShownFormula(std::u16string_view fileText, const Dialect& dialect);
 std::u16string FileFormula(std::u16string_view shownText, const Dialect& dialect, std::u16string_view previousFileText);
 
-std::optional<std::u16string> ShiftReferences(std::u16string_view fileText, std::int32_t rows, std::int32_t columns);
+std::u16string ShiftReferences(std::u16string_view fileText, std::int32_t rows, std::int32_t columns);
 
 using memory::Balanced;
 

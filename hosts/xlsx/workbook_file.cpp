@@ -540,12 +540,7 @@ std::u16string Worksheet::ExpandedText(std::uint32_t index) const {
   const Formula& master = formulas_[g.master];
   if (g.master == index) return TextOf(master);
   const Cell& origin = cells_[master.cell];
-  auto moved = ShiftReferences(TextOf(master), cell.row - origin.row, cell.col - origin.col);
-  if (!moved)
-    throw AutomationError(err::kApplicationDefined, u"The shared formula of " + Where(cell.row, cell.col) +
-                                                        u" cannot be expanded for this cell (a reference would leave "
-                                                        u"the sheet); it is left alone.");
-  return std::move(*moved);
+  return ShiftReferences(TextOf(master), cell.row - origin.row, cell.col - origin.col);
 }
 
 std::vector<Worksheet::FormulaCell> Worksheet::FormulaCells(const CellRect& area) {
@@ -670,12 +665,7 @@ void Worksheet::LeaveGroup(std::uint32_t index) {
         const std::uint32_t m = g.members[k];
         if (!belongs(m)) continue;
         const Cell& cell = cells_[formulas_[m].cell];
-        auto shifted = ShiftReferences(text, cell.row - origin.row, cell.col - origin.col);
-        if (!shifted)
-          throw AutomationError(err::kApplicationDefined, u"The shared formula of " + Where(origin.row, origin.col) +
-                                                              u" cannot be moved to the other cells of its group; the "
-                                                              u"cell is left alone.");
-        moved.emplace_back(m, Utf8(*shifted));
+        moved.emplace_back(m, Utf8(ShiftReferences(text, cell.row - origin.row, cell.col - origin.col)));
       }
       if (g.line) {
         // The next member becomes the master of what is left: the group keeps its shape.

@@ -7,8 +7,8 @@
 //    .xlsm and their templates); anything else is refused with a clear AutomationError.
 //  - Formula texts here are in the file's form (no "=", "," separators); the host converts.
 //    A cell of an array formula reads the block's formula; a cell of a shared formula reads the
-//    group's formula moved to it, or fails clearly when it cannot be moved; a data table's cells
-//    fail clearly.
+//    group's formula moved to it (a reference moved off the sheet reads "#REF!"), or fails
+//    clearly when the group has no master; a data table's cells fail clearly.
 //  - Edits change formulas of existing formula cells only: a single cell that is not part of an
 //    array block (a shared formula cell leaves its group, whose master moves on when it was the
 //    master), or a whole array block. Anything else is refused (AutomationError 1004), unchanged.
