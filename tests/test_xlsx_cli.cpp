@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,43 @@ TEST(XlsxCli, FormulasThatCannotBeReadAreSkippedWithTheirReason) {
   EXPECT_NE(r.out.find(": 3 formulas unformatted, 0 already without layout, 2 skipped\n"), std::string::npos) << r.out;
   EXPECT_EQ(formulaAt(2, 5), "ABS(#REF!)");
   EXPECT_EQ(formulaAt(3, 5), "ABS(A1)");
+}
+
+TEST(XlsxCli, AFormulaSplitByCommentsCdataOrInstructionsIsReadAndWrittenWhole) {
+  TempFolder folder;
+  const fs::path book = folder / "split.xlsx";
+  XlsxBuilder()
+      .Sheet("S",
+             R"x(<row r="1"><c r="A1"><f>SUM(B1:B9,C1:C9)<![CDATA[]]>+MAX(D1:D9,E1:E9)</f><v>0</v></c>)x"
+             R"x(<c r="B1"><f>IF(A1&gt;0,<!-- why -->"a b"<?pi x?>,<![CDATA[MIN(1,"<&>")]]>)</f></c>)x"
+             R"x(<c r="C1"><f>SUM(1,<!--a--> <!--b-->2)</f></c></row>)x"
+             R"x(<row r="2"><c r="A2"><f t="shared" ref="A2:A3" si="0">ROUND(<!---->B2,<![CDATA[0]]>)</f></c></row>)x"
+             R"x(<row r="3"><c r="A3"><f t="shared" si="0"/></c><c r="B3"><f t="array" ref="B3:B3">TRANSPOSE(<?x?>B1:B2)</f></c>)x"
+             R"x(<c r="C3"><f>SUM(1,<b>2</b>)</f></c></row>)x")
+      .Write(book);
+  const std::map<std::string, std::string> whole = {
+      {"S!A1", "SUM(B1:B9,C1:C9)+MAX(D1:D9,E1:E9)"}, {"S!B1", R"(IF(A1>0,"a b",MIN(1,"<&>")))"},
+      {"S!C1", "SUM(1, 2)"},  {"S!A2", "ROUND(B2,0)"}, {"S!A3", "ROUND(B3,0)"}, {"S!B3", "TRANSPOSE(B1:B2)"}};
+  // Every formula but C3's, whose elements leave it unreadable.
+  const auto readable = [&] {
+    auto file = xlsx::WorkbookFile::Open(book.string());
+    std::map<std::string, std::string> formulas;
+    for (const auto& [cell, formula] : whole) {
+      const auto at = xlsx::ParseCellAddress(std::string_view(cell).substr(2));
+      formulas[cell] = xlsx::Utf8(*file->WorksheetAt(0).FormulaAt(at->row, at->col));
+    }
+    return formulas;
+  };
+  EXPECT_EQ(readable(), whole);
+  auto r = RunCli({"format", book.string(), "--all", "--uncalibrated", "--store", (folder / "s.db").string()});
+  EXPECT_NE(r.out.find(": 6 formulas formatted, 0 sent to text files, 1 skipped\n"), std::string::npos) << r.out << r.err;
+  EXPECT_NE(r.out.find("S!C3: skipped: The formula of S!C3 holds XML elements"), std::string::npos) << r.out;
+  for (const auto& [cell, formula] : readable()) EXPECT_NE(formula.find('\n'), std::string::npos) << cell << ": " << formula;
+  r = RunCli({"unformat", book.string(), "--all"});
+  EXPECT_NE(r.out.find(": 6 formulas unformatted, 0 already without layout, 1 skipped\n"), std::string::npos) << r.out << r.err;
+  auto unformatted = whole;
+  unformatted["S!C1"] = "SUM(1,2)";  // the space goes, as it would anywhere
+  EXPECT_EQ(readable(), unformatted);
 }
 
 TEST(XlsxCli, OutputGoesElsewhereWhenAsked) {

@@ -21,6 +21,9 @@ namespace {
 constexpr std::size_t kSliceBytes = std::size_t{1} << 20;
 
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata_single;
+// Keeps every whitespace-only piece of text (with parse_ws_pcdata_single, pugixml keeps only a
+// lone one).
+constexpr unsigned kWholeTextOptions = pugi::parse_default | pugi::parse_ws_pcdata;
 
 std::u16string Wide(std::string_view utf8) {
   auto wide = Utf16(utf8);
@@ -164,6 +167,22 @@ std::map<std::string, Relationship> ReadRelationships(const ZipPackage& package,
         Relationship{r.attribute("Type").value(), ResolveTarget(package.path(), part, r.attribute("Target").value())};
   }
   return found;
+}
+
+// The whole text of an element: every text and CDATA piece in order, which a comment or a
+// processing instruction may split (pugixml's text() is the first piece alone). Whitespace-only
+// pieces are whole only in a document parsed with kWholeTextOptions. `markup` is set when the
+// element holds elements, whose text is no part of its own.
+std::string WholeText(const pugi::xml_node& node, bool* markup = nullptr) {
+  std::string text = node.value();  // a first piece kept in the element (parse_embed_pcdata)
+  for (pugi::xml_node piece = node.first_child(); piece; piece = piece.next_sibling()) {
+    if (piece.type() == pugi::node_pcdata || piece.type() == pugi::node_cdata) {
+      text += piece.value();
+    } else if (piece.type() == pugi::node_element && markup) {
+      *markup = true;
+    }
+  }
+  return text;
 }
 
 // Cell value types, as the attribute t names them.
@@ -319,13 +338,13 @@ const std::string& WorkbookFile::SharedString(std::size_t index) {
     if (!sharedStringsPart_.empty()) {
       const std::string xml = package_->Read(sharedStringsPart_);
       pugi::xml_document doc;
-      Parse(doc, path(), sharedStringsPart_, xml.data(), xml.size());
+      Parse(doc, path(), sharedStringsPart_, xml.data(), xml.size(), kWholeTextOptions);
       for (pugi::xml_node si = Child(doc, "sst").first_child(); si; si = si.next_sibling()) {
         if (Local(si) != "si") continue;
         std::string text;
         for (pugi::xml_node part = si.first_child(); part; part = part.next_sibling()) {
-          if (Local(part) == "t") text += part.text().get();
-          if (Local(part) == "r") text += Child(part, "t").text().get();
+          if (Local(part) == "t") text += WholeText(part);
+          if (Local(part) == "r") text += WholeText(Child(part, "t"));
         }
         sharedStrings_.push_back(std::move(text));
       }
@@ -448,7 +467,22 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
                        : type == "shared"    ? FormulaKind::Shared
                        : type == "dataTable" ? FormulaKind::DataTable
                                              : FormulaKind::Normal;
-        formula.text = f.text().get();
+        const std::ptrdiff_t fOffset = f.offset_debug();
+        if (fOffset < 1 || xml_[begin + static_cast<std::size_t>(fOffset) - 1] != '<')
+          throw AutomationError(err::kApplicationDefined, u"The position of a formula in its worksheet part is not known.");
+        const std::size_t fBegin = begin + static_cast<std::size_t>(fOffset) - 1;
+        const Markup fTag = NextMarkup(xml_, fBegin);
+        const std::size_t fEnd = fTag.kind == Markup::Kind::Empty ? fTag.end : ElementEnd(xml_, fBegin);
+        const std::size_t fClose = fTag.kind == Markup::Kind::Empty ? fEnd : xml_.rfind('<', fEnd - 1);
+        if (std::string_view(xml_).substr(fTag.end, fClose - fTag.end).find('<') != std::string_view::npos) {
+          // Pieces split by comments, CDATA sections or processing instructions: read again with
+          // every piece kept, whitespace-only ones too.
+          pugi::xml_document pieces;
+          Parse(pieces, path, part_, xml_.data() + fBegin, fEnd - fBegin, kWholeTextOptions);
+          formula.text = WholeText(pieces.first_child(), &formula.markup);
+        } else {
+          formula.text = f.text().get();
+        }
         if (formula.kind == FormulaKind::Array) {
           const auto ref = ParseRangeAddress(f.attribute("ref").value());
           formula.ref = ref ? *ref : CellRect{cell.row, cell.col, cell.row, cell.col};
@@ -522,11 +556,13 @@ std::uint32_t Worksheet::Find(std::int32_t row, std::int32_t col) const {
 }
 
 std::u16string Worksheet::TextOf(const Formula& f) const {
+  const Cell& cell = cells_[f.cell];
+  if (f.markup)
+    throw AutomationError(err::kApplicationDefined, u"The formula of " + Where(cell.row, cell.col) +
+                                                        u" holds XML elements in its text; it is left alone.");
   auto text = Utf16(f.text);
-  if (!text) {
-    const Cell& cell = cells_[f.cell];
+  if (!text)
     throw AutomationError(err::kApplicationDefined, u"The formula of " + Where(cell.row, cell.col) + u" is not valid UTF-8.");
-  }
   return std::move(*text);
 }
 
@@ -601,10 +637,10 @@ std::u16string Worksheet::ConstantAt(std::int32_t row, std::int32_t col) {
   if (index == kNoIndex) return {};
   const Cell& cell = cells_[index];
   pugi::xml_document doc;
-  Parse(doc, book_.path(), part_, xml_.data() + cell.begin, cell.end - cell.begin);
+  Parse(doc, book_.path(), part_, xml_.data() + cell.begin, cell.end - cell.begin, kWholeTextOptions);
   const pugi::xml_node c = doc.first_child();
   const std::string_view type = ValueType(c);
-  const std::string value = Child(c, "v").text().get();
+  const std::string value = WholeText(Child(c, "v"));
   std::string text;
   if (type == "s") {
     text = book_.SharedString(ToIndex(value));
@@ -613,8 +649,8 @@ std::u16string Worksheet::ConstantAt(std::int32_t row, std::int32_t col) {
   } else if (type == "inlineStr") {
     const pugi::xml_node is = Child(c, "is");
     for (pugi::xml_node part = is.first_child(); part; part = part.next_sibling()) {
-      if (Local(part) == "t") text += part.text().get();
-      if (Local(part) == "r") text += Child(part, "t").text().get();
+      if (Local(part) == "t") text += WholeText(part);
+      if (Local(part) == "r") text += WholeText(Child(part, "t"));
     }
   } else {
     text = value;

@@ -87,6 +87,7 @@ class Worksheet {
     std::uint32_t group = kNoIndex;  // shared: its group
     CellRect ref;                    // array: its block
     std::string text;                // UTF-8, file form; a shared group's master only
+    bool markup = false;             // elements inside <f>: no formula text to trust
   };
   struct Group {
     std::uint32_t master = kNoIndex;  // formula holding the text
