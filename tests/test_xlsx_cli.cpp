@@ -1,6 +1,7 @@
 // `corvane format BOOK.xlsx CELL` and `corvane unformat BOOK.xlsx CELL` as a user runs them.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -198,6 +199,51 @@ TEST(XlsxCli, AFormulaSplitByCommentsCdataOrInstructionsIsReadAndWrittenWhole) {
   auto unformatted = whole;
   unformatted["S!C1"] = "SUM(1,2)";  // the space goes, as it would anywhere
   EXPECT_EQ(readable(), unformatted);
+}
+
+TEST(XlsxCli, FormulasBeyondTheSpreadsheetsLimitsAreSkippedQuickly) {
+  TempFolder folder;
+  const fs::path book = folder / "deep.xlsx";
+  std::string deep;
+  for (int k = 0; k < 6000; ++k) deep += "IF(A1,";
+  deep += "1" + std::string(6000, ')');
+  std::string nested64;
+  for (int k = 0; k < 64; ++k) nested64 += "ABS(";
+  nested64 += "A1" + std::string(64, ')');
+  std::string nested100;
+  for (int k = 0; k < 100; ++k) nested100 += "ABS(";
+  nested100 += "A1" + std::string(100, ')');
+  XlsxBuilder()
+      .Sheet("S", "<row r=\"1\"><c r=\"A1\"><f>" + deep + "</f></c><c r=\"B1\"><f>" + std::string(8192, '1') +
+                      "</f></c><c r=\"C1\"><f>" + nested64 + "</f></c><c r=\"D1\"><f>" + nested100 + "</f></c></row>")
+      .Write(book);
+  const auto start = std::chrono::steady_clock::now();
+  const auto r = RunCli({"format", book.string(), "--all", "--uncalibrated", "--store", (folder / "s.db").string()});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(r.status, 0) << r.err;
+  // At the limit the layout is too long for the cell and goes to a text file of modest size.
+  EXPECT_NE(r.out.find(": 0 formulas formatted, 1 sent to a text file, 3 skipped\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("S!A1: skipped: S!A1 is left alone: its formula is longer than the 8192 characters"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("S!D1: skipped: S!D1 is left alone: its functions nest more than the 64 levels"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("S!B1: skipped: S!B1 is left alone: its formula is longer than the 8192 characters"), std::string::npos) << r.out;
+  const std::vector<std::string> files = folder.Files();
+  ASSERT_EQ(files.size(), 3U);
+  EXPECT_EQ(files[1], "deep.xlsx - S - C1 - formatted formula.txt");
+  EXPECT_LT(fs::file_size(folder / files[1]), 64U << 10);
+}
+
+TEST(XlsxCli, AFontNameNoFontHasIsRefusedBeforeItReachesTheSettings) {
+  TempFolder folder;
+  const fs::path book = folder / "font.xlsx";
+  XlsxBuilder().Font(std::string(100000, 'F'), 11).Sheet("S", R"(<row r="1"><c r="A1"><f>SUM(1,2)</f></c></row>)").Write(book);
+  const std::string before = testsupport::ReadBytes(book);
+  const auto r = RunCli({"format", book.string(), "--all", "--uncalibrated", "--store", (folder / "s.db").string()});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("longer than the 31 characters a font name can have"), std::string::npos) << r.err;
+  EXPECT_LT(r.err.size(), 1000U) << "the name is not repeated whole";
+  EXPECT_EQ(testsupport::ReadBytes(book), before);
+  for (const auto& name : folder.Files())
+    EXPECT_LT(fs::file_size(folder / name), 100000U) << name;
 }
 
 TEST(XlsxCli, OutputGoesElsewhereWhenAsked) {

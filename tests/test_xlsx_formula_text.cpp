@@ -134,6 +134,27 @@ TEST(XlsxFormulaText, SharedFormulasMoveTheirRelativeReferences) {
   }
 }
 
+TEST(XlsxFormulaText, TheSpreadsheetsLimitsOnLengthAndNesting) {
+  const auto nested = [](std::size_t depth, std::u16string_view open, std::u16string_view inner = u"1") {
+    std::u16string text;
+    for (std::size_t k = 0; k < depth; ++k) text += open;
+    text += inner;
+    return text + std::u16string(depth, u')');
+  };
+  EXPECT_FALSE(BeyondFormulaLimits(std::u16string(8191, u'1'))) << "8,192 with its \"=\"";
+  EXPECT_NE(Utf16ToUtf8(BeyondFormulaLimits(std::u16string(8192, u'1')).value_or(u"")).find("8192 characters"), std::string::npos);
+  EXPECT_FALSE(BeyondFormulaLimits(nested(64, u"ABS(")));
+  EXPECT_NE(Utf16ToUtf8(BeyondFormulaLimits(nested(65, u"ABS(")).value_or(u"")).find("64 levels"), std::string::npos);
+  EXPECT_TRUE(BeyondFormulaLimits(nested(6000, u"F(")));
+  // Only function calls count: parentheses that group, and those in literals, names and brackets do not.
+  EXPECT_FALSE(BeyondFormulaLimits(nested(64, u"ABS(", nested(200, u"("))));
+  EXPECT_FALSE(BeyondFormulaLimits(nested(64, u"ABS(", u"\"F(F(F(\"&'F(x'!A1&T[F(]")));
+  // Calls side by side do not nest.
+  std::u16string wide = u"SUM(";
+  for (int k = 0; k < 100; ++k) wide += u"ABS(1),";
+  EXPECT_FALSE(BeyondFormulaLimits(wide + u"0)"));
+}
+
 TEST(XlsxFormulaText, BalanceAndAddresses) {
   EXPECT_TRUE(Balanced(u"=IF(A1=\")\",'a(b'!A1,[x(]y)"));
   EXPECT_FALSE(Balanced(u"=SUM(1"));

@@ -54,6 +54,13 @@ std::u16string ShiftReferences(std::u16string_view fileText, std::int32_t rows, 
 
 using memory::Balanced;
 
+// The spreadsheet's own limits on a formula: its length with the "=" and how deeply function
+// calls nest.
+inline constexpr std::size_t kMaxFormulaLength = 8192;
+inline constexpr std::size_t kMaxFunctionNesting = 64;
+// Why a formula (file form) is beyond those limits, or nothing when it is within them.
+std::optional<std::u16string> BeyondFormulaLimits(std::u16string_view fileText);
+
 // "B7" or "$B$7" (letters in either case) to a 1-based row and column.
 struct CellPosition {
   std::int32_t row = 0;

@@ -20,6 +20,10 @@ namespace {
 // worksheet never exists whole.
 constexpr std::size_t kSliceBytes = std::size_t{1} << 20;
 
+// The spreadsheet's own limits on names.
+constexpr std::size_t kMaxSheetName = 31;
+constexpr std::size_t kMaxFontName = 31;  // LF_FACESIZE less its terminating zero
+
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata_single;
 // Keeps every whitespace-only piece of text (with parse_ws_pcdata_single, pugixml keeps only a
 // lone one).
@@ -247,6 +251,9 @@ std::unique_ptr<WorkbookFile> WorkbookFile::Open(const std::string& path, const 
         Invalid(path, std::string("the part of the sheet \"") + s.attribute("name").value() + "\" is missing");
       auto name = Utf16(s.attribute("name").value());
       if (!name || name->empty()) Invalid(path, "a sheet has no readable name");
+      if (name->size() > kMaxSheetName)
+        Invalid(path, "the sheet name \"" + Utf8(name->substr(0, kMaxSheetName)) + "...\" is longer than the " +
+                          std::to_string(kMaxSheetName) + " characters a sheet name can have");
       if (book->FindWorksheet(*name)) Invalid(path, "two sheets have the same name");
       if (tab == activeTab) book->active_ = book->sheets_.size();
       book->sheets_.push_back(std::make_unique<Worksheet>(*book, std::move(*name), package.Find(rel->second.target)));
@@ -288,6 +295,10 @@ void WorkbookFile::ReadStyles(const std::string& part) {
     const pugi::xml_node font = fonts[fontId];
     if (const auto name = Child(font, "name"); name && *name.attribute("val").value()) {
       if (auto wide = Utf16(name.attribute("val").value())) fontName_ = std::move(*wide);
+      // The name is measured and kept in the settings under its name: no font has a longer one.
+      if (fontName_.size() > kMaxFontName)
+        Invalid(path(), "the font of its standard style is named \"" + Utf8(fontName_.substr(0, kMaxFontName)) +
+                            "...\", longer than the " + std::to_string(kMaxFontName) + " characters a font name can have");
     }
     if (const auto size = Child(font, "sz"); size && size.attribute("val").as_double() > 0)
       fontSize_ = size.attribute("val").as_double();
@@ -399,6 +410,8 @@ void Worksheet::Load() {
         Parse(doc, path, part_, xml_.data() + m.begin, end - m.begin);
         for (pugi::xml_node c = doc.first_child().first_child(); c; c = c.next_sibling()) {
           if (Local(c) != "col") continue;
+          const int min = c.attribute("min").as_int(), max = c.attribute("max").as_int();
+          if (min < 1 || max < min || max > kMaxColumns) Invalid(path, "the column formats of \"" + part_ + "\" lie outside the sheet");
           columnStyles_.push_back(ColumnStyle{c.attribute("min").as_int(), c.attribute("max").as_int(),
                                               ToIndex(c.attribute("style").value())});
         }
@@ -608,6 +621,17 @@ std::size_t Worksheet::FormulaCount() {
 }
 
 std::optional<std::u16string> Worksheet::FormulaAt(std::int32_t row, std::int32_t col) {
+  auto text = StoredFormulaAt(row, col);
+  // What the spreadsheet itself would not take is left alone: laying out a formula nested
+  // thousands deep costs time and memory out of all proportion to its file.
+  if (text) {
+    if (const auto beyond = BeyondFormulaLimits(*text))
+      throw AutomationError(err::kApplicationDefined, Where(row, col) + u" is left alone: " + *beyond + u".");
+  }
+  return text;
+}
+
+std::optional<std::u16string> Worksheet::StoredFormulaAt(std::int32_t row, std::int32_t col) {
   Load();
   const std::uint32_t index = Find(row, col);
   std::uint32_t block = index == kNoIndex ? kNoIndex : cells_[index].block;

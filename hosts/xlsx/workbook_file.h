@@ -53,7 +53,8 @@ class Worksheet {
   // The formula cells whose cell (or block) meets `area`, in sheet order.
   std::vector<FormulaCell> FormulaCells(const CellRect& area);
 
-  // The formula the cell shows (file form), nullopt for a cell without a formula.
+  // The formula the cell shows (file form), nullopt for a cell without a formula. A formula
+  // beyond the spreadsheet's limits (length, nesting of functions) fails clearly.
   std::optional<std::u16string> FormulaAt(std::int32_t row, std::int32_t col);
   // The constant a cell without a formula holds, as text ("" when empty).
   std::u16string ConstantAt(std::int32_t row, std::int32_t col);
@@ -105,6 +106,7 @@ class Worksheet {
 
   class Content;
 
+  std::optional<std::u16string> StoredFormulaAt(std::int32_t row, std::int32_t col);
   void Load();
   void ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow);
   void Link();
