@@ -88,9 +88,11 @@ std::map<std::pair<std::int32_t, std::int32_t>, WholeText> WholeTexts(const std:
   std::map<std::pair<std::int32_t, std::int32_t>, WholeText> found;
   pugi::xml_document doc;
   if (!doc.load_buffer(part.data(), part.size(), pugi::parse_default | pugi::parse_ws_pcdata, pugi::encoding_utf8)) return found;
+  // The first element is the part's root (a parser may accept more, which the reader ignores).
+  const pugi::xml_node root = doc.document_element();
+  if (LocalName(root.name()) != "worksheet") return found;
   std::set<std::string> groups;
-  for (const pugi::xpath_node& hit : doc.select_nodes("/*[local-name()='worksheet']/*[local-name()='sheetData']"
-                                                     "/*[local-name()='row']/*[local-name()='c']")) {
+  for (const pugi::xpath_node& hit : root.select_nodes("*[local-name()='sheetData']/*[local-name()='row']/*[local-name()='c']")) {
     const pugi::xml_node c = hit.node();
     pugi::xml_node f;
     for (pugi::xml_node child = c.first_child(); child && !f; child = child.next_sibling())
