@@ -72,7 +72,7 @@ def worksheets(texts):
     sheets = []
     for n in range(0, len(formulas), 3):
         a, b, c = (formulas[(n + k) % len(formulas)] for k in range(3))
-        kind = (n // 3) % 4
+        kind = (n // 3) % 5
         if kind == 0:
             rows = (b'<row r="1"><c r="A1"><f>' + a + b'</f><v>1</v></c><c r="B1" t="str"><f>' + b +
                     b'</f><v>x</v></c></row><row r="3"><c r="C3"><f>' + c + b"</f></c></row>")
@@ -84,6 +84,14 @@ def worksheets(texts):
             rows = (b'<row r="2"><c r="B2"><f t="array" ref="B2:C3">' + a + b'</f><v>1</v></c><c r="C2"><v>1</v>'
                     b'</c></row><row r="3"><c r="B3"><v>1</v></c><c r="C3"><v>1</v></c><c r="D3"><f>' + b +
                     b"</f></c></row>")
+        elif kind == 4:
+            # Formula text split by a CDATA section, a comment and a processing instruction.
+            half = len(a) // 2
+            amp = a.rfind(b"&", 0, half)
+            if amp >= 0 and b";" not in a[amp:half]:
+                half = amp  # not inside an entity
+            rows = (b'<row r="1"><c r="A1"><f>' + a[:half] + b'<![CDATA[]]>' + a[half:] + b'</f></c><c r="B1"><f>' +
+                    b[:1] + b'<!-- x --> <?pi?>' + b[1:] + b'</f></c></row>')
         else:
             rows = (b'<row r="1"><c r="A1"><f>' + a + b'</f></c></row><row r="5"><c r="E5"><f t="dataTable" '
                     b'ref="E5:E6" dt2D="0" dtr="0" r1="A1"/><v>0</v></c></row><row r="7" spans="1:2"><c r="A7" '

@@ -107,16 +107,52 @@ TEST(XlsxFormulaText, SharedFormulasMoveTheirRelativeReferences) {
       {u"IF(TRUE,ABS(A1),Tax)", 3, 0, u"IF(TRUE,ABS(A4),Tax)"},
       {u"SUM(A1:B2)*{1,2}", 0, 0, u"SUM(A1:B2)*{1,2}"},
       {u"XFC10", -9, 1, u"XFD1"},
+      // Names that look like columns or cells stay what they are: sheets, 3-D ranges, workbooks.
+      {u"IF(A1>0,SUM(Jan:Mar!B2),MAX(A1,A2))", 0, 1, u"IF(B1>0,SUM(Jan:Mar!C2),MAX(B1,B2))"},
+      {u"SUM(A1:B2!C3,XFD:Jan!$A1,R1C1!A1,XFD!A1:B2)", 1, 1, u"SUM(A1:B2!D4,XFD:Jan!$A2,R1C1!B2,XFD!B2:C3)"},
+      {u"[1]Jan:Mar!B2+[Book.xlsx]Jan!A1+'[Book (1).xlsx]Sheet 1'!A1", 1, 0,
+       u"[1]Jan:Mar!B3+[Book.xlsx]Jan!A2+'[Book (1).xlsx]Sheet 1'!A2"},
+      {u"'A1'!A1+'Jan:Mar'!B2+'It''s A1'!C3", 0, 1, u"'A1'!B1+'Jan:Mar'!C2+'It''s A1'!D3"},
+      {u"Jan:Mar!A:B+Jan:Mar!1:2", 1, 1, u"Jan:Mar!B:C+Jan:Mar!2:3"},
+      // Tables and their columns, with quotes escaping brackets inside.
+      {u"SUM(T1[Col])+Table1[[#This Row],[Qty]]*A1+Tab['[A1'][B1]", 1, 0,
+       u"SUM(T1[Col])+Table1[[#This Row],[Qty]]*A2+Tab['[A1'][B1]"},
+      {u"ABC1(A1)+DEF(1)+Jan+Tax*IF(\"Jan:Mar!B2\"=\"\",A1)", 0, 1, u"ABC1(B1)+DEF(1)+Jan+Tax*IF(\"Jan:Mar!B2\"=\"\",B1)"},
+      {u"#REF!+A1", 1, 0, u"#REF!+A2"},
+      // Off the sheet: the whole reference, prefix and range, reads #REF!.
+      {u"A1+B2+$A$1", -1, 0, u"#REF!+B1+$A$1"},
+      {u"XFD1*2", 0, 1, u"#REF!*2"},
+      {u"SUM(A1048576,A1:A1048576,1:1048576,Jan!A1)", 1, 0, u"SUM(#REF!,#REF!,#REF!,Jan!A2)"},
+      {u"SUM(Jan:Mar!A1,[1]Jan!A:B,'My Sheet'!A1:B1)-Jan!$A$1", 0, -1, u"SUM(#REF!,#REF!,#REF!)-Jan!$A$1"},
+      {u"#REF!+Sheet1!#REF!+A2", -1, 0, u"#REF!+Sheet1!#REF!+A1"},
+      // Absolute parts never move.
+      {u"$A$1+Jan!A$1+$B2", -1, 1, u"$A$1+Jan!B$1+$B1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Utf16ToUtf8(c.text));
-    const auto moved = ShiftReferences(c.text, c.rows, c.cols);
-    ASSERT_TRUE(moved.has_value());
-    EXPECT_EQ(Utf16ToUtf8(*moved), Utf16ToUtf8(c.moved));
+    EXPECT_EQ(Utf16ToUtf8(ShiftReferences(c.text, c.rows, c.cols)), Utf16ToUtf8(c.moved));
   }
-  EXPECT_FALSE(ShiftReferences(u"A1+B2", -1, 0)) << "above row 1";
-  EXPECT_FALSE(ShiftReferences(u"XFD1", 0, 1)) << "beyond the last column";
-  EXPECT_FALSE(ShiftReferences(u"SUM(A1048576)", 1, 0)) << "beyond the last row";
+}
+
+TEST(XlsxFormulaText, TheSpreadsheetsLimitsOnLengthAndNesting) {
+  const auto nested = [](std::size_t depth, std::u16string_view open, std::u16string_view inner = u"1") {
+    std::u16string text;
+    for (std::size_t k = 0; k < depth; ++k) text += open;
+    text += inner;
+    return text + std::u16string(depth, u')');
+  };
+  EXPECT_FALSE(BeyondFormulaLimits(std::u16string(8191, u'1'))) << "8,192 with its \"=\"";
+  EXPECT_NE(Utf16ToUtf8(BeyondFormulaLimits(std::u16string(8192, u'1')).value_or(u"")).find("8192 characters"), std::string::npos);
+  EXPECT_FALSE(BeyondFormulaLimits(nested(64, u"ABS(")));
+  EXPECT_NE(Utf16ToUtf8(BeyondFormulaLimits(nested(65, u"ABS(")).value_or(u"")).find("64 levels"), std::string::npos);
+  EXPECT_TRUE(BeyondFormulaLimits(nested(6000, u"F(")));
+  // Only function calls count: parentheses that group, and those in literals, names and brackets do not.
+  EXPECT_FALSE(BeyondFormulaLimits(nested(64, u"ABS(", nested(200, u"("))));
+  EXPECT_FALSE(BeyondFormulaLimits(nested(64, u"ABS(", u"\"F(F(F(\"&'F(x'!A1&T[F(]")));
+  // Calls side by side do not nest.
+  std::u16string wide = u"SUM(";
+  for (int k = 0; k < 100; ++k) wide += u"ABS(1),";
+  EXPECT_FALSE(BeyondFormulaLimits(wide + u"0)"));
 }
 
 TEST(XlsxFormulaText, BalanceAndAddresses) {

@@ -129,6 +129,15 @@ TEST(XlsxHost, SharedFormulaCellsReadTheirMovedFormulaAndDataTablesAreLeftAlone)
   }
 }
 
+TEST(XlsxHost, ConstantsSplitByCommentsOrCdataReadWhole) {
+  XlsxBuilder book;
+  book.Sheet("S", R"(<row r="1"><c r="A1" t="inlineStr"><is><t>ab<!-- x --> <![CDATA[c<d]]></t><r><t>e<?pi?>f</t></r></is></c>)"
+                  R"(<c r="B1"><v>4<!---->2</v></c></row>)");
+  Session s(book);
+  EXPECT_EQ(s.FormulaOf(u"S", "A1"), "ab c<def");
+  EXPECT_EQ(s.FormulaOf(u"S", "B1"), "42");
+}
+
 TEST(XlsxHost, WrapSettingsComeFromCellRowAndColumnFormats) {
   Session s;
   EXPECT_EQ(s.Cell(u"Sheet1", "A1")->WrapText(), Variant(false));

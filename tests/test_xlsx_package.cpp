@@ -77,6 +77,8 @@ TEST(XlsxPackage, FilesThatAreNoUsableWorkbookAreRefusedAndLeftAlone) {
   small.maxPartSize = 100000;
   PackageLimits fewEntries;
   fewEntries.maxEntries = 5;
+  PackageLimits spaced;
+  spaced.plausibleRatioFrom = 1 << 20;
   const std::vector<Refusal> cases = {
       {"text", [](const fs::path& p) { testsupport::WriteBytes(p, "Name,Value\nA,1\n"); }, "not a workbook file"},
       {"empty", [](const fs::path& p) { testsupport::WriteBytes(p, ""); }, "not a workbook file"},
@@ -132,6 +134,27 @@ TEST(XlsxPackage, FilesThatAreNoUsableWorkbookAreRefusedAndLeftAlone) {
          testsupport::WriteZip(p, entries);
        },
        "document type declaration"},
+      // Beyond the spreadsheet's own limits on names and on the sheet.
+      {"long sheet name", [](const fs::path& p) { XlsxBuilder().Sheet(std::string(32, 'S'), kCells).Write(p); },
+       "longer than the 31 characters a sheet name can have"},
+      {"long font name", [](const fs::path& p) { XlsxBuilder().Font(std::string(100000, 'F'), 11).Sheet("S", kCells).Write(p); },
+       "longer than the 31 characters a font name can have"},
+      {"columns beyond the sheet",
+       [](const fs::path& p) { XlsxBuilder().Sheet("S", kCells, R"(<cols><col min="1" max="16385" width="9"/></cols>)").Write(p); },
+       "lie outside the sheet"},
+      {"row beyond the sheet", [](const fs::path& p) { XlsxBuilder().Sheet("S", R"(<row r="1048577"/>)").Write(p); }, "out of order"},
+      {"cell beyond the sheet", [](const fs::path& p) { XlsxBuilder().Sheet("S", R"(<row r="1"><c r="XFE1"/></row>)").Write(p); },
+       "is wrong"},
+      // 512 MB of spaces in 2.3 MB, in small: far more than a spreadsheet's part ever packs.
+      {"padded worksheet", [](const fs::path& p) { XlsxBuilder().Sheet("S", kCells, std::string(40 << 20, ' ')).Write(p); },
+       "ZIP bomb"},
+      {"padding spread over parts",
+       [](const fs::path& p) {
+         auto entries = XlsxBuilder().Sheet("S", kCells).Entries();
+         for (int k = 0; k < 3; ++k) entries.emplace_back("xl/pad" + std::to_string(k) + ".xml", std::string(600 << 10, ' '));
+         testsupport::WriteZip(p, entries);
+       },
+       "ZIP bomb", spaced},
       {"sheet part missing", [](const fs::path& p) {
          auto entries = XlsxBuilder().Sheet("S", kCells).Entries();
          std::erase_if(entries, [](const auto& e) { return e.first == "xl/worksheets/sheet1.xml"; });
@@ -168,6 +191,22 @@ TEST(XlsxPackage, AnEntryThatUnpacksToMoreThanItsHeaderSaysIsRefused) {
   XlsxBuilder().Sheet("S", kCells).Write(claims);
   MisstateSize(claims, "xl/worksheets/sheet1.xml", 900000000);
   EXPECT_NE(OpenError(claims).find("ZIP bomb"), std::string::npos) << OpenError(claims);
+}
+
+TEST(XlsxPackage, AWorkbookAsCompressibleAsSpreadsheetsWriteThemIsAccepted) {
+  // Beyond the ratio's threshold (lowered here to keep the test small), formatted empty cells,
+  // as repetitive as worksheets come, still open.
+  PackageLimits limits;
+  limits.plausibleRatioFrom = 1 << 20;
+  std::string rows;
+  for (int r = 1; rows.size() < (3 << 20); ++r) {
+    rows += "<row r=\"" + std::to_string(r) + "\">";
+    for (const char* col : {"A", "B", "C", "D", "E", "F", "G", "H"}) rows += std::string("<c r=\"") + col + std::to_string(r) + "\" s=\"1\"/>";
+    rows += "</row>";
+  }
+  TempFolder folder;
+  XlsxBuilder().Sheet("S", rows).Write(folder / "cells.xlsx");
+  EXPECT_EQ(OpenError(folder / "cells.xlsx", limits), "");
 }
 
 TEST(XlsxPackage, EncryptedEntriesAreRefused) {

@@ -351,52 +351,117 @@ std::u16string FileFormula(std::u16string_view shownText, const Dialect& d, std:
   return out;
 }
 
-std::optional<std::u16string> ShiftReferences(std::u16string_view text, std::int32_t rows, std::int32_t columns) {
+std::u16string ShiftReferences(std::u16string_view text, std::int32_t rows, std::int32_t columns) {
   const std::vector<Token> tokens = Lex(text, u'.');
-  auto pieceOf = [&](std::size_t k) { return text.substr(tokens[k].begin, tokens[k].end - tokens[k].begin); };
-  auto isColon = [&](std::size_t k) {
-    return k < tokens.size() && tokens[k].kind == Tok::Other && text[tokens[k].begin] == u':';
+  const auto pieceOf = [&](std::size_t k) { return text.substr(tokens[k].begin, tokens[k].end - tokens[k].begin); };
+  const auto isChar = [&](std::size_t k, char16_t c) {
+    return k < tokens.size() && tokens[k].kind == Tok::Other && text[tokens[k].begin] == c;
   };
-  auto isRefToken = [&](std::size_t k) { return tokens[k].kind == Tok::Name || tokens[k].kind == Tok::Number; };
-  // A whole-column or whole-row range: this token, a colon, and a token of the same kind, or the
-  // other way round.
-  auto partner = [&](std::size_t k, auto test) {
-    if (isColon(k + 1) && k + 2 < tokens.size() && isRefToken(k + 2) && test(pieceOf(k + 2))) return true;
-    return k >= 2 && isColon(k - 1) && isRefToken(k - 2) && test(pieceOf(k - 2));
+  const auto isRefToken = [&](std::size_t k) {
+    return k < tokens.size() && (tokens[k].kind == Tok::Name || tokens[k].kind == Tok::Number);
   };
-  const auto isColumn = [](std::u16string_view p) { return ColumnPart(p).has_value(); };
-  const auto isRow = [](std::u16string_view p) { return RowPart(p).has_value(); };
+  const auto followedBy = [&](std::size_t k, char16_t c) { return tokens[k].end < text.size() && text[tokens[k].end] == c; };
+  // A sheet: what stands right before "!", and the first sheet of a 3-D reference ("Jan:Mar!B2").
+  // "#REF!" is an error value, not a sheet.
+  const auto sheetName = [&](std::size_t k) {
+    if (k > 0 && isChar(k - 1, u'#')) return false;
+    return followedBy(k, u'!') || (isChar(k + 1, u':') && isRefToken(k + 2) && followedBy(k + 2, u'!'));
+  };
+  // Before "(" a function, before "[" a table.
+  const auto names = [&](std::size_t k) { return sheetName(k) || followedBy(k, u'(') || followedBy(k, u'['); };
+
+  enum class Ref : std::uint8_t { None, Cell, Column, Row };
+  const auto kindOf = [&](std::size_t k) {
+    if (!isRefToken(k) || names(k)) return Ref::None;
+    const std::u16string_view piece = pieceOf(k);
+    if (tokens[k].kind == Tok::Name && CellRefOf(piece)) return Ref::Cell;
+    if (tokens[k].kind == Tok::Name && ColumnPart(piece)) return Ref::Column;
+    if (RowPart(piece)) return Ref::Row;
+    return Ref::None;
+  };
+  const auto appendMoved = [&](std::u16string& out, std::size_t k, Ref kind) {
+    const std::u16string_view piece = pieceOf(k);
+    if (kind == Ref::Cell) {
+      auto cell = CellRefOf(piece);
+      if (!ShiftPart(cell->col, columns, kMaxColumns) || !ShiftPart(cell->row, rows, kMaxRows)) return false;
+      AppendPart(out, cell->col, true);
+      AppendPart(out, cell->row, false);
+    } else {
+      auto part = kind == Ref::Column ? ColumnPart(piece) : RowPart(piece);
+      if (!ShiftPart(*part, kind == Ref::Column ? columns : rows, kind == Ref::Column ? kMaxColumns : kMaxRows)) return false;
+      AppendPart(out, *part, kind == Ref::Column);
+    }
+    return true;
+  };
 
   std::u16string out;
   out.reserve(text.size() + 8);
+  // Where the sheet or workbook prefix of the reference that may follow began in `out`: a
+  // reference moved off the sheet becomes "#REF!" prefix and all, as the spreadsheet writes it.
+  std::size_t prefixAt = std::u16string::npos;
   for (std::size_t k = 0; k < tokens.size(); ++k) {
-    const std::u16string_view piece = pieceOf(k);
-    const bool nextIsCall = tokens[k].end < text.size() && (text[tokens[k].end] == u'(' || text[tokens[k].end] == u'!');
-    if (!isRefToken(k) || nextIsCall) {
-      out += piece;
+    Ref kind = kindOf(k);
+    std::size_t last = k;
+    if (kind != Ref::None && isChar(k + 1, u':') && kindOf(k + 2) == kind) {
+      last = k + 2;  // a range: both ends or none
+    } else if (kind != Ref::Cell) {
+      kind = Ref::None;  // a lone column or row is a name or a number
+    }
+    if (kind == Ref::None) {
+      const bool prefixPiece = tokens[k].kind == Tok::Bracket || tokens[k].kind == Tok::SheetName ||
+                               (isRefToken(k) && sheetName(k)) ||
+                               (prefixAt != std::u16string::npos && (isChar(k, u':') || isChar(k, u'!')));
+      if (!prefixPiece) {
+        prefixAt = std::u16string::npos;
+      } else if (prefixAt == std::u16string::npos) {
+        prefixAt = out.size();
+      }
+      out += pieceOf(k);
       continue;
     }
-    if (tokens[k].kind == Tok::Name) {
-      if (auto cell = CellRefOf(piece)) {
-        if (!ShiftPart(cell->col, columns, kMaxColumns) || !ShiftPart(cell->row, rows, kMaxRows)) return std::nullopt;
-        AppendPart(out, cell->col, true);
-        AppendPart(out, cell->row, false);
-        continue;
-      }
-      if (auto col = ColumnPart(piece); col && partner(k, isColumn)) {
-        if (!ShiftPart(*col, columns, kMaxColumns)) return std::nullopt;
-        AppendPart(out, *col, true);
-        continue;
-      }
+    const std::size_t unitAt = prefixAt != std::u16string::npos && k > 0 && isChar(k - 1, u'!') ? prefixAt : out.size();
+    prefixAt = std::u16string::npos;
+    std::u16string moved;
+    bool inside = appendMoved(moved, k, kind);
+    if (last != k) {
+      moved += u':';
+      inside = appendMoved(moved, last, kind) && inside;
     }
-    if (auto row = RowPart(piece); row && partner(k, isRow)) {
-      if (!ShiftPart(*row, rows, kMaxRows)) return std::nullopt;
-      AppendPart(out, *row, false);
-      continue;
+    if (inside) {
+      out += moved;
+    } else {
+      out.resize(unitAt);
+      out += u"#REF!";
     }
-    out += piece;
+    k = last;
   }
   return out;
+}
+
+std::optional<std::u16string> BeyondFormulaLimits(std::u16string_view text) {
+  if (text.size() + 1 > kMaxFormulaLength)
+    return u"its formula is longer than the " + DecimalKey(static_cast<std::int64_t>(kMaxFormulaLength)) +
+           u" characters a spreadsheet formula can have";
+  // Open parentheses, each marked whether it is a function's: only those count.
+  std::vector<bool> open;
+  std::size_t calls = 0;
+  const std::vector<Token> tokens = Lex(text, u'.');
+  for (std::size_t k = 0; k < tokens.size(); ++k) {
+    if (tokens[k].kind != Tok::Other) continue;
+    const char16_t c = text[tokens[k].begin];
+    if (c == u'(') {
+      const bool call = k > 0 && tokens[k - 1].kind == Tok::Name && tokens[k - 1].end == tokens[k].begin;
+      open.push_back(call);
+      calls += call ? 1 : 0;
+      if (calls > kMaxFunctionNesting)
+        return u"its functions nest more than the " + DecimalKey(static_cast<std::int64_t>(kMaxFunctionNesting)) +
+               u" levels a spreadsheet formula can have";
+    } else if (c == u')' && !open.empty()) {
+      calls -= open.back() ? 1 : 0;
+      open.pop_back();
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<CellPosition> ParseCellAddress(std::u16string_view text) {

@@ -10,8 +10,11 @@
 //  - String literals, quoted sheet names and everything in square brackets are never changed.
 //  - ShiftReferences moves the relative parts of the cell, column and row references of a
 //    formula by a number of rows and columns, as the spreadsheet does when it copies a formula
-//    (shared formulas are stored once and copied this way); nullopt when a reference would leave
-//    the sheet.
+//    (shared formulas are stored once and copied this way). A reference that would leave the
+//    sheet becomes "#REF!", its sheet prefix and the other end of its range with it, as the
+//    spreadsheet writes it. Only references move: sheet names (also of 3-D references and after
+//    a workbook in brackets), function, table and defined names, literals and brackets keep
+//    their text.
 //  - Balanced (the in-memory workbook's check, shared): the parentheses balance outside
 //    literals, quoted names and brackets, and none of those is left open.
 #pragma once
@@ -47,9 +50,16 @@ Dialect MakeDialect(char16_t listSeparator, char16_t decimalSeparator);
 std::u16string ShownFormula(std::u16string_view fileText, const Dialect& dialect);
 std::u16string FileFormula(std::u16string_view shownText, const Dialect& dialect, std::u16string_view previousFileText);
 
-std::optional<std::u16string> ShiftReferences(std::u16string_view fileText, std::int32_t rows, std::int32_t columns);
+std::u16string ShiftReferences(std::u16string_view fileText, std::int32_t rows, std::int32_t columns);
 
 using memory::Balanced;
+
+// The spreadsheet's own limits on a formula: its length with the "=" and how deeply function
+// calls nest.
+inline constexpr std::size_t kMaxFormulaLength = 8192;
+inline constexpr std::size_t kMaxFunctionNesting = 64;
+// Why a formula (file form) is beyond those limits, or nothing when it is within them.
+std::optional<std::u16string> BeyondFormulaLimits(std::u16string_view fileText);
 
 // "B7" or "$B$7" (letters in either case) to a 1-based row and column.
 struct CellPosition {

@@ -20,7 +20,14 @@ namespace {
 // worksheet never exists whole.
 constexpr std::size_t kSliceBytes = std::size_t{1} << 20;
 
+// The spreadsheet's own limits on names.
+constexpr std::size_t kMaxSheetName = 31;
+constexpr std::size_t kMaxFontName = 31;  // LF_FACESIZE less its terminating zero
+
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata_single;
+// Keeps every whitespace-only piece of text (with parse_ws_pcdata_single, pugixml keeps only a
+// lone one).
+constexpr unsigned kWholeTextOptions = pugi::parse_default | pugi::parse_ws_pcdata;
 
 std::u16string Wide(std::string_view utf8) {
   auto wide = Utf16(utf8);
@@ -166,6 +173,22 @@ std::map<std::string, Relationship> ReadRelationships(const ZipPackage& package,
   return found;
 }
 
+// The whole text of an element: every text and CDATA piece in order, which a comment or a
+// processing instruction may split (pugixml's text() is the first piece alone). Whitespace-only
+// pieces are whole only in a document parsed with kWholeTextOptions. `markup` is set when the
+// element holds elements, whose text is no part of its own.
+std::string WholeText(const pugi::xml_node& node, bool* markup = nullptr) {
+  std::string text = node.value();  // a first piece kept in the element (parse_embed_pcdata)
+  for (pugi::xml_node piece = node.first_child(); piece; piece = piece.next_sibling()) {
+    if (piece.type() == pugi::node_pcdata || piece.type() == pugi::node_cdata) {
+      text += piece.value();
+    } else if (piece.type() == pugi::node_element && markup) {
+      *markup = true;
+    }
+  }
+  return text;
+}
+
 // Cell value types, as the attribute t names them.
 std::string_view ValueType(const pugi::xml_node& c) { return c.attribute("t").value(); }
 
@@ -228,6 +251,9 @@ std::unique_ptr<WorkbookFile> WorkbookFile::Open(const std::string& path, const 
         Invalid(path, std::string("the part of the sheet \"") + s.attribute("name").value() + "\" is missing");
       auto name = Utf16(s.attribute("name").value());
       if (!name || name->empty()) Invalid(path, "a sheet has no readable name");
+      if (name->size() > kMaxSheetName)
+        Invalid(path, "the sheet name \"" + Utf8(name->substr(0, kMaxSheetName)) + "...\" is longer than the " +
+                          std::to_string(kMaxSheetName) + " characters a sheet name can have");
       if (book->FindWorksheet(*name)) Invalid(path, "two sheets have the same name");
       if (tab == activeTab) book->active_ = book->sheets_.size();
       book->sheets_.push_back(std::make_unique<Worksheet>(*book, std::move(*name), package.Find(rel->second.target)));
@@ -269,6 +295,10 @@ void WorkbookFile::ReadStyles(const std::string& part) {
     const pugi::xml_node font = fonts[fontId];
     if (const auto name = Child(font, "name"); name && *name.attribute("val").value()) {
       if (auto wide = Utf16(name.attribute("val").value())) fontName_ = std::move(*wide);
+      // The name is measured and kept in the settings under its name: no font has a longer one.
+      if (fontName_.size() > kMaxFontName)
+        Invalid(path(), "the font of its standard style is named \"" + Utf8(fontName_.substr(0, kMaxFontName)) +
+                            "...\", longer than the " + std::to_string(kMaxFontName) + " characters a font name can have");
     }
     if (const auto size = Child(font, "sz"); size && size.attribute("val").as_double() > 0)
       fontSize_ = size.attribute("val").as_double();
@@ -319,13 +349,13 @@ const std::string& WorkbookFile::SharedString(std::size_t index) {
     if (!sharedStringsPart_.empty()) {
       const std::string xml = package_->Read(sharedStringsPart_);
       pugi::xml_document doc;
-      Parse(doc, path(), sharedStringsPart_, xml.data(), xml.size());
+      Parse(doc, path(), sharedStringsPart_, xml.data(), xml.size(), kWholeTextOptions);
       for (pugi::xml_node si = Child(doc, "sst").first_child(); si; si = si.next_sibling()) {
         if (Local(si) != "si") continue;
         std::string text;
         for (pugi::xml_node part = si.first_child(); part; part = part.next_sibling()) {
-          if (Local(part) == "t") text += part.text().get();
-          if (Local(part) == "r") text += Child(part, "t").text().get();
+          if (Local(part) == "t") text += WholeText(part);
+          if (Local(part) == "r") text += WholeText(Child(part, "t"));
         }
         sharedStrings_.push_back(std::move(text));
       }
@@ -380,6 +410,8 @@ void Worksheet::Load() {
         Parse(doc, path, part_, xml_.data() + m.begin, end - m.begin);
         for (pugi::xml_node c = doc.first_child().first_child(); c; c = c.next_sibling()) {
           if (Local(c) != "col") continue;
+          const int min = c.attribute("min").as_int(), max = c.attribute("max").as_int();
+          if (min < 1 || max < min || max > kMaxColumns) Invalid(path, "the column formats of \"" + part_ + "\" lie outside the sheet");
           columnStyles_.push_back(ColumnStyle{c.attribute("min").as_int(), c.attribute("max").as_int(),
                                               ToIndex(c.attribute("style").value())});
         }
@@ -448,7 +480,22 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
                        : type == "shared"    ? FormulaKind::Shared
                        : type == "dataTable" ? FormulaKind::DataTable
                                              : FormulaKind::Normal;
-        formula.text = f.text().get();
+        const std::ptrdiff_t fOffset = f.offset_debug();
+        if (fOffset < 1 || xml_[begin + static_cast<std::size_t>(fOffset) - 1] != '<')
+          throw AutomationError(err::kApplicationDefined, u"The position of a formula in its worksheet part is not known.");
+        const std::size_t fBegin = begin + static_cast<std::size_t>(fOffset) - 1;
+        const Markup fTag = NextMarkup(xml_, fBegin);
+        const std::size_t fEnd = fTag.kind == Markup::Kind::Empty ? fTag.end : ElementEnd(xml_, fBegin);
+        const std::size_t fClose = fTag.kind == Markup::Kind::Empty ? fEnd : xml_.rfind('<', fEnd - 1);
+        if (std::string_view(xml_).substr(fTag.end, fClose - fTag.end).find('<') != std::string_view::npos) {
+          // Pieces split by comments, CDATA sections or processing instructions: read again with
+          // every piece kept, whitespace-only ones too.
+          pugi::xml_document pieces;
+          Parse(pieces, path, part_, xml_.data() + fBegin, fEnd - fBegin, kWholeTextOptions);
+          formula.text = WholeText(pieces.first_child(), &formula.markup);
+        } else {
+          formula.text = f.text().get();
+        }
         if (formula.kind == FormulaKind::Array) {
           const auto ref = ParseRangeAddress(f.attribute("ref").value());
           formula.ref = ref ? *ref : CellRect{cell.row, cell.col, cell.row, cell.col};
@@ -522,11 +569,13 @@ std::uint32_t Worksheet::Find(std::int32_t row, std::int32_t col) const {
 }
 
 std::u16string Worksheet::TextOf(const Formula& f) const {
+  const Cell& cell = cells_[f.cell];
+  if (f.markup)
+    throw AutomationError(err::kApplicationDefined, u"The formula of " + Where(cell.row, cell.col) +
+                                                        u" holds XML elements in its text; it is left alone.");
   auto text = Utf16(f.text);
-  if (!text) {
-    const Cell& cell = cells_[f.cell];
+  if (!text)
     throw AutomationError(err::kApplicationDefined, u"The formula of " + Where(cell.row, cell.col) + u" is not valid UTF-8.");
-  }
   return std::move(*text);
 }
 
@@ -540,12 +589,7 @@ std::u16string Worksheet::ExpandedText(std::uint32_t index) const {
   const Formula& master = formulas_[g.master];
   if (g.master == index) return TextOf(master);
   const Cell& origin = cells_[master.cell];
-  auto moved = ShiftReferences(TextOf(master), cell.row - origin.row, cell.col - origin.col);
-  if (!moved)
-    throw AutomationError(err::kApplicationDefined, u"The shared formula of " + Where(cell.row, cell.col) +
-                                                        u" cannot be expanded for this cell (a reference would leave "
-                                                        u"the sheet); it is left alone.");
-  return std::move(*moved);
+  return ShiftReferences(TextOf(master), cell.row - origin.row, cell.col - origin.col);
 }
 
 std::vector<Worksheet::FormulaCell> Worksheet::FormulaCells(const CellRect& area) {
@@ -577,6 +621,17 @@ std::size_t Worksheet::FormulaCount() {
 }
 
 std::optional<std::u16string> Worksheet::FormulaAt(std::int32_t row, std::int32_t col) {
+  auto text = StoredFormulaAt(row, col);
+  // What the spreadsheet itself would not take is left alone: laying out a formula nested
+  // thousands deep costs time and memory out of all proportion to its file.
+  if (text) {
+    if (const auto beyond = BeyondFormulaLimits(*text))
+      throw AutomationError(err::kApplicationDefined, Where(row, col) + u" is left alone: " + *beyond + u".");
+  }
+  return text;
+}
+
+std::optional<std::u16string> Worksheet::StoredFormulaAt(std::int32_t row, std::int32_t col) {
   Load();
   const std::uint32_t index = Find(row, col);
   std::uint32_t block = index == kNoIndex ? kNoIndex : cells_[index].block;
@@ -606,10 +661,10 @@ std::u16string Worksheet::ConstantAt(std::int32_t row, std::int32_t col) {
   if (index == kNoIndex) return {};
   const Cell& cell = cells_[index];
   pugi::xml_document doc;
-  Parse(doc, book_.path(), part_, xml_.data() + cell.begin, cell.end - cell.begin);
+  Parse(doc, book_.path(), part_, xml_.data() + cell.begin, cell.end - cell.begin, kWholeTextOptions);
   const pugi::xml_node c = doc.first_child();
   const std::string_view type = ValueType(c);
-  const std::string value = Child(c, "v").text().get();
+  const std::string value = WholeText(Child(c, "v"));
   std::string text;
   if (type == "s") {
     text = book_.SharedString(ToIndex(value));
@@ -618,8 +673,8 @@ std::u16string Worksheet::ConstantAt(std::int32_t row, std::int32_t col) {
   } else if (type == "inlineStr") {
     const pugi::xml_node is = Child(c, "is");
     for (pugi::xml_node part = is.first_child(); part; part = part.next_sibling()) {
-      if (Local(part) == "t") text += part.text().get();
-      if (Local(part) == "r") text += Child(part, "t").text().get();
+      if (Local(part) == "t") text += WholeText(part);
+      if (Local(part) == "r") text += WholeText(Child(part, "t"));
     }
   } else {
     text = value;
@@ -670,12 +725,7 @@ void Worksheet::LeaveGroup(std::uint32_t index) {
         const std::uint32_t m = g.members[k];
         if (!belongs(m)) continue;
         const Cell& cell = cells_[formulas_[m].cell];
-        auto shifted = ShiftReferences(text, cell.row - origin.row, cell.col - origin.col);
-        if (!shifted)
-          throw AutomationError(err::kApplicationDefined, u"The shared formula of " + Where(origin.row, origin.col) +
-                                                              u" cannot be moved to the other cells of its group; the "
-                                                              u"cell is left alone.");
-        moved.emplace_back(m, Utf8(*shifted));
+        moved.emplace_back(m, Utf8(ShiftReferences(text, cell.row - origin.row, cell.col - origin.col)));
       }
       if (g.line) {
         // The next member becomes the master of what is left: the group keeps its shape.

@@ -7,8 +7,8 @@
 //    .xlsm and their templates); anything else is refused with a clear AutomationError.
 //  - Formula texts here are in the file's form (no "=", "," separators); the host converts.
 //    A cell of an array formula reads the block's formula; a cell of a shared formula reads the
-//    group's formula moved to it, or fails clearly when it cannot be moved; a data table's cells
-//    fail clearly.
+//    group's formula moved to it (a reference moved off the sheet reads "#REF!"), or fails
+//    clearly when the group has no master; a data table's cells fail clearly.
 //  - Edits change formulas of existing formula cells only: a single cell that is not part of an
 //    array block (a shared formula cell leaves its group, whose master moves on when it was the
 //    master), or a whole array block. Anything else is refused (AutomationError 1004), unchanged.
@@ -53,7 +53,8 @@ class Worksheet {
   // The formula cells whose cell (or block) meets `area`, in sheet order.
   std::vector<FormulaCell> FormulaCells(const CellRect& area);
 
-  // The formula the cell shows (file form), nullopt for a cell without a formula.
+  // The formula the cell shows (file form), nullopt for a cell without a formula. A formula
+  // beyond the spreadsheet's limits (length, nesting of functions) fails clearly.
   std::optional<std::u16string> FormulaAt(std::int32_t row, std::int32_t col);
   // The constant a cell without a formula holds, as text ("" when empty).
   std::u16string ConstantAt(std::int32_t row, std::int32_t col);
@@ -87,6 +88,7 @@ class Worksheet {
     std::uint32_t group = kNoIndex;  // shared: its group
     CellRect ref;                    // array: its block
     std::string text;                // UTF-8, file form; a shared group's master only
+    bool markup = false;             // elements inside <f>: no formula text to trust
   };
   struct Group {
     std::uint32_t master = kNoIndex;  // formula holding the text
@@ -104,6 +106,7 @@ class Worksheet {
 
   class Content;
 
+  std::optional<std::u16string> StoredFormulaAt(std::int32_t row, std::int32_t col);
   void Load();
   void ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow);
   void Link();

@@ -215,6 +215,7 @@ std::unique_ptr<ZipPackage> ZipPackage::Open(const std::string& path, const Pack
     Fail(err::kApplicationDefined, path,
          "holds more entries than a workbook plausibly has (" + std::to_string(count) +
              "); it is treated as a ZIP bomb and was not changed.");
+  std::uint64_t packedSize = 0;  // of the entries so far
   for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
     zip_stat_t st;
     zip_stat_init(&st);
@@ -235,9 +236,17 @@ std::unique_ptr<ZipPackage> ZipPackage::Open(const std::string& path, const Pack
            "compresses \"" + name + "\" with a method workbook files do not use; it was not changed.");
     const std::uint64_t size = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
     const std::uint64_t packed = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
+    // The ratios mean something only for compressed sizes the file really holds.
+    if (packed > static_cast<std::uint64_t>(package->identity_.st_size))
+      Fail(err::kApplicationDefined, path, "is a damaged ZIP package (\"" + name + "\" claims more bytes than the file has); it was not changed.");
+    packedSize += packed;
+    const auto beyondRatio = [&](std::uint64_t unpacked, std::uint64_t from) {
+      return unpacked > limits.plausibleRatioFrom && (from == 0 || unpacked / from >= limits.plausibleRatio);
+    };
     const bool implausible = size > limits.maxPartSize ||
                              (size > 65536 && (packed == 0 || size / packed > limits.maxRatio)) ||
-                             package->unpackedSize_ + size > limits.maxTotalSize;
+                             beyondRatio(size, packed) || package->unpackedSize_ + size > limits.maxTotalSize ||
+                             beyondRatio(package->unpackedSize_ + size, packedSize);
     if (implausible)
       Fail(err::kApplicationDefined, path,
            "unpacks to more than a workbook plausibly holds (\"" + name + "\": " + std::to_string(size) + " bytes from " +

@@ -5,9 +5,10 @@
 //    document, is named as such), an inconsistent archive, encrypted entries, compression
 //    methods other than stored and deflate, entry names that would leave the package (absolute,
 //    "..", backslashes, drive letters) or that appear twice, and sizes beyond the limits
-//    (too many entries, a part or all parts together too large, or a compression ratio deflate
-//    cannot reach: a ZIP bomb). Reading an entry never yields more bytes than its header
-//    declares.
+//    (too many entries, a part or all parts together too large, a compression ratio deflate
+//    cannot reach, or beyond some megabytes one no spreadsheet's part has: a ZIP bomb). Reading
+//    an entry inflates no more than the size its header declares (and those sizes are what the
+//    limits were checked on): an entry that would unpack to more is refused while inflating.
 //  - Write makes a new package: every entry in its original order, the replaced ones with their
 //    new content (deflated), every other one copied as its original compressed bytes (so its
 //    content, CRC and compression are unchanged), with its time, attributes and comment, and the
@@ -35,6 +36,12 @@ struct PackageLimits {
   std::uint64_t maxTotalSize = std::uint64_t{4} << 30;  // of all parts together
   // Deflate cannot compress by more than about 1032:1; a header that claims more lies.
   std::uint64_t maxRatio = 1100;
+  // What spreadsheets write compresses far less: worksheets of numbers about 6:1, of shared
+  // formulas or empty formatted cells 12-17:1 (every cell carries its own address). Beyond a
+  // few megabytes a part, or all parts together, that unpacks more than 100:1 is padding made to
+  // cost memory (512 MB of spaces deflate to 0.5 MB), not a workbook.
+  std::uint64_t plausibleRatio = 100;
+  std::uint64_t plausibleRatioFrom = std::uint64_t{16} << 20;
 };
 
 // New content of a part, produced in order while the package is written, so that a large part
