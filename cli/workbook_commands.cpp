@@ -15,6 +15,7 @@
 #include "cli/layered_store.h"
 #include "cli/message_box_filter.h"
 #include "formatting/formulate_command.h"
+#include "hosts/xlsx/safe_file.h"
 #include "hosts/xlsx/xlsx_host.h"
 #include "hosts/xlsx/xml_text.h"
 #include "platform/posix/sqlite_store.h"
@@ -28,6 +29,8 @@ namespace corvane::cli {
 namespace {
 
 constexpr std::size_t kListedPerKind = 50;  // cells named in the summary for each kind
+// How long a run waits for another one that is changing the same workbook.
+constexpr std::chrono::seconds kLockPatience{60};
 
 // Options of the formula form that take a value, and the workbook form's own.
 const std::set<std::string, std::less<>> kValueOptions = {"--separator", "--excel-version", "--font", "--store",
@@ -250,6 +253,22 @@ WorkbookOptions ParseOptions(std::vector<std::string>& args, bool format) {
   return options;
 }
 
+// Before anything is read: the workbook is locked for the whole run (another run on it is waited
+// for), and what the save would replace is checked, so that a refusal comes before any work.
+std::unique_ptr<xlsx::FileLock> LockAndCheck(const WorkbookOptions& options) {
+  auto lock = std::make_unique<xlsx::FileLock>(options.book, kLockPatience, [&] {
+    PrintError("corvane: " + Printable(options.book) + " is locked by another run; waiting for it to finish (at most " +
+               std::to_string(kLockPatience.count()) + " s)");
+  });
+  try {
+    xlsx::CheckReplaceable(options.output.value_or(options.book));
+  } catch (const AutomationError& e) {
+    if (options.output || e.number() != err::kPermissionDenied) throw;
+    throw AutomationError(e.number(), e.description() + u" Name another file with --output to save the result there.");
+  }
+  return lock;
+}
+
 std::shared_ptr<xlsx::XlsxApplication> OpenBook(const WorkbookOptions& options) {
   xlsx::HostOptions host;
   if (options.version) host.version = *options.version;
@@ -343,6 +362,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
   WorkbookOptions options = ParseOptions(args, true);
   ProgramServices program(options.store);
   PlatformServices services = program.services();
+  const auto lock = LockAndCheck(options);
   const auto app = OpenBook(options);
   std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
 
@@ -421,6 +441,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
 int RunUnformatWorkbook(std::vector<std::string>& args) {
   WorkbookOptions options = ParseOptions(args, false);
   ProgramServices program("", /*openStore=*/false);
+  const auto lock = LockAndCheck(options);
   const auto app = OpenBook(options);
   const std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "addin/automation.h"
+#include "hosts/xlsx/safe_file.h"
 #include "hosts/xlsx/xml_text.h"
 
 namespace corvane::xlsx {
@@ -159,8 +160,7 @@ std::unique_ptr<ZipPackage> ZipPackage::Open(const std::string& path, const Pack
   std::unique_ptr<ZipPackage> package(new ZipPackage());
   package->path_ = path;
 
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) FailErrno(path, "cannot be opened", errno);
+  const int fd = OpenRegularFile(path);
   FILE* file = fdopen(fd, "rb");
   if (!file) {
     const int error = errno;
@@ -175,7 +175,6 @@ std::unique_ptr<ZipPackage> ZipPackage::Open(const std::string& path, const Pack
     }
   } guard{file};
   if (fstat(fd, &package->identity_) != 0) FailErrno(path, "cannot be examined", errno);
-  if (!S_ISREG(package->identity_.st_mode)) Fail(err::kApplicationDefined, path, "is not a file.");
   if (IsCompoundDocument(fd)) {
     if (HoldsEncryptedPackage(fd))
       Fail(err::kApplicationDefined, path,
@@ -391,76 +390,6 @@ void ZipPackage::Write(const std::string& target, const std::map<std::string, Pa
   };
   // Replacing the file that was read: it must still be that file, as it was.
   file.Commit(canonical(target) == canonical(path_) ? &identity_ : nullptr);
-}
-
-// ---- AtomicFile ----
-
-AtomicFile::AtomicFile(const std::string& target) : final_(target) {
-  struct stat st;
-  if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char resolved[PATH_MAX];
-    if (!realpath(target.c_str(), resolved)) FailErrno(target, "names a link that cannot be followed", errno);
-    final_ = resolved;
-  }
-  const auto slash = final_.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : final_.substr(0, slash));
-  const std::string base = slash == std::string::npos ? final_ : final_.substr(slash + 1);
-  std::string pattern = folder + "/." + base + ".corvane-XXXXXX";
-  fd_ = mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd_ < 0) FailErrno(final_, "cannot be written (no temporary file in its folder)", errno);
-  temp_ = pattern;
-  if (stat(final_.c_str(), &st) == 0) {
-    fchmod(fd_, st.st_mode & 07777);
-    if (fchown(fd_, st.st_uid, st.st_gid) != 0) {
-      // Only the owner's group may be kept by an ordinary user; the permissions are what matter.
-    }
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd_, 0666 & ~mask);
-  }
-}
-
-AtomicFile::~AtomicFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (!temp_.empty()) ::unlink(temp_.c_str());
-}
-
-void AtomicFile::Append(const void* data, std::size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd_, bytes, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      FailErrno(final_, "cannot be written; it was not changed", errno);
-    }
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-  }
-}
-
-void AtomicFile::Commit(const struct stat* expected) {
-  if (fsync(fd_) != 0) FailErrno(final_, "cannot be written; it was not changed", errno);
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) FailErrno(final_, "cannot be written; it was not changed", errno);
-  if (expected) {
-    struct stat now;
-    if (stat(final_.c_str(), &now) != 0 || now.st_dev != expected->st_dev || now.st_ino != expected->st_ino ||
-        now.st_size != expected->st_size || now.st_mtim.tv_sec != expected->st_mtim.tv_sec ||
-        now.st_mtim.tv_nsec != expected->st_mtim.tv_nsec)
-      Fail(err::kApplicationDefined, final_,
-           "was changed by another program since it was read; it was not overwritten. Run the command again.");
-  }
-  if (::rename(temp_.c_str(), final_.c_str()) != 0) FailErrno(final_, "cannot be replaced; it was not changed", errno);
-  temp_.clear();
-  const auto slash = final_.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : final_.substr(0, slash));
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    ::close(dir);
-  }
 }
 
 }  // namespace corvane::xlsx
