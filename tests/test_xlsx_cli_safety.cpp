@@ -1,16 +1,20 @@
-// Nothing lost under runs at once and odd targets: `corvane format|unformat BOOK.xlsx` with other
-// processes on the same file, --output naming what is no file, read-only workbooks, and inputs
-// that are no file.
+// Nothing lost under runs at once, odd targets and signals: `corvane format|unformat BOOK.xlsx`
+// with other processes on the same file, --output naming what is no file, read-only workbooks,
+// signals and the file size limit while the workbook is written, and inputs that are no file.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,14 +38,21 @@ using testsupport::XlsxBuilder;
 constexpr const char* kLaidOut = "SUM(\n       1,\n       2)";
 constexpr const char* kPlain = "SUM(1,2)";
 
-// One sheet "S" whose first row holds `cells` laid-out formulas (A1, B1, ...).
-XlsxBuilder LaidOutBook(int cells) {
+// One sheet "S" whose first row holds `cells` laid-out formulas (A1, B1, ...), and optionally an
+// entry of `padding` random bytes stored as they are, so that writing the file takes a while.
+XlsxBuilder LaidOutBook(int cells, std::size_t padding = 0) {
   std::string row = R"(<row r="1">)";
   for (int i = 0; i < cells; ++i)
     row += std::string(R"(<c r=")") + static_cast<char>('A' + i) + R"(1"><f>)" + kLaidOut + "</f><v>3</v></c>";
   row += "</row>";
   XlsxBuilder book;
   book.Sheet("S", row);
+  if (padding > 0) {
+    std::mt19937 random(7);
+    std::string bytes(padding, '\0');
+    for (auto& b : bytes) b = static_cast<char>(random());
+    book.Entry("customXml/padding.bin", bytes).Stored(true);
+  }
   return book;
 }
 
@@ -187,6 +198,61 @@ TEST(XlsxCliSafety, AReadOnlyWorkbookIsNotReplacedUnlessAnotherOutputIsNamed) {
   EXPECT_NE(r.err.find("is read-only"), std::string::npos) << r.err;
   EXPECT_EQ(ReadBytes(out), written);
   EXPECT_EQ(Leftovers(folder), std::vector<std::string>{});
+}
+
+// Starts a run that saves a large workbook and sends it `sig` as soon as its temporary file
+// appears; gives the run's exit status.
+int SignalWhileWriting(const TempFolder& folder, const fs::path& book, int sig) {
+  const int watch = inotify_init1(IN_CLOEXEC);
+  if (watch < 0 || inotify_add_watch(watch, folder.path().c_str(), IN_CREATE) < 0) return -1;
+  const pid_t pid = testing::SpawnCli({"unformat", book.string(), "S!A1"});
+  const std::string prefix = "." + book.filename().string() + ".corvane-";
+  bool sent = false;
+  alignas(inotify_event) char buffer[4096];
+  while (!sent) {
+    const ssize_t n = read(watch, buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->len > 0 && std::string(event->name).rfind(prefix, 0) == 0 && !sent) {
+        kill(pid, sig);
+        sent = true;
+      }
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  close(watch);
+  return testing::WaitCli(pid);
+}
+
+TEST(XlsxCliSafety, ASignalDuringTheWriteLeavesNoTemporaryFile) {
+  TempFolder folder;
+  const fs::path book = folder / "Book.xlsx";
+  LaidOutBook(1, std::size_t{16} << 20).Write(book);
+  const std::string original = ReadBytes(book);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    EXPECT_EQ(SignalWhileWriting(folder, book, sig), 128 + sig);
+    EXPECT_EQ(Leftovers(folder), std::vector<std::string>{});
+    EXPECT_TRUE(ReadBytes(book) == original) << "the workbook changed";
+  }
+}
+
+TEST(XlsxCliSafety, TheFileSizeLimitFailsTheSaveAndLeavesNoTemporaryFile) {
+  TempFolder folder;
+  const fs::path book = folder / "Book.xlsx";
+  LaidOutBook(1, 200000).Write(book);
+  const std::string original = ReadBytes(book);
+  const auto r = RunCli({"unformat", book.string(), "S!A1"}, {}, {}, [] {
+    constexpr rlim_t kBytes = 65536;
+    struct rlimit limit = {kBytes, kBytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_DFL);
+  });
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("cannot be written; it was not changed: File too large"), std::string::npos) << r.err;
+  EXPECT_EQ(Leftovers(folder), std::vector<std::string>{});
+  EXPECT_TRUE(ReadBytes(book) == original) << "the workbook changed";
 }
 
 TEST(XlsxCliSafety, AnInputThatIsNoFileIsRefusedAtOnce) {

@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 #include "addin/automation.h"
@@ -47,6 +49,45 @@ std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
 }
+
+// ---- The temporary file under signals ----
+
+// Signals that end the process by default and that a user or a session sends to stop a run.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The temporary file's path, for the handler: a fixed buffer, set while those signals are blocked.
+char gTempPath[PATH_MAX];
+volatile std::sig_atomic_t gTempArmed = 0;
+struct sigaction gPrevious[std::size(kEndingSignals)] {};
+bool gHandled[std::size(kEndingSignals)] = {};
+struct sigaction gPreviousFileSize {};
+
+extern "C" void RemoveTempAndReraise(int sig) {
+  if (gTempArmed) {
+    ::unlink(gTempPath);
+    gTempArmed = 0;
+  }
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+    if (kEndingSignals[i] == sig) sigaction(sig, &gPrevious[i], nullptr);
+  raise(sig);
+}
+
+// Holds the ending signals back while it lives, so that the path and the flag change together.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : kEndingSignals) sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, &previous_);
+  }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
 
 }  // namespace
 
@@ -137,12 +178,45 @@ FileLock::~FileLock() {
 
 // ---- AtomicFile ----
 
+AtomicFile::SignalCleanup::SignalCleanup() {
+  struct sigaction action {};
+  action.sa_handler = RemoveTempAndReraise;
+  sigemptyset(&action.sa_mask);
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+    // A signal ignored on purpose (nohup) stays ignored.
+    struct sigaction current {};
+    gHandled[i] = sigaction(kEndingSignals[i], nullptr, &current) == 0 && current.sa_handler != SIG_IGN &&
+                  sigaction(kEndingSignals[i], &action, &gPrevious[i]) == 0;
+  }
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, &gPreviousFileSize);
+}
+
+AtomicFile::SignalCleanup::~SignalCleanup() {
+  const SignalsHeld held;
+  gTempArmed = 0;
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+    if (gHandled[i]) sigaction(kEndingSignals[i], &gPrevious[i], nullptr);
+  sigaction(SIGXFSZ, &gPreviousFileSize, nullptr);
+}
+
 AtomicFile::AtomicFile(const std::string& target) : final_(CheckReplaceable(target)) {
   const std::string folder = FolderOf(final_);
   const auto slash = final_.rfind('/');
   const std::string base = slash == std::string::npos ? final_ : final_.substr(slash + 1);
   std::string pattern = folder + "/." + base + ".corvane-XXXXXX";
-  fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+  if (pattern.size() >= sizeof gTempPath) FailErrno(final_, "cannot be written", ENAMETOOLONG);
+  {
+    // Created and recorded for the signal handler as one step.
+    const SignalsHeld held;
+    fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ >= 0) {
+      std::memcpy(gTempPath, pattern.c_str(), pattern.size() + 1);
+      gTempArmed = 1;
+    }
+  }
   if (fd_ < 0) FailErrno(final_, "cannot be written (no temporary file in its folder)", errno);
   temp_ = pattern;
   struct stat st;
@@ -161,6 +235,7 @@ AtomicFile::AtomicFile(const std::string& target) : final_(CheckReplaceable(targ
 AtomicFile::~AtomicFile() {
   if (fd_ >= 0) ::close(fd_);
   if (!temp_.empty()) ::unlink(temp_.c_str());
+  gTempArmed = 0;
 }
 
 void AtomicFile::Append(const void* data, std::size_t size) {
@@ -194,8 +269,14 @@ void AtomicFile::Commit(const struct stat* expected) {
   if (lstat(final_.c_str(), &there) == 0 && !S_ISREG(there.st_mode))
     Fail(err::kApplicationDefined, final_,
          std::string("is now ") + KindOf(there.st_mode) + "; it was not replaced. Nothing was written.");
-  if (::rename(temp_.c_str(), final_.c_str()) != 0) FailErrno(final_, "cannot be replaced; it was not changed", errno);
-  temp_.clear();
+  {
+    // A signal now finds either the temporary file or the renamed one, never a name half taken.
+    const SignalsHeld held;
+    if (::rename(temp_.c_str(), final_.c_str()) != 0)
+      FailErrno(final_, "cannot be replaced; it was not changed", errno);
+    gTempArmed = 0;
+    temp_.clear();
+  }
   const int dir = ::open(FolderOf(final_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     fsync(dir);

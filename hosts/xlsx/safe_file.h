@@ -1,6 +1,7 @@
 // Reading and replacing a workbook file without losing anything: only regular files are opened
 // or replaced, a read-modify-write holds a lock that other runs wait for, and a replacement is
-// written beside the target and renamed over it.
+// written beside the target and renamed over it, leaving nothing behind on any exit path that can
+// run code.
 // Contract:
 //  - OpenRegularFile opens for reading without ever blocking (a FIFO would hang a plain open) and
 //    refuses, with a clear AutomationError, anything that is not a regular file.
@@ -14,7 +15,10 @@
 //    lock is always on the file the path names. Where the file system has no locks, none is held.
 //  - AtomicFile writes a temporary ".NAME.corvane-XXXXXX" beside the target (a symbolic link
 //    there is followed to the file it names), checks the target with CheckReplaceable first and
-//    again just before the rename, and removes the temporary file on failure and on destruction.
+//    again just before the rename, and removes the temporary file on failure, on destruction, and
+//    when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process (the signal's previous action is then
+//    restored and the signal raised again). SIGXFSZ is ignored while it exists, so that reaching
+//    the file size limit fails the write (EFBIG) and takes the ordinary error path.
 #pragma once
 
 #include <sys/stat.h>
@@ -58,6 +62,16 @@ class AtomicFile {
   const std::string& finalPath() const { return final_; }
 
  private:
+  // Removes the temporary file when a signal ends the process; restores the signals' actions.
+  class SignalCleanup {
+   public:
+    SignalCleanup();
+    ~SignalCleanup();
+    SignalCleanup(const SignalCleanup&) = delete;
+    SignalCleanup& operator=(const SignalCleanup&) = delete;
+  };
+
+  SignalCleanup signals_;
   std::string final_;
   std::string temp_;
   int fd_ = -1;
