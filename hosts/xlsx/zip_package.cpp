@@ -360,10 +360,13 @@ void ZipPackage::Write(const std::string& target, const std::map<std::string, Pa
     if (const char* comment = zip_file_get_comment(source, i, &commentLength, ZIP_FL_ENC_RAW); comment && commentLength)
       zip_file_set_comment(out, at, comment, static_cast<zip_uint16_t>(commentLength), 0);
   }
+  // The archive comment goes into the end record by hand below: libzip refuses one that is not
+  // UTF-8 (one in a legacy code page), and it must come back byte for byte all the same.
   int archiveCommentLength = 0;
-  if (const char* comment = zip_get_archive_comment(source, &archiveCommentLength, ZIP_FL_ENC_RAW);
-      comment && archiveCommentLength > 0)
-    zip_set_archive_comment(out, comment, static_cast<zip_uint16_t>(archiveCommentLength));
+  const char* archiveComment = zip_get_archive_comment(source, &archiveCommentLength, ZIP_FL_ENC_RAW);
+  const std::string comment = archiveComment && archiveCommentLength > 0
+                                  ? std::string(archiveComment, static_cast<std::size_t>(archiveCommentLength))
+                                  : std::string();
   if (zip_close(out) != 0) {
     for (const ContentSource* state : sources)
       if (!state->failure.empty()) Fail(err::kDeviceIO, target, "cannot be written (" + state->failure + "); it was not changed.");
@@ -373,7 +376,10 @@ void ZipPackage::Write(const std::string& target, const std::map<std::string, Pa
 
   AtomicFile file(target);
   if (zip_source_open(buffer) != 0) throw AutomationError(err::kDeviceIO, u"The new workbook package cannot be read back.");
+  // The last 22 bytes, the end record without a comment, are held back to receive it.
+  constexpr std::size_t kEndRecord = 22;
   std::string chunk(1 << 16, '\0');
+  std::string tail;
   for (;;) {
     const zip_int64_t n = zip_source_read(buffer, chunk.data(), chunk.size());
     if (n < 0) {
@@ -381,9 +387,19 @@ void ZipPackage::Write(const std::string& target, const std::map<std::string, Pa
       throw AutomationError(err::kDeviceIO, u"The new workbook package cannot be read back.");
     }
     if (n == 0) break;
-    file.Append(chunk.data(), static_cast<std::size_t>(n));
+    tail.append(chunk.data(), static_cast<std::size_t>(n));
+    if (tail.size() > kEndRecord) {
+      file.Append(tail.data(), tail.size() - kEndRecord);
+      tail.erase(0, tail.size() - kEndRecord);
+    }
   }
   zip_source_close(buffer);
+  if (tail.size() != kEndRecord || tail.compare(0, 4, "PK\x05\x06") != 0 || tail[20] != 0 || tail[21] != 0)
+    throw AutomationError(err::kDeviceIO, u"The new workbook package does not end in the record of its directory.");
+  tail[20] = static_cast<char>(comment.size() & 0xFF);
+  tail[21] = static_cast<char>((comment.size() >> 8) & 0xFF);
+  file.Append(tail.data(), tail.size());
+  file.Append(comment.data(), comment.size());
   const auto canonical = [](const std::string& p) {
     char resolved[PATH_MAX];
     return realpath(p.c_str(), resolved) ? std::string(resolved) : p;

@@ -11,7 +11,7 @@
 //  - Write makes a new package: every entry in its original order, the replaced ones with their
 //    new content (deflated), every other one copied as its original compressed bytes (so its
 //    content, CRC and compression are unchanged), with its time, attributes and comment, and the
-//    archive comment. The file is written by AtomicFile
+//    archive comment byte for byte (UTF-8 or not). The file is written by AtomicFile
 //    (safe_file.h): next to the target under a temporary name, flushed to disk and renamed over
 //    the target (a symbolic link is followed to the file it names), only over a regular file that
 //    is not read-only, with the target's permissions. When the target is the file that was
