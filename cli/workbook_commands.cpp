@@ -18,6 +18,7 @@
 #include "hosts/xlsx/safe_file.h"
 #include "hosts/xlsx/xlsx_host.h"
 #include "hosts/xlsx/xml_text.h"
+#include "platform/posix/posix_platform.h"
 #include "platform/posix/sqlite_store.h"
 #include "spacing/calibration_store.h"
 #include "windows/form.h"
@@ -210,7 +211,7 @@ std::vector<Target> CollectTargets(xlsx::XlsxWorkbook& book, const WorkbookOptio
                        "\" is not a cell or range (such as Sheet1!B7 or 'My Sheet'!A1:F200)");
     }
     std::shared_ptr<xlsx::XlsxSheet> sheet = sheetName.empty() ? book.ActiveSheet() : book.SheetNamed(sheetName);
-    if (!sheet) throw UsageError("the workbook has no worksheet named \"" + ToUtf8(sheetName) + "\"");
+    if (!sheet) throw UsageError("the workbook has no worksheet named \"" + Printable(ToUtf8(sheetName)) + "\"");
     add(sheet, *range);
   }
   return targets;
@@ -300,10 +301,17 @@ struct Summary {
   bool failed = false;
 };
 
+// Text from the workbook file (sheet names, reasons naming cells, paths of text files) is shown
+// escaped, as arguments are: a sheet name must not be able to drive the terminal.
+std::string Shown(std::u16string_view text) { return Printable(ToUtf8(text)); }
+// A path keeps the bytes of a name that is not UTF-8 (shown as \xHH).
+std::string ShownPath(std::u16string_view path) { return Printable(posix::PathToBytes(path)); }
+
 void PrintList(std::string& out, const std::vector<std::pair<std::u16string, std::u16string>>& list,
-               const char* what) {
+               const char* what, bool paths = false) {
   for (std::size_t i = 0; i < list.size() && i < kListedPerKind; ++i)
-    out += "  " + ToUtf8(list[i].first) + ": " + what + ToUtf8(list[i].second) + "\n";
+    out += "  " + Shown(list[i].first) + ": " + what + (paths ? ShownPath(list[i].second) : Shown(list[i].second)) +
+           "\n";
   if (list.size() > kListedPerKind) out += "  ... and " + std::to_string(list.size() - kListedPerKind) + " more\n";
 }
 
@@ -319,15 +327,15 @@ int Finish(xlsx::XlsxApplication& app, const WorkbookOptions& options, Summary& 
   try {
     if (changed || options.output) {
       app.Workbook()->Save(options.output.value_or(""));
-      out += changed ? "saved " + options.output.value_or(options.book) + "\n"
-                     : "copied unchanged to " + *options.output + "\n";
+      out += changed ? "saved " + Printable(options.output.value_or(options.book)) + "\n"
+                     : "copied unchanged to " + Printable(*options.output) + "\n";
     } else {
-      out += options.book + " was not changed\n";
+      out += Printable(options.book) + " was not changed\n";
     }
   } catch (const AutomationError& e) {
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
-    PrintError(u"corvane: " + e.description());
+    PrintError("corvane: " + Shown(e.description()));
     return kExitFailed;
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
@@ -429,10 +437,11 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
       }
     }
   }
-  std::string out = options.book + ": " + Plural(summary.done, "formula formatted", "formulas formatted") + ", " +
+  std::string out = Printable(options.book) + ": " +
+                    Plural(summary.done, "formula formatted", "formulas formatted") + ", " +
                     Plural(summary.files.size(), "sent to a text file", "sent to text files") + ", " +
                     Plural(summary.skipped.size(), "skipped", "skipped") + "\n";
-  PrintList(out, summary.files, "sent to ");
+  PrintList(out, summary.files, "sent to ", /*paths=*/true);
   PrintList(out, summary.skipped, "skipped: ");
   if (targets.empty()) out += "  no formula found\n";
   return Finish(*app, options, summary, out, !targets.empty());
@@ -474,7 +483,8 @@ int RunUnformatWorkbook(std::vector<std::string>& args) {
       }
     }
   }
-  std::string out = options.book + ": " + Plural(summary.done, "formula unformatted", "formulas unformatted") + ", " +
+  std::string out = Printable(options.book) + ": " +
+                    Plural(summary.done, "formula unformatted", "formulas unformatted") + ", " +
                     std::to_string(summary.unchanged) + " already without layout, " +
                     Plural(summary.skipped.size(), "skipped", "skipped") + "\n";
   PrintList(out, summary.skipped, "skipped: ");
