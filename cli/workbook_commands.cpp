@@ -429,10 +429,12 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
           break;
         case formulate::Ending::Failed:
           summary.failed = true;
-          // The command fails quietly; the settings file or the spreadsheet's refusal says why.
-          summary.skipped.emplace_back(where, storeFailure                  ? *storeFailure
-                                              : app->LastRefusal().empty() ? u"the command failed"
-                                                                           : app->LastRefusal());
+          // The command fails quietly; the settings file, the failure that ended it (a text file
+          // that cannot be written names the file and why) or the spreadsheet's refusal says why.
+          summary.skipped.emplace_back(where, storeFailure                   ? *storeFailure
+                                              : !outcome.failure.empty()    ? outcome.failure
+                                              : !app->LastRefusal().empty() ? app->LastRefusal()
+                                                                            : u"the command failed");
           break;
       }
     }

@@ -1,5 +1,6 @@
 // What `corvane format|unformat BOOK.xlsx` says about a workbook's content: names from the file
-// reach the terminal escaped, and sheet names are matched without regard to case in every script.
+// reach the terminal escaped, a text file that cannot be written is named with the reason, and
+// sheet names are matched without regard to case in every script.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -88,6 +89,36 @@ TEST(XlsxCliMessages, NamesFromTheWorkbookReachTheTerminalEscaped) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("holds the entry \"X/\\x1B]0;T\\x07.xml\" twice"), std::string::npos) << r.err;
   EXPECT_FALSE(DrivesTheTerminal(r.err)) << r.err;
+}
+
+TEST(XlsxCliMessages, ATextFileThatCannotBeWrittenIsNamedWithTheReason) {
+  TempFolder folder;
+  const std::string store = "--store=" + (folder / "s.db").string();
+  const std::string cells = R"(<row r="1"><c r="A1"><f>SUM(1,MAX(2,3))</f><v>3</v></c></row>)";
+  struct Case {
+    std::string book;
+    std::string sheet;
+    std::string file;    // the text file's name
+    std::string reason;  // the end of the message
+  };
+  const std::string longBook(220, 'b');
+  const std::vector<Case> cases = {
+      {"Slash.xlsx", "a/b", "Slash.xlsx - a/b - A1 - formatted formula.txt", "which a file name cannot hold"},
+      {longBook + ".xlsx", "Sheet1", longBook + ".xlsx - Sheet1 - A1 - formatted formula.txt", ": File name too long"},
+      {"Folder.xlsx", "Sheet1", "Folder.xlsx - Sheet1 - A1 - formatted formula.txt", ": Is a directory"},
+  };
+  fs::create_directory(folder / cases[2].file);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sheet);
+    const fs::path book = folder / c.book;
+    XlsxBuilder().Sheet(c.sheet, cells).Write(book);
+    const auto r = RunCli({"format", book.string(), "--all", "--uncalibrated", "--notepad", store});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("!A1: skipped: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.file), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.reason + "\n"), std::string::npos) << r.out;
+  }
+  for (const auto& name : folder.Files()) EXPECT_EQ(name.find(".corvane-"), std::string::npos) << name;
 }
 
 TEST(XlsxCliMessages, SheetNamesMatchWithoutRegardToCaseInEveryScript) {
