@@ -36,13 +36,14 @@ int main(int argc, char** argv) {
     try {
       return command.run(args);
     } catch (const corvane::cli::UsageError& e) {
-      corvane::cli::PrintError("corvane " + name + ": " + e.what());
+      // Messages may quote a file's content (a sheet name, an entry name): shown escaped.
+      corvane::cli::PrintError("corvane " + name + ": " + corvane::cli::Printable(e.what()));
       return corvane::cli::kExitUsage;
     } catch (const corvane::AutomationError& e) {
-      corvane::cli::PrintError(u"corvane: " + e.description());
+      corvane::cli::PrintError("corvane: " + corvane::cli::Printable(corvane::cli::ToUtf8(e.description())));
       return corvane::cli::kExitFailed;
     } catch (const std::exception& e) {
-      corvane::cli::PrintError(std::string("corvane: ") + e.what());
+      corvane::cli::PrintError("corvane: " + corvane::cli::Printable(e.what()));
       return corvane::cli::kExitFailed;
     }
   }

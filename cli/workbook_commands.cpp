@@ -15,8 +15,10 @@
 #include "cli/layered_store.h"
 #include "cli/message_box_filter.h"
 #include "formatting/formulate_command.h"
+#include "hosts/xlsx/safe_file.h"
 #include "hosts/xlsx/xlsx_host.h"
 #include "hosts/xlsx/xml_text.h"
+#include "platform/posix/posix_platform.h"
 #include "platform/posix/sqlite_store.h"
 #include "spacing/calibration_store.h"
 #include "windows/form.h"
@@ -28,6 +30,8 @@ namespace corvane::cli {
 namespace {
 
 constexpr std::size_t kListedPerKind = 50;  // cells named in the summary for each kind
+// How long a run waits for another one that is changing the same workbook.
+constexpr std::chrono::seconds kLockPatience{60};
 
 // Options of the formula form that take a value, and the workbook form's own.
 const std::set<std::string, std::less<>> kValueOptions = {"--separator", "--excel-version", "--font", "--store",
@@ -207,7 +211,7 @@ std::vector<Target> CollectTargets(xlsx::XlsxWorkbook& book, const WorkbookOptio
                        "\" is not a cell or range (such as Sheet1!B7 or 'My Sheet'!A1:F200)");
     }
     std::shared_ptr<xlsx::XlsxSheet> sheet = sheetName.empty() ? book.ActiveSheet() : book.SheetNamed(sheetName);
-    if (!sheet) throw UsageError("the workbook has no worksheet named \"" + ToUtf8(sheetName) + "\"");
+    if (!sheet) throw UsageError("the workbook has no worksheet named \"" + Printable(ToUtf8(sheetName)) + "\"");
     add(sheet, *range);
   }
   return targets;
@@ -250,6 +254,22 @@ WorkbookOptions ParseOptions(std::vector<std::string>& args, bool format) {
   return options;
 }
 
+// Before anything is read: the workbook is locked for the whole run (another run on it is waited
+// for), and what the save would replace is checked, so that a refusal comes before any work.
+std::unique_ptr<xlsx::FileLock> LockAndCheck(const WorkbookOptions& options) {
+  auto lock = std::make_unique<xlsx::FileLock>(options.book, kLockPatience, [&] {
+    PrintError("corvane: " + Printable(options.book) + " is locked by another run; waiting for it to finish (at most " +
+               std::to_string(kLockPatience.count()) + " s)");
+  });
+  try {
+    xlsx::CheckReplaceable(options.output.value_or(options.book));
+  } catch (const AutomationError& e) {
+    if (options.output || e.number() != err::kPermissionDenied) throw;
+    throw AutomationError(e.number(), e.description() + u" Name another file with --output to save the result there.");
+  }
+  return lock;
+}
+
 std::shared_ptr<xlsx::XlsxApplication> OpenBook(const WorkbookOptions& options) {
   xlsx::HostOptions host;
   if (options.version) host.version = *options.version;
@@ -281,10 +301,17 @@ struct Summary {
   bool failed = false;
 };
 
+// Text from the workbook file (sheet names, reasons naming cells, paths of text files) is shown
+// escaped, as arguments are: a sheet name must not be able to drive the terminal.
+std::string Shown(std::u16string_view text) { return Printable(ToUtf8(text)); }
+// A path keeps the bytes of a name that is not UTF-8 (shown as \xHH).
+std::string ShownPath(std::u16string_view path) { return Printable(posix::PathToBytes(path)); }
+
 void PrintList(std::string& out, const std::vector<std::pair<std::u16string, std::u16string>>& list,
-               const char* what) {
+               const char* what, bool paths = false) {
   for (std::size_t i = 0; i < list.size() && i < kListedPerKind; ++i)
-    out += "  " + ToUtf8(list[i].first) + ": " + what + ToUtf8(list[i].second) + "\n";
+    out += "  " + Shown(list[i].first) + ": " + what + (paths ? ShownPath(list[i].second) : Shown(list[i].second)) +
+           "\n";
   if (list.size() > kListedPerKind) out += "  ... and " + std::to_string(list.size() - kListedPerKind) + " more\n";
 }
 
@@ -300,15 +327,15 @@ int Finish(xlsx::XlsxApplication& app, const WorkbookOptions& options, Summary& 
   try {
     if (changed || options.output) {
       app.Workbook()->Save(options.output.value_or(""));
-      out += changed ? "saved " + options.output.value_or(options.book) + "\n"
-                     : "copied unchanged to " + *options.output + "\n";
+      out += changed ? "saved " + Printable(options.output.value_or(options.book)) + "\n"
+                     : "copied unchanged to " + Printable(*options.output) + "\n";
     } else {
-      out += options.book + " was not changed\n";
+      out += Printable(options.book) + " was not changed\n";
     }
   } catch (const AutomationError& e) {
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
-    PrintError(u"corvane: " + e.description());
+    PrintError("corvane: " + Shown(e.description()));
     return kExitFailed;
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
@@ -343,6 +370,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
   WorkbookOptions options = ParseOptions(args, true);
   ProgramServices program(options.store);
   PlatformServices services = program.services();
+  const auto lock = LockAndCheck(options);
   const auto app = OpenBook(options);
   std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
 
@@ -401,18 +429,21 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
           break;
         case formulate::Ending::Failed:
           summary.failed = true;
-          // The command fails quietly; the settings file or the spreadsheet's refusal says why.
-          summary.skipped.emplace_back(where, storeFailure                  ? *storeFailure
-                                              : app->LastRefusal().empty() ? u"the command failed"
-                                                                           : app->LastRefusal());
+          // The command fails quietly; the settings file, the failure that ended it (a text file
+          // that cannot be written names the file and why) or the spreadsheet's refusal says why.
+          summary.skipped.emplace_back(where, storeFailure                   ? *storeFailure
+                                              : !outcome.failure.empty()    ? outcome.failure
+                                              : !app->LastRefusal().empty() ? app->LastRefusal()
+                                                                            : u"the command failed");
           break;
       }
     }
   }
-  std::string out = options.book + ": " + Plural(summary.done, "formula formatted", "formulas formatted") + ", " +
+  std::string out = Printable(options.book) + ": " +
+                    Plural(summary.done, "formula formatted", "formulas formatted") + ", " +
                     Plural(summary.files.size(), "sent to a text file", "sent to text files") + ", " +
                     Plural(summary.skipped.size(), "skipped", "skipped") + "\n";
-  PrintList(out, summary.files, "sent to ");
+  PrintList(out, summary.files, "sent to ", /*paths=*/true);
   PrintList(out, summary.skipped, "skipped: ");
   if (targets.empty()) out += "  no formula found\n";
   return Finish(*app, options, summary, out, !targets.empty());
@@ -421,6 +452,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
 int RunUnformatWorkbook(std::vector<std::string>& args) {
   WorkbookOptions options = ParseOptions(args, false);
   ProgramServices program("", /*openStore=*/false);
+  const auto lock = LockAndCheck(options);
   const auto app = OpenBook(options);
   const std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
 
@@ -453,7 +485,8 @@ int RunUnformatWorkbook(std::vector<std::string>& args) {
       }
     }
   }
-  std::string out = options.book + ": " + Plural(summary.done, "formula unformatted", "formulas unformatted") + ", " +
+  std::string out = Printable(options.book) + ": " +
+                    Plural(summary.done, "formula unformatted", "formulas unformatted") + ", " +
                     std::to_string(summary.unchanged) + " already without layout, " +
                     Plural(summary.skipped.size(), "skipped", "skipped") + "\n";
   PrintList(out, summary.skipped, "skipped: ");

@@ -218,6 +218,13 @@ Outcome FormulateCell(cls_corvane& self) noexcept {
 
     Ui().DoEvents();
     Editor().OpenInEditor(path);
+  } catch (const AutomationError& e) {
+    // Nothing reaches the host macro; a front end may still say why the command ended.
+    try {
+      outcome.failure = e.description();
+    } catch (...) {
+      // Without memory for the text the reason stays unknown.
+    }
   } catch (...) {
     // Nothing reaches the host macro.
   }

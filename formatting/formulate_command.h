@@ -56,6 +56,7 @@ struct Outcome {
   Ending ending = Ending::Failed;
   std::u16string laidOut;   // the layout delivered (IntoCell, IntoFile)
   std::u16string filePath;  // the text file written (IntoFile)
+  std::u16string failure;   // what ended it (Failed), when it was an AutomationError
 };
 
 Outcome FormulateCell(cls_corvane& self) noexcept;

@@ -19,16 +19,20 @@ void AddEmptyLines(std::vector<std::u16string>& lines, int count) {
 
 std::u16string FilePath(std::u16string_view folder, char16_t separator, std::u16string_view workbookName,
                         std::u16string_view sheetName, std::u16string_view address) {
+  std::u16string name(workbookName);
+  name += kNamePartJoin;
+  name += sheetName;
+  name += kNamePartJoin;
+  name += address;
+  name += kFileNameEnd;
   if (LeavesFolder(workbookName) || LeavesFolder(sheetName) || LeavesFolder(address))
-    throw AutomationError(kBadFileName, u"Path/File access error");
+    throw AutomationError(kBadFileName, u"Path/File access error: the text file \"" + name +
+                                            u"\" cannot be written: its name holds a \"/\", a \"\\\" or a NUL "
+                                            u"character (from the workbook's or the sheet's name), which a file "
+                                            u"name cannot hold");
   std::u16string path(folder);
   path += separator;
-  path += workbookName;
-  path += kNamePartJoin;
-  path += sheetName;
-  path += kNamePartJoin;
-  path += address;
-  path += kFileNameEnd;
+  path += name;
   return path;
 }
 

@@ -3,7 +3,8 @@
 //  - FilePath joins folder, separator and "<workbook> - <sheet> - <address> - formatted
 //    formula.txt". The name must stay one name inside the folder: a workbook name, sheet name or
 //    address holding "/" or "\" (on any platform) or a NUL character throws AutomationError
-//    (error 75, path/file access) and nothing may be written. The folder is taken as given.
+//    (error 75, path/file access; its text names the file) and nothing may be written. The
+//    folder is taken as given.
 //  - FileLines gives the file's lines in order: the explanation (always-send or too-long, each
 //    followed by its empty lines), then the laid-out text cut at every line feed; the text after
 //    the last line feed is the last line, whatever it holds (also only spaces, or nothing).

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
+#include "hosts/xlsx/case_fold.h"
+#include "hosts/xlsx/case_fold_table.h"
 #include "hosts/xlsx/xlsx_host.h"
 #include "support/corpus.h"
 #include "support/fake_delivery.h"
@@ -393,6 +395,19 @@ TEST(XlsxHost, AWorksheetThatIsNotWellFormedIsAClearError) {
           << Utf16ToUtf8(e.description());
     }
   }
+}
+
+// Sheet names are compared through the folding table: it must be ordered for its binary search,
+// and a folded letter must fold to itself, or two names could match one way and not the other.
+TEST(XlsxHost, TheCaseFoldingTableIsOrderedAndStable) {
+  const auto& table = casefold::kTable;
+  for (std::size_t i = 1; i < std::size(table); ++i) EXPECT_LT(table[i - 1].from, table[i].from) << i;
+  for (const auto& fold : table) {
+    EXPECT_EQ(FoldCase(fold.from), fold.to);
+    EXPECT_EQ(FoldCase(fold.to), fold.to) << static_cast<int>(fold.from);
+  }
+  EXPECT_TRUE(SameSheetName(u"Ärger ΣΟΦΊΑ", u"äRGER σοφία"));
+  EXPECT_FALSE(SameSheetName(u"Stra\u00DFe", u"Strasse"));  // simple folding: one letter stays one
 }
 
 }  // namespace

@@ -255,5 +255,35 @@ TEST(XlsxPackage, WritingCopiesEveryOtherEntryAsItsCompressedBytes) {
   }
 }
 
+// The archive comment comes back byte for byte, also one in a legacy code page that libzip will
+// not set (a Latin-1 "été"), and one that is empty.
+TEST(XlsxPackage, WritingKeepsTheArchiveCommentByteForByte) {
+  TempFolder folder;
+  for (const std::string& comment :
+       {std::string("\xE9t\xE9 \x80\xFF"), std::string("Caf\xC3\xA9 (UTF-8)"), std::string()}) {
+    SCOPED_TRACE(comment);
+    const fs::path path = folder / "in.xlsx";
+    XlsxBuilder().Sheet("S", kCells).Write(path);
+    // The builder writes no comment: the end record is the last 22 bytes, with a length of 0.
+    std::string bytes = testsupport::ReadBytes(path);
+    ASSERT_EQ(bytes.compare(bytes.size() - 22, 4, "PK\x05\x06"), 0);
+    bytes[bytes.size() - 2] = static_cast<char>(comment.size());
+    testsupport::WriteBytes(path, bytes + comment);
+
+    auto book = WorkbookFile::Open(path.string());
+    book->WorksheetAt(0).SetFormulaAt(1, 1, u"SUM(1, 2)");
+    const fs::path out = folder / "out.xlsx";
+    book->Save(out.string());
+    const std::string written = testsupport::ReadBytes(out);
+    ASSERT_GE(written.size(), 22 + comment.size());
+    EXPECT_EQ(written.substr(written.size() - comment.size()), comment);
+    const std::string end = written.substr(written.size() - comment.size() - 22, 22);
+    EXPECT_EQ(end.compare(0, 4, "PK\x05\x06"), 0);
+    EXPECT_EQ(static_cast<std::size_t>(static_cast<unsigned char>(end[20]) | static_cast<unsigned char>(end[21]) << 8),
+              comment.size());
+    EXPECT_EQ(Utf16ToUtf8(*WorkbookFile::Open(out.string())->WorksheetAt(0).FormulaAt(1, 1)), "SUM(1, 2)");
+  }
+}
+
 }  // namespace
 }  // namespace corvane::xlsx

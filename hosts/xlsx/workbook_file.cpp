@@ -10,6 +10,7 @@
 
 #include "addin/automation.h"
 #include "addin/utf8.h"
+#include "hosts/xlsx/case_fold.h"
 #include "hosts/xlsx/xml_text.h"
 
 namespace corvane::xlsx {
@@ -100,13 +101,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   return true;
-}
-
-std::u16string FoldCase(std::u16string_view text) {
-  std::u16string out(text);
-  for (auto& c : out)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-  return out;
 }
 
 void Parse(pugi::xml_document& doc, const std::string& path, const std::string& part, const char* data, std::size_t size,
@@ -322,9 +316,8 @@ void WorkbookFile::ReadStyles(const std::string& part) {
 }
 
 Worksheet* WorkbookFile::FindWorksheet(std::u16string_view name) {
-  const std::u16string folded = FoldCase(name);
   for (auto& sheet : sheets_)
-    if (FoldCase(sheet->Name()) == folded) return sheet.get();
+    if (SameSheetName(sheet->Name(), name)) return sheet.get();
   return nullptr;
 }
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "addin/automation.h"
+#include "hosts/xlsx/safe_file.h"
 #include "hosts/xlsx/xml_text.h"
 
 namespace corvane::xlsx {
@@ -159,8 +160,7 @@ std::unique_ptr<ZipPackage> ZipPackage::Open(const std::string& path, const Pack
   std::unique_ptr<ZipPackage> package(new ZipPackage());
   package->path_ = path;
 
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) FailErrno(path, "cannot be opened", errno);
+  const int fd = OpenRegularFile(path);
   FILE* file = fdopen(fd, "rb");
   if (!file) {
     const int error = errno;
@@ -175,7 +175,6 @@ std::unique_ptr<ZipPackage> ZipPackage::Open(const std::string& path, const Pack
     }
   } guard{file};
   if (fstat(fd, &package->identity_) != 0) FailErrno(path, "cannot be examined", errno);
-  if (!S_ISREG(package->identity_.st_mode)) Fail(err::kApplicationDefined, path, "is not a file.");
   if (IsCompoundDocument(fd)) {
     if (HoldsEncryptedPackage(fd))
       Fail(err::kApplicationDefined, path,
@@ -370,10 +369,13 @@ void ZipPackage::Write(const std::string& target, const std::map<std::string, Pa
     if (const char* comment = zip_file_get_comment(source, i, &commentLength, ZIP_FL_ENC_RAW); comment && commentLength)
       zip_file_set_comment(out, at, comment, static_cast<zip_uint16_t>(commentLength), 0);
   }
+  // The archive comment goes into the end record by hand below: libzip refuses one that is not
+  // UTF-8 (one in a legacy code page), and it must come back byte for byte all the same.
   int archiveCommentLength = 0;
-  if (const char* comment = zip_get_archive_comment(source, &archiveCommentLength, ZIP_FL_ENC_RAW);
-      comment && archiveCommentLength > 0)
-    zip_set_archive_comment(out, comment, static_cast<zip_uint16_t>(archiveCommentLength));
+  const char* archiveComment = zip_get_archive_comment(source, &archiveCommentLength, ZIP_FL_ENC_RAW);
+  const std::string comment = archiveComment && archiveCommentLength > 0
+                                  ? std::string(archiveComment, static_cast<std::size_t>(archiveCommentLength))
+                                  : std::string();
   if (zip_close(out) != 0) {
     for (const ContentSource* state : sources)
       if (!state->failure.empty()) Fail(err::kDeviceIO, target, "cannot be written (" + state->failure + "); it was not changed.");
@@ -383,7 +385,10 @@ void ZipPackage::Write(const std::string& target, const std::map<std::string, Pa
 
   AtomicFile file(target);
   if (zip_source_open(buffer) != 0) throw AutomationError(err::kDeviceIO, u"The new workbook package cannot be read back.");
+  // The last 22 bytes, the end record without a comment, are held back to receive it.
+  constexpr std::size_t kEndRecord = 22;
   std::string chunk(1 << 16, '\0');
+  std::string tail;
   for (;;) {
     const zip_int64_t n = zip_source_read(buffer, chunk.data(), chunk.size());
     if (n < 0) {
@@ -391,85 +396,25 @@ void ZipPackage::Write(const std::string& target, const std::map<std::string, Pa
       throw AutomationError(err::kDeviceIO, u"The new workbook package cannot be read back.");
     }
     if (n == 0) break;
-    file.Append(chunk.data(), static_cast<std::size_t>(n));
+    tail.append(chunk.data(), static_cast<std::size_t>(n));
+    if (tail.size() > kEndRecord) {
+      file.Append(tail.data(), tail.size() - kEndRecord);
+      tail.erase(0, tail.size() - kEndRecord);
+    }
   }
   zip_source_close(buffer);
+  if (tail.size() != kEndRecord || tail.compare(0, 4, "PK\x05\x06") != 0 || tail[20] != 0 || tail[21] != 0)
+    throw AutomationError(err::kDeviceIO, u"The new workbook package does not end in the record of its directory.");
+  tail[20] = static_cast<char>(comment.size() & 0xFF);
+  tail[21] = static_cast<char>((comment.size() >> 8) & 0xFF);
+  file.Append(tail.data(), tail.size());
+  file.Append(comment.data(), comment.size());
   const auto canonical = [](const std::string& p) {
     char resolved[PATH_MAX];
     return realpath(p.c_str(), resolved) ? std::string(resolved) : p;
   };
   // Replacing the file that was read: it must still be that file, as it was.
   file.Commit(canonical(target) == canonical(path_) ? &identity_ : nullptr);
-}
-
-// ---- AtomicFile ----
-
-AtomicFile::AtomicFile(const std::string& target) : final_(target) {
-  struct stat st;
-  if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char resolved[PATH_MAX];
-    if (!realpath(target.c_str(), resolved)) FailErrno(target, "names a link that cannot be followed", errno);
-    final_ = resolved;
-  }
-  const auto slash = final_.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : final_.substr(0, slash));
-  const std::string base = slash == std::string::npos ? final_ : final_.substr(slash + 1);
-  std::string pattern = folder + "/." + base + ".corvane-XXXXXX";
-  fd_ = mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd_ < 0) FailErrno(final_, "cannot be written (no temporary file in its folder)", errno);
-  temp_ = pattern;
-  if (stat(final_.c_str(), &st) == 0) {
-    fchmod(fd_, st.st_mode & 07777);
-    if (fchown(fd_, st.st_uid, st.st_gid) != 0) {
-      // Only the owner's group may be kept by an ordinary user; the permissions are what matter.
-    }
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd_, 0666 & ~mask);
-  }
-}
-
-AtomicFile::~AtomicFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (!temp_.empty()) ::unlink(temp_.c_str());
-}
-
-void AtomicFile::Append(const void* data, std::size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd_, bytes, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      FailErrno(final_, "cannot be written; it was not changed", errno);
-    }
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-  }
-}
-
-void AtomicFile::Commit(const struct stat* expected) {
-  if (fsync(fd_) != 0) FailErrno(final_, "cannot be written; it was not changed", errno);
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) FailErrno(final_, "cannot be written; it was not changed", errno);
-  if (expected) {
-    struct stat now;
-    if (stat(final_.c_str(), &now) != 0 || now.st_dev != expected->st_dev || now.st_ino != expected->st_ino ||
-        now.st_size != expected->st_size || now.st_mtim.tv_sec != expected->st_mtim.tv_sec ||
-        now.st_mtim.tv_nsec != expected->st_mtim.tv_nsec)
-      Fail(err::kApplicationDefined, final_,
-           "was changed by another program since it was read; it was not overwritten. Run the command again.");
-  }
-  if (::rename(temp_.c_str(), final_.c_str()) != 0) FailErrno(final_, "cannot be replaced; it was not changed", errno);
-  temp_.clear();
-  const auto slash = final_.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : final_.substr(0, slash));
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    ::close(dir);
-  }
 }
 
 }  // namespace corvane::xlsx

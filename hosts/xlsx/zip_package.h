@@ -12,11 +12,13 @@
 //  - Write makes a new package: every entry in its original order, the replaced ones with their
 //    new content (deflated), every other one copied as its original compressed bytes (so its
 //    content, CRC and compression are unchanged), with its time, attributes and comment, and the
-//    archive comment. The file is written next to the target under a temporary name, flushed to
-//    disk and renamed over the target (a symbolic link is followed to the file it names), and
-//    takes the target's permissions. When the target is the file that was opened, it must still
-//    be that file, unchanged since it was opened. On any failure nothing is left behind and the
-//    target is as it was.
+//    archive comment byte for byte (UTF-8 or not). The file is written by AtomicFile
+//    (safe_file.h): next to the target under a temporary name, flushed to disk and renamed over
+//    the target (a symbolic link is followed to the file it names), only over a regular file that
+//    is not read-only, with the target's permissions. When the target is the file that was
+//    opened, it must still be that file, unchanged since it was opened. On any failure nothing is
+//    left behind and the target is as it was.
+//  - Only a regular file is read (OpenRegularFile): a FIFO or a device is refused, never waited on.
 #pragma once
 
 #include <sys/stat.h>
@@ -89,27 +91,6 @@ class ZipPackage {
   std::map<std::string, std::uint64_t> index_;        // stored name -> entry index
   std::map<std::string, std::string> folded_;          // lower-case name -> stored name
   std::uint64_t unpackedSize_ = 0;
-};
-
-// Writes `size` bytes produced by `fill` to `target` atomically (temporary file in the same
-// folder, flushed, renamed over the target). `mode` is used when the target does not exist.
-// Throws AutomationError naming the path and the system's reason; nothing is left behind.
-class AtomicFile {
- public:
-  explicit AtomicFile(const std::string& target);
-  ~AtomicFile();
-  AtomicFile(const AtomicFile&) = delete;
-  AtomicFile& operator=(const AtomicFile&) = delete;
-
-  void Append(const void* data, std::size_t size);
-  // Flushes, checks `expected` (when given) still names the target, renames over it.
-  void Commit(const struct stat* expected);
-  const std::string& finalPath() const { return final_; }
-
- private:
-  std::string final_;
-  std::string temp_;
-  int fd_ = -1;
 };
 
 }  // namespace corvane::xlsx

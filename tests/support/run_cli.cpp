@@ -83,10 +83,34 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
   }
   close(out[0]);
   close(err[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.status = WaitCli(pid);
   return result;
+}
+
+pid_t SpawnCli(const std::vector<std::string>& args) {
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
+    std::vector<char*> argv;
+    std::string program = CORVANE_CLI_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (auto& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int WaitCli(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace corvane::testing

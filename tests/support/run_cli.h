@@ -2,6 +2,8 @@
 // additions; captures standard output, standard error and the exit status.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,5 +20,10 @@ struct CliResult {
 // limits, user ids); it may end the child with _exit.
 CliResult RunCli(const std::vector<std::string>& args, const std::string& input = {},
                  const std::vector<std::pair<std::string, std::string>>& env = {}, void (*beforeExec)() = nullptr);
+
+// Starts the program without waiting for it (standard input, output and error on /dev/null), for
+// tests that act on it while it runs; WaitCli gives its status as CliResult::status does.
+pid_t SpawnCli(const std::vector<std::string>& args);
+int WaitCli(pid_t pid);
 
 }  // namespace corvane::testing
