@@ -251,6 +251,32 @@ void AtomicFile::Append(const void* data, std::size_t size) {
   }
 }
 
+void AtomicFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      FailErrno(final_, "cannot be written; it was not changed", errno);
+    }
+    bytes += n;
+    offset += static_cast<std::uint64_t>(n);
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+void AtomicFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) {
+  char* bytes = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pread(fd_, bytes, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) FailErrno(final_, "cannot be written; it was not changed", n < 0 ? errno : EIO);
+    bytes += n;
+    offset += static_cast<std::uint64_t>(n);
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
 void AtomicFile::Commit(const struct stat* expected) {
   if (fsync(fd_) != 0) FailErrno(final_, "cannot be written; it was not changed", errno);
   const int fd = fd_;

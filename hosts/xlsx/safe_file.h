@@ -25,6 +25,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -57,6 +58,10 @@ class AtomicFile {
   AtomicFile& operator=(const AtomicFile&) = delete;
 
   void Append(const void* data, std::size_t size);
+  // Writes or reads bytes at a place in the temporary file (the package writer goes back to
+  // complete the headers of what it has written).
+  void WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+  void ReadAt(std::uint64_t offset, void* data, std::size_t size);
   // Flushes, checks `expected` (when given) still names the target, renames over it.
   void Commit(const struct stat* expected);
   const std::string& finalPath() const { return final_; }

@@ -145,6 +145,77 @@ struct ContentSource {
   }
 };
 
+// A libzip source that writes the new package straight into the temporary file, so that no
+// copy of the whole package is held in memory. libzip goes back to complete each entry's header
+// once its data is written, hence the positioned writes.
+struct FileTarget {
+  AtomicFile& file;
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+  zip_error_t error;
+  std::string failure;
+
+  static zip_int64_t Callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    auto* self = static_cast<FileTarget*>(state);
+    try {
+      switch (command) {
+        case ZIP_SOURCE_BEGIN_WRITE:
+          self->offset = self->size = 0;
+          return 0;
+        case ZIP_SOURCE_WRITE:
+          self->file.WriteAt(self->offset, data, static_cast<std::size_t>(length));
+          self->offset += length;
+          self->size = std::max(self->size, self->offset);
+          return static_cast<zip_int64_t>(length);
+        case ZIP_SOURCE_SEEK_WRITE: {
+          const zip_int64_t to = zip_source_seek_compute_offset(self->offset, self->size, data, length, &self->error);
+          if (to < 0) return -1;
+          self->offset = static_cast<std::uint64_t>(to);
+          return 0;
+        }
+        case ZIP_SOURCE_TELL_WRITE:
+          return static_cast<zip_int64_t>(self->offset);
+        case ZIP_SOURCE_STAT: {
+          // A new, empty archive: nothing to read from it.
+          auto* st = static_cast<zip_stat_t*>(data);
+          zip_stat_init(st);
+          st->size = 0;
+          st->valid = ZIP_STAT_SIZE;
+          return sizeof(zip_stat_t);
+        }
+        case ZIP_SOURCE_OPEN:
+        case ZIP_SOURCE_CLOSE:
+        case ZIP_SOURCE_COMMIT_WRITE:
+        case ZIP_SOURCE_ROLLBACK_WRITE:  // the temporary file goes with the AtomicFile
+        case ZIP_SOURCE_REMOVE:
+        case ZIP_SOURCE_FREE:            // owned by the writer, not by libzip
+        case ZIP_SOURCE_READ:
+        case ZIP_SOURCE_TELL:
+          return 0;
+        case ZIP_SOURCE_SEEK:
+          return 0;
+        case ZIP_SOURCE_ERROR:
+          return zip_error_to_data(&self->error, data, length);
+        case ZIP_SOURCE_SUPPORTS:
+          return zip_source_make_command_bitmap(
+              ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+              ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_COMMIT_WRITE,
+              ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_REMOVE,
+              ZIP_SOURCE_SUPPORTS, -1);
+        default:
+          zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0);
+          return -1;
+      }
+    } catch (const AutomationError& e) {
+      self->failure = Utf8(e.description());
+    } catch (const std::exception& e) {
+      self->failure = e.what();
+    }
+    zip_error_set(&self->error, ZIP_ER_WRITE, 0);
+    return -1;
+  }
+};
+
 }  // namespace
 
 struct ZipPackage::Archive {
@@ -300,21 +371,22 @@ std::string ZipPackage::Read(std::string_view name) const {
 
 void ZipPackage::Write(const std::string& target, const std::map<std::string, PartContent*>& replaced) const {
   zip_t* const source = archive_->zip;
+  AtomicFile file(target);
+  FileTarget writer{file, 0, 0, {}, {}};
+  zip_error_init(&writer.error);
+  struct WriterGuard {
+    zip_error_t* error;
+    ~WriterGuard() { zip_error_fini(error); }
+  } writerGuard{&writer.error};
   zip_error_t error;
   zip_error_init(&error);
-  zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
-  if (!buffer) {
-    zip_error_fini(&error);
-    throw AutomationError(err::kDeviceIO, u"Out of memory while writing the workbook.");
-  }
-  struct BufferGuard {
-    zip_source_t* source;
-    ~BufferGuard() { zip_source_free(source); }
-  } bufferGuard{buffer};
-  zip_source_keep(buffer);  // the archive releases its hold at close; this one keeps the bytes
-  zip_t* out = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
+  zip_source_t* sink = zip_source_function_create(&FileTarget::Callback, &writer, &error);
+  zip_t* out = sink ? zip_open_from_source(sink, ZIP_TRUNCATE, &error) : nullptr;
   zip_error_fini(&error);
-  if (!out) throw AutomationError(err::kDeviceIO, u"The new workbook package cannot be started.");
+  if (!out) {
+    if (sink) zip_source_free(sink);
+    throw AutomationError(err::kDeviceIO, u"The new workbook package cannot be started.");
+  }
   struct OutGuard {
     zip_t* zip;
     ~OutGuard() {
@@ -379,36 +451,21 @@ void ZipPackage::Write(const std::string& target, const std::map<std::string, Pa
   if (zip_close(out) != 0) {
     for (const ContentSource* state : sources)
       if (!state->failure.empty()) Fail(err::kDeviceIO, target, "cannot be written (" + state->failure + "); it was not changed.");
+    if (!writer.failure.empty()) Fail(err::kDeviceIO, target, "cannot be written (" + writer.failure + "); it was not changed.");
     failed("the package");
   }
   outGuard.zip = nullptr;
 
-  AtomicFile file(target);
-  if (zip_source_open(buffer) != 0) throw AutomationError(err::kDeviceIO, u"The new workbook package cannot be read back.");
-  // The last 22 bytes, the end record without a comment, are held back to receive it.
+  // The end record, the last 22 bytes, receives the archive comment.
   constexpr std::size_t kEndRecord = 22;
-  std::string chunk(1 << 16, '\0');
-  std::string tail;
-  for (;;) {
-    const zip_int64_t n = zip_source_read(buffer, chunk.data(), chunk.size());
-    if (n < 0) {
-      zip_source_close(buffer);
-      throw AutomationError(err::kDeviceIO, u"The new workbook package cannot be read back.");
-    }
-    if (n == 0) break;
-    tail.append(chunk.data(), static_cast<std::size_t>(n));
-    if (tail.size() > kEndRecord) {
-      file.Append(tail.data(), tail.size() - kEndRecord);
-      tail.erase(0, tail.size() - kEndRecord);
-    }
-  }
-  zip_source_close(buffer);
-  if (tail.size() != kEndRecord || tail.compare(0, 4, "PK\x05\x06") != 0 || tail[20] != 0 || tail[21] != 0)
+  std::string tail(kEndRecord, '\0');
+  if (writer.size < kEndRecord) throw AutomationError(err::kDeviceIO, u"The new workbook package came out empty.");
+  file.ReadAt(writer.size - kEndRecord, tail.data(), kEndRecord);
+  if (tail.compare(0, 4, "PK\x05\x06") != 0 || tail[20] != 0 || tail[21] != 0)
     throw AutomationError(err::kDeviceIO, u"The new workbook package does not end in the record of its directory.");
-  tail[20] = static_cast<char>(comment.size() & 0xFF);
-  tail[21] = static_cast<char>((comment.size() >> 8) & 0xFF);
-  file.Append(tail.data(), tail.size());
-  file.Append(comment.data(), comment.size());
+  const char length[2] = {static_cast<char>(comment.size() & 0xFF), static_cast<char>((comment.size() >> 8) & 0xFF)};
+  file.WriteAt(writer.size - 2, length, 2);
+  file.WriteAt(writer.size, comment.data(), comment.size());
   const auto canonical = [](const std::string& p) {
     char resolved[PATH_MAX];
     return realpath(p.c_str(), resolved) ? std::string(resolved) : p;
