@@ -199,8 +199,17 @@ std::vector<Target> CollectTargets(xlsx::XlsxWorkbook& book, const WorkbookOptio
   };
   if (book.SheetCount() == 0) throw UsageError("the workbook has no worksheets");
   if (options.all) {
-    for (std::size_t i = 0; i < book.SheetCount(); ++i)
+    for (std::size_t i = 0; i < book.SheetCount(); ++i) {
+      const std::size_t before = targets.size();
       add(book.Sheet(i), xlsx::CellRect{1, 1, xlsx::kMaxRows, xlsx::kMaxColumns});
+      // Only the cells of the worksheets with formulas are kept until their turn.
+      if (book.SheetCount() > 1) {
+        if (targets.size() == before)
+          book.Sheet(i)->data().Unload();
+        else
+          book.Sheet(i)->data().ReleaseText();
+      }
+    }
     return targets;
   }
   for (const std::string& argument : options.cells) {
@@ -292,6 +301,19 @@ std::optional<std::u16string> UnreadableFormula(xlsx::XlsxRange& cell) {
   }
   return std::nullopt;
 }
+
+// Lets a worksheet's text go once the run moves on to another worksheet: a run over a workbook
+// of many worksheets holds about one worksheet's text at a time (the save reads it again).
+class SheetTurns {
+ public:
+  void Reached(const std::shared_ptr<xlsx::XlsxSheet>& sheet) {
+    if (current_ && current_ != sheet) current_->data().ReleaseText();
+    current_ = sheet;
+  }
+
+ private:
+  std::shared_ptr<xlsx::XlsxSheet> current_;
+};
 
 struct Summary {
   std::size_t done = 0;  // formatted or unformatted
@@ -393,8 +415,10 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
     std::optional<posix::SqliteStore::ReadBatch> batch;
     if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(program.services().store)) batch.emplace(*sqlite);
     ProgressBar progress("formatting", targets.size());
+    SheetTurns turns;
     for (std::size_t i = 0; i < targets.size(); ++i) {
       const Target& target = targets[i];
+      turns.Reached(target.sheet);
       const std::u16string where = Where(target.sheet->data().Name(), target.range);
       const auto cell = target.sheet->Range({target.range.row1, target.range.col1, target.range.row1, target.range.col1});
       app->SetActiveCell(cell);
@@ -462,7 +486,9 @@ int RunUnformatWorkbook(std::vector<std::string>& args) {
   Summary summary;
   {
     ProgressBar progress("unformatting", targets.size());
+    SheetTurns turns;
     for (const Target& target : targets) {
+      turns.Reached(target.sheet);
       const std::u16string where = Where(target.sheet->data().Name(), target.range);
       const auto cell = target.sheet->Range({target.range.row1, target.range.col1, target.range.row1, target.range.col1});
       app->SetActiveCell(cell);

@@ -371,6 +371,7 @@ std::u16string Worksheet::Where(std::int32_t row, std::int32_t col) const {
 void Worksheet::Load() {
   if (loaded_) return;
   xml_ = book_.package_->Read(part_);
+  textReleased_ = false;
   const std::string& path = book_.path();
   std::size_t at = 0;
   if (xml_.starts_with("\xEF\xBB\xBF")) at = 3;
@@ -654,7 +655,7 @@ std::u16string Worksheet::ConstantAt(std::int32_t row, std::int32_t col) {
   if (index == kNoIndex) return {};
   const Cell& cell = cells_[index];
   pugi::xml_document doc;
-  Parse(doc, book_.path(), part_, xml_.data() + cell.begin, cell.end - cell.begin, kWholeTextOptions);
+  Parse(doc, book_.path(), part_, Text().data() + cell.begin, cell.end - cell.begin, kWholeTextOptions);
   const pugi::xml_node c = doc.first_child();
   const std::string_view type = ValueType(c);
   const std::string value = WholeText(Child(c, "v"));
@@ -791,8 +792,45 @@ void Worksheet::SetArrayFormula(const CellRect& block, std::u16string_view fileT
   modified_ = true;
 }
 
+const std::string& Worksheet::Text() const {
+  if (textReleased_) {
+    xml_ = book_.package_->Read(part_);
+    textReleased_ = false;
+  }
+  return xml_;
+}
+
+void Worksheet::ReleaseText() {
+  if (!loaded_ || textReleased_) return;
+  std::string().swap(xml_);
+  textReleased_ = true;
+}
+
+void Worksheet::Unload() {
+  if (modified_) {
+    ReleaseText();
+    return;
+  }
+  std::string().swap(xml_);
+  textReleased_ = false;
+  std::vector<Cell>().swap(cells_);
+  std::vector<Formula>().swap(formulas_);
+  std::vector<Group>().swap(groups_);
+  std::vector<std::uint32_t>().swap(arrays_);
+  lastExpanded_.reset();
+  rowStyles_.clear();
+  std::vector<ColumnStyle>().swap(columnStyles_);
+  loaded_ = false;
+}
+
+void Worksheet::DropSavedText() const {
+  if (!loaded_ || textReleased_) return;
+  std::string().swap(xml_);
+  textReleased_ = true;
+}
+
 void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
-  const std::string_view fragment(xml_.data() + cell.begin, cell.end - cell.begin);
+  const std::string_view fragment(Text().data() + cell.begin, cell.end - cell.begin);
   const Markup start = NextMarkup(fragment, 0);
   std::string tag(fragment.substr(0, start.end));
   if (cell.dropValue) tag = RemoveAttribute(RemoveAttribute(tag, "t"), "vm");
@@ -856,18 +894,21 @@ void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
 // The saved part: the original text up to each changed cell, the cell's new element, and on.
 class Worksheet::Content final : public PartContent {
  public:
-  explicit Content(const Worksheet& sheet) : sheet_(sheet) {
+  explicit Content(const Worksheet& sheet) : sheet_(sheet), releases_(sheet.textReleased_) {
     for (const Cell& cell : sheet.cells_)
       if (cell.dirty) changed_.push_back(&cell);
     std::sort(changed_.begin(), changed_.end(), [](const Cell* a, const Cell* b) { return a->begin < b->begin; });
-    size_ = sheet.xml_.size();
+    std::uint64_t size = sheet.Text().size();
     std::string element;
     for (const Cell* cell : changed_) {
       element.clear();
       sheet.AppendCell(element, *cell);
-      size_ += element.size();
-      size_ -= cell->end - cell->begin;
+      size += element.size();
+      size -= cell->end - cell->begin;
     }
+    size_ = size;
+    // A worksheet that had let its text go holds it only while it is being written.
+    if (releases_) sheet.DropSavedText();
   }
 
   std::uint64_t Size() const override { return size_; }
@@ -879,7 +920,7 @@ class Worksheet::Content final : public PartContent {
   }
 
   std::size_t Read(char* out, std::size_t size) override {
-    const std::string& xml = sheet_.xml_;
+    const std::string& xml = sheet_.Text();
     std::size_t written = 0;
     while (written < size) {
       if (pendingAt_ < pending_.size()) {
@@ -897,7 +938,10 @@ class Worksheet::Content final : public PartContent {
         written += n;
         continue;
       }
-      if (next_ == changed_.size()) break;
+      if (next_ == changed_.size()) {
+        if (releases_) sheet_.DropSavedText();
+        break;
+      }
       pending_.clear();
       pendingAt_ = 0;
       sheet_.AppendCell(pending_, *changed_[next_]);
@@ -912,6 +956,7 @@ class Worksheet::Content final : public PartContent {
 
  private:
   const Worksheet& sheet_;
+  const bool releases_;
   std::vector<const Cell*> changed_;
   std::uint64_t size_ = 0;
   std::size_t at_ = 0;

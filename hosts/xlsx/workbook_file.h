@@ -65,6 +65,12 @@ class Worksheet {
   void SetArrayFormula(const CellRect& block, std::u16string_view fileText);
 
   bool Modified() const { return modified_; }
+  // A run over many worksheets holds about one worksheet's text at a time. ReleaseText lets the
+  // part's text go and keeps the cells and the edits; the text is read again from the package
+  // when it is needed (a constant's value, the save). Unload forgets an unchanged worksheet
+  // altogether (it is read again if asked about); a changed one only releases its text.
+  void ReleaseText();
+  void Unload();
   // The part's text with the changed cells rewritten, produced piece by piece as it is written.
   std::unique_ptr<PartContent> SavedContent() const;
   // Cells with a formula (array blocks count once), after loading.
@@ -116,13 +122,18 @@ class Worksheet {
   void LeaveGroup(std::uint32_t formula);
   std::u16string Where(std::int32_t row, std::int32_t col) const;
   void AppendCell(std::string& out, const Cell& cell) const;
+  // The part's text, read again from the package after ReleaseText.
+  const std::string& Text() const;
+  // Drops the text again after the save read it, when the worksheet had released it.
+  void DropSavedText() const;
 
   WorkbookFile& book_;
   std::u16string name_;
   std::string part_;
   bool loaded_ = false;
   bool modified_ = false;
-  std::string xml_;
+  mutable std::string xml_;
+  mutable bool textReleased_ = false;
   std::vector<Cell> cells_;  // sorted by (row, col)
   std::vector<Formula> formulas_;
   std::vector<Group> groups_;

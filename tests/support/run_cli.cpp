@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,7 +84,13 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
   }
   close(out[0]);
   close(err[0]);
-  result.status = WaitCli(pid);
+  int status = 0;
+  struct rusage usage {};
+  while (wait4(pid, &status, 0, &usage) < 0) {
+    if (errno != EINTR) return result;
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.peakKilobytes = usage.ru_maxrss;
   return result;
 }
 

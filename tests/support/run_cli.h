@@ -12,6 +12,7 @@ namespace corvane::testing {
 
 struct CliResult {
   int status = -1;  // exit status, or 128 + signal number
+  long peakKilobytes = 0;  // the program's peak resident memory
   std::string out;
   std::string err;
 };
