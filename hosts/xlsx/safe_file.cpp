@@ -24,18 +24,6 @@ std::u16string Text(std::string_view utf8) {
   return wide ? *wide : Ascii16("(a name that is not UTF-8)");
 }
 
-[[noreturn]] void Fail(std::int32_t number, const std::string& path, const std::string& why) {
-  throw AutomationError(number, u"\"" + Text(path) + u"\" " + Text(why));
-}
-
-[[noreturn]] void FailErrno(const std::string& path, const std::string& doing, int error) {
-  const std::int32_t number = error == ENOENT                                        ? err::kFileNotFound
-                              : error == EACCES || error == EPERM || error == EROFS ? err::kPermissionDenied
-                              : error == ENOTDIR                                     ? err::kPathNotFound
-                                                                                     : err::kDeviceIO;
-  Fail(number, path, doing + ": " + std::strerror(error) + ".");
-}
-
 const char* KindOf(mode_t mode) {
   if (S_ISFIFO(mode)) return "a FIFO";
   if (S_ISCHR(mode)) return "a character device";
@@ -308,6 +296,18 @@ void AtomicFile::Commit(const struct stat* expected) {
     fsync(dir);
     ::close(dir);
   }
+}
+
+void Fail(std::int32_t number, const std::string& path, const std::string& why) {
+  throw AutomationError(number, u"\"" + Text(path) + u"\" " + Text(why));
+}
+
+void FailErrno(const std::string& path, const std::string& doing, int error) {
+  const std::int32_t number = error == ENOENT                                        ? err::kFileNotFound
+                              : error == EACCES || error == EPERM || error == EROFS ? err::kPermissionDenied
+                              : error == ENOTDIR                                     ? err::kPathNotFound
+                                                                                     : err::kDeviceIO;
+  Fail(number, path, doing + ": " + std::strerror(error) + ".");
 }
 
 }  // namespace corvane::xlsx

@@ -19,6 +19,8 @@
 //    when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends the process (the signal's previous action is then
 //    restored and the signal raised again). SIGXFSZ is ignored while it exists, so that reaching
 //    the file size limit fails the write (EFBIG) and takes the ordinary error path.
+//  - Fail and FailErrno are the one way the workbook file's code reports a file's failure: the
+//    path (shown even when it is not UTF-8) and what went wrong, with the matching error number.
 #pragma once
 
 #include <sys/stat.h>
@@ -50,6 +52,11 @@ class FileLock {
 // Writes bytes to `target` atomically (temporary file in the same folder, flushed, renamed over
 // the target), with the permissions of the file it replaces, else 0666 less the umask. Throws
 // AutomationError naming the path and the system's reason; nothing is left behind.
+// Throws AutomationError(number) saying "PATH" why.
+[[noreturn]] void Fail(std::int32_t number, const std::string& path, const std::string& why);
+// Throws for an errno: file not found, permission denied, path not found, or device I/O.
+[[noreturn]] void FailErrno(const std::string& path, const std::string& doing, int error);
+
 class AtomicFile {
  public:
   explicit AtomicFile(const std::string& target);

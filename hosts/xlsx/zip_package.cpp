@@ -25,23 +25,6 @@ namespace {
 // the fastest level packs almost as tightly as the default one, at a fraction of the time.
 constexpr zip_uint32_t kNewPartLevel = 1;
 
-std::u16string Text(std::string_view utf8) {
-  auto wide = Utf16(utf8);
-  return wide ? *wide : Ascii16("(a name that is not UTF-8)");
-}
-
-[[noreturn]] void Fail(std::int32_t number, const std::string& path, const std::string& why) {
-  throw AutomationError(number, u"\"" + Text(path) + u"\" " + Text(why));
-}
-
-[[noreturn]] void FailErrno(const std::string& path, const std::string& doing, int error) {
-  const std::int32_t number = error == ENOENT    ? err::kFileNotFound
-                              : error == EACCES || error == EPERM || error == EROFS ? err::kPermissionDenied
-                              : error == ENOTDIR ? err::kPathNotFound
-                                                 : err::kDeviceIO;
-  Fail(number, path, doing + ": " + std::strerror(error) + ".");
-}
-
 std::string Lower(std::string_view text) {
   std::string out(text);
   for (auto& c : out)
@@ -93,6 +76,21 @@ bool HoldsEncryptedPackage(int fd) {
   }
 }
 
+// Runs a command of one of our libzip sources: libzip is C, so nothing may unwind through it; a
+// failure becomes the source's error `code`, and its text is kept for the message.
+template <typename Command>
+zip_int64_t Guarded(zip_error_t& error, std::string& failure, int code, Command command) {
+  try {
+    return command();
+  } catch (const AutomationError& e) {
+    failure = Utf8(e.description());
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  zip_error_set(&error, code, 0);
+  return -1;
+}
+
 // A libzip source that reads a PartContent. Failures inside are kept and reported as libzip
 // errors; exceptions never cross the library.
 struct ContentSource {
@@ -103,7 +101,7 @@ struct ContentSource {
 
   static zip_int64_t Callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
     auto* self = static_cast<ContentSource*>(state);
-    try {
+    return Guarded(self->error, self->failure, ZIP_ER_INTERNAL, [&]() -> zip_int64_t {
       switch (command) {
         case ZIP_SOURCE_OPEN:
           self->content->Rewind();
@@ -135,13 +133,7 @@ struct ContentSource {
           zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0);
           return -1;
       }
-    } catch (const AutomationError& e) {
-      self->failure = Utf8(e.description());
-    } catch (const std::exception& e) {
-      self->failure = e.what();
-    }
-    zip_error_set(&self->error, ZIP_ER_INTERNAL, 0);
-    return -1;
+    });
   }
 };
 
@@ -157,7 +149,7 @@ struct FileTarget {
 
   static zip_int64_t Callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
     auto* self = static_cast<FileTarget*>(state);
-    try {
+    return Guarded(self->error, self->failure, ZIP_ER_WRITE, [&]() -> zip_int64_t {
       switch (command) {
         case ZIP_SOURCE_BEGIN_WRITE:
           self->offset = self->size = 0;
@@ -206,13 +198,7 @@ struct FileTarget {
           zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0);
           return -1;
       }
-    } catch (const AutomationError& e) {
-      self->failure = Utf8(e.description());
-    } catch (const std::exception& e) {
-      self->failure = e.what();
-    }
-    zip_error_set(&self->error, ZIP_ER_WRITE, 0);
-    return -1;
+    });
   }
 };
 

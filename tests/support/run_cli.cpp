@@ -16,6 +16,17 @@
 #endif
 
 namespace corvane::testing {
+namespace {
+
+// The argument vector execv takes, over `words` (which must outlive it).
+std::vector<char*> Argv(std::vector<std::string>& words) {
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
+}  // namespace
 
 CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
                  const std::vector<std::pair<std::string, std::string>>& env, void (*beforeExec)()) {
@@ -33,14 +44,11 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     std::signal(SIGPIPE, SIG_DFL);
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> argv;
-    std::string program = CORVANE_CLI_PATH;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (auto& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<std::string> words = {CORVANE_CLI_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    const std::vector<char*> argv = Argv(words);
     if (beforeExec != nullptr) beforeExec();
-    execv(program.c_str(), argv.data());
+    execv(CORVANE_CLI_PATH, argv.data());
     _exit(127);
   }
   close(in[0]);
@@ -100,13 +108,10 @@ pid_t SpawnCli(const std::vector<std::string>& args) {
   if (pid == 0) {
     const int null = open("/dev/null", O_RDWR);
     for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
-    std::vector<char*> argv;
-    std::string program = CORVANE_CLI_PATH;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (auto& a : copies) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    std::vector<std::string> words = {CORVANE_CLI_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    const std::vector<char*> argv = Argv(words);
+    execv(CORVANE_CLI_PATH, argv.data());
     _exit(127);
   }
   return pid;
