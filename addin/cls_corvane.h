@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "addin/automation.h"
+#include "addin/platform.h"
 #include "addin/host.h"
 #include "addin/paren_check.h"
 
@@ -94,6 +95,15 @@ class cls_corvane : public AutomationObject {
   std::u16string strNextChar;
   bool bFormatAllParens = false;
   bool bAlwaysSendToNotepad = false;
+  // Where SpacingArray's widths came from: the store's version, the section, and the array's
+  // contents right after every width was read. A formulate run that finds all three as they were
+  // reads nothing again; any save, another process's change or a change of the array reads anew.
+  struct SpacingSource {
+    StoreVersion version;
+    std::u16string section;
+    std::uint64_t contents = 0;
+  };
+  SpacingSource spacingSource;
 
  private:
   // Typed forms of the scan's steps, working on the object's own fields.

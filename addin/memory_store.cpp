@@ -31,6 +31,7 @@ std::u16string MemoryStore::GetSetting(std::u16string_view appName, std::u16stri
 
 void MemoryStore::SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
                               std::u16string_view value) {
+  ++changes_;
   if (failure_) {
     if (failure_->remaining == 0) {
       ++failedSaves_;

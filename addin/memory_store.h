@@ -36,6 +36,8 @@ class MemoryStore : public SettingsStore {
   // not stored.
   void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
                    std::u16string_view value) override;
+  // Nothing changes it from outside; every save (a refused one too) gives a new version.
+  StoreVersion Version() override { return {number_, 0, changes_}; }
 
   // Everything stored, ordered by application, section and key.
   std::map<SettingKey, std::u16string> Snapshot() const;
@@ -74,6 +76,9 @@ class MemoryStore : public SettingsStore {
   template <class T>
   using TextMap = std::unordered_map<std::u16string, T, TextHash, TextEqual>;
   using Section = TextMap<std::u16string>;
+
+  const std::uint64_t number_ = NewStoreNumber();
+  std::uint64_t changes_ = 0;
 
   const Section* FindSection(std::u16string_view appName, std::u16string_view section) const;
 

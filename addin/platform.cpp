@@ -1,5 +1,7 @@
 #include "addin/platform.h"
 
+#include <atomic>
+
 namespace corvane {
 
 namespace {
@@ -9,6 +11,11 @@ PlatformServices& DefaultServices() {
 }
 thread_local PlatformServices* tCurrent = nullptr;
 }  // namespace
+
+std::uint64_t NewStoreNumber() noexcept {
+  static std::atomic<std::uint64_t> last{0};
+  return ++last;
+}
 
 PlatformServices& Services() { return tCurrent ? *tCurrent : DefaultServices(); }
 

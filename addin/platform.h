@@ -19,6 +19,19 @@ namespace windows {
 class UiBackend;
 }
 
+// A version of a settings store's contents: the store (each store object has its own number,
+// and a store that presents another's values differently has its own too), the changes made
+// elsewhere (another process) and the saves made through it.
+struct StoreVersion {
+  std::uint64_t store = 0;  // 0: unknown
+  std::uint64_t outside = 0;
+  std::uint64_t own = 0;
+  bool known() const { return store != 0; }
+  friend bool operator==(const StoreVersion&, const StoreVersion&) = default;
+};
+// A number for a new store object, never given before in this process.
+std::uint64_t NewStoreNumber() noexcept;
+
 // The per-user settings store: application, section, key, each key holding one text value.
 class SettingsStore {
  public:
@@ -29,6 +42,9 @@ class SettingsStore {
   // Creates section and key as needed. Throws AutomationError when the store refuses.
   virtual void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
                            std::u16string_view value) = 0;
+  // Where the store's contents stand: equal known versions mean equal contents, so what was read
+  // at one version may be kept while the store reports it. Unknown (the default) keeps nothing.
+  virtual StoreVersion Version() { return {}; }
 };
 
 // Measures text in a named font, for the spreadsheet's column fit and for window labels.

@@ -103,6 +103,8 @@ class StoreFailureRecorder final : public SettingsStore {
                             std::u16string_view defaultValue) override;
   void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
                    std::u16string_view value) override;
+  // Its reads are the store's.
+  StoreVersion Version() override { return store_.Version(); }
   // The description of the first failure since the last call; forgets it.
   std::optional<std::u16string> TakeFailure();
 

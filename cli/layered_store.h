@@ -33,6 +33,11 @@ class LayeredStore final : public SettingsStore {
                             std::u16string_view defaultValue) override;
   void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
                    std::u16string_view value) override;
+  // The base store's version, as a store of its own: the same contents read differently here.
+  StoreVersion Version() override {
+    const StoreVersion base = base_.Version();
+    return base.known() ? StoreVersion{number_, base.outside, base.own} : StoreVersion{};
+  }
 
  private:
   static constexpr std::size_t kCachedKeys = 1024;
@@ -46,6 +51,7 @@ class LayeredStore final : public SettingsStore {
   bool CacheHolds(std::u16string_view appName, std::u16string_view section) const;
 
   SettingsStore& base_;
+  const std::uint64_t number_ = NewStoreNumber();
   StoredOptionOverrides overrides_;
   bool cacheValid_ = false;
   std::u16string cacheApp_;

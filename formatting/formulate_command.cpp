@@ -136,30 +136,42 @@ Outcome FormulateCell(cls_corvane& self) noexcept {
       self.strCharArray = self.PopulateCharArray(formulaArg, lengthArg).table();
     }
 
-    // The widths, once per run. A missing one offers calibration; the keys before it keep the
-    // values already read, the ones after it are read as the loop goes on.
+    // The widths, once per run and only when the store or the array changed since they were
+    // read in full. A missing one offers calibration; the keys before it keep the values already
+    // read, the ones after it are read as the loop goes on.
     SettingsStore& store = Store();
-    for (self.iIndex = calibration::kFirstOrdinaryCode; self.iIndex <= calibration::kLastOrdinaryCode; ++self.iIndex) {
-      std::u16string text = ReadWidth(store, section, self.iIndex);
-      // An entry that holds this text already (the previous run's) stays as it is, untouched,
-      // so that widths converted from it before stay valid.
-      const Variant& entry = std::as_const(self.SpacingArray).at(self.iIndex);
-      if (!entry.isString() || entry.string() != text) self.SpacingArray.at(self.iIndex) = Variant(std::move(text));
-      if (entry.string() != calibration::kNotFound) continue;
-      if (ShowMessage(kCalibratePrompt, kStyleYesNo) != kAnswerNo) {
-        self.cvCalibrateSpacing();
-        Ui().DoEvents();
-        self.SpacingArray.at(self.iIndex) = Variant(ReadWidth(store, section, self.iIndex));
-        continue;
+    const StoreVersion version = store.Version();
+    const bool unchanged = version.known() && self.spacingSource.version == version &&
+                           self.spacingSource.section == section &&
+                           self.spacingSource.contents == self.SpacingArray.contentId();
+    if (!unchanged) {
+      self.spacingSource = {};
+      bool complete = true;
+      for (self.iIndex = calibration::kFirstOrdinaryCode; self.iIndex <= calibration::kLastOrdinaryCode; ++self.iIndex) {
+        std::u16string text = ReadWidth(store, section, self.iIndex);
+        // An entry that holds this text already (the previous run's) stays as it is, untouched,
+        // so that widths converted from it before stay valid.
+        const Variant& entry = std::as_const(self.SpacingArray).at(self.iIndex);
+        if (!entry.isString() || entry.string() != text) self.SpacingArray.at(self.iIndex) = Variant(std::move(text));
+        if (entry.string() != calibration::kNotFound) continue;
+        complete = false;
+        if (ShowMessage(kCalibratePrompt, kStyleYesNo) != kAnswerNo) {
+          self.cvCalibrateSpacing();
+          Ui().DoEvents();
+          self.SpacingArray.at(self.iIndex) = Variant(ReadWidth(store, section, self.iIndex));
+          continue;
+        }
+        if (ShowMessage(kFormatAnywayPrompt, kStyleYesNo) != kAnswerYes) {
+          outcome.ending = Ending::Declined;
+          return outcome;
+        }
+        for (self.iIndex2 = calibration::kFirstOrdinaryCode; self.iIndex2 <= calibration::kLastOrdinaryCode;
+             ++self.iIndex2)
+          self.SpacingArray.at(self.iIndex2) = Variant(std::int32_t{1});
+        break;
       }
-      if (ShowMessage(kFormatAnywayPrompt, kStyleYesNo) != kAnswerYes) {
-        outcome.ending = Ending::Declined;
-        return outcome;
-      }
-      for (self.iIndex2 = calibration::kFirstOrdinaryCode; self.iIndex2 <= calibration::kLastOrdinaryCode;
-           ++self.iIndex2)
-        self.SpacingArray.at(self.iIndex2) = Variant(std::int32_t{1});
-      break;
+      if (complete && version.known())
+        self.spacingSource = {version, std::u16string(section), self.SpacingArray.contentId()};
     }
 
     // A constant is the user's data, whatever it holds: only formulas are laid out.

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "addin/cls_corvane.h"
@@ -434,6 +435,48 @@ TEST_F(FormulateTest, FailuresEndQuietlyKeepingWhatWasDone) {
 }
 
 // ---- Calibration questions -------------------------------------------------------------------
+
+// The widths are read in full only when the store, the font or the array changed since they were:
+// a run after an unchanged one reads no width, yet a save, a change of the array or a font with
+// widths missing is seen by the very next run.
+TEST_F(FormulateTest, WidthsAreReadAgainOnlyWhenTheStoreOrTheArrayChanged) {
+  Calibrate(u"2");
+  Select(u"A1", kIfSum);
+  ASSERT_EQ(Run().ending, Ending::IntoCell);
+  const std::u16string wide = Cell(u"A1");
+  const auto readsOfRun = [&] {
+    Select(u"A1", kIfSum);
+    fake_.store.ResetCounts();
+    EXPECT_EQ(Run().ending, Ending::IntoCell);
+    return fake_.store.ReadCount();
+  };
+  const std::size_t unchanged = readsOfRun();
+  EXPECT_LT(unchanged, 10U);  // the options and the like, no width
+  EXPECT_EQ(Cell(u"A1"), wide);
+
+  // Another width stored (as a calibration would): read again, laid out with it.
+  Calibrate(u"1");
+  EXPECT_GE(readsOfRun(), unchanged + 766);
+  EXPECT_NE(Cell(u"A1"), wide);
+  const std::u16string narrow = Cell(u"A1");
+  EXPECT_LT(readsOfRun(), 10U);
+
+  // The array changed by someone else: read again, and the stored widths are back.
+  corvane_.SpacingArray.at(65) = Variant(std::u16string(u"9"));
+  EXPECT_GE(readsOfRun(), unchanged + 766);
+  EXPECT_EQ(std::as_const(corvane_.SpacingArray).at(65), Variant(std::u16string(u"1")));
+  EXPECT_EQ(Cell(u"A1"), narrow);
+  EXPECT_LT(readsOfRun(), 10U);
+
+  // Another standard font, not calibrated: the question comes at every run, never a kept table.
+  app_->SetStandardFont(u"Arial");
+  for (int run = 0; run < 2; ++run) {
+    fake_.ui.QueueClick(u"No");
+    fake_.ui.QueueClick(u"No");
+    Select(u"A1", kIfSum);
+    EXPECT_EQ(Run().ending, Ending::Declined) << run;
+  }
+}
 
 TEST_F(FormulateTest, NoThenYesLaysOutWithEveryWidthOne) {
   Select(u"A1", kIfSum);

@@ -275,6 +275,18 @@ TEST(SqliteStore, CacheFollowsOtherConnectionsWithoutStaleReads) {
   a.SaveSetting(kApp, u"Special_Arial", u"8212", u"1.2");
   EXPECT_EQ(a.GetSetting(kApp, u"Special_Arial", u"8364", kNotFound), u"1.1");
   EXPECT_EQ(b.GetSetting(kApp, u"Special_Arial", u"8212", kNotFound), u"1.2");
+
+  // The version that lets readers keep what they read: the same while nothing changes, another
+  // after a save through either connection; two stores never share one.
+  const StoreVersion before = a.Version();
+  ASSERT_TRUE(before.known());
+  EXPECT_EQ(a.Version(), before);
+  EXPECT_NE(b.Version().store, before.store);
+  b.SaveSetting(kApp, u"Spacing_Arial", u"42", u"0.6");
+  const StoreVersion afterOther = a.Version();
+  EXPECT_NE(afterOther, before);
+  a.SaveSetting(kApp, u"Spacing_Arial", u"43", u"0.7");
+  EXPECT_NE(a.Version(), afterOther);
 }
 
 // ---- The SQLite store: other processes, crashes, refusals ------------------------------------

@@ -574,9 +574,15 @@ std::u16string SqliteStore::GetSetting(std::u16string_view appName, std::u16stri
   return std::u16string(defaultValue);
 }
 
+StoreVersion SqliteStore::Version() {
+  Refresh();
+  return {number_, static_cast<std::uint64_t>(cacheVersion_), saves_};
+}
+
 // ---- Saving ----------------------------------------------------------------------------------
 void SqliteStore::SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
                               std::u16string_view value) {
+  ++saves_;
   const std::string encoded[] = {EncodeText(appName), EncodeText(section), EncodeText(key), EncodeText(value)};
   sqlite3* db = db_.get();
 

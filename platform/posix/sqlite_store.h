@@ -54,6 +54,8 @@ class SqliteStore : public SettingsStore {
                             std::u16string_view defaultValue) override;
   void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
                    std::u16string_view value) override;
+  // The copy's state: checked for other connections' commits as a read is, plus this object's saves.
+  StoreVersion Version() override;
 
   // Groups reads (one command run) so that the file is checked for other writers once, at the
   // first read. Batches nest; the outermost one decides.
@@ -131,6 +133,8 @@ class SqliteStore : public SettingsStore {
   void ForgetLookup() noexcept;
 
   std::string path_;
+  const std::uint64_t number_ = NewStoreNumber();
+  std::uint64_t saves_ = 0;  // save attempts, failed ones too: each may change what reads see
   Database db_;
   Statement dataVersion_, selectAll_, upsert_, beginRead_, beginWrite_, commit_, rollback_;
 
