@@ -1,5 +1,7 @@
 #include "cli/json.h"
 
+#include "addin/utf8.h"
+
 #include "cli/cli.h"
 
 namespace corvane::cli {
@@ -81,14 +83,10 @@ std::u16string ParseJsonStringLine(std::string_view line) {
 std::string JsonQuote(std::u16string_view text) {
   static const char* const kHex = "0123456789abcdef";
   std::string out = "\"";
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  out.reserve(text.size() + 2);
+  for (std::size_t i = 0; i < text.size();) {
     const char16_t c = text[i];
-    const bool high = c >= 0xD800 && c <= 0xDBFF;
-    const bool low = c >= 0xDC00 && c <= 0xDFFF;
-    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      out += ToUtf8(text.substr(i, 2));
-      ++i;
-    } else if (high || low || c < 0x20) {
+    if (c < 0x20) {
       switch (c) {
         case u'\n': out += "\\n"; break;
         case u'\r': out += "\\r"; break;
@@ -97,12 +95,23 @@ std::string JsonQuote(std::u16string_view text) {
           out += "\\u";
           for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(c >> shift) & 0xF]);
       }
-    } else if (c == u'"') {
-      out += "\\\"";
-    } else if (c == u'\\') {
-      out += "\\\\";
+      ++i;
+    } else if (c == u'"' || c == u'\\') {
+      out.push_back('\\');
+      out.push_back(static_cast<char>(c));
+      ++i;
+    } else if (c < 0x80) {
+      out.push_back(static_cast<char>(c));  // most of a formula, and all of its indentation
+      ++i;
     } else {
-      out += ToUtf8(text.substr(i, 1));
+      // A surrogate pair is one character; a lone surrogate, which UTF-8 cannot carry, is escaped.
+      const char32_t cp = utf8::NextCodePoint(text, i);
+      if (cp >= 0xD800 && cp <= 0xDFFF) {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(cp >> shift) & 0xF]);
+      } else {
+        utf8::AppendUtf8(out, cp);
+      }
     }
   }
   out.push_back('"');
