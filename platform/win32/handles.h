@@ -33,6 +33,12 @@ struct CursorDeleter {
 };
 using UniqueCursor = std::unique_ptr<std::remove_pointer_t<HCURSOR>, CursorDeleter>;
 
+struct KernelHandleDeleter {
+  void operator()(HANDLE handle) const noexcept { ::CloseHandle(handle); }
+};
+// An event or other kernel object (CloseHandle).
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, KernelHandleDeleter>;
+
 // A memory device context (CreateCompatibleDC / DeleteDC).
 struct MemoryDcDeleter {
   void operator()(HDC dc) const noexcept { ::DeleteDC(dc); }

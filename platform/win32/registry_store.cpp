@@ -49,4 +49,27 @@ void RegistrySettingsStore::SaveSetting(std::u16string_view appName, std::u16str
                                                         DecimalKey(status) + u").");
 }
 
+// Asks to be told of the next change anywhere below the applications' key.
+bool RegistrySettingsStore::Watch() {
+  if (!watched_ && OpenKey(root_, base_, KEY_NOTIFY, watched_) != ERROR_SUCCESS) return false;
+  if (!changed_) changed_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!changed_) return false;
+  ::ResetEvent(changed_.get());
+  return ::RegNotifyChangeKeyValue(watched_.get(), TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                   changed_.get(), TRUE) == ERROR_SUCCESS;
+}
+
+StoreVersion RegistrySettingsStore::Version() {
+  const bool watching = watched_ && changed_;
+  if (watching && ::WaitForSingleObject(changed_.get(), 0) == WAIT_TIMEOUT) return {number_, changes_, 0};
+  // First call, or something changed since the last: count it and watch again. A change between
+  // the two is caught by the new watch's first answer or has already been read.
+  ++changes_;
+  if (!Watch()) {
+    watched_.reset();
+    return {};
+  }
+  return {number_, changes_, 0};
+}
+
 }  // namespace corvane::win32

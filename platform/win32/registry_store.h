@@ -3,14 +3,20 @@
 // one string value per key.
 // Contract: a key, section or application that does not exist, or a value that is not a string,
 // reads as the default; saving creates the keys as needed and throws AutomationError when the
-// registry refuses.
+// registry refuses. Version() is known once the applications' key exists: the registry's change
+// notification on it (its whole tree) tells of every change, by this process or another, seen
+// at the next call; until the key exists, and when the notification cannot be had, the version
+// is unknown.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "addin/platform.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/registry.h"
 
 namespace corvane::win32 {
 
@@ -24,11 +30,17 @@ class RegistrySettingsStore final : public SettingsStore {
                             std::u16string_view defaultValue) override;
   void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
                    std::u16string_view value) override;
+  StoreVersion Version() override;
 
  private:
   std::wstring SectionPath(std::u16string_view appName, std::u16string_view section) const;
+  bool Watch();
   HKEY root_;
   std::wstring base_;
+  const std::uint64_t number_ = NewStoreNumber();
+  std::uint64_t changes_ = 0;
+  UniqueKey watched_;
+  UniqueHandle changed_;
 };
 
 }  // namespace corvane::win32

@@ -58,6 +58,30 @@ TEST_F(RegistryStore, KeepsTextValuesAndAnswersTheDefaultForAnythingElse) {
   EXPECT_EQ(store.GetSetting(u"Corvane", u"Spacing_Arial", u"50", u"Not Found"), u"Not Found");
 }
 
+// The version a formulate run keeps its widths by: unknown until there is a key to watch, then
+// the same while nothing changes and another after any change, by this store or another writer.
+TEST_F(RegistryStore, ItsVersionChangesWithEveryChangeFromAnywhere) {
+  win32::RegistrySettingsStore store(HKEY_CURRENT_USER, base_);
+  EXPECT_FALSE(store.Version().known()) << "no key to watch yet";
+  store.SaveSetting(u"Corvane", u"Spacing_Arial", u"32", u"1");
+  const StoreVersion first = store.Version();
+  ASSERT_TRUE(first.known());
+  EXPECT_EQ(store.Version(), first);
+  // The change notification comes from the registry, not always at once.
+  const auto changedFrom = [&](const StoreVersion& was) {
+    for (int wait = 0; wait < 200; ++wait, ::Sleep(10))
+      if (store.Version() != was) return true;
+    return false;
+  };
+  win32::RegistrySettingsStore other(HKEY_CURRENT_USER, base_);
+  other.SaveSetting(u"Corvane", u"Spacing_Arial", u"40", u"0,5");
+  EXPECT_TRUE(changedFrom(first)) << "another writer";
+  const StoreVersion second = store.Version();
+  EXPECT_EQ(store.Version(), second);
+  store.SaveSetting(u"Corvane", u"Special_Arial", u"8364", u"1,1");
+  EXPECT_TRUE(changedFrom(second)) << "its own save, in a new section";
+}
+
 TEST_F(RegistryStore, LivesWhereTheMacroLanguageKeepsItsSettings) {
   const std::u16string app = u"Corvane test " + DecimalKey(::GetCurrentProcessId());
   const std::wstring appKey = L"Software\\VB and VBA Program Settings\\" + Wide(app);
