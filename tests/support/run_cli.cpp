@@ -21,6 +21,7 @@ namespace {
 // The argument vector execv takes, over `words` (which must outlive it).
 std::vector<char*> Argv(std::vector<std::string>& words) {
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (auto& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   return argv;
