@@ -355,7 +355,7 @@ TEST(Layout, SheetNamesAndBracketedNamesAreNeverBroken) {
     Configure(a, Mode::Cell, false);
     const std::u16string laid = Laid(a, g.formula);
     Scan(a, laid);
-    EXPECT_EQ(Utf16ToUtf8(Unformat(laid, a.strCharArray)), Utf16ToUtf8(g.formula)) << "unformats back";
+    EXPECT_EQ(Utf16ToUtf8(Unformat(laid)), Utf16ToUtf8(g.formula)) << "unformats back";
   }
   // The character scan's own classification is unchanged.
   cls_corvane a;
@@ -569,7 +569,7 @@ TEST_F(LayoutAgainstReference, LaidOutCorpusUnformatsBackAndNamesStayWhole) {
     Configure(a, mode, mode == Mode::Cell);
     for (const auto& f : formulas) {
       Scan(a, f.text);
-      const std::u16string flat = Unformat(f.text, a.strCharArray);
+      const std::u16string flat = Unformat(f.text);
       if (mode == Mode::Notepad && Outcome([&] { return ReferenceLayout(a, false); }) !=
                                        Outcome([&] { return a.LayoutFormula(); }))
         ++namesKept;
@@ -585,7 +585,7 @@ TEST_F(LayoutAgainstReference, LaidOutCorpusUnformatsBackAndNamesStayWhole) {
         continue;
       }
       Scan(scratch, laid);
-      const std::u16string back = Unformat(laid, scratch.strCharArray);
+      const std::u16string back = Unformat(laid);
       if (back != flat && failures++ < 5)
         ADD_FAILURE() << f.source << ": " << Utf16ToUtf8(f.text) << "\nlaid out:\n"
                       << Utf16ToUtf8(laid) << "\nunformatted:\n"
