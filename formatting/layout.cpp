@@ -14,6 +14,7 @@
 
 #include "addin/platform.h"
 #include "formatting/char_scan.h"
+#include "formatting/lexer.h"
 #include "formatting/run_finder.h"
 #include "spacing/spacing_model.h"
 
@@ -27,8 +28,6 @@ using layout::kOperator;
 namespace {
 
 constexpr char16_t kLineFeed = u'\n';
-constexpr StringTable::Handle kStringHandle = StringTable::CommonHandle(kStringMark);
-constexpr StringTable::Handle kSheetHandle = StringTable::CommonHandle(kSheetMark);
 constexpr char16_t kSpace = u' ';
 
 std::uint8_t FlagsOf(std::u16string_view c) {
@@ -383,6 +382,7 @@ struct LayoutStorage {
   std::vector<double> levelWidth;
   std::vector<double> levelSum;
   std::vector<StackEntry> parenStack;
+  std::vector<lex::Span> spans;
   bool busy = false;
 };
 
@@ -403,7 +403,9 @@ class BorrowedStorage {
     storage_->busy = false;
     // Keep small buffers for the next formula, not the memory of a huge one.
     constexpr std::size_t kKeep = std::size_t{1} << 20;
-    if (storage_->output[0].capacity() > kKeep || storage_->line.capacity() > kKeep / 16) *storage_ = LayoutStorage{};
+    if (storage_->output[0].capacity() > kKeep || storage_->line.capacity() > kKeep / 16 ||
+        storage_->spans.capacity() > kKeep / 16)
+      *storage_ = LayoutStorage{};
   }
   BorrowedStorage(const BorrowedStorage&) = delete;
   BorrowedStorage& operator=(const BorrowedStorage&) = delete;
@@ -427,8 +429,8 @@ std::u16string cls_corvane::RemoveSpacesInLastLine(Variant& str) {
 
 std::u16string cls_corvane::LayoutFormula() {
   // The characters are read from strFormula, whose table strCharArray is (the formulate
-  // command builds one from the other); the table gives the marks. A table or formula that does
-  // not cover every position fails before anything is laid out.
+  // command builds one from the other); the lexer tells which of them are syntax. A table or
+  // formula that does not cover every position fails before anything is laid out.
   const StringTable& table = strCharArray;
   const std::int32_t n = iLenFormula;
   if (n >= 1 && (static_cast<std::size_t>(n) > strFormula.size() || table.rows() == 0 || table.rowLower() > 1 ||
@@ -438,8 +440,6 @@ std::u16string cls_corvane::LayoutFormula() {
   // The table's columns by position, index 0 for row 1 like `text`.
   const auto columnFromRow1 = [&](std::int32_t col) { return table.column(col) + (1 - table.rowLower()); };
   const StringTable::Handle* const charCells = n >= 1 ? columnFromRow1(kCharColumn) : nullptr;
-  const StringTable::Handle* const stringMarks = n >= 1 ? columnFromRow1(kStringMarkColumn) : nullptr;
-  const StringTable::Handle* const sheetMarks = n >= 1 ? columnFromRow1(kSheetMarkColumn) : nullptr;
 
   BorrowedStorage storage;
   // LevelsArray(1 ..) and the running sums of its elements, so that GetIndentSpacesCount's sum
@@ -461,6 +461,9 @@ std::u16string cls_corvane::LayoutFormula() {
   const std::u16string_view separator = strListSeparator;
   const std::u16string_view afterParen = strAfterParen;
   Output out(storage->output, static_cast<std::size_t>(std::max(n, 0)) * 2 + 16);
+  std::vector<lex::Span>& spans = storage->spans;
+  lex::Lex(std::u16string_view(text, static_cast<std::size_t>(std::max(n, 0))), separator, spans);
+  std::size_t span = 0;  // the span of the character taking its turn: positions only grow
 
   const std::int32_t rowUpper = table.rowUpper();
   // A one-unit separator; otherwise no single character can equal it.
@@ -481,7 +484,6 @@ std::u16string cls_corvane::LayoutFormula() {
   // 0 when the layout is not at the start of one: an operator since that position ends the
   // start, which is looked for only where it matters (an inline "(" candidate).
   std::int32_t operandFrom = 0;
-  std::int32_t bracketDepth = 0;  // square brackets open outside literals and sheet names
   bool parenWidthKnown = false;
   double parenWidth = 0.0;  // SpacingArray(40) + Len(strAfterParen)
 
@@ -492,11 +494,10 @@ std::u16string cls_corvane::LayoutFormula() {
     for (; i <= n; ++i) {
       prevIndent = indent;
 
-      // The classification CheckChar gives, worked out here (CheckChar's record of three strings
-      // per character costs more than the rest of the layout), then names made ordinary
-      // characters. Most characters can be nothing but ordinary, whatever their marks: a run of
-      // them is taken in one step, each of its turns appending its character to the output and
-      // the line. Only the other characters look at their marks in the table.
+      // Most characters can be nothing but ordinary, wherever they stand: a run of them is taken
+      // in one step, each of its turns appending its character to the output and the line. Only
+      // the others ask the lexer's span they stand in; inside a literal or a name (a quoted sheet
+      // name, a bracketed name) every character is ordinary.
       const auto at = static_cast<std::size_t>(i - 1);
       const std::size_t runEnd = afterRightParen ? at : runs.Find(text, at, static_cast<std::size_t>(n));
       if (runEnd > at) {
@@ -509,30 +510,24 @@ std::u16string cls_corvane::LayoutFormula() {
         ++i;  // the character that ended the run takes its turn below
       }
       const std::u16string_view c(text + (i - 1), 1);
-      const bool inLiteral = stringMarks[i - 1] == kStringHandle;
-      const bool inSheetName = sheetMarks[i - 1] == kSheetHandle;
-      const bool inName = inSheetName || bracketDepth > 0;
-      if (!inLiteral && !inSheetName && c.size() == 1) {
-        if (c[0] == u'[') {
-          ++bracketDepth;
-        } else if (c[0] == u']' && bracketDepth > 0) {
-          --bracketDepth;
-        }
-      }
+      while (spans[span].end < static_cast<std::uint32_t>(i)) ++span;
       Kind kind = Kind::Other;
       bool emptyPair = false;
-      if (static_cast<char32_t>(c[0]) == separatorChar) {
-        if (!inLiteral) kind = Kind::Separator;
-      } else if (c.size() == 1 && (c[0] == u'(' || c[0] == u')') && !inLiteral) {
-        if (c[0] == u'(') {
+      switch (spans[span].kind) {
+        case lex::Kind::Separator:
+          kind = Kind::Separator;
+          break;
+        case lex::Kind::OpenParen:
           kind = Kind::Open;
           emptyPair = i != rowUpper && charCells[i] == u')';
-        } else {
+          break;
+        case lex::Kind::CloseParen:
           kind = Kind::Close;
           emptyPair = i != 1 && charCells[i - 2] == u'(';
-        }
+          break;
+        default:
+          break;
       }
-      if (inName) kind = Kind::Other;
 
       const bool prevClosedLevel = afterRightParen && !afterEmptyPair && !afterInlineClose;
       switch (kind) {
