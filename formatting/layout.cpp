@@ -462,8 +462,8 @@ std::u16string cls_corvane::LayoutFormula() {
   const std::u16string_view afterParen = strAfterParen;
   Output out(storage->output, static_cast<std::size_t>(std::max(n, 0)) * 2 + 16);
   std::vector<lex::Span>& spans = storage->spans;
-  lex::Lex(std::u16string_view(text, static_cast<std::size_t>(std::max(n, 0))), separator, spans);
-  std::size_t span = 0;  // the span of the character taking its turn: positions only grow
+  lex::LexNames(std::u16string_view(text, static_cast<std::size_t>(std::max(n, 0))), spans);
+  std::size_t span = 0;  // the first name not before the character taking its turn
 
   const std::int32_t rowUpper = table.rowUpper();
   // A one-unit separator; otherwise no single character can equal it.
@@ -510,23 +510,22 @@ std::u16string cls_corvane::LayoutFormula() {
         ++i;  // the character that ended the run takes its turn below
       }
       const std::u16string_view c(text + (i - 1), 1);
-      while (spans[span].end < static_cast<std::uint32_t>(i)) ++span;
+      // Outside names the character alone tells its kind, as the lexer gives it: the separator
+      // before parentheses.
+      while (span < spans.size() && spans[span].end < static_cast<std::uint32_t>(i)) ++span;
+      const bool inName = span < spans.size() && spans[span].begin < static_cast<std::uint32_t>(i);
       Kind kind = Kind::Other;
       bool emptyPair = false;
-      switch (spans[span].kind) {
-        case lex::Kind::Separator:
+      if (!inName) {
+        if (static_cast<char32_t>(c[0]) == separatorChar) {
           kind = Kind::Separator;
-          break;
-        case lex::Kind::OpenParen:
+        } else if (c[0] == u'(') {
           kind = Kind::Open;
           emptyPair = i != rowUpper && charCells[i] == u')';
-          break;
-        case lex::Kind::CloseParen:
+        } else if (c[0] == u')') {
           kind = Kind::Close;
           emptyPair = i != 1 && charCells[i - 2] == u'(';
-          break;
-        default:
-          break;
+        }
       }
 
       const bool prevClosedLevel = afterRightParen && !afterEmptyPair && !afterInlineClose;
