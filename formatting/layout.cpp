@@ -382,7 +382,6 @@ struct LayoutStorage {
   std::vector<double> levelWidth;
   std::vector<double> levelSum;
   std::vector<StackEntry> parenStack;
-  std::vector<lex::Span> spans;
   bool busy = false;
 };
 
@@ -403,9 +402,7 @@ class BorrowedStorage {
     storage_->busy = false;
     // Keep small buffers for the next formula, not the memory of a huge one.
     constexpr std::size_t kKeep = std::size_t{1} << 20;
-    if (storage_->output[0].capacity() > kKeep || storage_->line.capacity() > kKeep / 16 ||
-        storage_->spans.capacity() > kKeep / 16)
-      *storage_ = LayoutStorage{};
+    if (storage_->output[0].capacity() > kKeep || storage_->line.capacity() > kKeep / 16) *storage_ = LayoutStorage{};
   }
   BorrowedStorage(const BorrowedStorage&) = delete;
   BorrowedStorage& operator=(const BorrowedStorage&) = delete;
@@ -461,9 +458,8 @@ std::u16string cls_corvane::LayoutFormula() {
   const std::u16string_view separator = strListSeparator;
   const std::u16string_view afterParen = strAfterParen;
   Output out(storage->output, static_cast<std::size_t>(std::max(n, 0)) * 2 + 16);
-  std::vector<lex::Span>& spans = storage->spans;
-  lex::LexNames(std::u16string_view(text, static_cast<std::size_t>(std::max(n, 0))), spans);
-  std::size_t span = 0;  // the first name not before the character taking its turn
+  const std::u16string_view formula(text, static_cast<std::size_t>(std::max(n, 0)));
+  std::size_t nameEnd = 0;  // the end of the last literal or name met (0-based, exclusive)
 
   const std::int32_t rowUpper = table.rowUpper();
   // A one-unit separator; otherwise no single character can equal it.
@@ -494,12 +490,14 @@ std::u16string cls_corvane::LayoutFormula() {
     for (; i <= n; ++i) {
       prevIndent = indent;
 
-      // Most characters can be nothing but ordinary, wherever they stand: a run of them is taken
-      // in one step, each of its turns appending its character to the output and the line. Only
-      // the others ask the lexer's span they stand in; inside a literal or a name (a quoted sheet
-      // name, a bracketed name) every character is ordinary.
+      // Most characters can be nothing but ordinary, wherever they stand, and so is every
+      // character of a literal or a name (a quoted sheet name, a bracketed name) after its first:
+      // a run of them is taken in one step, each of its turns appending its character to the
+      // output and the line.
       const auto at = static_cast<std::size_t>(i - 1);
-      const std::size_t runEnd = afterRightParen ? at : runs.Find(text, at, static_cast<std::size_t>(n));
+      const std::size_t runEnd = afterRightParen ? at
+                                 : at < nameEnd  ? nameEnd
+                                                 : runs.Find(text, at, static_cast<std::size_t>(n));
       if (runEnd > at) {
         const auto last = static_cast<std::int32_t>(runEnd);  // the run's last position
         const std::u16string_view runText(text + (i - 1), static_cast<std::size_t>(last - i + 1));
@@ -510,10 +508,14 @@ std::u16string cls_corvane::LayoutFormula() {
         ++i;  // the character that ended the run takes its turn below
       }
       const std::u16string_view c(text + (i - 1), 1);
+      // A literal or name is met at its first character, and the lexer tells where it ends.
       // Outside names the character alone tells its kind, as the lexer gives it: the separator
       // before parentheses.
-      while (span < spans.size() && spans[span].end < static_cast<std::uint32_t>(i)) ++span;
-      const bool inName = span < spans.size() && spans[span].begin < static_cast<std::uint32_t>(i);
+      if (static_cast<std::size_t>(i) > nameEnd && lex::StartsName(c[0])) {
+        bool unclosed = false;
+        nameEnd = lex::NameEnd(formula, static_cast<std::size_t>(i - 1), unclosed);
+      }
+      const bool inName = static_cast<std::size_t>(i) <= nameEnd;
       Kind kind = Kind::Other;
       bool emptyPair = false;
       if (!inName) {

@@ -1,12 +1,7 @@
 #include "formatting/lexer.h"
 
 #include <array>
-#include <bit>
 #include <cstddef>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace corvane::lex {
 
@@ -65,28 +60,6 @@ std::size_t BracketedEnd(const char16_t* text, std::size_t from, std::size_t n, 
   return n;
 }
 
-bool StartsName(char16_t c) { return c == u'"' || c == u'\'' || c == u'['; }
-
-// The first position from `from` on where a literal or name starts, or n. Most formulas hold
-// few of them: eight code units at a time where the processor has SSE2.
-std::size_t FindNameStart(const char16_t* text, std::size_t from, std::size_t n) {
-  std::size_t i = from;
-#if defined(__SSE2__)
-  const __m128i quote = _mm_set1_epi16(u'"');
-  const __m128i apostrophe = _mm_set1_epi16(u'\'');
-  const __m128i bracket = _mm_set1_epi16(u'[');
-  for (; i + 8 <= n; i += 8) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, apostrophe)),
-                                     _mm_cmpeq_epi16(units, bracket));
-    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-    if (mask != 0) return i + static_cast<std::size_t>(std::countr_zero(mask)) / 2;
-  }
-#endif
-  while (i < n && !StartsName(text[i])) ++i;
-  return i;
-}
-
 }  // namespace
 
 void Lex(std::u16string_view formula, std::u16string_view separator, std::vector<Span>& spans) {
@@ -105,21 +78,12 @@ void Lex(std::u16string_view formula, std::u16string_view separator, std::vector
     const Start start = StartOf(c);
     bool unclosed = false;
     switch (start) {
-      case kQuote: {
-        const std::size_t end = QuotedEnd(text, i, n, c, unclosed);
-        push(i, end, Kind::StringLiteral, unclosed);
-        i = end;
-        continue;
-      }
-      case kApostrophe: {
-        const std::size_t end = QuotedEnd(text, i, n, c, unclosed);
-        push(i, end, Kind::SheetName, unclosed);
-        i = end;
-        continue;
-      }
+      case kQuote:
+      case kApostrophe:
       case kBracket: {
-        const std::size_t end = BracketedEnd(text, i, n, unclosed);
-        push(i, end, Kind::BracketedName, unclosed);
+        const std::size_t end = NameEnd(formula, i, unclosed);
+        push(i, end, start == kQuote ? Kind::StringLiteral : start == kBracket ? Kind::BracketedName : Kind::SheetName,
+             unclosed);
         i = end;
         continue;
       }
@@ -162,21 +126,10 @@ void Lex(std::u16string_view formula, std::u16string_view separator, std::vector
   }
 }
 
-void LexNames(std::u16string_view formula, std::vector<Span>& spans) {
-  spans.clear();
+std::size_t NameEnd(std::u16string_view formula, std::size_t at, bool& unclosed) {
   const char16_t* const text = formula.data();
   const std::size_t n = formula.size();
-  std::size_t i = 0;
-  for (;;) {
-    i = FindNameStart(text, i, n);
-    if (i == n) return;
-    const char16_t c = text[i];
-    bool unclosed = false;
-    const std::size_t end = c == u'[' ? BracketedEnd(text, i, n, unclosed) : QuotedEnd(text, i, n, c, unclosed);
-    spans.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(end),
-                     c == u'"' ? Kind::StringLiteral : c == u'[' ? Kind::BracketedName : Kind::SheetName, unclosed});
-    i = end;
-  }
+  return text[at] == u'[' ? BracketedEnd(text, at, n, unclosed) : QuotedEnd(text, at, n, text[at], unclosed);
 }
 
 }  // namespace corvane::lex

@@ -18,7 +18,7 @@
 //    <= >= <> as one span. Whitespace: a run of spaces, line feeds, carriage returns and tabs.
 //    Text: a run of anything else (function names, references, numbers, "!", "#", "@", a "]"
 //    that closes nothing).
-//  - LexNames gives only the literal and name spans of Lex, faster.
+//  - NameEnd gives the end of one literal or name, for a consumer that walks the formula itself.
 #pragma once
 
 #include <cstdint>
@@ -55,10 +55,15 @@ constexpr bool IsName(Kind kind) {
 
 void Lex(std::u16string_view formula, std::u16string_view separator, std::vector<Span>& spans);
 
-// The literals and names of Lex, exactly, and no other span: for a consumer that classifies every
-// other character by itself (outside names a character's kind does not depend on its neighbours,
-// but for <= >= <>) and must not pay for spans it does not need.
-void LexNames(std::u16string_view formula, std::vector<Span>& spans);
+// Where a literal or name starts: a double quote, an apostrophe, an opening square bracket.
+constexpr bool StartsName(char16_t c) { return c == u'"' || c == u'\'' || c == u'['; }
+
+// The end of the literal or name that starts at `at` (StartsName(formula[at])), the end of the
+// span Lex gives there if nothing before `at` is a literal or name still open; `unclosed` tells
+// whether the formula ends inside it. For a consumer that classifies every other character by
+// itself (outside names a character's kind does not depend on its neighbours, but for <= >= <>)
+// and finds the name starts on its own way through the formula.
+std::size_t NameEnd(std::u16string_view formula, std::size_t at, bool& unclosed);
 
 inline std::vector<Span> Lex(std::u16string_view formula, std::u16string_view separator) {
   std::vector<Span> spans;
