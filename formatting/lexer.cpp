@@ -101,8 +101,9 @@ void Lex(std::u16string_view formula, std::u16string_view separator, std::vector
       case kOpen: push(i, i + 1, Kind::OpenParen); ++i; break;
       case kClose: push(i, i + 1, Kind::CloseParen); ++i; break;
       case kOperator: {
-        const bool pair = i + 1 < n && ((c == u'<' && (text[i + 1] == u'=' || text[i + 1] == u'>')) ||
-                                        (c == u'>' && text[i + 1] == u'='));
+        const bool pair = i + 1 < n && text[i + 1] != sep &&
+                          ((c == u'<' && (text[i + 1] == u'=' || text[i + 1] == u'>')) ||
+                           (c == u'>' && text[i + 1] == u'='));
         const std::size_t end = i + (pair ? 2 : 1);
         push(i, end, Kind::Operator);
         i = end;

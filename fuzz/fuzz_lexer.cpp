@@ -17,7 +17,7 @@ using lex::Kind;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  static const std::u16string separators[] = {u",", u";", u"\"", u"(", u"'", u" ", u"[", u"", u",,"};
+  static const std::u16string separators[] = {u",", u";", u"\"", u"(", u"'", u" ", u"[", u"=", u"", u",,"};
   const std::u16string& separator = separators[data[0] % std::size(separators)];
   const std::u16string text =
       fuzzing::LooseUtf16(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));

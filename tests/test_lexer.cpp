@@ -63,6 +63,7 @@ TEST(Lexer, OperatorsWhitespaceArraysAndSeparators) {
   // The separator is whatever the caller's list separator is; others are text.
   EXPECT_EQ(Render(u"=IF(A1;B1,C1)", u";"), "O=|TIF|(|TA1|,|TB1,C1|)");
   EXPECT_EQ(Render(u"=IF(A1,B1)", u""), "O=|TIF|(|TA1,B1|)") << "no separator";
+  EXPECT_EQ(Render(u"=A1<=B1", u"="), ",|TA1|O<|,|TB1") << "a separator is never half of an operator";
   EXPECT_EQ(Render(u"=F( \n\t\rA1)"), "O=|TF|(|W|TA1|)");
 }
 
