@@ -77,12 +77,6 @@ std::u16string LongLaidOutFormula(std::size_t length) {
   return out;
 }
 
-StringTable TableOf(cls_corvane& addin, const std::u16string& formula) {
-  Variant text(formula);
-  Variant length(static_cast<std::int32_t>(formula.size()));
-  return addin.PopulateCharArray(text, length).table();
-}
-
 void ReportPerCharacter(benchmark::State& state, std::size_t length) {
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(length));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length * sizeof(char16_t)));
@@ -102,11 +96,9 @@ void BM_PopulateCharArray(benchmark::State& state) {
 
 void BM_Unformat(benchmark::State& state) {
   const auto length = static_cast<std::size_t>(state.range(0));
-  cls_corvane addin;
   const std::u16string formula = LongLaidOutFormula(length);
-  const StringTable table = TableOf(addin, formula);
   for (auto _ : state) {
-    std::u16string result = corvane::Unformat(formula, table);
+    std::u16string result = corvane::Unformat(formula);
     benchmark::DoNotOptimize(result);
   }
   ReportPerCharacter(state, length);
@@ -120,7 +112,7 @@ void BM_ScanAndUnformat(benchmark::State& state) {
   Variant len(static_cast<std::int32_t>(length));
   for (auto _ : state) {
     Variant table = addin.PopulateCharArray(text, len);
-    std::u16string result = corvane::Unformat(text.string(), table.table());
+    std::u16string result = corvane::Unformat(text.string());
     benchmark::DoNotOptimize(result);
   }
   ReportPerCharacter(state, length);

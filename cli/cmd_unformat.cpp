@@ -27,12 +27,8 @@ Outcome UnformatOne(const std::u16string& text) {
   Outcome outcome;
   outcome.cell = session.ActiveCellContent();
   if (!text.empty() && text.front() == u'=' && outcome.cell == text) {
-    // Decide whether anything was there to remove, from the same table the command uses.
-    Variant formula(text);
-    Variant length(static_cast<std::int32_t>(text.size()));
-    cls_corvane scanner;
-    const Variant table = scanner.PopulateCharArray(formula, length);
-    outcome.refused = table.type() == Variant::Type::StringTable && Unformat(text, table.table()) != text;
+    // Decide whether anything was there to remove, as the command decides it.
+    outcome.refused = Unformat(text) != text;
   }
   return outcome;
 }

@@ -14,6 +14,7 @@
 
 #include "addin/platform.h"
 #include "formatting/char_scan.h"
+#include "formatting/lexer.h"
 #include "formatting/run_finder.h"
 #include "spacing/spacing_model.h"
 
@@ -27,8 +28,6 @@ using layout::kOperator;
 namespace {
 
 constexpr char16_t kLineFeed = u'\n';
-constexpr StringTable::Handle kStringHandle = StringTable::CommonHandle(kStringMark);
-constexpr StringTable::Handle kSheetHandle = StringTable::CommonHandle(kSheetMark);
 constexpr char16_t kSpace = u' ';
 
 std::uint8_t FlagsOf(std::u16string_view c) {
@@ -427,8 +426,8 @@ std::u16string cls_corvane::RemoveSpacesInLastLine(Variant& str) {
 
 std::u16string cls_corvane::LayoutFormula() {
   // The characters are read from strFormula, whose table strCharArray is (the formulate
-  // command builds one from the other); the table gives the marks. A table or formula that does
-  // not cover every position fails before anything is laid out.
+  // command builds one from the other); the lexer tells which of them are syntax. A table or
+  // formula that does not cover every position fails before anything is laid out.
   const StringTable& table = strCharArray;
   const std::int32_t n = iLenFormula;
   if (n >= 1 && (static_cast<std::size_t>(n) > strFormula.size() || table.rows() == 0 || table.rowLower() > 1 ||
@@ -438,8 +437,6 @@ std::u16string cls_corvane::LayoutFormula() {
   // The table's columns by position, index 0 for row 1 like `text`.
   const auto columnFromRow1 = [&](std::int32_t col) { return table.column(col) + (1 - table.rowLower()); };
   const StringTable::Handle* const charCells = n >= 1 ? columnFromRow1(kCharColumn) : nullptr;
-  const StringTable::Handle* const stringMarks = n >= 1 ? columnFromRow1(kStringMarkColumn) : nullptr;
-  const StringTable::Handle* const sheetMarks = n >= 1 ? columnFromRow1(kSheetMarkColumn) : nullptr;
 
   BorrowedStorage storage;
   // LevelsArray(1 ..) and the running sums of its elements, so that GetIndentSpacesCount's sum
@@ -461,6 +458,8 @@ std::u16string cls_corvane::LayoutFormula() {
   const std::u16string_view separator = strListSeparator;
   const std::u16string_view afterParen = strAfterParen;
   Output out(storage->output, static_cast<std::size_t>(std::max(n, 0)) * 2 + 16);
+  const std::u16string_view formula(text, static_cast<std::size_t>(std::max(n, 0)));
+  std::size_t nameEnd = 0;  // the end of the last literal or name met (0-based, exclusive)
 
   const std::int32_t rowUpper = table.rowUpper();
   // A one-unit separator; otherwise no single character can equal it.
@@ -481,7 +480,6 @@ std::u16string cls_corvane::LayoutFormula() {
   // 0 when the layout is not at the start of one: an operator since that position ends the
   // start, which is looked for only where it matters (an inline "(" candidate).
   std::int32_t operandFrom = 0;
-  std::int32_t bracketDepth = 0;  // square brackets open outside literals and sheet names
   bool parenWidthKnown = false;
   double parenWidth = 0.0;  // SpacingArray(40) + Len(strAfterParen)
 
@@ -492,13 +490,14 @@ std::u16string cls_corvane::LayoutFormula() {
     for (; i <= n; ++i) {
       prevIndent = indent;
 
-      // The classification CheckChar gives, worked out here (CheckChar's record of three strings
-      // per character costs more than the rest of the layout), then names made ordinary
-      // characters. Most characters can be nothing but ordinary, whatever their marks: a run of
-      // them is taken in one step, each of its turns appending its character to the output and
-      // the line. Only the other characters look at their marks in the table.
+      // Most characters can be nothing but ordinary, wherever they stand, and so is every
+      // character of a literal or a name (a quoted sheet name, a bracketed name) after its first:
+      // a run of them is taken in one step, each of its turns appending its character to the
+      // output and the line.
       const auto at = static_cast<std::size_t>(i - 1);
-      const std::size_t runEnd = afterRightParen ? at : runs.Find(text, at, static_cast<std::size_t>(n));
+      const std::size_t runEnd = afterRightParen ? at
+                                 : at < nameEnd  ? nameEnd
+                                                 : runs.Find(text, at, static_cast<std::size_t>(n));
       if (runEnd > at) {
         const auto last = static_cast<std::int32_t>(runEnd);  // the run's last position
         const std::u16string_view runText(text + (i - 1), static_cast<std::size_t>(last - i + 1));
@@ -509,30 +508,27 @@ std::u16string cls_corvane::LayoutFormula() {
         ++i;  // the character that ended the run takes its turn below
       }
       const std::u16string_view c(text + (i - 1), 1);
-      const bool inLiteral = stringMarks[i - 1] == kStringHandle;
-      const bool inSheetName = sheetMarks[i - 1] == kSheetHandle;
-      const bool inName = inSheetName || bracketDepth > 0;
-      if (!inLiteral && !inSheetName && c.size() == 1) {
-        if (c[0] == u'[') {
-          ++bracketDepth;
-        } else if (c[0] == u']' && bracketDepth > 0) {
-          --bracketDepth;
-        }
+      // A literal or name is met at its first character, and the lexer tells where it ends.
+      // Outside names the character alone tells its kind, as the lexer gives it: the separator
+      // before parentheses.
+      if (static_cast<std::size_t>(i) > nameEnd && lex::StartsName(c[0])) {
+        bool unclosed = false;
+        nameEnd = lex::NameEnd(formula, static_cast<std::size_t>(i - 1), unclosed);
       }
+      const bool inName = static_cast<std::size_t>(i) <= nameEnd;
       Kind kind = Kind::Other;
       bool emptyPair = false;
-      if (static_cast<char32_t>(c[0]) == separatorChar) {
-        if (!inLiteral) kind = Kind::Separator;
-      } else if (c.size() == 1 && (c[0] == u'(' || c[0] == u')') && !inLiteral) {
-        if (c[0] == u'(') {
+      if (!inName) {
+        if (static_cast<char32_t>(c[0]) == separatorChar) {
+          kind = Kind::Separator;
+        } else if (c[0] == u'(') {
           kind = Kind::Open;
           emptyPair = i != rowUpper && charCells[i] == u')';
-        } else {
+        } else if (c[0] == u')') {
           kind = Kind::Close;
           emptyPair = i != 1 && charCells[i - 2] == u'(';
         }
       }
-      if (inName) kind = Kind::Other;
 
       const bool prevClosedLevel = afterRightParen && !afterEmptyPair && !afterInlineClose;
       switch (kind) {

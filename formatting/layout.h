@@ -1,8 +1,8 @@
 // Layout: turns a one-line formula into indented lines, for the cell or for a text editor.
 // Contract of cls_corvane::LayoutFormula (inputs: strFormula, iLenFormula, strCharArray =
 // PopulateCharArray of strFormula, strListSeparator, bFormatAllParens, SpacingArray,
-// bSendToNotepad, strAfterParen; it reads the characters from strFormula and their marks from
-// the table):
+// bSendToNotepad, strAfterParen; it reads the characters from strFormula, which of them are
+// syntax from the lexer (formatting/lexer.h), and needs the table only to cover the formula):
 //  - A syntactic "(" opens a level (a line break, then the indentation that reaches
 //    strAfterParen's end), unless it is half of an empty pair "()" or, with bFormatAllParens off,
 //    it is kept inline: right after + - * / ^, or inside an inline group once an operator or a
@@ -11,9 +11,10 @@
 //    starts a new line, except a separator, which joins the ")".
 //  - Level widths come from GetSpacingThisLevel on the line's text (measured only when a level
 //    or an inline group opens), indentation from their running sum, rounded ties to even.
-//  - Names are never broken: every character of a quoted sheet name and everything inside square
-//    brackets (counted outside string literals and sheet names) is an ordinary character here,
-//    though CheckChar itself still classifies such parentheses and separators as syntax.
+//  - Names are never broken: every character of a string literal, a quoted sheet name or a
+//    bracketed name, as the lexer reads them, is an ordinary character here, though CheckChar
+//    itself still classifies parentheses and separators of names as syntax (and those after a
+//    double quote inside a sheet name as text of a literal).
 //  - The result is exactly what rebuilding the whole output from two snapshots per character
 //    gives, trailing spaces of the last line included, but in time linear in the output.
 //  - Failures throw AutomationError (the formulate command's trap catches them): a ")" with no

@@ -1,5 +1,6 @@
 // Runs of ordinary characters for the layout: the stretches between the characters that may
-// be syntax (parentheses, square brackets, the list separator), which the layout copies whole.
+// be syntax or start a literal or name (parentheses, the list separator, double quotes,
+// apostrophes, opening square brackets), which the layout copies whole.
 // Contract: RunFinder(separator).Find(text, from, n) gives the end of the run that starts at
 // text[from] (from < n; `from` itself when text[from] may be syntax). Find and
 // FindOneByOne give the same answer for every input: the first looks at eight code units at a
@@ -17,14 +18,14 @@
 
 namespace corvane::layout {
 
-// Per ASCII character: can it be syntax here (a parenthesis or a square bracket), is it one of
+// Per ASCII character: can it be syntax or start a literal or name (see lexer.h), is it one of
 // the arithmetic operators + - * / ^, is it an operator at all (those and < > =).
 inline constexpr std::uint8_t kStructural = 1;
 inline constexpr std::uint8_t kArithmetic = 2;
 inline constexpr std::uint8_t kOperator = 4;
 inline constexpr auto kCharFlags = [] {
   std::array<std::uint8_t, 128> flags{};
-  for (const char c : {'(', ')', '[', ']'}) flags[static_cast<unsigned char>(c)] = kStructural;
+  for (const char c : {'(', ')', '[', '"', '\''}) flags[static_cast<unsigned char>(c)] = kStructural;
   for (const char c : {'+', '-', '*', '/', '^'}) flags[static_cast<unsigned char>(c)] = kArithmetic | kOperator;
   for (const char c : {'<', '>', '='}) flags[static_cast<unsigned char>(c)] = kOperator;
   return flags;
@@ -45,9 +46,8 @@ class RunFinder {
       const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + k));
       // "(" and ")" are 0x28 and 0x29: one comparison after setting the lowest bit.
       const __m128i stop = _mm_or_si128(
-          _mm_or_si128(Equal(_mm_or_si128(units, _mm_set1_epi16(1)), u')'),
-                       _mm_or_si128(Equal(units, u'['), Equal(units, u']'))),
-          _mm_cmpeq_epi16(units, separator));
+          _mm_or_si128(Equal(_mm_or_si128(units, _mm_set1_epi16(1)), u')'), Equal(units, u'[')),
+          _mm_or_si128(_mm_or_si128(Equal(units, u'"'), Equal(units, u'\'')), _mm_cmpeq_epi16(units, separator)));
       const auto stopMask = static_cast<unsigned>(_mm_movemask_epi8(stop));
       if (stopMask != 0) return k + static_cast<std::size_t>(__builtin_ctz(stopMask)) / 2;
     }

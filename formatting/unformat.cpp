@@ -6,7 +6,7 @@
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
 #include "addin/platform.h"
-#include "formatting/char_scan.h"
+#include "formatting/lexer.h"
 
 namespace corvane {
 
@@ -29,43 +29,29 @@ bool CanStartReference(char16_t c) {
 
 }  // namespace
 
-std::u16string Unformat(std::u16string_view formula, const StringTable& table) {
+std::u16string Unformat(std::u16string_view formula) {
   const std::size_t n = formula.size();
   if (n == 0) return {};
-  if (table.rowLower() != 1 || static_cast<std::size_t>(table.rowUpper()) < n ||
-      table.colLower() > scan::kStringMarkColumn || table.colUpper() < scan::kSheetMarkColumn)
-    throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
-
-  // i is 0-based here; row i + 1 of the table describes it.
-  const auto isText = [&](std::size_t i) {
-    const auto row = static_cast<std::int32_t>(i + 1);
-    constexpr auto kStringHandle = StringTable::CommonHandle(scan::kStringMark);
-    constexpr auto kSheetHandle = StringTable::CommonHandle(scan::kSheetMark);
-    return table.handle(row, scan::kStringMarkColumn) == kStringHandle ||
-           table.handle(row, scan::kSheetMarkColumn) == kSheetHandle;
-  };
+  // The separator plays no part: only whitespace outside literals and names is looked at.
+  const std::vector<lex::Span> spans = lex::Lex(formula, u"");
 
   std::u16string out;
   out.reserve(n);
-  std::int32_t depth = 0;  // square brackets open outside literals and sheet names
-  std::size_t i = 0;
-  while (i < n) {
-    const char16_t c = formula[i];
-    // Only spaces, line feeds and brackets depend on where they stand; the rest always stays.
-    if ((c != u' ' && c != u'\n' && c != u'[' && c != u']') || isText(i)) {
-      out.push_back(c);
-      ++i;
+  for (const lex::Span& s : spans) {
+    if (s.kind != lex::Kind::Whitespace) {
+      out.append(formula.substr(s.begin, s.end - s.begin));
       continue;
     }
-    if (c == u'[') {
-      ++depth;
-    } else if (c == u']') {
-      if (depth > 0) --depth;
-    } else if (depth == 0) {
-      // A stretch of spaces and line feeds that may be layout.
+    std::size_t i = s.begin;
+    while (i < s.end) {
+      // Carriage returns and tabs stay; each stretch of spaces and line feeds may be layout.
+      if (formula[i] != u' ' && formula[i] != u'\n') {
+        out.push_back(formula[i++]);
+        continue;
+      }
       std::size_t end = i;
       bool hasLineFeed = false;
-      while (end < n && (formula[end] == u' ' || formula[end] == u'\n') && !isText(end)) {
+      while (end < s.end && (formula[end] == u' ' || formula[end] == u'\n')) {
         hasLineFeed = hasLineFeed || formula[end] == u'\n';
         ++end;
       }
@@ -74,13 +60,10 @@ std::u16string Unformat(std::u16string_view formula, const StringTable& table) {
       const char16_t after = inside ? formula[end] : u'\0';
       const bool intersection = inside && !hasLineFeed && CanEndReference(before) && CanStartReference(after);
       // Taking it out must not turn two literals, or two quoted names, into one.
-      const bool wouldJoin = inside && before == after && (before == scan::kDoubleQuote || before == scan::kApostrophe);
+      const bool wouldJoin = inside && before == after && (before == u'"' || before == u'\'');
       if (intersection || wouldJoin) out.append(formula.substr(i, end - i));
       i = end;
-      continue;
     }
-    out.push_back(c);
-    ++i;
   }
   return out;
 }
@@ -111,11 +94,13 @@ Variant cls_corvane::cvDeformulateCell() {
     // A constant (or an empty cell) is the user's data, not a formula: leave it alone.
     if (strFormula.empty() || strFormula.front() != u'=') return Variant();
 
+    // The character table is kept as the add-in leaves it for its building blocks; the unformat
+    // itself reads the formula through the lexer.
     Variant formulaArg(strFormula);
     Variant lengthArg(iLenFormula);
     strCharArray = PopulateCharArray(formulaArg, lengthArg).table();
 
-    const std::u16string result = Unformat(strFormula, strCharArray);
+    const std::u16string result = Unformat(strFormula);
     if (bIsArray) {
       rgTarget->SetFormulaArray(result);
     } else {

@@ -1,16 +1,15 @@
 // Unformat: takes the layout out of a formula, and the command that does it to the active cell.
-// Contract of Unformat(formula, table), where table is the formula's character table:
-//  - Characters of string literals ("Str") and quoted sheet names ("Sh") are kept as they are,
-//    and so is everything inside square brackets (structured references and workbook names,
-//    whose names may hold spaces and line feeds); brackets count outside literals and sheet names.
+// Contract of Unformat(formula):
+//  - String literals, quoted sheet names and bracketed names (structured references and workbook
+//    names, whose names may hold spaces and line feeds), as the lexer (formatting/lexer.h) reads
+//    them, are kept as they are.
 //  - Elsewhere every line feed goes, and every space of a run of spaces that touches one: that is
 //    the layout's indentation. Any other run of spaces goes too, unless it is the intersection
 //    operator: the character before it can end a reference and the one after can start one.
 //  - Removal never joins two double quotes or two apostrophes (that would turn two literals or
 //    names into one); such a stretch is kept whole.
 //  - Carriage returns, tabs and non-breaking spaces are always kept. The result is stable:
-//    unformatting it again changes nothing.
-//  - A table that does not cover every position of the formula throws AutomationError.
+//    unformatting it again changes nothing. It never fails.
 // cls_corvane::cvDeformulateCell applies it to the active cell or its array block, keeping each
 // cell's text wrapping; a cell holding a constant is left untouched. It never fails its caller.
 #pragma once
@@ -22,6 +21,6 @@
 
 namespace corvane {
 
-std::u16string Unformat(std::u16string_view formula, const StringTable& table);
+std::u16string Unformat(std::u16string_view formula);
 
 }  // namespace corvane

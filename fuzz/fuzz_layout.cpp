@@ -153,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     cls_corvane other;
     other.strListSeparator = addin.strListSeparator;
     Scanned(other, out);
-    const std::u16string back = Unformat(out, other.strCharArray);
+    const std::u16string back = Unformat(out);
     if (back != formula) {
       fuzzing::Dump("input", formula);
       fuzzing::Dump("laid out", out);

@@ -44,6 +44,7 @@ def main():
     texts += extra
     write(out_dir, "fuzz_char_scan", [bytes([i % 8, i % 5]) + t for i, t in enumerate(texts)])
     write(out_dir, "fuzz_unformat", texts)
+    write(out_dir, "fuzz_lexer", [bytes([i % 10]) + t for i, t in enumerate(texts)])
     layout = []
     for i, t in enumerate(texts):
         header = bytes([i % 32, 0x80 | (i % 10), i % 12, (i * 7) % 256, (i * 5) % 12, 0x80, 11, 0])

@@ -21,6 +21,14 @@ TEST(CliUnformat, ReadsStandardInputWithoutItsLastLineFeed) {
   }
 }
 
+// An apostrophe inside brackets escapes one character ("Item #" columns): it opens no sheet name
+// that would keep the rest of the layout.
+TEST(CliUnformat, ApostropheEscapesInsideBracketsEndWithTheirBracket) {
+  const auto r = RunCli({"unformat", "-"}, "=SUM(\n   Table1['#Items],\n   A1 + 1\n)");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "=SUM(Table1['#Items],A1+1)\n");
+}
+
 TEST(CliUnformat, ConstantsAndIntersectionsStayAsTheyAre) {
   EXPECT_EQ(RunCli({"unformat", "a (b) c"}).out, "a (b) c\n");
   EXPECT_EQ(RunCli({"unformat", "=A1:B5 B2:C3"}).out, "=A1:B5 B2:C3\n");

@@ -114,11 +114,7 @@ std::vector<std::u16string> Formulas(Rig& rig, std::u16string_view address) {
 
 // The one-line form of a formula.
 std::u16string OneLine(const std::u16string& text) {
-  cls_corvane scan;
-  Variant t(text);
-  Variant n(static_cast<std::int32_t>(text.size()));
-  const Variant table = scan.PopulateCharArray(t, n);
-  return table.isEmpty() ? text : Unformat(text, table.table());
+  return Unformat(text);
 }
 
 struct Tally {

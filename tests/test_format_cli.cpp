@@ -134,6 +134,26 @@ TEST_F(FormatCli, MonoPrintsTheMonospacedLayoutAndWritesNothing) {
   EXPECT_TRUE(fs::is_empty(Tmp()));
 }
 
+// An apostrophe inside brackets escapes one character, and a double quote inside a sheet name is
+// text of the name: neither hides the syntax after the name from the layout.
+TEST_F(FormatCli, EscapesInsideNamesLeaveTheRestOfTheFormulaLaidOut) {
+  Calibrate();
+  CliResult r = Format({"--mono", "=SUM(Table1['#Items],IF(A1,B1,C1))"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "=SUM(\n       Table1['#Items],\n       IF(\n            A1,\n            B1,\n            C1\n"
+                   "         )\n    )\n    \n");
+  r = Format({"--mono", "=T['#]*F(T['#])"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "=T['#]*F(\n           T['#]\n        )\n        \n");
+  r = Format({"--mono", "='a\"b'!A1+SUM(1,2)"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "='a\"b'!A1+SUM(\n                1,\n                2\n             )\n             \n");
+  r = Format({"--mono", "=SUM(Table1[[#This Row],['[Qty']]],IF(A1,B1))"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "=SUM(\n       Table1[[#This Row],['[Qty']]],\n       IF(\n            A1,\n            B1\n"
+                   "         )\n    )\n    \n");
+}
+
 TEST_F(FormatCli, NotepadWritesTheFileToTmpAndPrintsItsPath) {
   Calibrate();
   const CliResult r = Format({"--notepad", kIfSum});

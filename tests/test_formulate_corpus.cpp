@@ -168,7 +168,7 @@ TEST_P(FormulateCorpus, EveryFormulaEndsWithAResultOrAMessageAndComesBackByUnfor
       }
     }
 
-    const std::u16string back = Unformat(laidOut, TableOf(laidOut));
+    const std::u16string back = Unformat(laidOut);
     if (f.text.find_first_of(u" \n") == std::u16string::npos) {
       if (back == f.text) {
         ++exact;
@@ -177,7 +177,7 @@ TEST_P(FormulateCorpus, EveryFormulaEndsWithAResultOrAMessageAndComesBackByUnfor
       }
       continue;
     }
-    const std::u16string expected = Unformat(f.text, TableOf(f.text));
+    const std::u16string expected = Unformat(f.text);
     if (back == expected) {
       ++likeUnformat;
     } else if (HasLevelCloseLine(laidOut) &&

@@ -161,6 +161,11 @@ TEST(XlsxFormulaText, BalanceAndAddresses) {
   EXPECT_FALSE(Balanced(u"=SUM(1))"));
   EXPECT_FALSE(Balanced(u"=\"open"));
   EXPECT_FALSE(Balanced(u"='open!A1"));
+  // Inside brackets an apostrophe escapes the next character, "]" and "[" included.
+  EXPECT_TRUE(Balanced(u"=Table1[[#This Row],['[Qty']]]*F(T['#])"));
+  EXPECT_FALSE(Balanced(u"=T['#]]"));
+  EXPECT_FALSE(Balanced(u"=T['#']"));
+  EXPECT_TRUE(Balanced(u"='a\"b'!A1+SUM(1,2)")) << "a double quote inside a sheet name is text";
 
   EXPECT_EQ(ParseCellAddress(std::string_view("$B$7")), (CellPosition{7, 2}));
   EXPECT_EQ(ParseCellAddress(std::string_view("xfd1048576")), (CellPosition{1048576, 16384}));

@@ -4,6 +4,8 @@
 #include <map>
 #include <vector>
 
+#include "formatting/lexer.h"
+
 namespace corvane::xlsx {
 
 namespace {
@@ -27,53 +29,23 @@ bool IsNameChar(char16_t c) {
          (c >= 0x80 && c != 0xA0 && c != 0x3000);
 }
 
-// Splits a formula into the pieces the conversions care about. Numbers are recognised with the
-// given decimal separator; digits after name characters belong to the name (A1, LOG10). Inside
-// braces `braceSeparator` always separates, even where it could belong to a name (".").
+// Splits a formula into the pieces the conversions care about: literals and names as the lexer
+// (formatting/lexer.h) gives them, the rest in this dialect's terms. Numbers are recognised with
+// the given decimal separator; digits after name characters belong to the name (A1, LOG10).
+// Inside braces `braceSeparator` always separates, even where it could belong to a name (".").
 std::vector<Token> Lex(std::u16string_view s, char16_t decimal, char16_t braceSeparator = 0) {
   std::vector<Token> tokens;
   const std::size_t n = s.size();
   std::size_t i = 0;
   bool inBraces = false;
-  auto quoted = [&](char16_t quote, Tok kind) {
-    const std::size_t begin = i++;
-    for (;;) {
-      if (i >= n) {
-        tokens.push_back({kind, begin, n, true});
-        return;
-      }
-      if (s[i] == quote) {
-        if (i + 1 < n && s[i + 1] == quote) {
-          i += 2;
-          continue;
-        }
-        ++i;
-        tokens.push_back({kind, begin, i});
-        return;
-      }
-      ++i;
-    }
-  };
   while (i < n) {
     const char16_t c = s[i];
-    if (c == u'"') {
-      quoted(u'"', Tok::Literal);
-    } else if (c == u'\'') {
-      quoted(u'\'', Tok::SheetName);
-    } else if (c == u'[') {
-      const std::size_t begin = i++;
-      int depth = 1;
-      while (i < n && depth > 0) {
-        if (s[i] == u'\'') {
-          i += 2;
-          continue;
-        }
-        if (s[i] == u'[') ++depth;
-        if (s[i] == u']') --depth;
-        ++i;
-      }
-      i = std::min(i, n);
-      tokens.push_back({Tok::Bracket, begin, i, depth > 0});
+    if (lex::StartsName(c)) {
+      // Literals, quoted names and brackets as the rest of the program reads them.
+      bool unclosed = false;
+      const std::size_t end = lex::NameEnd(s, i, unclosed);
+      tokens.push_back({c == u'"' ? Tok::Literal : c == u'[' ? Tok::Bracket : Tok::SheetName, i, end, unclosed});
+      i = end;
     } else if (c == u'{' || c == u'}') {
       inBraces = c == u'{';
       tokens.push_back({c == u'{' ? Tok::BraceOpen : Tok::BraceClose, i, i + 1});
