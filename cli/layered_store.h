@@ -3,17 +3,14 @@
 //  - Options given for the run ("Format All Parens", "Always Send to Notepad") are read in place
 //    of the stored ones and are never saved; with `uncalibrated`, every width of a "Spacing_"
 //    section reads as missing and every width of a "Special_" section as one space.
-//  - Every other read and every save passes to the base store. Widths (keys that are numbers
-//    below 1024) of the section read last are kept after their first read, so that a run over
-//    many formulas reads each width once; any save through this store forgets them. A run thus
-//    reads one state of the store plus its own saves.
+//  - Every other read and every save passes to the base store. Its version is the base store's,
+//    as a store of its own, so that widths read through it are kept while the base is unchanged.
 #pragma once
 
-#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "addin/platform.h"
 
@@ -40,23 +37,9 @@ class LayeredStore final : public SettingsStore {
   }
 
  private:
-  static constexpr std::size_t kCachedKeys = 1024;
-  struct Entry {
-    bool known = false;
-    bool present = false;
-    std::u16string value;
-  };
-
-  static std::optional<std::size_t> KeyNumber(std::u16string_view key);
-  bool CacheHolds(std::u16string_view appName, std::u16string_view section) const;
-
   SettingsStore& base_;
   const std::uint64_t number_ = NewStoreNumber();
   StoredOptionOverrides overrides_;
-  bool cacheValid_ = false;
-  std::u16string cacheApp_;
-  std::u16string cacheSection_;
-  std::vector<Entry> cache_;
 };
 
 }  // namespace corvane::cli
