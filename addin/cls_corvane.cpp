@@ -1,7 +1,7 @@
 #include "addin/cls_corvane.h"
 
 #include "addin/mdl_support.h"
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "addin/automation.h"
-#include "addin/platform.h"
-#include "addin/host.h"
-#include "addin/paren_check.h"
+#include "base/automation.h"
+#include "base/platform.h"
+#include "base/host.h"
+#include "base/paren_check.h"
 
 namespace corvane {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "addin/automation.h"
-#include "addin/host.h"
+#include "base/automation.h"
+#include "base/host.h"
 
 namespace corvane::windows {
 class frmCustomMsgBox;

@@ -12,7 +12,7 @@
 
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
-#include "addin/memory_store.h"
+#include "base/memory_store.h"
 #include "hosts/memory/memory_workbook.h"
 #include "platform/posix/font_measurer.h"
 #include "platform/posix/sqlite_store.h"

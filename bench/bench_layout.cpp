@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
-#include "addin/memory_store.h"
-#include "addin/platform.h"
-#include "addin/utf8.h"
+#include "base/memory_store.h"
+#include "base/platform.h"
+#include "base/utf8.h"
 #include "hosts/memory/fixed_measurer.h"
 #include "hosts/memory/memory_workbook.h"
 #include "spacing/calibration_store.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/memory_store.h"
+#include "base/memory_store.h"
 #include "platform/posix/sqlite_store.h"
 
 namespace {

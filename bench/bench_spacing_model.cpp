@@ -6,7 +6,7 @@
 #include <string>
 
 #include "addin/cls_corvane.h"
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "hosts/memory/fixed_measurer.h"
 #include "spacing/calibration_store.h"
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane::posix {
 class TerminalUi;

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
 #include "cli/cli.h"

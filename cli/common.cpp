@@ -8,7 +8,7 @@
 
 #include "cli/cli.h"
 
-#include "addin/utf8.h"
+#include "base/utf8.h"
 #include "platform/posix/file_delivery.h"
 #include "platform/posix/font_measurer.h"
 #include "platform/posix/posix_platform.h"

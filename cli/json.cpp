@@ -1,6 +1,6 @@
 #include "cli/json.h"
 
-#include "addin/utf8.h"
+#include "base/utf8.h"
 
 #include "cli/cli.h"
 

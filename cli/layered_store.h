@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane::cli {
 

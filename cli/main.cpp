@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "cli/cli.h"
 
 namespace {

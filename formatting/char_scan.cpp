@@ -9,7 +9,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane {
 

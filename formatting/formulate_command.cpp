@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "addin/mdl_support.h"
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "formatting/notepad_file.h"
 #include "spacing/calibration_store.h"
 #include "windows/frm_settings.h"

@@ -11,7 +11,7 @@
 //    constant is never rewritten ("Unable to format this cell.").
 //  - The text file goes to the workbook's folder, or for a workbook never saved to the folder
 //    named by the variable "tmp" (else the platform's temporary folder); a name that would leave
-//    that folder writes nothing. Files(), Env() and Editor() of addin/platform.h do the work.
+//    that folder writes nothing. Files(), Env() and Editor() of base/platform.h do the work.
 #pragma once
 
 #include <cstdint>

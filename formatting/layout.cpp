@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "formatting/char_scan.h"
 #include "formatting/lexer.h"
 #include "formatting/run_finder.h"

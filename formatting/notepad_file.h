@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 
 namespace corvane::notepad {
 

@@ -5,7 +5,7 @@
 
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "formatting/lexer.h"
 
 namespace corvane {

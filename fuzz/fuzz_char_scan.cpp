@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "addin/cls_corvane.h"
 #include "formatting/char_scan.h"
 #include "fuzz_input.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "addin/utf8.h"
+#include "base/utf8.h"
 
 namespace corvane::fuzzing {
 

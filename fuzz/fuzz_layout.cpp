@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "addin/cls_corvane.h"
-#include "addin/memory_store.h"
-#include "addin/platform.h"
+#include "base/memory_store.h"
+#include "base/platform.h"
 #include "formatting/layout.h"
 #include "formatting/unformat.h"
 #include "fuzz_input.h"

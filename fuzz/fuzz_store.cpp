@@ -16,9 +16,9 @@
 #include <string>
 #include <string_view>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "addin/cls_corvane.h"
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "fuzz_input.h"
 #include "hosts/memory/fixed_measurer.h"
 #include "hosts/memory/memory_workbook.h"

@@ -20,7 +20,7 @@
 
 #include <pugixml.hpp>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "hosts/xlsx/workbook_file.h"
 #include "hosts/xlsx/xml_text.h"
 

@@ -1,6 +1,6 @@
 #include "spacing/calibration_store.h"
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane::calibration {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 
 namespace corvane::calibration {
 

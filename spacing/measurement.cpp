@@ -4,7 +4,7 @@
 #include <string>
 
 #include "addin/cls_corvane.h"
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "spacing/calibration_store.h"
 #include "windows/ui_backend.h"
 

@@ -25,7 +25,7 @@
 
 #include <string_view>
 
-#include "addin/host.h"
+#include "base/host.h"
 
 namespace corvane::measurement {
 

@@ -10,7 +10,7 @@
 
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "spacing/calibration_store.h"
 
 namespace corvane {

@@ -25,7 +25,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 
 namespace corvane::spacing {
 

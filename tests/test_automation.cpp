@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "addin/automation.h"
-#include "addin/utf8.h"
+#include "base/automation.h"
+#include "base/utf8.h"
 
 namespace corvane {
 namespace {

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "platform/posix/sqlite_store.h"
 #include "support/files.h"
 

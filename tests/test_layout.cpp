@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
-#include "addin/memory_store.h"
+#include "base/memory_store.h"
 #include "addin/mdl_support.h"
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "formatting/char_scan.h"
 #include "formatting/layout.h"
 #include "formatting/lexer.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "hosts/memory/fixed_measurer.h"
 #include "hosts/memory/memory_workbook.h"
 

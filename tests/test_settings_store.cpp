@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "addin/memory_store.h"
+#include "base/memory_store.h"
 #include "platform/posix/sqlite_store.h"
 
 namespace corvane {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "addin/cls_corvane.h"
-#include "addin/memory_store.h"
-#include "addin/platform.h"
+#include "base/memory_store.h"
+#include "base/platform.h"
 #include "hosts/memory/fixed_measurer.h"
 #include "hosts/memory/memory_workbook.h"
 #include "spacing/calibration_store.h"

@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "addin/cls_corvane.h"
-#include "addin/memory_store.h"
+#include "base/memory_store.h"
 #include "addin/mdl_support.h"
 #include "platform/posix/shell_open.h"
 #include "platform/posix/terminal_ui.h"

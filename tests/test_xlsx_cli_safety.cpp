@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "hosts/xlsx/safe_file.h"
 #include "hosts/xlsx/xml_text.h"
 #include "support/run_cli.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane::windows {
 

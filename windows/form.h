@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "windows/ui_backend.h"
 
 namespace corvane::windows {

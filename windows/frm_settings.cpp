@@ -1,7 +1,7 @@
 #include "windows/frm_settings.h"
 
 #include "addin/mdl_support.h"
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "windows/picture_button.h"
 #include "windows/pictures.h"
 

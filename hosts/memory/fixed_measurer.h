@@ -6,7 +6,7 @@
 // high. ResolvedFace names no real font ("fixed widths").
 #pragma once
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane::memory {
 

@@ -27,8 +27,8 @@
 #include <utility>
 #include <vector>
 
-#include "addin/host.h"
-#include "addin/platform.h"
+#include "base/host.h"
+#include "base/platform.h"
 
 namespace corvane::memory {
 

@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "hosts/memory/formula_balance.h"
 
 namespace corvane::xlsx {

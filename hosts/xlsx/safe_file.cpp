@@ -12,7 +12,7 @@
 #include <iterator>
 #include <thread>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "hosts/xlsx/xml_text.h"
 
 namespace corvane::xlsx {

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "addin/automation.h"
-#include "addin/utf8.h"
+#include "base/automation.h"
+#include "base/utf8.h"
 #include "hosts/xlsx/case_fold.h"
 #include "hosts/xlsx/xml_text.h"
 

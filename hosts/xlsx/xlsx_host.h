@@ -31,8 +31,8 @@
 #include <string>
 #include <vector>
 
-#include "addin/host.h"
-#include "addin/platform.h"
+#include "base/host.h"
+#include "base/platform.h"
 #include "hosts/memory/memory_workbook.h"
 #include "hosts/xlsx/formula_text.h"
 #include "hosts/xlsx/workbook_file.h"

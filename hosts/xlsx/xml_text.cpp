@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "addin/automation.h"
-#include "addin/utf8.h"
+#include "base/automation.h"
+#include "base/utf8.h"
 
 namespace corvane::xlsx {
 

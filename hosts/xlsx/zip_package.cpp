@@ -13,7 +13,7 @@
 #include <ctime>
 #include <algorithm>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "hosts/xlsx/safe_file.h"
 #include "hosts/xlsx/xml_text.h"
 

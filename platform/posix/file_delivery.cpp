@@ -10,7 +10,7 @@
 #include <cstring>
 #include <random>
 
-#include "addin/utf8.h"
+#include "base/utf8.h"
 
 namespace corvane::posix {
 

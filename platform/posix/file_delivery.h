@@ -18,7 +18,7 @@
 
 #include <string>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "platform/posix/shell_open.h"
 
 namespace corvane::posix {

@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "addin/utf8.h"
+#include "base/utf8.h"
 
 namespace corvane::posix {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "addin/utf8.h"
+#include "base/utf8.h"
 
 namespace corvane::posix {
 

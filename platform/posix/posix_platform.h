@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane::posix {
 

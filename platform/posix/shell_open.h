@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane::posix {
 

@@ -27,7 +27,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

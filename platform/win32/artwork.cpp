@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "platform/win32/resource_ids.h"
 #include "platform/win32/text.h"
 #include "platform/win32/win32_platform.h"

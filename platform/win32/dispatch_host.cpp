@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "platform/win32/text.h"
 
 namespace corvane::win32 {

@@ -20,8 +20,8 @@
 #include <memory>
 #include <string>
 
-#include "addin/automation.h"
-#include "addin/host.h"
+#include "base/automation.h"
+#include "base/host.h"
 #include "platform/win32/com/com_handles.h"
 
 namespace corvane::win32 {

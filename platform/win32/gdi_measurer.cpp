@@ -1,5 +1,5 @@
 // GdiTextMeasurer: text widths and line heights from GDI, in a memory device context of its own.
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "platform/win32/gdi_text.h"
 #include "platform/win32/text.h"
 #include "platform/win32/win32_platform.h"

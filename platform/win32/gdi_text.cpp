@@ -4,7 +4,7 @@
 #include <climits>
 #include <cmath>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "platform/win32/text.h"
 
 namespace corvane::win32 {

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/registry.h"
 

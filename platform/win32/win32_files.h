@@ -16,7 +16,7 @@
 #include <functional>
 #include <string>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane::win32 {
 

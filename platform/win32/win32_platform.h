@@ -27,7 +27,7 @@
 #include <memory>
 #include <string>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "windows/form.h"
 #include "windows/ui_backend.h"
 

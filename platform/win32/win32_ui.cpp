@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "platform/win32/artwork.h"
 #include "platform/win32/gdi_text.h"
 #include "platform/win32/handles.h"

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "addin/utf8.h"
+#include "base/utf8.h"
 
 namespace corvane::corpus {
 

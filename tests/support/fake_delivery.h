@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane::testsupport {
 

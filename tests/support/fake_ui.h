@@ -39,8 +39,8 @@
 #include <string_view>
 #include <vector>
 
-#include "addin/memory_store.h"
-#include "addin/platform.h"
+#include "base/memory_store.h"
+#include "base/platform.h"
 #include "windows/form.h"
 #include "windows/ui_backend.h"
 

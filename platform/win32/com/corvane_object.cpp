@@ -7,7 +7,7 @@
 #include "addin/cls_corvane.h"
 #include "platform/win32/com/com_handles.h"
 #include "platform/win32/com/server.h"
-#include "addin/platform.h"
+#include "base/platform.h"
 #include "platform/win32/dispatch_host.h"
 
 namespace corvane::win32::com {

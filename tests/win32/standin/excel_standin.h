@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 #include "hosts/memory/memory_workbook.h"
 #include "platform/win32/com/com_handles.h"
 

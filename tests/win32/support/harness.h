@@ -23,7 +23,7 @@
 
 #include <gtest/gtest.h>
 
-#include "addin/memory_store.h"
+#include "base/memory_store.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/win32_platform.h"
 #include "windows/form.h"

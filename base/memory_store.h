@@ -17,7 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "addin/platform.h"
+#include "base/platform.h"
 
 namespace corvane {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "addin/automation.h"
+#include "base/automation.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "addin/memory_store.h"
+#include "base/memory_store.h"
 
 #include <algorithm>
 #include <utility>

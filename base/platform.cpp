@@ -1,4 +1,4 @@
-#include "addin/platform.h"
+#include "base/platform.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "addin/utf8.h"
+#include "base/utf8.h"
 
 namespace corvane::utf8 {
 

@@ -1,4 +1,4 @@
-#include "addin/automation.h"
+#include "base/automation.h"
 
 #include <algorithm>
 #include <array>
