@@ -52,6 +52,7 @@ std::u16string FromUtf8(std::string_view utf8);  // throws UsageError
 // The same for a piece of a longer input that starts at byte `offset` of it (0 for the first),
 // so that the message gives the place in the whole input.
 std::u16string FromUtf8(std::string_view utf8, std::size_t offset);
+void AppendFromUtf8(std::u16string& out, std::string_view utf8, std::size_t offset);  // throws UsageError
 // An option's value: a refusal names the option.
 std::u16string OptionFromUtf8(std::string_view value, std::string_view option);
 // Lone surrogates (which UTF-8 cannot carry) are written as U+FFFD.

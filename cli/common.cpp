@@ -40,8 +40,17 @@ std::u16string OptionFromUtf8(std::string_view value, std::string_view option) {
 
 std::u16string FromUtf8(std::string_view utf8, std::size_t offset) {
   std::u16string out;
-  out.reserve(utf8.size());
+  AppendFromUtf8(out, utf8, offset);
+  return out;
+}
+
+void AppendFromUtf8(std::u16string& out, std::string_view utf8, std::size_t offset) {
+  out.reserve(out.size() + utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      out.push_back(static_cast<char16_t>(utf8[i++]));
+      continue;
+    }
     const utf8::Decoded d = utf8::DecodeUtf8(utf8, i);
     if (d.error != utf8::Error::None)
       throw UsageError("the input is not valid UTF-8: " + std::string(utf8::Describe(d.error)) + " at byte " +
@@ -49,7 +58,6 @@ std::u16string FromUtf8(std::string_view utf8, std::size_t offset) {
     utf8::AppendUtf16(out, d.codePoint);
     i += d.length;
   }
-  return out;
 }
 
 std::string ToUtf8(std::u16string_view utf16) { return posix::ToUtf8(utf16); }

@@ -25,30 +25,22 @@ std::u16string ParseJsonStringLine(std::string_view line) {
   if (i == line.size() || line[i] != '"') throw UsageError("expected a JSON string in double quotes");
   ++i;
   std::u16string out;
-  std::string run;  // raw UTF-8 between escapes, validated as a whole
-  std::size_t runStart = i;
-  auto flush = [&] {
-    out += FromUtf8(run, runStart);
-    run.clear();
-  };
+  out.reserve(line.size() - i);
   for (;;) {
+    // The raw UTF-8 up to the next quote, escape or control character, decoded as a whole.
+    const std::size_t runStart = i;
+    while (i < line.size() && line[i] != '"' && line[i] != '\\' && static_cast<unsigned char>(line[i]) >= 0x20) ++i;
+    if (i > runStart) AppendFromUtf8(out, line.substr(runStart, i - runStart), runStart);
     if (i >= line.size()) throw UsageError("the JSON string is not closed");
     const char c = line[i];
     if (c == '"') {
       ++i;
       break;
     }
-    if (static_cast<unsigned char>(c) < 0x20) throw UsageError("a control character must be escaped in a JSON string");
-    if (c != '\\') {
-      run.push_back(c);
-      ++i;
-      continue;
-    }
-    flush();
+    if (c != '\\') throw UsageError("a control character must be escaped in a JSON string");
     if (i + 1 >= line.size()) throw UsageError("the JSON string ends inside an escape");
     const char e = line[i + 1];
     i += 2;
-    runStart = i + (e == 'u' ? 4 : 0);
     switch (e) {
       case '"': out.push_back(u'"'); break;
       case '\\': out.push_back(u'\\'); break;
@@ -74,7 +66,6 @@ std::u16string ParseJsonStringLine(std::string_view line) {
         throw UsageError("unknown escape \\" + Printable(std::string(1, e)) + " in a JSON string");
     }
   }
-  flush();
   while (i < line.size() && IsBlank(line[i])) ++i;
   if (i != line.size()) throw UsageError("unexpected text after the JSON string");
   return out;
@@ -82,9 +73,19 @@ std::u16string ParseJsonStringLine(std::string_view line) {
 
 std::string JsonQuote(std::u16string_view text) {
   static const char* const kHex = "0123456789abcdef";
+  const auto plain = [](char16_t c) { return c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\'; };
   std::string out = "\"";
   out.reserve(text.size() + 2);
   for (std::size_t i = 0; i < text.size();) {
+    // Most of a formula, and all of its indentation, is plain ASCII: copied a run at a time.
+    const std::size_t runStart = i;
+    while (i < text.size() && plain(text[i])) ++i;
+    if (i > runStart) {
+      const std::size_t at = out.size();
+      out.resize(at + (i - runStart));
+      for (std::size_t k = runStart; k < i; ++k) out[at + (k - runStart)] = static_cast<char>(text[k]);
+    }
+    if (i >= text.size()) break;
     const char16_t c = text[i];
     if (c < 0x20) {
       switch (c) {
@@ -99,9 +100,6 @@ std::string JsonQuote(std::u16string_view text) {
     } else if (c == u'"' || c == u'\\') {
       out.push_back('\\');
       out.push_back(static_cast<char>(c));
-      ++i;
-    } else if (c < 0x80) {
-      out.push_back(static_cast<char>(c));  // most of a formula, and all of its indentation
       ++i;
     } else {
       // A surrogate pair is one character; a lone surrogate, which UTF-8 cannot carry, is escaped.
