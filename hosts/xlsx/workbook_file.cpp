@@ -615,6 +615,7 @@ std::size_t Worksheet::FormulaCount() {
 }
 
 std::optional<std::u16string> Worksheet::FormulaAt(std::int32_t row, std::int32_t col) {
+  if (lastRead_ && lastRead_->row == row && lastRead_->col == col) return lastRead_->text;
   auto text = StoredFormulaAt(row, col);
   // What the spreadsheet itself would not take is left alone: laying out a formula nested
   // thousands deep costs time and memory out of all proportion to its file.
@@ -622,6 +623,7 @@ std::optional<std::u16string> Worksheet::FormulaAt(std::int32_t row, std::int32_
     if (const auto beyond = BeyondFormulaLimits(*text))
       throw AutomationError(err::kApplicationDefined, Where(row, col) + u" is left alone: " + *beyond + u".");
   }
+  lastRead_ = LastRead{row, col, text};
   return text;
 }
 
@@ -641,9 +643,7 @@ std::optional<std::u16string> Worksheet::StoredFormulaAt(std::int32_t row, std::
       throw AutomationError(err::kApplicationDefined,
                             Where(row, col) + u" belongs to a data table (TABLE), whose formula cannot be changed; it is left alone.");
     case FormulaKind::Shared:
-      if (!lastExpanded_ || lastExpanded_->first != cells_[index].formula)
-        lastExpanded_.emplace(cells_[index].formula, ExpandedText(cells_[index].formula));
-      return lastExpanded_->second;
+      return ExpandedText(cells_[index].formula);
     default:
       return TextOf(f);
   }
@@ -760,9 +760,9 @@ void Worksheet::SetFormulaAt(std::int32_t row, std::int32_t col, std::u16string_
   if (f.kind == FormulaKind::DataTable)
     throw AutomationError(err::kApplicationDefined, Where(row, col) + u" belongs to a data table, whose formula cannot be changed.");
   // The formula it has already: nothing changes (and the cached value stays right).
-  if (FormulaAt(row, col) == std::u16string(fileText)) return;
+  if (const auto current = FormulaAt(row, col); current && *current == fileText) return;
   std::string text = Utf8(fileText);
-  lastExpanded_.reset();
+  lastRead_.reset();
   if (f.kind == FormulaKind::Shared) LeaveGroup(cell.formula);
   f.text = std::move(text);
   cell.dirty = true;
@@ -780,6 +780,7 @@ void Worksheet::SetArrayFormula(const CellRect& block, std::u16string_view fileT
   for (const std::uint32_t a : arrays_)
     if (formulas_[a].ref == block) formula = a;
   if (TextOf(formulas_[formula]) == fileText) return;
+  lastRead_.reset();
   formulas_[formula].text = Utf8(fileText);
   for (std::int32_t r = block.row1; r <= block.row2; ++r) {
     for (std::int32_t c = block.col1; c <= block.col2; ++c) {
@@ -817,7 +818,7 @@ void Worksheet::Unload() {
   std::vector<Formula>().swap(formulas_);
   std::vector<Group>().swap(groups_);
   std::vector<std::uint32_t>().swap(arrays_);
-  lastExpanded_.reset();
+  lastRead_.reset();
   rowStyles_.clear();
   std::vector<ColumnStyle>().swap(columnStyles_);
   loaded_ = false;

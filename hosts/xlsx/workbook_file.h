@@ -138,9 +138,14 @@ class Worksheet {
   std::vector<Formula> formulas_;
   std::vector<Group> groups_;
   std::vector<std::uint32_t> arrays_;  // array formulas
-  // The shared formula moved to the cell read last: a command reads a cell's formula a few
-  // times in a row. Any change forgets it.
-  mutable std::optional<std::pair<std::uint32_t, std::u16string>> lastExpanded_;
+  // What FormulaAt gave for the cell read last: a command reads a cell's formula a few times
+  // in a row (and each read decodes, moves a shared formula, checks the limits). Any change
+  // forgets it.
+  struct LastRead {
+    std::int32_t row = 0, col = 0;
+    std::optional<std::u16string> text;
+  };
+  std::optional<LastRead> lastRead_;
   std::map<std::int32_t, std::uint32_t> rowStyles_;
   std::vector<ColumnStyle> columnStyles_;
 };
