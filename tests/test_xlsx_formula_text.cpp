@@ -72,6 +72,31 @@ TEST(XlsxFormulaText, LaidOutTextGoesBackWithItsPrefixesAndWhitespace) {
   EXPECT_EQ(Utf16ToUtf8(FileFormula(u"=concat(A1,SUM(1))", Dialect{}, previous)), "_xlfn.concat(A1,SUM(1))");
 }
 
+// The conversions pass most text through untouched; whatever they give (or refuse) must be what
+// the walk over every token gives.
+TEST(XlsxFormulaText, ShortcutsAgreeWithTheTokenWalk) {
+  std::vector<std::u16string> texts = {u"SUM(1;2)", u"{1,2;3,4.5}", u"\"a;b{\"&LOG10(2.5)", u"_xlfn.CONCAT(1,2)",
+                                       u"CONCAT(\n   A1,\n   \"x\"\n)", u"1.5E+3+.5", u"'a;b'!A1+[x;y]S!B2"};
+  for (const auto& f : corpus::LoadCorpus()) texts.push_back(f.text.substr(1));
+  const auto outcome = [](auto convert) {
+    try {
+      return Utf16ToUtf8(convert());
+    } catch (const AutomationError& e) {
+      return "refused: " + Utf16ToUtf8(e.description());
+    }
+  };
+  for (const Dialect& d : {MakeDialect(u',', u'.'), Dialect{}, kGerman, MakeDialect(u';', u'.')}) {
+    for (const auto& text : texts) {
+      const std::u16string shown = u"=" + text;
+      ASSERT_EQ(Utf16ToUtf8(ShownFormula(text, d)), Utf16ToUtf8(ShownFormulaByTokens(text, d))) << Utf16ToUtf8(text);
+      for (const std::u16string& previous : {std::u16string(), text, std::u16string(u"_xlfn.SUM(1)")})
+        ASSERT_EQ(outcome([&] { return FileFormula(shown, d, previous); }),
+                  outcome([&] { return FileFormulaByTokens(shown, d, previous); }))
+            << Utf16ToUtf8(text) << " after " << Utf16ToUtf8(previous);
+    }
+  }
+}
+
 TEST(XlsxFormulaText, RefusesTextTheDialectCannotHaveWritten) {
   const auto refused = [](std::u16string_view shown, const Dialect& d) {
     try {

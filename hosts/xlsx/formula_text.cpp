@@ -216,13 +216,41 @@ Dialect MakeDialect(char16_t listSeparator, char16_t decimalSeparator) {
   return d;
 }
 
+namespace {
+
+// Whether the conversions leave a text as it is: the dialect separates arguments and decimals as
+// the file does, and the text has no array constant (whose separators may differ) and no
+// storage prefix. Most formulas of a "," locale are such.
+bool UnchangedOutsideArrays(const Dialect& d) { return d.list == u',' && d.decimal == u'.'; }
+
+}  // namespace
+
 std::u16string ShownFormula(std::u16string_view fileText, const Dialect& d) {
-  std::u16string out = u"=";
-  out.reserve(fileText.size() + 1);
-  if (d.IsFileDialect() && !MayHavePrefix(fileText)) {
+  if (UnchangedOutsideArrays(d) && (d.IsFileDialect() || fileText.find(u'{') == std::u16string_view::npos) &&
+      !MayHavePrefix(fileText)) {
+    std::u16string out;
+    out.reserve(fileText.size() + 1);
+    out += u'=';
     out += fileText;
     return out;
   }
+  return ShownFormulaByTokens(fileText, d);
+}
+
+std::u16string FileFormula(std::u16string_view shownText, const Dialect& d, std::u16string_view previousFileText) {
+  if (shownText.empty() || shownText.front() != u'=')
+    throw AutomationError(err::kApplicationDefined, u"A formula starts with \"=\".");
+  const std::u16string_view body = shownText.substr(1);
+  // Outside array constants such a dialect refuses only ";" (which the file form never has there).
+  if (UnchangedOutsideArrays(d) && (d.IsFileDialect() || body.find_first_of(u"{;") == std::u16string_view::npos) &&
+      !MayHavePrefix(previousFileText))
+    return std::u16string(body);
+  return FileFormulaByTokens(shownText, d, previousFileText);
+}
+
+std::u16string ShownFormulaByTokens(std::u16string_view fileText, const Dialect& d) {
+  std::u16string out = u"=";
+  out.reserve(fileText.size() + 1);
   bool inBraces = false;
   for (const Token& t : Lex(fileText, u'.')) {
     const std::u16string_view piece = fileText.substr(t.begin, t.end - t.begin);
@@ -258,7 +286,7 @@ std::u16string ShownFormula(std::u16string_view fileText, const Dialect& d) {
   return out;
 }
 
-std::u16string FileFormula(std::u16string_view shownText, const Dialect& d, std::u16string_view previousFileText) {
+std::u16string FileFormulaByTokens(std::u16string_view shownText, const Dialect& d, std::u16string_view previousFileText) {
   if (shownText.empty() || shownText.front() != u'=')
     throw AutomationError(err::kApplicationDefined, u"A formula starts with \"=\".");
   const std::u16string_view body = shownText.substr(1);
@@ -273,7 +301,6 @@ std::u16string FileFormula(std::u16string_view shownText, const Dialect& d, std:
       if (length > 0) prefixes.emplace(UpperText(name.substr(length)), std::u16string(name.substr(0, length)));
     }
   }
-  if (d.IsFileDialect() && prefixes.empty()) return std::u16string(body);
 
   std::u16string out;
   out.reserve(body.size() + 16);
