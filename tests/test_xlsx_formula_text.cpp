@@ -2,10 +2,12 @@
 // locales, storage prefixes of newer functions, and the copying of shared formulas.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "hosts/xlsx/formula_text.h"
+#include "hosts/xlsx/text_kernel.h"
 #include "support/corpus.h"
 
 namespace corvane::xlsx {
@@ -93,6 +95,28 @@ TEST(XlsxFormulaText, ShortcutsAgreeWithTheTokenWalk) {
         ASSERT_EQ(outcome([&] { return FileFormula(shown, d, previous); }),
                   outcome([&] { return FileFormulaByTokens(shown, d, previous); }))
             << Utf16ToUtf8(text) << " after " << Utf16ToUtf8(previous);
+    }
+  }
+}
+
+// The block-wise scans against their plain twins: each unit that matters, at every place around
+// the block boundaries, in text of every length up to three blocks.
+TEST(XlsxTextKernel, ScansAgreeWithTheirPlainTwins) {
+  const char16_t units[] = {u'a', u' ', u'\n', u'\t', u'\r', 0x1F, u'&', u'<', u'>', 0x7F, 0x80, 0xD7FF, 0xD800, 0xDC00, 0xFFFE};
+  for (std::size_t length = 0; length <= 100; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      for (const char16_t unit : units) {
+        std::u16string wide(length, u'x');
+        if (at < length) wide[at] = unit;
+        std::string narrow(length, 'x');
+        if (at < length) narrow[at] = static_cast<char>(unit & 0xFF);
+        SCOPED_TRACE(std::to_string(length) + " units, " + std::to_string(unit) + " at " + std::to_string(at));
+        ASSERT_EQ(kernel::IsAscii(wide), kernel::IsAsciiPlain(wide));
+        ASSERT_EQ(kernel::IsAscii(narrow), kernel::IsAsciiPlain(narrow));
+        ASSERT_EQ(kernel::OrdinaryXmlText(wide), kernel::OrdinaryXmlTextPlain(wide));
+        for (const std::size_t from : {std::size_t{0}, at - (at > 0 ? 1 : 0), at, std::min(at + 1, length)})
+          ASSERT_EQ(kernel::NextToEscape(narrow, from), kernel::NextToEscapePlain(narrow, from)) << "from " << from;
+      }
     }
   }
 }

@@ -223,10 +223,17 @@ namespace {
 // storage prefix. Most formulas of a "," locale are such.
 bool UnchangedOutsideArrays(const Dialect& d) { return d.list == u',' && d.decimal == u'.'; }
 
+// Whether `a` or `b` occurs; no exit inside the loop, so that it is done in wide steps.
+bool Holds(std::u16string_view text, char16_t a, char16_t b) {
+  bool found = false;
+  for (const char16_t c : text) found |= (c == a) | (c == b);
+  return found;
+}
+
 }  // namespace
 
 std::u16string ShownFormula(std::u16string_view fileText, const Dialect& d) {
-  if (UnchangedOutsideArrays(d) && (d.IsFileDialect() || fileText.find(u'{') == std::u16string_view::npos) &&
+  if (UnchangedOutsideArrays(d) && (d.IsFileDialect() || !Holds(fileText, u'{', u'{')) &&
       !MayHavePrefix(fileText)) {
     std::u16string out;
     out.reserve(fileText.size() + 1);
@@ -242,7 +249,7 @@ std::u16string FileFormula(std::u16string_view shownText, const Dialect& d, std:
     throw AutomationError(err::kApplicationDefined, u"A formula starts with \"=\".");
   const std::u16string_view body = shownText.substr(1);
   // Outside array constants such a dialect refuses only ";" (which the file form never has there).
-  if (UnchangedOutsideArrays(d) && (d.IsFileDialect() || body.find_first_of(u"{;") == std::u16string_view::npos) &&
+  if (UnchangedOutsideArrays(d) && (d.IsFileDialect() || !Holds(body, u'{', u';')) &&
       !MayHavePrefix(previousFileText))
     return std::u16string(body);
   return FileFormulaByTokens(shownText, d, previousFileText);
@@ -441,6 +448,8 @@ std::optional<std::u16string> BeyondFormulaLimits(std::u16string_view text) {
   if (text.size() + 1 > kMaxFormulaLength)
     return u"its formula is longer than the " + DecimalKey(static_cast<std::int64_t>(kMaxFormulaLength)) +
            u" characters a spreadsheet formula can have";
+  // Function calls cannot nest deeper than the text has opening parentheses.
+  if (static_cast<std::size_t>(std::count(text.begin(), text.end(), u'(')) <= kMaxFunctionNesting) return std::nullopt;
   // Open parentheses, each marked whether it is a function's: only those count.
   std::vector<bool> open;
   std::size_t calls = 0;

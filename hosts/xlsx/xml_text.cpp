@@ -4,6 +4,7 @@
 
 #include "base/automation.h"
 #include "base/utf8.h"
+#include "hosts/xlsx/text_kernel.h"
 
 namespace corvane::xlsx {
 
@@ -177,15 +178,8 @@ std::string SetAttribute(std::string_view tag, std::string_view name, std::strin
 void AppendEscapedText(std::string& out, std::string_view text) {
   // Runs without a character to escape go in whole.
   std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char* escaped = nullptr;
-    switch (text[i]) {
-      case '&': escaped = "&amp;"; break;
-      case '<': escaped = "&lt;"; break;
-      case '>': escaped = "&gt;"; break;
-      case '\r': escaped = "&#13;"; break;
-      default: continue;
-    }
+  for (std::size_t i = kernel::NextToEscape(text, 0); i < text.size(); i = kernel::NextToEscape(text, i + 1)) {
+    const char* escaped = text[i] == '&' ? "&amp;" : text[i] == '<' ? "&lt;" : text[i] == '>' ? "&gt;" : "&#13;";
     out.append(text, start, i - start);
     out += escaped;
     start = i + 1;
@@ -194,6 +188,7 @@ void AppendEscapedText(std::string& out, std::string_view text) {
 }
 
 bool XmlCharacters(std::u16string_view text) {
+  if (kernel::OrdinaryXmlText(text)) return true;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') return false;
@@ -210,6 +205,11 @@ bool XmlCharacters(std::u16string_view text) {
 
 std::optional<std::u16string> Utf16(std::string_view utf8) {
   std::u16string out;
+  if (kernel::IsAscii(utf8)) {
+    out.resize(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) out[i] = static_cast<char16_t>(utf8[i]);
+    return out;
+  }
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
     const utf8::Decoded d = utf8::DecodeUtf8(utf8, i);
@@ -220,6 +220,11 @@ std::optional<std::u16string> Utf16(std::string_view utf8) {
   return out;
 }
 
-std::string Utf8(std::u16string_view utf16) { return utf8::ToUtf8(utf16); }
+std::string Utf8(std::u16string_view utf16) {
+  if (!kernel::IsAscii(utf16)) return utf8::ToUtf8(utf16);
+  std::string out(utf16.size(), '\0');
+  for (std::size_t i = 0; i < utf16.size(); ++i) out[i] = static_cast<char>(utf16[i]);
+  return out;
+}
 
 }  // namespace corvane::xlsx
