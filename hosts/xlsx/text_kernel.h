@@ -1,7 +1,7 @@
 // Scans a workbook run makes over every formula's text, several times a cell: whether text is
 // ASCII, where the next character to escape in XML is, whether text holds only characters XML
-// takes without a second look. Each works a block of characters at a time, without a branch per
-// character; its plain twin (…Plain) is the character-by-character reading it must agree with.
+// takes without a second look. Each works many characters at a time, without a branch per
+// character; its plain twin (...Plain) is the character-by-character reading it must agree with.
 #pragma once
 
 #include <cstddef>

@@ -830,20 +830,39 @@ void Worksheet::DropSavedText() const {
   textReleased_ = true;
 }
 
-void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
+namespace {
+
+// Where a cell's new element goes: appended to text, or only counted (the part's size is known
+// before its bytes are asked for, and counting copies nothing).
+struct TextSink {
+  std::string& text;
+  void Add(std::string_view piece) { text.append(piece); }
+  void AddEscaped(std::string_view piece) { AppendEscapedText(text, piece); }
+};
+
+struct SizeSink {
+  std::uint64_t size = 0;
+  void Add(std::string_view piece) { size += piece.size(); }
+  void AddEscaped(std::string_view piece) { size += EscapedTextSize(piece); }
+};
+
+}  // namespace
+
+template <class Sink>
+void Worksheet::AppendCell(Sink& out, const Cell& cell) const {
   const std::string_view fragment(Text().data() + cell.begin, cell.end - cell.begin);
   const Markup start = NextMarkup(fragment, 0);
   std::string tag(fragment.substr(0, start.end));
   if (cell.dropValue) tag = RemoveAttribute(RemoveAttribute(tag, "t"), "vm");
   const bool empty = start.kind == Markup::Kind::Empty;
   if (empty) tag.erase(tag.rfind('/'), 1);
-  const std::string qname(start.name);
-  const std::string prefix = qname.substr(0, qname.size() - LocalName(qname).size());
+  const std::string_view qname = start.name;
+  const std::string_view prefix = qname.substr(0, qname.size() - LocalName(qname).size());
   const Formula* formula = cell.formula != kNoIndex ? &formulas_[cell.formula] : nullptr;
 
   const auto appendFormula = [&](std::string_view original) {
     std::string ftag;
-    std::string fname = prefix + "f";
+    std::string fname = std::string(prefix) + "f";
     if (!original.empty()) {
       const Markup m = NextMarkup(original, 0);
       ftag = std::string(original.substr(0, m.end));
@@ -857,15 +876,19 @@ void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
     } else if (formula->kind == FormulaKind::Shared) {
       ftag = SetAttribute(ftag, "ref", Utf8(RangeAddress(groups_[formula->group].ref)));
     }
-    out += ftag;
-    AppendEscapedText(out, formula->text);
-    out += "</" + fname + ">";
+    out.Add(ftag);
+    out.AddEscaped(formula->text);
+    out.Add("</");
+    out.Add(fname);
+    out.Add(">");
   };
 
-  out += tag;
+  out.Add(tag);
   if (empty) {
     if (formula) appendFormula({});
-    out += "</" + qname + ">";
+    out.Add("</");
+    out.Add(qname);
+    out.Add(">");
     return;
   }
   bool wroteFormula = false;
@@ -879,40 +902,44 @@ void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
     }
     const std::size_t childEnd = m.kind == Markup::Kind::Empty ? m.end : ElementEnd(fragment, m.begin);
     const std::string_view local = LocalName(m.name);
-    out.append(fragment.substr(copyFrom, m.begin - copyFrom));
+    out.Add(fragment.substr(copyFrom, m.begin - copyFrom));
     if (local == "f" && formula) {
       appendFormula(fragment.substr(m.begin, childEnd - m.begin));
       wroteFormula = true;
     } else if (!(cell.dropValue && (local == "v" || local == "is"))) {
-      out.append(fragment.substr(m.begin, childEnd - m.begin));
+      out.Add(fragment.substr(m.begin, childEnd - m.begin));
     }
     copyFrom = at = childEnd;
   }
   if (formula && !wroteFormula) appendFormula({});
-  out.append(fragment.substr(copyFrom));
+  out.Add(fragment.substr(copyFrom));
 }
 
 // The saved part: the original text up to each changed cell, the cell's new element, and on.
+// Its size is counted, not made, when libzip first asks for it; each new element is made when
+// its bytes are due, so that only one is held at a time.
 class Worksheet::Content final : public PartContent {
  public:
   explicit Content(const Worksheet& sheet) : sheet_(sheet), releases_(sheet.textReleased_) {
     for (const Cell& cell : sheet.cells_)
       if (cell.dirty) changed_.push_back(&cell);
     std::sort(changed_.begin(), changed_.end(), [](const Cell* a, const Cell* b) { return a->begin < b->begin; });
-    std::uint64_t size = sheet.Text().size();
-    std::string element;
-    for (const Cell* cell : changed_) {
-      element.clear();
-      sheet.AppendCell(element, *cell);
-      size += element.size();
-      size -= cell->end - cell->begin;
-    }
-    size_ = size;
-    // A worksheet that had let its text go holds it only while it is being written.
-    if (releases_) sheet.DropSavedText();
   }
 
-  std::uint64_t Size() const override { return size_; }
+  std::uint64_t Size() const override {
+    if (!size_) {
+      SizeSink count;
+      count.size = sheet_.Text().size();
+      for (const Cell* cell : changed_) {
+        sheet_.AppendCell(count, *cell);
+        count.size -= cell->end - cell->begin;
+      }
+      size_ = count.size;
+      // A worksheet that had let its text go holds it only while it is being written.
+      if (releases_) sheet_.DropSavedText();
+    }
+    return *size_;
+  }
 
   void Rewind() override {
     at_ = next_ = pendingAt_ = 0;
@@ -945,12 +972,13 @@ class Worksheet::Content final : public PartContent {
       }
       pending_.clear();
       pendingAt_ = 0;
-      sheet_.AppendCell(pending_, *changed_[next_]);
+      TextSink sink{pending_};
+      sheet_.AppendCell(sink, *changed_[next_]);
       at_ = changed_[next_]->end;
       ++next_;
     }
     produced_ += written;
-    if (written == 0 && produced_ != size_)
+    if (written == 0 && produced_ != Size())
       throw AutomationError(err::kApplicationDefined, u"The rewritten worksheet did not come out at its expected size.");
     return written;
   }
@@ -959,7 +987,7 @@ class Worksheet::Content final : public PartContent {
   const Worksheet& sheet_;
   const bool releases_;
   std::vector<const Cell*> changed_;
-  std::uint64_t size_ = 0;
+  mutable std::optional<std::uint64_t> size_;
   std::size_t at_ = 0;
   std::size_t next_ = 0;
   std::string pending_;
