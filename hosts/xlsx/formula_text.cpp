@@ -225,9 +225,9 @@ bool UnchangedOutsideArrays(const Dialect& d) { return d.list == u',' && d.decim
 
 // Whether `a` or `b` occurs; no exit inside the loop, so that it is done in wide steps.
 bool Holds(std::u16string_view text, char16_t a, char16_t b) {
-  bool found = false;
-  for (const char16_t c : text) found |= (c == a) | (c == b);
-  return found;
+  unsigned found = 0;
+  for (const char16_t c : text) found |= static_cast<unsigned>(c == a) | static_cast<unsigned>(c == b);
+  return found != 0;
 }
 
 }  // namespace

@@ -416,16 +416,18 @@ void Worksheet::Load() {
           const Markup row = NextMarkup(xml_, r);
           if (row.kind == Markup::Kind::None) Invalid(path, "the worksheet part \"" + part_ + "\" ends too early");
           if (row.kind == Markup::Kind::End) break;
-          const std::size_t rowEnd = row.kind == Markup::Kind::Start ? ElementEnd(xml_, row.begin) : row.end;
+          const std::size_t rowEnd = row.kind == Markup::Kind::Start ? ElementEnd(xml_, row.begin, spans_) : row.end;
           if (sliceBegin == std::string::npos) sliceBegin = row.begin;
           sliceEnd = rowEnd;
           if (sliceEnd - sliceBegin >= kSliceBytes) {
             ReadRows(sliceBegin, sliceEnd, lastRow);
+            spans_.clear();
             sliceBegin = std::string::npos;
           }
           r = rowEnd;
         }
         if (sliceBegin != std::string::npos) ReadRows(sliceBegin, sliceEnd, lastRow);
+        std::vector<ElementSpan>().swap(spans_);
       }
       at = end;
     }
@@ -436,6 +438,13 @@ void Worksheet::Load() {
 
 void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow) {
   const std::string& path = book_.path();
+  // Where the cells and formulas end, from the spans the scan of the rows found (asked in the
+  // order they begin), rather than a scan of each again.
+  std::size_t span = 0;
+  const auto endOf = [&](std::size_t lt) {
+    while (span < spans_.size() && spans_[span].begin < lt) ++span;
+    return span < spans_.size() && spans_[span].begin == lt ? spans_[span].end : ElementEnd(xml_, lt);
+  };
   pugi::xml_document doc;
   Parse(doc, path, part_, xml_.data() + begin, end - begin, kParseOptions | pugi::parse_fragment | pugi::parse_embed_pcdata);
   for (pugi::xml_node row = doc.first_child(); row; row = row.next_sibling()) {
@@ -465,7 +474,7 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
       if (offset < 1 || xml_[begin + static_cast<std::size_t>(offset) - 1] != '<')
         throw AutomationError(err::kApplicationDefined, u"The position of a cell in its worksheet part is not known.");
       cell.begin = begin + static_cast<std::size_t>(offset) - 1;
-      cell.end = ElementEnd(xml_, cell.begin);
+      cell.end = endOf(cell.begin);
       if (const pugi::xml_node f = Child(c, "f")) {
         if (RepeatsAttribute(f)) Invalid(path, "a formula of \"" + part_ + "\" repeats an attribute");
         Formula formula;
@@ -479,7 +488,7 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
           throw AutomationError(err::kApplicationDefined, u"The position of a formula in its worksheet part is not known.");
         const std::size_t fBegin = begin + static_cast<std::size_t>(fOffset) - 1;
         const Markup fTag = NextMarkup(xml_, fBegin);
-        const std::size_t fEnd = fTag.kind == Markup::Kind::Empty ? fTag.end : ElementEnd(xml_, fBegin);
+        const std::size_t fEnd = fTag.kind == Markup::Kind::Empty ? fTag.end : endOf(fBegin);
         const std::size_t fClose = fTag.kind == Markup::Kind::Empty ? fEnd : xml_.rfind('<', fEnd - 1);
         if (std::string_view(xml_).substr(fTag.end, fClose - fTag.end).find('<') != std::string_view::npos) {
           // Pieces split by comments, CDATA sections or processing instructions: read again with
@@ -554,12 +563,15 @@ void Worksheet::Link() {
 }
 
 std::uint32_t Worksheet::Find(std::int32_t row, std::int32_t col) const {
+  if (lastFound_.row == row && lastFound_.col == col) return lastFound_.index;
   auto it = std::lower_bound(cells_.begin(), cells_.end(), std::pair{row, col},
                              [](const Cell& c, const std::pair<std::int32_t, std::int32_t>& key) {
                                return std::pair{c.row, c.col} < key;
                              });
-  if (it == cells_.end() || it->row != row || it->col != col) return kNoIndex;
-  return static_cast<std::uint32_t>(it - cells_.begin());
+  const std::uint32_t index =
+      it == cells_.end() || it->row != row || it->col != col ? kNoIndex : static_cast<std::uint32_t>(it - cells_.begin());
+  lastFound_ = {row, col, index};
+  return index;
 }
 
 std::u16string Worksheet::TextOf(const Formula& f) const {
@@ -815,6 +827,7 @@ void Worksheet::Unload() {
   std::string().swap(xml_);
   textReleased_ = false;
   std::vector<Cell>().swap(cells_);
+  lastFound_ = {};
   std::vector<Formula>().swap(formulas_);
   std::vector<Group>().swap(groups_);
   std::vector<std::uint32_t>().swap(arrays_);

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "hosts/xlsx/formula_text.h"
+#include "hosts/xlsx/xml_text.h"
 #include "hosts/xlsx/zip_package.h"
 
 namespace corvane::xlsx {
@@ -137,6 +138,7 @@ class Worksheet {
   mutable std::string xml_;
   mutable bool textReleased_ = false;
   std::vector<Cell> cells_;  // sorted by (row, col)
+  std::vector<ElementSpan> spans_;  // while loading: the elements inside the rows of a slice
   std::vector<Formula> formulas_;
   std::vector<Group> groups_;
   std::vector<std::uint32_t> arrays_;  // array formulas
@@ -148,6 +150,12 @@ class Worksheet {
     std::optional<std::u16string> text;
   };
   std::optional<LastRead> lastRead_;
+  // The cell found last (a command asks about its cell many times); row 0 is no cell.
+  struct LastFound {
+    std::int32_t row = 0, col = 0;
+    std::uint32_t index = kNoIndex;
+  };
+  mutable LastFound lastFound_;
   std::map<std::int32_t, std::uint32_t> rowStyles_;
   std::vector<ColumnStyle> columnStyles_;
 };

@@ -63,38 +63,39 @@ Markup NextMarkup(std::string_view xml, std::size_t from) {
   const std::size_t lt = xml.find('<', from);
   if (lt == std::string_view::npos) return m;
   m.begin = lt;
-  const std::string_view rest = xml.substr(lt);
-  if (rest.starts_with("<!--")) {
-    m.kind = Markup::Kind::Other;
-    m.end = Find(xml, "-->", lt + 4, "a comment that never ends");
-    return m;
+  const char second = lt + 1 < xml.size() ? xml[lt + 1] : '\0';
+  if (second == '!' || second == '?') {
+    const std::string_view rest = xml.substr(lt);
+    if (rest.starts_with("<!--")) {
+      m.kind = Markup::Kind::Other;
+      m.end = Find(xml, "-->", lt + 4, "a comment that never ends");
+      return m;
+    }
+    if (rest.starts_with("<![CDATA[")) {
+      m.kind = Markup::Kind::Other;
+      m.end = Find(xml, "]]>", lt + 9, "a CDATA section that never ends");
+      return m;
+    }
+    if (second == '?') {
+      m.kind = Markup::Kind::Other;
+      m.end = Find(xml, "?>", lt + 2, "a processing instruction that never ends");
+      return m;
+    }
+    Damaged("a document type declaration where none belongs");
   }
-  if (rest.starts_with("<![CDATA[")) {
-    m.kind = Markup::Kind::Other;
-    m.end = Find(xml, "]]>", lt + 9, "a CDATA section that never ends");
-    return m;
-  }
-  if (rest.starts_with("<?")) {
-    m.kind = Markup::Kind::Other;
-    m.end = Find(xml, "?>", lt + 2, "a processing instruction that never ends");
-    return m;
-  }
-  if (rest.starts_with("<!")) Damaged("a document type declaration where none belongs");
-  const bool closing = rest.starts_with("</");
+  const bool closing = second == '/';
   std::size_t i = lt + (closing ? 2 : 1);
   const std::size_t nameBegin = i;
   while (i < xml.size() && !IsSpace(xml[i]) && xml[i] != '>' && xml[i] != '/') ++i;
   if (i == nameBegin) Damaged("a tag without a name");
   m.name = xml.substr(nameBegin, i - nameBegin);
-  char quote = 0;
+  // The ">" outside quoted values; a quoted value is passed over whole.
   for (; i < xml.size(); ++i) {
     const char c = xml[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == '>') {
-      break;
+    if (c == '>') break;
+    if (c == '"' || c == '\'') {
+      i = xml.find(c, i + 1);
+      if (i == std::string_view::npos) break;
     }
   }
   if (i >= xml.size()) Damaged("a tag that never ends");
@@ -119,6 +120,37 @@ std::size_t ElementEnd(std::string_view xml, std::size_t lt) {
         break;
       case Markup::Kind::Empty:
         if (depth == 0) return m.end;
+        break;
+      case Markup::Kind::Other:
+        break;
+    }
+    at = m.end;
+  }
+}
+
+std::size_t ElementEnd(std::string_view xml, std::size_t lt, std::vector<ElementSpan>& inner) {
+  std::size_t depth = 0;
+  std::size_t open[3] = {};  // in `inner`: the element begun at each depth
+  for (std::size_t at = lt;;) {
+    const Markup m = NextMarkup(xml, at);
+    switch (m.kind) {
+      case Markup::Kind::None:
+        Damaged("an element that never ends");
+      case Markup::Kind::Start:
+        if (depth == 1 || depth == 2) {
+          open[depth] = inner.size();
+          inner.push_back({m.begin, 0});
+        }
+        ++depth;
+        break;
+      case Markup::Kind::End:
+        if (depth == 0) Damaged("an end tag without its start");
+        if (--depth == 0) return m.end;
+        if (depth == 1 || depth == 2) inner[open[depth]].end = m.end;
+        break;
+      case Markup::Kind::Empty:
+        if (depth == 0) return m.end;
+        if (depth == 1 || depth == 2) inner.push_back({m.begin, m.end});
         break;
       case Markup::Kind::Other:
         break;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane::xlsx {
 
@@ -27,6 +28,14 @@ Markup NextMarkup(std::string_view xml, std::size_t from);
 
 // Just after the end of the element whose start tag begins at `lt`.
 std::size_t ElementEnd(std::string_view xml, std::size_t lt);
+
+// The same, and the spans of the elements one and two levels inside it (a row's cells and their
+// children), appended to `inner` in the order they begin: what ElementEnd would give for them.
+struct ElementSpan {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+std::size_t ElementEnd(std::string_view xml, std::size_t lt, std::vector<ElementSpan>& inner);
 
 // The local part of a qualified name ("x:c" gives "c").
 std::string_view LocalName(std::string_view qname);
