@@ -69,16 +69,22 @@ bool XmlTrue(std::string_view value) { return value == "1" || value == "true"; }
 // XML allows an attribute once per element. The parser reads the first of two, while a rewrite
 // of the element could keep the other, so such a part is refused rather than half understood.
 bool RepeatsAttribute(const pugi::xml_node& node) {
-  std::vector<std::string_view> names;
+  // A cell has a handful, compared in place; only a long list is gathered and sorted.
+  constexpr std::size_t kFew = 8;
+  std::string_view few[kFew];
+  std::size_t count = 0;
   for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
     const std::string_view name = a.name();
-    // A cell has a handful; only a long list is sorted.
-    if (names.size() < 8 && std::find(names.begin(), names.end(), name) != names.end()) return true;
-    names.push_back(name);
+    if (count == kFew) {
+      std::vector<std::string_view> names(few, few + kFew);
+      for (; a; a = a.next_attribute()) names.emplace_back(a.name());
+      std::sort(names.begin(), names.end());
+      return std::adjacent_find(names.begin(), names.end()) != names.end();
+    }
+    if (std::find(few, few + count, name) != few + count) return true;
+    few[count++] = name;
   }
-  if (names.size() <= 8) return false;
-  std::sort(names.begin(), names.end());
-  return std::adjacent_find(names.begin(), names.end()) != names.end();
+  return false;
 }
 
 std::uint32_t ToIndex(std::string_view text) {
@@ -397,8 +403,20 @@ void Worksheet::Load() {
         at = m.end;
         continue;
       }
-      const std::size_t end = m.kind == Markup::Kind::Empty ? m.end : ElementEnd(xml_, m.begin);
       const std::string_view local = LocalName(m.name);
+      std::size_t end = m.end;
+      if (local == "sheetData" && m.kind == Markup::Kind::Start) {
+        // The rows' own scan finds where the sheet data ends. A fault it meets is reported as the
+        // scan of the whole element would have found it first.
+        try {
+          end = ReadSheetData(m.end, lastRow);
+        } catch (const AutomationError&) {
+          ElementEnd(xml_, m.begin);
+          throw;
+        }
+      } else if (m.kind == Markup::Kind::Start) {
+        end = ElementEnd(xml_, m.begin);
+      }
       if (local == "cols") {
         pugi::xml_document doc;
         Parse(doc, path, part_, xml_.data() + m.begin, end - m.begin);
@@ -409,31 +427,35 @@ void Worksheet::Load() {
           columnStyles_.push_back(ColumnStyle{c.attribute("min").as_int(), c.attribute("max").as_int(),
                                               ToIndex(c.attribute("style").value())});
         }
-      } else if (local == "sheetData" && m.kind == Markup::Kind::Start) {
-        // Rows in slices: a slice ends after the row that makes it large enough.
-        std::size_t sliceBegin = std::string::npos, sliceEnd = 0;
-        for (std::size_t r = m.end;;) {
-          const Markup row = NextMarkup(xml_, r);
-          if (row.kind == Markup::Kind::None) Invalid(path, "the worksheet part \"" + part_ + "\" ends too early");
-          if (row.kind == Markup::Kind::End) break;
-          const std::size_t rowEnd = row.kind == Markup::Kind::Start ? ElementEnd(xml_, row.begin, spans_) : row.end;
-          if (sliceBegin == std::string::npos) sliceBegin = row.begin;
-          sliceEnd = rowEnd;
-          if (sliceEnd - sliceBegin >= kSliceBytes) {
-            ReadRows(sliceBegin, sliceEnd, lastRow);
-            spans_.clear();
-            sliceBegin = std::string::npos;
-          }
-          r = rowEnd;
-        }
-        if (sliceBegin != std::string::npos) ReadRows(sliceBegin, sliceEnd, lastRow);
-        std::vector<ElementSpan>().swap(spans_);
       }
       at = end;
     }
   }
   Link();
   loaded_ = true;
+}
+
+std::size_t Worksheet::ReadSheetData(std::size_t from, std::int32_t& lastRow) {
+  // Rows in slices: a slice ends after the row that makes it large enough.
+  std::size_t sliceBegin = std::string::npos, sliceEnd = 0;
+  for (std::size_t r = from;;) {
+    const Markup row = NextMarkup(xml_, r);
+    if (row.kind == Markup::Kind::None) Invalid(book_.path(), "the worksheet part \"" + part_ + "\" ends too early");
+    if (row.kind == Markup::Kind::End) {
+      if (sliceBegin != std::string::npos) ReadRows(sliceBegin, sliceEnd, lastRow);
+      std::vector<ElementSpan>().swap(spans_);
+      return row.end;
+    }
+    const std::size_t rowEnd = row.kind == Markup::Kind::Start ? ElementEnd(xml_, row.begin, spans_) : row.end;
+    if (sliceBegin == std::string::npos) sliceBegin = row.begin;
+    sliceEnd = rowEnd;
+    if (sliceEnd - sliceBegin >= kSliceBytes) {
+      ReadRows(sliceBegin, sliceEnd, lastRow);
+      spans_.clear();
+      sliceBegin = std::string::npos;
+    }
+    r = rowEnd;
+  }
 }
 
 void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow) {

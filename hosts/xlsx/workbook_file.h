@@ -115,6 +115,8 @@ class Worksheet {
 
   std::optional<std::u16string> StoredFormulaAt(std::int32_t row, std::int32_t col);
   void Load();
+  // Reads the rows of the sheet data from `from` on; where its end tag ends.
+  std::size_t ReadSheetData(std::size_t from, std::int32_t& lastRow);
   void ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow);
   void Link();
   std::uint32_t Find(std::int32_t row, std::int32_t col) const;

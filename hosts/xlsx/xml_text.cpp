@@ -246,7 +246,8 @@ std::optional<std::u16string> Utf16(std::string_view utf8) {
   std::u16string out;
   if (kernel::IsAscii(utf8)) {
     out.resize(utf8.size());
-    for (std::size_t i = 0; i < utf8.size(); ++i) out[i] = static_cast<char16_t>(utf8[i]);
+    char16_t* to = out.data();
+    for (std::size_t i = 0; i < utf8.size(); ++i) to[i] = static_cast<char16_t>(utf8[i]);
     return out;
   }
   out.reserve(utf8.size());
@@ -262,7 +263,8 @@ std::optional<std::u16string> Utf16(std::string_view utf8) {
 std::string Utf8(std::u16string_view utf16) {
   if (!kernel::IsAscii(utf16)) return utf8::ToUtf8(utf16);
   std::string out(utf16.size(), '\0');
-  for (std::size_t i = 0; i < utf16.size(); ++i) out[i] = static_cast<char>(utf16[i]);
+  char* to = out.data();
+  for (std::size_t i = 0; i < utf16.size(); ++i) to[i] = static_cast<char>(utf16[i]);
   return out;
 }
 
