@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "formatting/lexer.h"
+
 namespace corvane::xlsx::kernel {
 
 namespace {
@@ -74,6 +76,28 @@ bool OrdinaryXmlTextPlain(std::u16string_view text) {
   for (const char16_t c : text)
     if (Unusual(c)) return false;
   return true;
+}
+
+bool Balanced(std::u16string_view formula) {
+  std::int64_t parens = 0;
+  for (std::size_t i = 0; i < formula.size();) {
+    const char16_t c = formula[i];
+    if (lex::StartsName(c)) {
+      bool unclosed = false;
+      i = lex::NameEnd(formula, i, unclosed);
+      if (unclosed) return false;
+      continue;
+    }
+    if (c == u'(') {
+      ++parens;
+    } else if (c == u')') {
+      if (--parens < 0) return false;
+    } else if (c == u']') {
+      return false;  // closes no bracket
+    }
+    ++i;
+  }
+  return parens == 0;
 }
 
 }  // namespace corvane::xlsx::kernel
