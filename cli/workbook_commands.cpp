@@ -293,10 +293,11 @@ std::shared_ptr<xlsx::XlsxApplication> OpenBook(const WorkbookOptions& options) 
   }
 }
 
-// Why the cell's formula cannot be read, or nothing when it can.
+// Why the cell's formula cannot be read, or nothing when it can. The worksheet is asked
+// directly: the text the spreadsheet would show is not needed here.
 std::optional<std::u16string> UnreadableFormula(xlsx::XlsxRange& cell) {
   try {
-    cell.Formula();
+    cell.sheet()->data().FormulaAt(cell.rect().row1, cell.rect().col1);
   } catch (const AutomationError& e) {
     return e.description();
   }

@@ -635,9 +635,11 @@ std::vector<Worksheet::FormulaCell> Worksheet::FormulaCells(const CellRect& area
     if (f.kind == FormulaKind::Array) continue;
     found.push_back({CellRect{it->row, it->col, it->row, it->col}, f.kind});
   }
-  std::sort(found.begin(), found.end(), [](const FormulaCell& a, const FormulaCell& b) {
+  // In sheet order already unless array blocks came first.
+  const auto before = [](const FormulaCell& a, const FormulaCell& b) {
     return std::pair{a.range.row1, a.range.col1} < std::pair{b.range.row1, b.range.col1};
-  });
+  };
+  if (!std::is_sorted(found.begin(), found.end(), before)) std::sort(found.begin(), found.end(), before);
   return found;
 }
 
