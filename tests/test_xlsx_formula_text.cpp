@@ -132,6 +132,10 @@ TEST(XlsxTextKernel, BalanceAgreesWithTheLexersCheck) {
   std::size_t k = 0;
   for (const auto& f : corpus::LoadCorpus()) {
     texts.push_back(f.text);
+    // Laid out: a line and an indent after each opening parenthesis, inside literals too.
+    std::u16string laidOut;
+    for (const char16_t c : f.text) laidOut += c == u'(' ? std::u16string(u"(\n       ") : std::u16string(1, c);
+    texts.push_back(laidOut);
     // Every cut of some formulas: literals and names left open, parentheses not yet closed.
     if (++k % 97 == 0)
       for (std::size_t cut = 1; cut < f.text.size(); ++cut) texts.push_back(f.text.substr(0, cut));

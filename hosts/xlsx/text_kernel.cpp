@@ -82,6 +82,12 @@ bool Balanced(std::u16string_view formula) {
   std::int64_t parens = 0;
   for (std::size_t i = 0; i < formula.size();) {
     const char16_t c = formula[i];
+    // A laid-out formula is mostly runs of spaces and line feeds.
+    if (c == u' ' || c == u'\n') {
+      do ++i;
+      while (i < formula.size() && (formula[i] == u' ' || formula[i] == u'\n'));
+      continue;
+    }
     if (lex::StartsName(c)) {
       bool unclosed = false;
       i = lex::NameEnd(formula, i, unclosed);
