@@ -908,7 +908,8 @@ void Worksheet::AppendCell(Sink& out, const Cell& cell) const {
     } else {
       ftag = "<" + fname + ">";
     }
-    if (formula->kind == FormulaKind::Normal) {
+    // A bare "<f>" has no attribute to remove.
+    if (formula->kind == FormulaKind::Normal && ftag.size() != fname.size() + 2) {
       ftag = RemoveAttribute(RemoveAttribute(RemoveAttribute(ftag, "t"), "ref"), "si");
     } else if (formula->kind == FormulaKind::Shared) {
       ftag = SetAttribute(ftag, "ref", Utf8(RangeAddress(groups_[formula->group].ref)));
