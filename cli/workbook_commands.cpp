@@ -190,10 +190,11 @@ std::pair<std::u16string, std::string> SplitCellArgument(const std::string& argu
 
 std::vector<Target> CollectTargets(xlsx::XlsxWorkbook& book, const WorkbookOptions& options) {
   std::vector<Target> targets;
+  // Cells named twice (or in ranges that meet) are worked on once; --all meets each cell once.
   std::set<std::tuple<const void*, std::int32_t, std::int32_t>> seen;
   const auto add = [&](const std::shared_ptr<xlsx::XlsxSheet>& sheet, const xlsx::CellRect& area) {
     for (const auto& cell : sheet->data().FormulaCells(area)) {
-      if (seen.emplace(sheet.get(), cell.range.row1, cell.range.col1).second)
+      if (options.all || seen.emplace(sheet.get(), cell.range.row1, cell.range.col1).second)
         targets.push_back({sheet, cell.range, cell.kind});
     }
   };
@@ -292,10 +293,11 @@ std::shared_ptr<xlsx::XlsxApplication> OpenBook(const WorkbookOptions& options) 
   }
 }
 
-// Why the cell's formula cannot be read, or nothing when it can.
+// Why the cell's formula cannot be read, or nothing when it can. The worksheet is asked
+// directly: the text the spreadsheet would show is not needed here.
 std::optional<std::u16string> UnreadableFormula(xlsx::XlsxRange& cell) {
   try {
-    cell.Formula();
+    cell.sheet()->data().FormulaAt(cell.rect().row1, cell.rect().col1);
   } catch (const AutomationError& e) {
     return e.description();
   }
@@ -419,7 +421,8 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
     for (std::size_t i = 0; i < targets.size(); ++i) {
       const Target& target = targets[i];
       turns.Reached(target.sheet);
-      const std::u16string where = Where(target.sheet->data().Name(), target.range);
+      // Named only in the summary's lists: most cells never need it.
+      const auto where = [&] { return Where(target.sheet->data().Name(), target.range); };
       const auto cell = target.sheet->Range({target.range.row1, target.range.col1, target.range.row1, target.range.col1});
       app->SetActiveCell(cell);
       app->ClearLastRefusal();
@@ -428,7 +431,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
       // this cell) is left alone: skipped with the reason, not a failure of the run.
       if (const auto unreadable = UnreadableFormula(*cell)) {
         progress.Step();
-        summary.skipped.emplace_back(where, *unreadable);
+        summary.skipped.emplace_back(where(), *unreadable);
         continue;
       }
       const formulate::Outcome outcome = formulate::FormulateCell(corvane);
@@ -439,10 +442,10 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
           ++summary.done;
           break;
         case formulate::Ending::IntoFile:
-          summary.files.emplace_back(where, outcome.filePath);
+          summary.files.emplace_back(where(), outcome.filePath);
           break;
         case formulate::Ending::Message:
-          summary.skipped.emplace_back(where, ui.notices.empty() ? u"the command ended with a message" : ui.notices.back());
+          summary.skipped.emplace_back(where(), ui.notices.empty() ? u"the command ended with a message" : ui.notices.back());
           break;
         case formulate::Ending::Declined:
           summary.failed = true;
@@ -455,7 +458,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
           summary.failed = true;
           // The command fails quietly; the settings file, the failure that ended it (a text file
           // that cannot be written names the file and why) or the spreadsheet's refusal says why.
-          summary.skipped.emplace_back(where, storeFailure                   ? *storeFailure
+          summary.skipped.emplace_back(where(), storeFailure                   ? *storeFailure
                                               : !outcome.failure.empty()    ? outcome.failure
                                               : !app->LastRefusal().empty() ? app->LastRefusal()
                                                                             : u"the command failed");

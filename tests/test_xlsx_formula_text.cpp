@@ -2,10 +2,12 @@
 // locales, storage prefixes of newer functions, and the copying of shared formulas.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "hosts/xlsx/formula_text.h"
+#include "hosts/xlsx/text_kernel.h"
 #include "support/corpus.h"
 
 namespace corvane::xlsx {
@@ -70,6 +72,75 @@ TEST(XlsxFormulaText, LaidOutTextGoesBackWithItsPrefixesAndWhitespace) {
             "_xlfn.CONCAT(\n       A1,\n       _xlfn.TEXTJOIN(\n              \",\",TRUE,B1:B3\n       )\n)");
   // Case does not matter for the names; a name the previous text did not prefix stays bare.
   EXPECT_EQ(Utf16ToUtf8(FileFormula(u"=concat(A1,SUM(1))", Dialect{}, previous)), "_xlfn.concat(A1,SUM(1))");
+}
+
+// The conversions pass most text through untouched; whatever they give (or refuse) must be what
+// the walk over every token gives.
+TEST(XlsxFormulaText, ShortcutsAgreeWithTheTokenWalk) {
+  std::vector<std::u16string> texts = {u"SUM(1;2)", u"{1,2;3,4.5}", u"\"a;b{\"&LOG10(2.5)", u"_xlfn.CONCAT(1,2)",
+                                       u"CONCAT(\n   A1,\n   \"x\"\n)", u"1.5E+3+.5", u"'a;b'!A1+[x;y]S!B2"};
+  const auto outcome = [](auto convert) {
+    try {
+      return Utf16ToUtf8(convert());
+    } catch (const AutomationError& e) {
+      return "refused: " + Utf16ToUtf8(e.description());
+    }
+  };
+  const std::size_t crafted = texts.size();
+  for (const auto& f : corpus::LoadCorpus()) texts.push_back(f.text.substr(1));
+  // The dialects the shortcuts are for; the others take the token walk anyway.
+  for (const Dialect& d : {MakeDialect(u',', u'.'), Dialect{}}) {
+    for (std::size_t k = 0; k < texts.size(); ++k) {
+      const std::u16string& text = texts[k];
+      const std::u16string shown = u"=" + text;
+      ASSERT_EQ(Utf16ToUtf8(ShownFormula(text, d)), Utf16ToUtf8(ShownFormulaByTokens(text, d))) << Utf16ToUtf8(text);
+      std::vector<std::u16string> previous = {text};
+      if (k < crafted) previous.insert(previous.end(), {u"", u"_xlfn.SUM(1)"});
+      for (const std::u16string& before : previous)
+        ASSERT_EQ(outcome([&] { return FileFormula(shown, d, before); }),
+                  outcome([&] { return FileFormulaByTokens(shown, d, before); }))
+            << Utf16ToUtf8(text) << " after " << Utf16ToUtf8(before);
+    }
+  }
+}
+
+// The block-wise scans against their plain twins: each unit that matters, at every place around
+// the block boundaries, in text of every length up to three blocks.
+TEST(XlsxTextKernel, ScansAgreeWithTheirPlainTwins) {
+  const char16_t units[] = {u'a', u' ', u'\n', u'\t', u'\r', 0x1F, u'&', u'<', u'>', 0x7F, 0x80, 0xD7FF, 0xD800, 0xDC00, 0xFFFE};
+  for (std::size_t length = 0; length <= 100; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      for (const char16_t unit : units) {
+        std::u16string wide(length, u'x');
+        if (at < length) wide[at] = unit;
+        std::string narrow(length, 'x');
+        if (at < length) narrow[at] = static_cast<char>(unit & 0xFF);
+        SCOPED_TRACE(std::to_string(length) + " units, " + std::to_string(unit) + " at " + std::to_string(at));
+        ASSERT_EQ(kernel::IsAscii(wide), kernel::IsAsciiPlain(wide));
+        ASSERT_EQ(kernel::IsAscii(narrow), kernel::IsAsciiPlain(narrow));
+        ASSERT_EQ(kernel::OrdinaryXmlText(wide), kernel::OrdinaryXmlTextPlain(wide));
+        for (const std::size_t from : {std::size_t{0}, at - (at > 0 ? 1 : 0), at, std::min(at + 1, length)})
+          ASSERT_EQ(kernel::NextToEscape(narrow, from), kernel::NextToEscapePlain(narrow, from)) << "from " << from;
+      }
+    }
+  }
+}
+
+TEST(XlsxTextKernel, BalanceAgreesWithTheLexersCheck) {
+  std::vector<std::u16string> texts = {u"=a]",     u"=[a",    u"=[a[b]]c", u"='a''",  u"='a''b'!A1", u"=\"a\"\"",
+                                       u"=\"(\"&)", u"=)(",    u"=((a)",   u"={1,(2)}", u"='[x'!A1+[y']]", u""};
+  std::size_t k = 0;
+  for (const auto& f : corpus::LoadCorpus()) {
+    texts.push_back(f.text);
+    // Laid out: a line and an indent after each opening parenthesis, inside literals too.
+    std::u16string laidOut;
+    for (const char16_t c : f.text) laidOut += c == u'(' ? std::u16string(u"(\n       ") : std::u16string(1, c);
+    texts.push_back(laidOut);
+    // Every cut of some formulas: literals and names left open, parentheses not yet closed.
+    if (++k % 97 == 0)
+      for (std::size_t cut = 1; cut < f.text.size(); ++cut) texts.push_back(f.text.substr(0, cut));
+  }
+  for (const auto& text : texts) ASSERT_EQ(kernel::Balanced(text), memory::Balanced(text)) << Utf16ToUtf8(text);
 }
 
 TEST(XlsxFormulaText, RefusesTextTheDialectCannotHaveWritten) {

@@ -216,13 +216,48 @@ Dialect MakeDialect(char16_t listSeparator, char16_t decimalSeparator) {
   return d;
 }
 
+namespace {
+
+// Whether the conversions leave a text as it is: the dialect separates arguments and decimals as
+// the file does, and the text has no array constant (whose separators may differ) and no
+// storage prefix. Most formulas of a "," locale are such.
+bool UnchangedOutsideArrays(const Dialect& d) { return d.list == u',' && d.decimal == u'.'; }
+
+// Whether `a` or `b` occurs; no exit inside the loop, so that it is done in wide steps.
+bool Holds(std::u16string_view text, char16_t a, char16_t b) {
+  unsigned found = 0;
+  for (const char16_t c : text) found |= static_cast<unsigned>(c == a) | static_cast<unsigned>(c == b);
+  return found != 0;
+}
+
+}  // namespace
+
 std::u16string ShownFormula(std::u16string_view fileText, const Dialect& d) {
-  std::u16string out = u"=";
-  out.reserve(fileText.size() + 1);
-  if (d.IsFileDialect() && !MayHavePrefix(fileText)) {
+  if (UnchangedOutsideArrays(d) && (d.IsFileDialect() || !Holds(fileText, u'{', u'{')) &&
+      !MayHavePrefix(fileText)) {
+    std::u16string out;
+    out.reserve(fileText.size() + 1);
+    out += u'=';
     out += fileText;
     return out;
   }
+  return ShownFormulaByTokens(fileText, d);
+}
+
+std::u16string FileFormula(std::u16string_view shownText, const Dialect& d, std::u16string_view previousFileText) {
+  if (shownText.empty() || shownText.front() != u'=')
+    throw AutomationError(err::kApplicationDefined, u"A formula starts with \"=\".");
+  const std::u16string_view body = shownText.substr(1);
+  // Outside array constants such a dialect refuses only ";" (which the file form never has there).
+  if (UnchangedOutsideArrays(d) && (d.IsFileDialect() || !Holds(body, u'{', u';')) &&
+      !MayHavePrefix(previousFileText))
+    return std::u16string(body);
+  return FileFormulaByTokens(shownText, d, previousFileText);
+}
+
+std::u16string ShownFormulaByTokens(std::u16string_view fileText, const Dialect& d) {
+  std::u16string out = u"=";
+  out.reserve(fileText.size() + 1);
   bool inBraces = false;
   for (const Token& t : Lex(fileText, u'.')) {
     const std::u16string_view piece = fileText.substr(t.begin, t.end - t.begin);
@@ -258,7 +293,7 @@ std::u16string ShownFormula(std::u16string_view fileText, const Dialect& d) {
   return out;
 }
 
-std::u16string FileFormula(std::u16string_view shownText, const Dialect& d, std::u16string_view previousFileText) {
+std::u16string FileFormulaByTokens(std::u16string_view shownText, const Dialect& d, std::u16string_view previousFileText) {
   if (shownText.empty() || shownText.front() != u'=')
     throw AutomationError(err::kApplicationDefined, u"A formula starts with \"=\".");
   const std::u16string_view body = shownText.substr(1);
@@ -273,7 +308,6 @@ std::u16string FileFormula(std::u16string_view shownText, const Dialect& d, std:
       if (length > 0) prefixes.emplace(UpperText(name.substr(length)), std::u16string(name.substr(0, length)));
     }
   }
-  if (d.IsFileDialect() && prefixes.empty()) return std::u16string(body);
 
   std::u16string out;
   out.reserve(body.size() + 16);
@@ -414,6 +448,8 @@ std::optional<std::u16string> BeyondFormulaLimits(std::u16string_view text) {
   if (text.size() + 1 > kMaxFormulaLength)
     return u"its formula is longer than the " + DecimalKey(static_cast<std::int64_t>(kMaxFormulaLength)) +
            u" characters a spreadsheet formula can have";
+  // Function calls cannot nest deeper than the text has opening parentheses.
+  if (static_cast<std::size_t>(std::count(text.begin(), text.end(), u'(')) <= kMaxFunctionNesting) return std::nullopt;
   // Open parentheses, each marked whether it is a function's: only those count.
   std::vector<bool> open;
   std::size_t calls = 0;

@@ -49,6 +49,10 @@ Dialect MakeDialect(char16_t listSeparator, char16_t decimalSeparator);
 
 std::u16string ShownFormula(std::u16string_view fileText, const Dialect& dialect);
 std::u16string FileFormula(std::u16string_view shownText, const Dialect& dialect, std::u16string_view previousFileText);
+// The same conversions token by token, without the shortcuts for text they leave as it is.
+std::u16string ShownFormulaByTokens(std::u16string_view fileText, const Dialect& dialect);
+std::u16string FileFormulaByTokens(std::u16string_view shownText, const Dialect& dialect,
+                                   std::u16string_view previousFileText);
 
 std::u16string ShiftReferences(std::u16string_view fileText, std::int32_t rows, std::int32_t columns);
 

@@ -69,16 +69,22 @@ bool XmlTrue(std::string_view value) { return value == "1" || value == "true"; }
 // XML allows an attribute once per element. The parser reads the first of two, while a rewrite
 // of the element could keep the other, so such a part is refused rather than half understood.
 bool RepeatsAttribute(const pugi::xml_node& node) {
-  std::vector<std::string_view> names;
+  // A cell has a handful, compared in place; only a long list is gathered and sorted.
+  constexpr std::size_t kFew = 8;
+  std::string_view few[kFew];
+  std::size_t count = 0;
   for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
     const std::string_view name = a.name();
-    // A cell has a handful; only a long list is sorted.
-    if (names.size() < 8 && std::find(names.begin(), names.end(), name) != names.end()) return true;
-    names.push_back(name);
+    if (count == kFew) {
+      std::vector<std::string_view> names(few, few + kFew);
+      for (; a; a = a.next_attribute()) names.emplace_back(a.name());
+      std::sort(names.begin(), names.end());
+      return std::adjacent_find(names.begin(), names.end()) != names.end();
+    }
+    if (std::find(few, few + count, name) != few + count) return true;
+    few[count++] = name;
   }
-  if (names.size() <= 8) return false;
-  std::sort(names.begin(), names.end());
-  return std::adjacent_find(names.begin(), names.end()) != names.end();
+  return false;
 }
 
 std::uint32_t ToIndex(std::string_view text) {
@@ -397,8 +403,20 @@ void Worksheet::Load() {
         at = m.end;
         continue;
       }
-      const std::size_t end = m.kind == Markup::Kind::Empty ? m.end : ElementEnd(xml_, m.begin);
       const std::string_view local = LocalName(m.name);
+      std::size_t end = m.end;
+      if (local == "sheetData" && m.kind == Markup::Kind::Start) {
+        // The rows' own scan finds where the sheet data ends. A fault it meets is reported as the
+        // scan of the whole element would have found it first.
+        try {
+          end = ReadSheetData(m.end, lastRow);
+        } catch (const AutomationError&) {
+          ElementEnd(xml_, m.begin);
+          throw;
+        }
+      } else if (m.kind == Markup::Kind::Start) {
+        end = ElementEnd(xml_, m.begin);
+      }
       if (local == "cols") {
         pugi::xml_document doc;
         Parse(doc, path, part_, xml_.data() + m.begin, end - m.begin);
@@ -409,23 +427,6 @@ void Worksheet::Load() {
           columnStyles_.push_back(ColumnStyle{c.attribute("min").as_int(), c.attribute("max").as_int(),
                                               ToIndex(c.attribute("style").value())});
         }
-      } else if (local == "sheetData" && m.kind == Markup::Kind::Start) {
-        // Rows in slices: a slice ends after the row that makes it large enough.
-        std::size_t sliceBegin = std::string::npos, sliceEnd = 0;
-        for (std::size_t r = m.end;;) {
-          const Markup row = NextMarkup(xml_, r);
-          if (row.kind == Markup::Kind::None) Invalid(path, "the worksheet part \"" + part_ + "\" ends too early");
-          if (row.kind == Markup::Kind::End) break;
-          const std::size_t rowEnd = row.kind == Markup::Kind::Start ? ElementEnd(xml_, row.begin) : row.end;
-          if (sliceBegin == std::string::npos) sliceBegin = row.begin;
-          sliceEnd = rowEnd;
-          if (sliceEnd - sliceBegin >= kSliceBytes) {
-            ReadRows(sliceBegin, sliceEnd, lastRow);
-            sliceBegin = std::string::npos;
-          }
-          r = rowEnd;
-        }
-        if (sliceBegin != std::string::npos) ReadRows(sliceBegin, sliceEnd, lastRow);
       }
       at = end;
     }
@@ -434,8 +435,38 @@ void Worksheet::Load() {
   loaded_ = true;
 }
 
+std::size_t Worksheet::ReadSheetData(std::size_t from, std::int32_t& lastRow) {
+  // Rows in slices: a slice ends after the row that makes it large enough.
+  std::size_t sliceBegin = std::string::npos, sliceEnd = 0;
+  for (std::size_t r = from;;) {
+    const Markup row = NextMarkup(xml_, r);
+    if (row.kind == Markup::Kind::None) Invalid(book_.path(), "the worksheet part \"" + part_ + "\" ends too early");
+    if (row.kind == Markup::Kind::End) {
+      if (sliceBegin != std::string::npos) ReadRows(sliceBegin, sliceEnd, lastRow);
+      std::vector<ElementSpan>().swap(spans_);
+      return row.end;
+    }
+    const std::size_t rowEnd = row.kind == Markup::Kind::Start ? ElementEnd(xml_, row.begin, spans_) : row.end;
+    if (sliceBegin == std::string::npos) sliceBegin = row.begin;
+    sliceEnd = rowEnd;
+    if (sliceEnd - sliceBegin >= kSliceBytes) {
+      ReadRows(sliceBegin, sliceEnd, lastRow);
+      spans_.clear();
+      sliceBegin = std::string::npos;
+    }
+    r = rowEnd;
+  }
+}
+
 void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow) {
   const std::string& path = book_.path();
+  // Where the cells and formulas end, from the spans the scan of the rows found (asked in the
+  // order they begin), rather than a scan of each again.
+  std::size_t span = 0;
+  const auto endOf = [&](std::size_t lt) {
+    while (span < spans_.size() && spans_[span].begin < lt) ++span;
+    return span < spans_.size() && spans_[span].begin == lt ? spans_[span].end : ElementEnd(xml_, lt);
+  };
   pugi::xml_document doc;
   Parse(doc, path, part_, xml_.data() + begin, end - begin, kParseOptions | pugi::parse_fragment | pugi::parse_embed_pcdata);
   for (pugi::xml_node row = doc.first_child(); row; row = row.next_sibling()) {
@@ -465,7 +496,7 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
       if (offset < 1 || xml_[begin + static_cast<std::size_t>(offset) - 1] != '<')
         throw AutomationError(err::kApplicationDefined, u"The position of a cell in its worksheet part is not known.");
       cell.begin = begin + static_cast<std::size_t>(offset) - 1;
-      cell.end = ElementEnd(xml_, cell.begin);
+      cell.end = endOf(cell.begin);
       if (const pugi::xml_node f = Child(c, "f")) {
         if (RepeatsAttribute(f)) Invalid(path, "a formula of \"" + part_ + "\" repeats an attribute");
         Formula formula;
@@ -479,7 +510,7 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
           throw AutomationError(err::kApplicationDefined, u"The position of a formula in its worksheet part is not known.");
         const std::size_t fBegin = begin + static_cast<std::size_t>(fOffset) - 1;
         const Markup fTag = NextMarkup(xml_, fBegin);
-        const std::size_t fEnd = fTag.kind == Markup::Kind::Empty ? fTag.end : ElementEnd(xml_, fBegin);
+        const std::size_t fEnd = fTag.kind == Markup::Kind::Empty ? fTag.end : endOf(fBegin);
         const std::size_t fClose = fTag.kind == Markup::Kind::Empty ? fEnd : xml_.rfind('<', fEnd - 1);
         if (std::string_view(xml_).substr(fTag.end, fClose - fTag.end).find('<') != std::string_view::npos) {
           // Pieces split by comments, CDATA sections or processing instructions: read again with
@@ -554,12 +585,15 @@ void Worksheet::Link() {
 }
 
 std::uint32_t Worksheet::Find(std::int32_t row, std::int32_t col) const {
+  if (lastFound_.row == row && lastFound_.col == col) return lastFound_.index;
   auto it = std::lower_bound(cells_.begin(), cells_.end(), std::pair{row, col},
                              [](const Cell& c, const std::pair<std::int32_t, std::int32_t>& key) {
                                return std::pair{c.row, c.col} < key;
                              });
-  if (it == cells_.end() || it->row != row || it->col != col) return kNoIndex;
-  return static_cast<std::uint32_t>(it - cells_.begin());
+  const std::uint32_t index =
+      it == cells_.end() || it->row != row || it->col != col ? kNoIndex : static_cast<std::uint32_t>(it - cells_.begin());
+  lastFound_ = {row, col, index};
+  return index;
 }
 
 std::u16string Worksheet::TextOf(const Formula& f) const {
@@ -601,9 +635,11 @@ std::vector<Worksheet::FormulaCell> Worksheet::FormulaCells(const CellRect& area
     if (f.kind == FormulaKind::Array) continue;
     found.push_back({CellRect{it->row, it->col, it->row, it->col}, f.kind});
   }
-  std::sort(found.begin(), found.end(), [](const FormulaCell& a, const FormulaCell& b) {
+  // In sheet order already unless array blocks came first.
+  const auto before = [](const FormulaCell& a, const FormulaCell& b) {
     return std::pair{a.range.row1, a.range.col1} < std::pair{b.range.row1, b.range.col1};
-  });
+  };
+  if (!std::is_sorted(found.begin(), found.end(), before)) std::sort(found.begin(), found.end(), before);
   return found;
 }
 
@@ -615,6 +651,7 @@ std::size_t Worksheet::FormulaCount() {
 }
 
 std::optional<std::u16string> Worksheet::FormulaAt(std::int32_t row, std::int32_t col) {
+  if (lastRead_ && lastRead_->row == row && lastRead_->col == col) return lastRead_->text;
   auto text = StoredFormulaAt(row, col);
   // What the spreadsheet itself would not take is left alone: laying out a formula nested
   // thousands deep costs time and memory out of all proportion to its file.
@@ -622,6 +659,7 @@ std::optional<std::u16string> Worksheet::FormulaAt(std::int32_t row, std::int32_
     if (const auto beyond = BeyondFormulaLimits(*text))
       throw AutomationError(err::kApplicationDefined, Where(row, col) + u" is left alone: " + *beyond + u".");
   }
+  lastRead_ = LastRead{row, col, text};
   return text;
 }
 
@@ -641,9 +679,7 @@ std::optional<std::u16string> Worksheet::StoredFormulaAt(std::int32_t row, std::
       throw AutomationError(err::kApplicationDefined,
                             Where(row, col) + u" belongs to a data table (TABLE), whose formula cannot be changed; it is left alone.");
     case FormulaKind::Shared:
-      if (!lastExpanded_ || lastExpanded_->first != cells_[index].formula)
-        lastExpanded_.emplace(cells_[index].formula, ExpandedText(cells_[index].formula));
-      return lastExpanded_->second;
+      return ExpandedText(cells_[index].formula);
     default:
       return TextOf(f);
   }
@@ -760,9 +796,9 @@ void Worksheet::SetFormulaAt(std::int32_t row, std::int32_t col, std::u16string_
   if (f.kind == FormulaKind::DataTable)
     throw AutomationError(err::kApplicationDefined, Where(row, col) + u" belongs to a data table, whose formula cannot be changed.");
   // The formula it has already: nothing changes (and the cached value stays right).
-  if (FormulaAt(row, col) == std::u16string(fileText)) return;
+  if (const auto current = FormulaAt(row, col); current && *current == fileText) return;
   std::string text = Utf8(fileText);
-  lastExpanded_.reset();
+  lastRead_.reset();
   if (f.kind == FormulaKind::Shared) LeaveGroup(cell.formula);
   f.text = std::move(text);
   cell.dirty = true;
@@ -780,6 +816,7 @@ void Worksheet::SetArrayFormula(const CellRect& block, std::u16string_view fileT
   for (const std::uint32_t a : arrays_)
     if (formulas_[a].ref == block) formula = a;
   if (TextOf(formulas_[formula]) == fileText) return;
+  lastRead_.reset();
   formulas_[formula].text = Utf8(fileText);
   for (std::int32_t r = block.row1; r <= block.row2; ++r) {
     for (std::int32_t c = block.col1; c <= block.col2; ++c) {
@@ -814,10 +851,11 @@ void Worksheet::Unload() {
   std::string().swap(xml_);
   textReleased_ = false;
   std::vector<Cell>().swap(cells_);
+  lastFound_ = {};
   std::vector<Formula>().swap(formulas_);
   std::vector<Group>().swap(groups_);
   std::vector<std::uint32_t>().swap(arrays_);
-  lastExpanded_.reset();
+  lastRead_.reset();
   rowStyles_.clear();
   std::vector<ColumnStyle>().swap(columnStyles_);
   loaded_ = false;
@@ -829,20 +867,39 @@ void Worksheet::DropSavedText() const {
   textReleased_ = true;
 }
 
-void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
+namespace {
+
+// Where a cell's new element goes: appended to text, or only counted (the part's size is known
+// before its bytes are asked for, and counting copies nothing).
+struct TextSink {
+  std::string& text;
+  void Add(std::string_view piece) { text.append(piece); }
+  void AddEscaped(std::string_view piece) { AppendEscapedText(text, piece); }
+};
+
+struct SizeSink {
+  std::uint64_t size = 0;
+  void Add(std::string_view piece) { size += piece.size(); }
+  void AddEscaped(std::string_view piece) { size += EscapedTextSize(piece); }
+};
+
+}  // namespace
+
+template <class Sink>
+void Worksheet::AppendCell(Sink& out, const Cell& cell) const {
   const std::string_view fragment(Text().data() + cell.begin, cell.end - cell.begin);
   const Markup start = NextMarkup(fragment, 0);
   std::string tag(fragment.substr(0, start.end));
   if (cell.dropValue) tag = RemoveAttribute(RemoveAttribute(tag, "t"), "vm");
   const bool empty = start.kind == Markup::Kind::Empty;
   if (empty) tag.erase(tag.rfind('/'), 1);
-  const std::string qname(start.name);
-  const std::string prefix = qname.substr(0, qname.size() - LocalName(qname).size());
+  const std::string_view qname = start.name;
+  const std::string_view prefix = qname.substr(0, qname.size() - LocalName(qname).size());
   const Formula* formula = cell.formula != kNoIndex ? &formulas_[cell.formula] : nullptr;
 
   const auto appendFormula = [&](std::string_view original) {
     std::string ftag;
-    std::string fname = prefix + "f";
+    std::string fname = std::string(prefix) + "f";
     if (!original.empty()) {
       const Markup m = NextMarkup(original, 0);
       ftag = std::string(original.substr(0, m.end));
@@ -851,20 +908,25 @@ void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
     } else {
       ftag = "<" + fname + ">";
     }
-    if (formula->kind == FormulaKind::Normal) {
+    // A bare "<f>" has no attribute to remove.
+    if (formula->kind == FormulaKind::Normal && ftag.size() != fname.size() + 2) {
       ftag = RemoveAttribute(RemoveAttribute(RemoveAttribute(ftag, "t"), "ref"), "si");
     } else if (formula->kind == FormulaKind::Shared) {
       ftag = SetAttribute(ftag, "ref", Utf8(RangeAddress(groups_[formula->group].ref)));
     }
-    out += ftag;
-    AppendEscapedText(out, formula->text);
-    out += "</" + fname + ">";
+    out.Add(ftag);
+    out.AddEscaped(formula->text);
+    out.Add("</");
+    out.Add(fname);
+    out.Add(">");
   };
 
-  out += tag;
+  out.Add(tag);
   if (empty) {
     if (formula) appendFormula({});
-    out += "</" + qname + ">";
+    out.Add("</");
+    out.Add(qname);
+    out.Add(">");
     return;
   }
   bool wroteFormula = false;
@@ -878,40 +940,44 @@ void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
     }
     const std::size_t childEnd = m.kind == Markup::Kind::Empty ? m.end : ElementEnd(fragment, m.begin);
     const std::string_view local = LocalName(m.name);
-    out.append(fragment.substr(copyFrom, m.begin - copyFrom));
+    out.Add(fragment.substr(copyFrom, m.begin - copyFrom));
     if (local == "f" && formula) {
       appendFormula(fragment.substr(m.begin, childEnd - m.begin));
       wroteFormula = true;
     } else if (!(cell.dropValue && (local == "v" || local == "is"))) {
-      out.append(fragment.substr(m.begin, childEnd - m.begin));
+      out.Add(fragment.substr(m.begin, childEnd - m.begin));
     }
     copyFrom = at = childEnd;
   }
   if (formula && !wroteFormula) appendFormula({});
-  out.append(fragment.substr(copyFrom));
+  out.Add(fragment.substr(copyFrom));
 }
 
 // The saved part: the original text up to each changed cell, the cell's new element, and on.
+// Its size is counted, not made, when libzip first asks for it; each new element is made when
+// its bytes are due, so that only one is held at a time.
 class Worksheet::Content final : public PartContent {
  public:
   explicit Content(const Worksheet& sheet) : sheet_(sheet), releases_(sheet.textReleased_) {
     for (const Cell& cell : sheet.cells_)
       if (cell.dirty) changed_.push_back(&cell);
     std::sort(changed_.begin(), changed_.end(), [](const Cell* a, const Cell* b) { return a->begin < b->begin; });
-    std::uint64_t size = sheet.Text().size();
-    std::string element;
-    for (const Cell* cell : changed_) {
-      element.clear();
-      sheet.AppendCell(element, *cell);
-      size += element.size();
-      size -= cell->end - cell->begin;
-    }
-    size_ = size;
-    // A worksheet that had let its text go holds it only while it is being written.
-    if (releases_) sheet.DropSavedText();
   }
 
-  std::uint64_t Size() const override { return size_; }
+  std::uint64_t Size() const override {
+    if (!size_) {
+      SizeSink count;
+      count.size = sheet_.Text().size();
+      for (const Cell* cell : changed_) {
+        sheet_.AppendCell(count, *cell);
+        count.size -= cell->end - cell->begin;
+      }
+      size_ = count.size;
+      // A worksheet that had let its text go holds it only while it is being written.
+      if (releases_) sheet_.DropSavedText();
+    }
+    return *size_;
+  }
 
   void Rewind() override {
     at_ = next_ = pendingAt_ = 0;
@@ -944,12 +1010,13 @@ class Worksheet::Content final : public PartContent {
       }
       pending_.clear();
       pendingAt_ = 0;
-      sheet_.AppendCell(pending_, *changed_[next_]);
+      TextSink sink{pending_};
+      sheet_.AppendCell(sink, *changed_[next_]);
       at_ = changed_[next_]->end;
       ++next_;
     }
     produced_ += written;
-    if (written == 0 && produced_ != size_)
+    if (written == 0 && produced_ != Size())
       throw AutomationError(err::kApplicationDefined, u"The rewritten worksheet did not come out at its expected size.");
     return written;
   }
@@ -958,7 +1025,7 @@ class Worksheet::Content final : public PartContent {
   const Worksheet& sheet_;
   const bool releases_;
   std::vector<const Cell*> changed_;
-  std::uint64_t size_ = 0;
+  mutable std::optional<std::uint64_t> size_;
   std::size_t at_ = 0;
   std::size_t next_ = 0;
   std::string pending_;

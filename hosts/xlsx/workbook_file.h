@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "hosts/xlsx/formula_text.h"
+#include "hosts/xlsx/xml_text.h"
 #include "hosts/xlsx/zip_package.h"
 
 namespace corvane::xlsx {
@@ -114,6 +115,8 @@ class Worksheet {
 
   std::optional<std::u16string> StoredFormulaAt(std::int32_t row, std::int32_t col);
   void Load();
+  // Reads the rows of the sheet data from `from` on; where its end tag ends.
+  std::size_t ReadSheetData(std::size_t from, std::int32_t& lastRow);
   void ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow);
   void Link();
   std::uint32_t Find(std::int32_t row, std::int32_t col) const;
@@ -121,7 +124,9 @@ class Worksheet {
   std::u16string ExpandedText(std::uint32_t formula) const;
   void LeaveGroup(std::uint32_t formula);
   std::u16string Where(std::int32_t row, std::int32_t col) const;
-  void AppendCell(std::string& out, const Cell& cell) const;
+  // The cell's new element, to a sink that appends it or counts its bytes.
+  template <class Sink>
+  void AppendCell(Sink& out, const Cell& cell) const;
   // The part's text, read again from the package after ReleaseText.
   const std::string& Text() const;
   // Drops the text again after the save read it, when the worksheet had released it.
@@ -135,12 +140,24 @@ class Worksheet {
   mutable std::string xml_;
   mutable bool textReleased_ = false;
   std::vector<Cell> cells_;  // sorted by (row, col)
+  std::vector<ElementSpan> spans_;  // while loading: the elements inside the rows of a slice
   std::vector<Formula> formulas_;
   std::vector<Group> groups_;
   std::vector<std::uint32_t> arrays_;  // array formulas
-  // The shared formula moved to the cell read last: a command reads a cell's formula a few
-  // times in a row. Any change forgets it.
-  mutable std::optional<std::pair<std::uint32_t, std::u16string>> lastExpanded_;
+  // What FormulaAt gave for the cell read last: a command reads a cell's formula a few times
+  // in a row (and each read decodes, moves a shared formula, checks the limits). Any change
+  // forgets it.
+  struct LastRead {
+    std::int32_t row = 0, col = 0;
+    std::optional<std::u16string> text;
+  };
+  std::optional<LastRead> lastRead_;
+  // The cell found last (a command asks about its cell many times); row 0 is no cell.
+  struct LastFound {
+    std::int32_t row = 0, col = 0;
+    std::uint32_t index = kNoIndex;
+  };
+  mutable LastFound lastFound_;
   std::map<std::int32_t, std::uint32_t> rowStyles_;
   std::vector<ColumnStyle> columnStyles_;
 };

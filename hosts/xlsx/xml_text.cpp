@@ -4,6 +4,7 @@
 
 #include "base/automation.h"
 #include "base/utf8.h"
+#include "hosts/xlsx/text_kernel.h"
 
 namespace corvane::xlsx {
 
@@ -62,38 +63,39 @@ Markup NextMarkup(std::string_view xml, std::size_t from) {
   const std::size_t lt = xml.find('<', from);
   if (lt == std::string_view::npos) return m;
   m.begin = lt;
-  const std::string_view rest = xml.substr(lt);
-  if (rest.starts_with("<!--")) {
-    m.kind = Markup::Kind::Other;
-    m.end = Find(xml, "-->", lt + 4, "a comment that never ends");
-    return m;
+  const char second = lt + 1 < xml.size() ? xml[lt + 1] : '\0';
+  if (second == '!' || second == '?') {
+    const std::string_view rest = xml.substr(lt);
+    if (rest.starts_with("<!--")) {
+      m.kind = Markup::Kind::Other;
+      m.end = Find(xml, "-->", lt + 4, "a comment that never ends");
+      return m;
+    }
+    if (rest.starts_with("<![CDATA[")) {
+      m.kind = Markup::Kind::Other;
+      m.end = Find(xml, "]]>", lt + 9, "a CDATA section that never ends");
+      return m;
+    }
+    if (second == '?') {
+      m.kind = Markup::Kind::Other;
+      m.end = Find(xml, "?>", lt + 2, "a processing instruction that never ends");
+      return m;
+    }
+    Damaged("a document type declaration where none belongs");
   }
-  if (rest.starts_with("<![CDATA[")) {
-    m.kind = Markup::Kind::Other;
-    m.end = Find(xml, "]]>", lt + 9, "a CDATA section that never ends");
-    return m;
-  }
-  if (rest.starts_with("<?")) {
-    m.kind = Markup::Kind::Other;
-    m.end = Find(xml, "?>", lt + 2, "a processing instruction that never ends");
-    return m;
-  }
-  if (rest.starts_with("<!")) Damaged("a document type declaration where none belongs");
-  const bool closing = rest.starts_with("</");
+  const bool closing = second == '/';
   std::size_t i = lt + (closing ? 2 : 1);
   const std::size_t nameBegin = i;
   while (i < xml.size() && !IsSpace(xml[i]) && xml[i] != '>' && xml[i] != '/') ++i;
   if (i == nameBegin) Damaged("a tag without a name");
   m.name = xml.substr(nameBegin, i - nameBegin);
-  char quote = 0;
+  // The ">" outside quoted values; a quoted value is passed over whole.
   for (; i < xml.size(); ++i) {
     const char c = xml[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == '>') {
-      break;
+    if (c == '>') break;
+    if (c == '"' || c == '\'') {
+      i = xml.find(c, i + 1);
+      if (i == std::string_view::npos) break;
     }
   }
   if (i >= xml.size()) Damaged("a tag that never ends");
@@ -118,6 +120,37 @@ std::size_t ElementEnd(std::string_view xml, std::size_t lt) {
         break;
       case Markup::Kind::Empty:
         if (depth == 0) return m.end;
+        break;
+      case Markup::Kind::Other:
+        break;
+    }
+    at = m.end;
+  }
+}
+
+std::size_t ElementEnd(std::string_view xml, std::size_t lt, std::vector<ElementSpan>& inner) {
+  std::size_t depth = 0;
+  std::size_t open[3] = {};  // in `inner`: the element begun at each depth
+  for (std::size_t at = lt;;) {
+    const Markup m = NextMarkup(xml, at);
+    switch (m.kind) {
+      case Markup::Kind::None:
+        Damaged("an element that never ends");
+      case Markup::Kind::Start:
+        if (depth == 1 || depth == 2) {
+          open[depth] = inner.size();
+          inner.push_back({m.begin, 0});
+        }
+        ++depth;
+        break;
+      case Markup::Kind::End:
+        if (depth == 0) Damaged("an end tag without its start");
+        if (--depth == 0) return m.end;
+        if (depth == 1 || depth == 2) inner[open[depth]].end = m.end;
+        break;
+      case Markup::Kind::Empty:
+        if (depth == 0) return m.end;
+        if (depth == 1 || depth == 2) inner.push_back({m.begin, m.end});
         break;
       case Markup::Kind::Other:
         break;
@@ -177,15 +210,8 @@ std::string SetAttribute(std::string_view tag, std::string_view name, std::strin
 void AppendEscapedText(std::string& out, std::string_view text) {
   // Runs without a character to escape go in whole.
   std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char* escaped = nullptr;
-    switch (text[i]) {
-      case '&': escaped = "&amp;"; break;
-      case '<': escaped = "&lt;"; break;
-      case '>': escaped = "&gt;"; break;
-      case '\r': escaped = "&#13;"; break;
-      default: continue;
-    }
+  for (std::size_t i = kernel::NextToEscape(text, 0); i < text.size(); i = kernel::NextToEscape(text, i + 1)) {
+    const char* escaped = text[i] == '&' ? "&amp;" : text[i] == '<' ? "&lt;" : text[i] == '>' ? "&gt;" : "&#13;";
     out.append(text, start, i - start);
     out += escaped;
     start = i + 1;
@@ -193,7 +219,15 @@ void AppendEscapedText(std::string& out, std::string_view text) {
   out.append(text, start, std::string_view::npos);
 }
 
+std::size_t EscapedTextSize(std::string_view text) {
+  std::size_t size = text.size();
+  for (std::size_t i = kernel::NextToEscape(text, 0); i < text.size(); i = kernel::NextToEscape(text, i + 1))
+    size += text[i] == '&' || text[i] == '\r' ? 4 : 3;  // "&amp;" or "&#13;", else "&lt;" or "&gt;"
+  return size;
+}
+
 bool XmlCharacters(std::u16string_view text) {
+  if (kernel::OrdinaryXmlText(text)) return true;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') return false;
@@ -210,6 +244,12 @@ bool XmlCharacters(std::u16string_view text) {
 
 std::optional<std::u16string> Utf16(std::string_view utf8) {
   std::u16string out;
+  if (kernel::IsAscii(utf8)) {
+    out.resize(utf8.size());
+    char16_t* to = out.data();
+    for (std::size_t i = 0; i < utf8.size(); ++i) to[i] = static_cast<char16_t>(utf8[i]);
+    return out;
+  }
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
     const utf8::Decoded d = utf8::DecodeUtf8(utf8, i);
@@ -220,6 +260,12 @@ std::optional<std::u16string> Utf16(std::string_view utf8) {
   return out;
 }
 
-std::string Utf8(std::u16string_view utf16) { return utf8::ToUtf8(utf16); }
+std::string Utf8(std::u16string_view utf16) {
+  if (!kernel::IsAscii(utf16)) return utf8::ToUtf8(utf16);
+  std::string out(utf16.size(), '\0');
+  char* to = out.data();
+  for (std::size_t i = 0; i < utf16.size(); ++i) to[i] = static_cast<char>(utf16[i]);
+  return out;
+}
 
 }  // namespace corvane::xlsx

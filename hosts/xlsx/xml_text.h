@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane::xlsx {
 
@@ -28,6 +29,14 @@ Markup NextMarkup(std::string_view xml, std::size_t from);
 // Just after the end of the element whose start tag begins at `lt`.
 std::size_t ElementEnd(std::string_view xml, std::size_t lt);
 
+// The same, and the spans of the elements one and two levels inside it (a row's cells and their
+// children), appended to `inner` in the order they begin: what ElementEnd would give for them.
+struct ElementSpan {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+std::size_t ElementEnd(std::string_view xml, std::size_t lt, std::vector<ElementSpan>& inner);
+
 // The local part of a qualified name ("x:c" gives "c").
 std::string_view LocalName(std::string_view qname);
 
@@ -40,6 +49,8 @@ std::string SetAttribute(std::string_view tag, std::string_view name, std::strin
 
 // Appends element text: &, <, > and carriage returns escaped, everything else as it is.
 void AppendEscapedText(std::string& out, std::string_view text);
+// The number of bytes AppendEscapedText appends.
+std::size_t EscapedTextSize(std::string_view text);
 // Whether every character can appear in an XML 1.0 document.
 bool XmlCharacters(std::u16string_view text);
 

@@ -1,0 +1,31 @@
+// Scans a workbook run makes over every formula's text, several times a cell: whether text is
+// ASCII, where the next character to escape in XML is, whether text holds only characters XML
+// takes without a second look, whether a formula's parentheses balance. Each is a faster reading
+// of a plain twin (...Plain, or the one named) that it must agree with.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace corvane::xlsx::kernel {
+
+bool IsAscii(std::u16string_view text);
+bool IsAscii(std::string_view text);
+bool IsAsciiPlain(std::u16string_view text);
+bool IsAsciiPlain(std::string_view text);
+
+// The position of the first '&', '<', '>' or carriage return at or after `from`; size when none.
+std::size_t NextToEscape(std::string_view text, std::size_t from);
+std::size_t NextToEscapePlain(std::string_view text, std::size_t from);
+
+// Whether every unit is a tab, line feed, carriage return or lies in U+0020..U+D7FF: characters
+// XML allows, with no surrogate, U+FFFE or U+FFFF to look at. False says nothing either way.
+bool OrdinaryXmlText(std::u16string_view text);
+bool OrdinaryXmlTextPlain(std::u16string_view text);
+
+// Whether the parentheses of a formula balance outside its literals and names and none of those
+// is left open: memory::Balanced, which lexes the whole formula into spans, is its plain twin.
+// One pass that skips each literal or name whole, and allocates nothing.
+bool Balanced(std::u16string_view formula);
+
+}  // namespace corvane::xlsx::kernel
