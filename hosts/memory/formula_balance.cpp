@@ -1,33 +1,31 @@
 #include "hosts/memory/formula_balance.h"
 
 #include <cstdint>
-#include <vector>
 
 #include "formatting/lexer.h"
 
 namespace corvane::memory {
 
 bool Balanced(std::u16string_view formula) {
-  // The separator plays no part in the balance.
-  const std::vector<lex::Span> spans = lex::Lex(formula, u"");
+  // One pass that skips each literal or name whole, as the lexer reads it, and allocates
+  // nothing: this runs for every formula put into a cell.
   std::int64_t parens = 0;
-  for (const lex::Span& s : spans) {
-    if (s.unclosed) return false;
-    switch (s.kind) {
-      case lex::Kind::OpenParen:
-        ++parens;
-        break;
-      case lex::Kind::CloseParen:
-        if (--parens < 0) return false;
-        break;
-      case lex::Kind::Text:
-        // A "]" outside every bracketed name closes nothing.
-        for (std::uint32_t k = s.begin; k < s.end; ++k)
-          if (formula[k] == u']') return false;
-        break;
-      default:
-        break;
+  for (std::size_t i = 0; i < formula.size();) {
+    const char16_t c = formula[i];
+    if (lex::StartsName(c)) {
+      bool unclosed = false;
+      i = lex::NameEnd(formula, i, unclosed);
+      if (unclosed) return false;
+      continue;
     }
+    if (c == u'(') {
+      ++parens;
+    } else if (c == u')') {
+      if (--parens < 0) return false;
+    } else if (c == u']') {
+      return false;  // closes no bracketed name
+    }
+    ++i;
   }
   return parens == 0;
 }

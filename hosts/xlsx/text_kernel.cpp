@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "formatting/lexer.h"
-
 namespace corvane::xlsx::kernel {
 
 namespace {
@@ -76,34 +74,6 @@ bool OrdinaryXmlTextPlain(std::u16string_view text) {
   for (const char16_t c : text)
     if (Unusual(c)) return false;
   return true;
-}
-
-bool Balanced(std::u16string_view formula) {
-  std::int64_t parens = 0;
-  for (std::size_t i = 0; i < formula.size();) {
-    const char16_t c = formula[i];
-    // A laid-out formula is mostly runs of spaces and line feeds.
-    if (c == u' ' || c == u'\n') {
-      do ++i;
-      while (i < formula.size() && (formula[i] == u' ' || formula[i] == u'\n'));
-      continue;
-    }
-    if (lex::StartsName(c)) {
-      bool unclosed = false;
-      i = lex::NameEnd(formula, i, unclosed);
-      if (unclosed) return false;
-      continue;
-    }
-    if (c == u'(') {
-      ++parens;
-    } else if (c == u')') {
-      if (--parens < 0) return false;
-    } else if (c == u']') {
-      return false;  // closes no bracket
-    }
-    ++i;
-  }
-  return parens == 0;
 }
 
 }  // namespace corvane::xlsx::kernel

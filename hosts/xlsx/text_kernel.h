@@ -1,7 +1,7 @@
 // Scans a workbook run makes over every formula's text, several times a cell: whether text is
 // ASCII, where the next character to escape in XML is, whether text holds only characters XML
-// takes without a second look, whether a formula's parentheses balance. Each is a faster reading
-// of a plain twin (...Plain, or the one named) that it must agree with.
+// takes without a second look. Each works many characters at a time; its plain twin (...Plain) is the
+// character-by-character reading it must agree with.
 #pragma once
 
 #include <cstddef>
@@ -23,9 +23,5 @@ std::size_t NextToEscapePlain(std::string_view text, std::size_t from);
 bool OrdinaryXmlText(std::u16string_view text);
 bool OrdinaryXmlTextPlain(std::u16string_view text);
 
-// Whether the parentheses of a formula balance outside its literals and names and none of those
-// is left open: memory::Balanced, which lexes the whole formula into spans, is its plain twin.
-// One pass that skips each literal or name whole, and allocates nothing.
-bool Balanced(std::u16string_view formula);
 
 }  // namespace corvane::xlsx::kernel

@@ -259,7 +259,7 @@ std::u16string XlsxRange::FileText(XlsxApplication& app, const std::u16string& t
   if (text.size() > app.FormulaLimit())
     Refuse(u"The formula is longer than the " + DecimalKey(static_cast<std::int64_t>(app.FormulaLimit())) +
            u" characters this version allows.");
-  if (!kernel::Balanced(text)) Refuse(u"There is a problem with this formula: its parentheses or quotes do not match.");
+  if (!Balanced(text)) Refuse(u"There is a problem with this formula: its parentheses or quotes do not match.");
   if (!XmlCharacters(text)) Refuse(u"The formula holds a character that a workbook file cannot store.");
   return FileFormula(text, app.dialect(), previous);
 }
