@@ -12,7 +12,6 @@
 #include "addin/mdl_support.h"
 #include "cli/cli.h"
 #include "cli/workbook_session.h"
-#include "platform/posix/sqlite_store.h"
 #include "spacing/calibration_store.h"
 
 namespace corvane::cli {
@@ -44,8 +43,7 @@ std::string ServedBy(const std::u16string& font) {
 int ShowStored(const std::u16string& font) {
   const std::u16string section = calibration::SpacingSection(font);
   // One consistent picture of the store, even while a calibration elsewhere is writing it.
-  std::optional<posix::SqliteStore::ReadBatch> batch;
-  if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(&Store())) batch.emplace(*sqlite);
+  SettingsStore::ReadScope reads(Store());
 
   std::string out;
   std::optional<std::int32_t> firstMissing;

@@ -20,7 +20,6 @@
 #include "formatting/formulate_command.h"
 #include "platform/posix/file_delivery.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/posix/sqlite_store.h"
 #include "platform/posix/terminal_ui.h"
 #include "spacing/calibration_store.h"
 #include "windows/form.h"
@@ -140,8 +139,7 @@ class FormatRunner {
     formulate::Outcome outcome;
     {
       // The run's reads see one state of the store, checked once.
-      std::optional<posix::SqliteStore::ReadBatch> batch;
-      if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(program_store_)) batch.emplace(*sqlite);
+      SettingsStore::ReadScope reads(*program_store_);
       outcome = formulate::FormulateCell(corvane_);
     }
 
@@ -285,8 +283,7 @@ int Run(std::vector<std::string>& args) {
   runner.SetProgramStore(program.services().store);
   if (options.jsonl) {
     // The batch reads one state of the store (and its own saves), checked for other writers once.
-    std::optional<posix::SqliteStore::ReadBatch> reads;
-    if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(program.services().store)) reads.emplace(*sqlite);
+    SettingsStore::ReadScope reads(*program.services().store);
     return RunBatch(batch, runner, ui, recorder);
   }
 

@@ -19,7 +19,6 @@
 #include "hosts/xlsx/xlsx_host.h"
 #include "hosts/xlsx/xml_text.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/posix/sqlite_store.h"
 #include "spacing/calibration_store.h"
 #include "windows/form.h"
 #include "windows/frm_settings.h"
@@ -412,8 +411,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
   Summary summary;
   {
     // The run's reads see one state of the store, checked once.
-    std::optional<posix::SqliteStore::ReadBatch> batch;
-    if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(program.services().store)) batch.emplace(*sqlite);
+    SettingsStore::ReadScope reads(*program.services().store);
     ProgressBar progress("formatting", targets.size());
     SheetTurns turns;
     for (std::size_t i = 0; i < targets.size(); ++i) {
