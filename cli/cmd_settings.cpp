@@ -9,6 +9,7 @@
 
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
+#include "base/options.h"
 #include "cli/cli.h"
 #include "platform/posix/terminal_ui.h"
 #include "windows/frm_settings.h"
@@ -38,8 +39,8 @@ void PrintBoxes(const windows::frmSettings& form) {
 }
 
 void PrintStored() {
-  for (const auto key : {windows::kKeyFormatAllParens, windows::kKeyAlwaysSendToNotepad}) {
-    const std::u16string value = Store().GetSetting(windows::kAppName, windows::kSettingsSection, key, u"0");
+  for (const auto key : {options::kFormatAllParens, options::kAlwaysSendToNotepad}) {
+    const std::u16string value = options::ReadText(Store(), key);
     std::cout << ToUtf8(key) << ": " << (value == u"0" ? "off" : value == u"1" ? "on" : "\"" + ToUtf8(value) + "\"")
               << '\n';
   }

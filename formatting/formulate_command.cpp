@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "addin/mdl_support.h"
+#include "base/options.h"
 #include "base/platform.h"
 #include "formatting/notepad_file.h"
 #include "spacing/calibration_store.h"
-#include "windows/frm_settings.h"
 #include "windows/ui_backend.h"
 
 namespace corvane {
@@ -22,9 +22,7 @@ constexpr std::int32_t kLongLimit = 8192;
 constexpr std::int32_t kListSeparatorIndex = 5;
 
 bool ReadOption(std::u16string_view key) {
-  const std::u16string text =
-      Store().GetSetting(calibration::kAppName, windows::kSettingsSection, key, u"0");
-  return ToBool(Variant(text), Regional());
+  return ToBool(Variant(options::ReadText(Store(), key)), Regional());
 }
 
 std::int32_t ShowMessage(std::u16string_view prompt, std::int32_t style) {
@@ -94,8 +92,8 @@ Outcome FormulateCell(cls_corvane& self) noexcept {
   try {
     const RegionalFormat& fmt = Regional();
 
-    self.bFormatAllParens = ReadOption(kFormatAllParensKey);
-    self.bAlwaysSendToNotepad = ReadOption(kAlwaysSendToNotepadKey);
+    self.bFormatAllParens = ReadOption(options::kFormatAllParens);
+    self.bAlwaysSendToNotepad = ReadOption(options::kAlwaysSendToNotepad);
 
     const std::u16string fontName = mdl_Support::Host()->StandardFont();
     const std::u16string section = calibration::SpacingSection(fontName);

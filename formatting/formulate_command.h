@@ -4,8 +4,7 @@
 //  - cls_corvane::cvFormulateCell runs FormulateCell and returns Empty. FormulateCell never
 //    throws: any failure ends it quietly (what was done before stays done) and the outcome says
 //    how far it came; front ends use the outcome, the add-in's interface ignores it.
-//  - Options ("Format All Parens", "Always Send to Notepad" in the section "Settings") are read
-//    at every run; the widths of the codes 2 to 767 are read once per run from "Spacing_" + the
+//  - Options (base/options.h) are read at every run; the widths of the codes 2 to 767 are read once per run from "Spacing_" + the
 //    standard font, with the calibration questions when one is missing.
 //  - Only a formula (text starting with "=") that holds an opening parenthesis is laid out; a
 //    constant is never rewritten ("Unable to format this cell.").
@@ -21,9 +20,6 @@
 #include "addin/cls_corvane.h"
 
 namespace corvane::formulate {
-
-inline constexpr std::u16string_view kFormatAllParensKey = u"Format All Parens";
-inline constexpr std::u16string_view kAlwaysSendToNotepadKey = u"Always Send to Notepad";
 
 inline constexpr std::u16string_view kTitle = u"Corvane";
 inline constexpr std::u16string_view kNoFormulaPrompt = u"No formula in cell.";

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
+#include "base/options.h"
 #include "formatting/formulate_command.h"
 #include "formatting/notepad_file.h"
 #include "hosts/memory/memory_workbook.h"
@@ -162,7 +163,7 @@ TEST_F(FormulateTest, AConstantIsCheckedOnlyAfterTheWidthsAsAFormulaWithoutParen
 
 TEST_F(FormulateTest, OptionsAndListSeparatorAreReadAtEveryRun) {
   Calibrate();
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   Select(u"B7", u"=SUM(A1*(B1+C1),2)");
   const std::u16string b7 = u"/home/user/tmp/Book1 - Sheet1 - B7 - formatted formula.txt";
 
@@ -172,7 +173,7 @@ TEST_F(FormulateTest, OptionsAndListSeparatorAreReadAtEveryRun) {
     expected.emplace_back(line);
   EXPECT_EQ(Lines(delivery_.files.written.at(b7), u"\r\n"), expected);
 
-  SetOption(formulate::kFormatAllParensKey, true);
+  SetOption(options::kFormatAllParens, true);
   Run();
   expected.resize(kAlwaysSendHeader.size());
   for (const auto* line :
@@ -341,7 +342,7 @@ TEST_F(FormulateTest, TheExplanationUsesTheRegionalThousandsSeparator) {
 
 TEST_F(FormulateTest, AlwaysSendToNotepadWritesTheNotepadLayoutAndNeverTouchesTheCell) {
   Calibrate(u"0.6");
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   Select(u"A1", kIfSum);
   sheet_->SetCellWrap(1, 1, false);
   const auto outcome = Run();
@@ -358,7 +359,7 @@ TEST_F(FormulateTest, AlwaysSendToNotepadWritesTheNotepadLayoutAndNeverTouchesTh
 
 TEST_F(FormulateTest, TheFileFollowsTheWorkbookFolderOrTmpOrTheTemporaryFolder) {
   Calibrate();
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   Select(u"A1", kIfSum);
 
   book_->SetPath(u"/data/budgets");
@@ -376,7 +377,7 @@ TEST_F(FormulateTest, TheFileFollowsTheWorkbookFolderOrTmpOrTheTemporaryFolder) 
 
 TEST_F(FormulateTest, TheLastLineOfTheLayoutIsWrittenWholeWhateverItHolds) {
   Calibrate();
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   Select(u"A1", u"=SUM(A1)+1");
   EXPECT_EQ(Lines(Run().laidOut), (std::vector<std::u16string>{u"=SUM(", u"       A1", u"    )", u"+1"}));
   EXPECT_TRUE(OnlyFileText().ends_with(u"\r\n    )\r\n+1\r\n"));
@@ -388,7 +389,7 @@ TEST_F(FormulateTest, TheLastLineOfTheLayoutIsWrittenWholeWhateverItHolds) {
 
 TEST_F(FormulateTest, NamesThatWouldLeaveTheFolderWriteNothing) {
   Calibrate();
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   Select(u"A1", kIfSum);
   for (const auto& [book, sheet] : std::vector<std::pair<std::u16string, std::u16string>>{
            {u"Book1", u"../../etc"}, {u"../x", u"Sheet1"}, {u"Book1", u"a\\..\\b"}, {u"Book1", std::u16string(u"a\0b", 3)}}) {
@@ -410,7 +411,7 @@ TEST_F(FormulateTest, NamesThatWouldLeaveTheFolderWriteNothing) {
 TEST_F(FormulateTest, FailuresEndQuietlyKeepingWhatWasDone) {
   Calibrate();
   // A file that cannot be written: nothing opened, nothing said.
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   delivery_.files.fail = true;
   Select(u"A1", kIfSum);
   EXPECT_EQ(Run().ending, Ending::Failed);
@@ -418,7 +419,7 @@ TEST_F(FormulateTest, FailuresEndQuietlyKeepingWhatWasDone) {
   EXPECT_TRUE(fake_.ui.Messages().empty());
 
   // The host failing at the last call (wrapping put back): the layout stays in the cell.
-  SetOption(formulate::kAlwaysSendToNotepadKey, false);
+  SetOption(options::kAlwaysSendToNotepad, false);
   Select(u"B1", kIfSum);
   sheet_->SetCellWrap(1, 2, true);
   const auto before = app_->CallCount();

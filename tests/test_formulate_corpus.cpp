@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
+#include "base/options.h"
 #include "formatting/char_scan.h"
 #include "formatting/formulate_command.h"
 #include "formatting/unformat.h"
@@ -92,8 +93,8 @@ TEST_P(FormulateCorpus, EveryFormulaEndsWithAResultOrAMessageAndComesBackByUnfor
     const double ratio = k == 32 ? 1.0 : 0.4 + static_cast<double>((k * 37) % 80) / 100.0;
     fake.store.SaveSetting(u"Corvane", u"Spacing_Calibri", DecimalKey(k), calibration::RatioText(ratio, {}));
   }
-  fake.store.SaveSetting(u"Corvane", u"Settings", formulate::kAlwaysSendToNotepadKey, mode.alwaysNotepad ? u"1" : u"0");
-  fake.store.SaveSetting(u"Corvane", u"Settings", formulate::kFormatAllParensKey, mode.allParens ? u"1" : u"0");
+  fake.store.SaveSetting(u"Corvane", u"Settings", options::kAlwaysSendToNotepad, mode.alwaysNotepad ? u"1" : u"0");
+  fake.store.SaveSetting(u"Corvane", u"Settings", options::kFormatAllParens, mode.allParens ? u"1" : u"0");
 
   auto app = memory::MemoryApplication::Create(&fake.measurer);
   const auto sheet = app->AddWorkbook()->Sheet(1);
