@@ -154,6 +154,9 @@ class ScopedServices {
 
 // Helpers that fail clearly when a service is missing.
 SettingsStore& Store();
+// A store that passes every call to Store() at the moment of the call, for a command that is
+// given a store but must find a missing one only where it first uses it.
+SettingsStore& StoreInForce();
 TextMeasurer& Measurer();
 const RegionalFormat& Regional();
 windows::UiBackend& Ui();

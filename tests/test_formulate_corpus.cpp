@@ -10,6 +10,7 @@
 
 #include "addin/cls_corvane.h"
 #include "base/options.h"
+#include "windows/window_prompter.h"
 #include "formatting/char_scan.h"
 #include "formatting/formulate_command.h"
 #include "formatting/unformat.h"
@@ -103,6 +104,7 @@ TEST_P(FormulateCorpus, EveryFormulaEndsWithAResultOrAMessageAndComesBackByUnfor
   cls_corvane corvane;
   ObjectRef ref = app;
   corvane.SetExcelApp(ref);
+  windows::WindowPrompter prompter;
 
   std::size_t exact = 0, likeUnformat = 0, intersectionAfterLevel = 0, intoFile = 0, noParen = 0, refused = 0;
   std::size_t failures = 0;
@@ -119,7 +121,7 @@ TEST_P(FormulateCorpus, EveryFormulaEndsWithAResultOrAMessageAndComesBackByUnfor
     }
     const std::size_t messagesBefore = fake.ui.Messages().size();
     delivery.files.written.clear();
-    const formulate::Outcome outcome = formulate::FormulateCell(corvane);
+    const formulate::Outcome outcome = formulate::FormulateCell(corvane, *app, fake.store, prompter);
 
     std::u16string laidOut;
     switch (outcome.ending) {
