@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
+#include "base/memory_store.h"
 #include "base/options.h"
+#include "base/prompter.h"
 #include "formatting/formulate_command.h"
 #include "formatting/notepad_file.h"
+#include "spacing/calibrate_command.h"
 #include "hosts/memory/memory_workbook.h"
 #include "spacing/calibration_store.h"
 #include "support/corpus.h"
@@ -557,6 +560,56 @@ TEST_F(FormulateTest, TheCalibrationQuestionClosedWithoutAnswerCalibratesAndGoes
               Variant(fake_.store.GetSetting(u"Corvane", u"Spacing_Calibri", DecimalKey(k), u"?")))
         << k;
   EXPECT_EQ(Cell(u"A1"), outcome.laidOut);
+}
+
+// A front end of its own: the command asks, calibrates and reads only through what it is given,
+// never through the add-in's windows or the store in force.
+class ScriptedPrompter final : public Prompter {
+ public:
+  std::vector<std::int32_t> answers;  // in order; a question beyond them fails the test
+  std::vector<std::u16string> asked;
+  std::vector<std::int32_t> progress;
+  bool ended = false;
+
+  std::int32_t Ask(std::u16string_view prompt, std::int32_t, std::u16string_view) noexcept override {
+    asked.emplace_back(prompt);
+    if (asked.size() > answers.size()) {
+      ADD_FAILURE() << "unexpected question: " << U8(prompt);
+      return answer::kNone;
+    }
+    return answers[asked.size() - 1];
+  }
+  void BeginProgress() override { ended = false; }
+  void Advance(std::int32_t value) override { progress.push_back(value); }
+  bool Cancelled() override { return false; }
+  void EndProgress() override { ended = true; }
+};
+
+TEST_F(FormulateTest, TheCommandWorksOnlyThroughTheStoreAndPrompterItIsGiven) {
+  Select(u"A1", kIfSum);
+  MemoryStore given;
+  ScriptedPrompter prompter;
+  prompter.answers = {answer::kYes, answer::kOk};
+  const auto outcome = formulate::FormulateCell(corvane_, *app_, given, prompter);
+
+  EXPECT_EQ(outcome.ending, Ending::IntoCell);
+  EXPECT_EQ(Cell(u"A1"), outcome.laidOut);
+  ASSERT_EQ(prompter.asked.size(), 2U);
+  EXPECT_EQ(prompter.asked[0], formulate::kCalibratePrompt);
+  EXPECT_EQ(prompter.asked[1], calibration::kCalibrationDoneNotice);
+  ASSERT_EQ(prompter.progress.size(), 766U);
+  EXPECT_EQ(prompter.progress.front(), 2);
+  EXPECT_EQ(prompter.progress.back(), 767);
+  EXPECT_TRUE(prompter.ended);
+  EXPECT_EQ(given.Keys(u"Corvane", u"Spacing_Calibri").size(), 766U);
+  EXPECT_TRUE(fake_.store.Snapshot().empty()) << "the store in force is not touched";
+  EXPECT_TRUE(fake_.ui.Log().empty()) << "no window is shown";
+
+  // Calibrated now: the next run asks nothing.
+  Select(u"B2", u"=SUM(A1,B1)");
+  prompter.asked.clear();
+  EXPECT_EQ(formulate::FormulateCell(corvane_, *app_, given, prompter).ending, Ending::IntoCell);
+  EXPECT_TRUE(prompter.asked.empty());
 }
 
 }  // namespace
