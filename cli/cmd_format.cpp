@@ -85,7 +85,7 @@ class FormatRunner {
     // One add-in object serves every run, as in the spreadsheet: the command sets all it uses anew.
     // The object holds the host too, for the widths of rarer characters measured during the layout.
     session.HandOver(corvane_);
-    prompter_.prompts.clear();
+    prompter_.ForgetShown();
 
     formulate::Outcome outcome;
     {

@@ -7,8 +7,8 @@
 //  - A notice (OK alone) is, by the mode chosen: asked on the terminal like a question; printed
 //    on standard error with its CR LF line breaks as LF (Print), or kept silently (Collect); both
 //    answer OK.
-//  - Every prompt is kept in `prompts` in order, every notice also in `notices`; the command
-//    clears them as it sees fit.
+//  - Every prompt is kept in `prompts` in order, every notice also in `notices`, until
+//    ForgetShown.
 //  - The calibration's progress is the progress window on the terminal (windows::WindowPrompter
 //    over the terminal as the window system): a bar, Ctrl-C cancels.
 #pragma once
@@ -43,6 +43,11 @@ class TerminalPrompter final : public Prompter {
 
   std::vector<std::u16string> prompts;
   std::vector<std::u16string> notices;
+  // Before each formula of a run: what was shown for the one before is no longer needed.
+  void ForgetShown() {
+    prompts.clear();
+    notices.clear();
+  }
 
  private:
   posix::TerminalUi& terminal_;

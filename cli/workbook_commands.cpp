@@ -384,8 +384,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
       const auto cell = target.sheet->Range({target.range.row1, target.range.col1, target.range.row1, target.range.col1});
       app->SetActiveCell(cell);
       app->ClearLastRefusal();
-      prompter.prompts.clear();
-      prompter.notices.clear();
+      prompter.ForgetShown();
       // A formula that cannot be read (a data table, a shared formula that cannot be moved to
       // this cell) is left alone: skipped with the reason, not a failure of the run.
       if (const auto unreadable = UnreadableFormula(*cell)) {
