@@ -1,9 +1,11 @@
-// The add-in object `cls_corvane`: the commands the host macro calls and their building blocks.
-// Contract: the object keeps its working state in the fields below (they start empty and keep
-// the values of the last command); methods take their arguments by reference as the automation
-// interface passes them. Commands with an error trap end quietly on any failure; the building
-// blocks without one throw AutomationError to their caller. The host is reached only through
-// mdl_Support::Host(), the settings store and other platform services through Services().
+// The add-in object `cls_corvane`: the add-in's methods over the core's commands, and the
+// building blocks the host macro may call.
+// Contract: a command method runs its command (formatting/, spacing/) on the host held by
+// mdl_Support, the store in force and the add-in's windows (windows/window_prompter.h). The
+// fields below are what the building blocks work on; they start empty and keep the values of the
+// last command (the formulate command leaves its widths, destination and character table there).
+// Methods take their arguments by reference as the automation interface passes them. Commands
+// end quietly on any failure; the building blocks throw AutomationError to their caller.
 #pragma once
 
 #include <cstdint>
@@ -69,16 +71,13 @@ class cls_corvane : public AutomationObject {
   VariantArray SpacingArray{2, 767};
   std::int32_t iItem = 0;
   std::int32_t iIndex = 0;
-  std::int32_t iIndex2 = 0;
   double dblIndentSum = 0.0;
   std::int32_t iIndentSpaces = 0;
   std::u16string strIndent;
   std::u16string strPrevIndent;
   std::u16string strListSeparator;
   bool bSendToNotepad = false;
-  bool bOutputToNotepad = false;
   std::u16string strAfterParen;
-  std::shared_ptr<HostRange> rgTarget;
   bool bPrevCharIsQuote = false;
   bool bNextCharIsQuote = false;
   bool bPrevCharIsApostrophe = false;
@@ -86,7 +85,6 @@ class cls_corvane : public AutomationObject {
   std::u16string strPrevQuoteType;
   std::u16string strApostropheType;
   std::u16string strPrevPrevQuoteType;
-  bool bIsArray = false;
   std::u16string strFormula;
   std::int32_t iLenFormula = 0;
   StringTable strCharArray;  // no rows until a scan has filled it
@@ -94,7 +92,6 @@ class cls_corvane : public AutomationObject {
   std::u16string strPrevChar;
   std::u16string strNextChar;
   bool bFormatAllParens = false;
-  bool bAlwaysSendToNotepad = false;
   // Where SpacingArray's widths came from: the store's version, the section, and the array's
   // contents right after every width was read. A formulate run that finds all three as they were
   // reads nothing again; any save, another process's change or a change of the array reads anew.

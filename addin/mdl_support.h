@@ -1,8 +1,9 @@
 // The support module: the one holder of the host's Application reference (`ExcelApp`), the
 // message box routine `CustomMsgBox`, and the module-level state that exists once per thread
 // (the message answer, the calibration cancel flag, the shared window instances).
-// Contract: `ExcelApp` never fails; every host access goes through `Host()`, which asks
-// `ExcelApp` with no object and hands out the reference for one call only.
+// Contract: `ExcelApp` never fails; the add-in object's methods reach the host through `Host()`,
+// which asks `ExcelApp` with no object and hands out the reference for one call only, and pass
+// it on to the commands they run.
 #pragma once
 
 #include <cstdint>

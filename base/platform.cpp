@@ -32,6 +32,28 @@ SettingsStore& Store() {
   return *Services().store;
 }
 
+namespace {
+
+class ForwardingStore final : public SettingsStore {
+ public:
+  std::u16string GetSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
+                            std::u16string_view defaultValue) override {
+    return Store().GetSetting(appName, section, key, defaultValue);
+  }
+  void SaveSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
+                   std::u16string_view value) override {
+    Store().SaveSetting(appName, section, key, value);
+  }
+  StoreVersion Version() override { return Store().Version(); }
+};
+
+}  // namespace
+
+SettingsStore& StoreInForce() {
+  static ForwardingStore store;
+  return store;
+}
+
 TextMeasurer& Measurer() {
   if (!Services().textMeasurer) throw AutomationError(err::kApplicationDefined, u"No text measurement is available.");
   return *Services().textMeasurer;

@@ -45,6 +45,24 @@ class SettingsStore {
   // Where the store's contents stand: equal known versions mean equal contents, so what was read
   // at one version may be kept while the store reports it. Unknown (the default) keeps nothing.
   virtual StoreVersion Version() { return {}; }
+
+  // Groups the reads of one run: between BeginReads and the matching EndReads a store may check
+  // for other writers once and answer every read from that state and its own saves. Calls nest;
+  // the outermost pair decides. A store that checks nothing per read ignores them (the default).
+  virtual void BeginReads() noexcept {}
+  virtual void EndReads() noexcept {}
+
+  // BeginReads for as long as it lives.
+  class ReadScope {
+   public:
+    explicit ReadScope(SettingsStore& store) noexcept : store_(store) { store_.BeginReads(); }
+    ~ReadScope() { store_.EndReads(); }
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+
+   private:
+    SettingsStore& store_;
+  };
 };
 
 // Measures text in a named font, for the spreadsheet's column fit and for window labels.
@@ -136,6 +154,9 @@ class ScopedServices {
 
 // Helpers that fail clearly when a service is missing.
 SettingsStore& Store();
+// A store that passes every call to Store() at the moment of the call, for a command that is
+// given a store but must find a missing one only where it first uses it.
+SettingsStore& StoreInForce();
 TextMeasurer& Measurer();
 const RegionalFormat& Regional();
 windows::UiBackend& Ui();

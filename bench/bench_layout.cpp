@@ -107,7 +107,7 @@ void Configure(cls_corvane& a, bool cell) {
   }
   a.strListSeparator.assign(1, u',');
   a.bFormatAllParens = false;
-  a.bSendToNotepad = a.bOutputToNotepad = !cell;
+  a.bSendToNotepad = !cell;
   a.strAfterParen.assign(cell ? 7 : 2, u' ');
 }
 

@@ -84,7 +84,7 @@ void BM_SqliteRunInBatch(benchmark::State& state) {
   {
     Extrapolation e(state);
     for (auto _ : state) {
-      SqliteStore::ReadBatch batch(*f.store);
+      corvane::SettingsStore::ReadScope batch(*f.store);
       OneRun(*f.store, f.keys);
     }
   }
@@ -111,7 +111,7 @@ void BM_SqliteRunAfterForeignSave(benchmark::State& state) {
     flip = !flip;  // a save that changes nothing commits nothing
     other.SaveSetting(u"Corvane", u"Special_Arial", u"8364", flip ? u"1.1" : u"1.2");
     state.ResumeTiming();
-    SqliteStore::ReadBatch batch(*f.store);
+    corvane::SettingsStore::ReadScope batch(*f.store);
     OneRun(*f.store, f.keys);
   }
 }

@@ -106,6 +106,8 @@ class StoreFailureRecorder final : public SettingsStore {
                    std::u16string_view value) override;
   // Its reads are the store's.
   StoreVersion Version() override { return store_.Version(); }
+  void BeginReads() noexcept override { store_.BeginReads(); }
+  void EndReads() noexcept override { store_.EndReads(); }
   // The description of the first failure since the last call; forgets it.
   std::optional<std::u16string> TakeFailure();
 

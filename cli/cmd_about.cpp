@@ -1,12 +1,9 @@
 // `corvane about [--open]`: the About window's texts, its title line, copyright line and web
-// address; --open also clicks the address, which opens it in the user's browser.
+// address; --open also does what a click on the address does: opens it in the user's browser.
 #include <iostream>
 
-#include "addin/cls_corvane.h"
-#include "addin/mdl_support.h"
 #include "cli/cli.h"
 #include "windows/frm_about.h"
-#include "windows/picture_button.h"
 
 namespace corvane::cli {
 namespace {
@@ -17,13 +14,10 @@ int Run(std::vector<std::string>& args) {
   if (!args.empty()) throw UsageError("about takes no arguments");
   ProgramServices program("", /*openStore=*/false);
 
-  cls_corvane corvane;
-  corvane.cvAbout();
-  const auto about = mdl_Support::frmAbout();
-  for (const auto& line : windows::SplitLines(about->lblCopyright.Caption())) std::cout << ToUtf8(line) << '\n';
-  std::cout << ToUtf8(about->lblHyperlink.Caption()) << '\n';
-  if (open) about->Click(about->lblHyperlink);
-  windows::ClickPictureButton(about->imgButtonOkMain);
+  std::cout << ToUtf8(windows::kTitleLine) << '\n'
+            << ToUtf8(windows::kCopyrightLine) << '\n'
+            << ToUtf8(windows::kWebAddress) << '\n';
+  if (open) windows::OpenWebAddress();
   return kExitOk;
 }
 

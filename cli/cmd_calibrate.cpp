@@ -8,11 +8,10 @@
 #include <string>
 
 #include "base/automation.h"
-#include "addin/cls_corvane.h"
-#include "addin/mdl_support.h"
 #include "cli/cli.h"
+#include "cli/terminal_prompter.h"
 #include "cli/workbook_session.h"
-#include "platform/posix/sqlite_store.h"
+#include "spacing/calibrate_command.h"
 #include "spacing/calibration_store.h"
 
 namespace corvane::cli {
@@ -44,8 +43,7 @@ std::string ServedBy(const std::u16string& font) {
 int ShowStored(const std::u16string& font) {
   const std::u16string section = calibration::SpacingSection(font);
   // One consistent picture of the store, even while a calibration elsewhere is writing it.
-  std::optional<posix::SqliteStore::ReadBatch> batch;
-  if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(&Store())) batch.emplace(*sqlite);
+  SettingsStore::ReadScope reads(Store());
 
   std::string out;
   std::optional<std::int32_t> firstMissing;
@@ -72,12 +70,12 @@ int ShowStored(const std::u16string& font) {
   return kExitOk;
 }
 
-int Calibrate(WorkbookSession& session, const std::string& storePath) {
+int Calibrate(WorkbookSession& session, ProgramServices& program) {
   const std::u16string font = session.app()->StandardFont();
-  cls_corvane corvane;
-  session.HandOver(corvane);
-  corvane.cvCalibrateSpacing();  // a failure reaches main(), which reports it
-  if (mdl_Support::Module().bCancelCalibration) {
+  // The closing notice is shown as the message window shows on the terminal.
+  TerminalPrompter prompter(program.terminal(), TerminalPrompter::Notices::Ask);
+  // A failure reaches main(), which reports it.
+  if (!calibration::CalibrateSpacing(*session.app(), Store(), prompter)) {
     PrintError("corvane calibrate: cancelled; the widths measured before the cancel are stored (see corvane "
                "calibrate --show)");
     return kExitFailed;
@@ -86,10 +84,10 @@ int Calibrate(WorkbookSession& session, const std::string& storePath) {
   if (const auto missing = FirstMissing(section)) {
     // Another program changing the store at the same moment is the only way here.
     PrintError("corvane calibrate: code " + std::to_string(*missing) + " is missing from " + ToUtf8(section) +
-               " in " + storePath + " after the calibration");
+               " in " + program.storePath() + " after the calibration");
     return kExitFailed;
   }
-  std::cout << "Calibrated " << ToUtf8(font) << " (" << ToUtf8(section) << " in " << storePath << "); "
+  std::cout << "Calibrated " << ToUtf8(font) << " (" << ToUtf8(section) << " in " << program.storePath() << "); "
             << ServedBy(font) << '\n';
   std::cout.flush();
   return kExitOk;
@@ -112,7 +110,7 @@ int Run(std::vector<std::string>& args) {
   WorkbookSession session;
   if (font) session.app()->SetStandardFont(*font);
   if (show) return ShowStored(session.app()->StandardFont());
-  return Calibrate(session, program.storePath());
+  return Calibrate(session, program);
 }
 
 const CommandRegistration kRegistration{

@@ -10,22 +10,16 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
-#include "addin/mdl_support.h"
 #include "cli/cli.h"
 #include "cli/json.h"
-#include "cli/workbook_commands.h"
 #include "cli/layered_store.h"
-#include "cli/message_box_filter.h"
+#include "cli/terminal_prompter.h"
+#include "cli/workbook_commands.h"
 #include "cli/workbook_session.h"
 #include "formatting/formulate_command.h"
 #include "platform/posix/file_delivery.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/posix/sqlite_store.h"
 #include "platform/posix/terminal_ui.h"
-#include "spacing/calibration_store.h"
-#include "windows/form.h"
-#include "windows/frm_settings.h"
-#include "windows/picture_button.h"
 
 namespace corvane::cli {
 namespace {
@@ -39,52 +33,6 @@ struct FormatOptions {
   bool uncalibrated = false;
   bool mono = false;
   bool jsonl = false;
-};
-
-// The window system of this command: notices (OK alone) are printed on standard error, or only
-// collected in batch mode; questions go to the terminal, except the two calibration questions,
-// which --uncalibrated answers No and then Yes. Every prompt shown is collected.
-class CommandUi final : public MessageBoxFilter {
- public:
-  CommandUi(windows::UiBackend& terminal, bool quiet, bool uncalibrated)
-      : MessageBoxFilter(terminal), quiet_(quiet), uncalibrated_(uncalibrated) {}
-
-  std::vector<std::u16string> messages;
-
- protected:
-  void ShowMessageBox(windows::Form& form) override {
-    const std::u16string prompt = form.ControlNamed(u"lblPrompt").Caption();
-    messages.push_back(prompt);
-    windows::Control& yes = form.ControlNamed(u"imgButtonYesMain");
-    windows::Control& no = form.ControlNamed(u"imgButtonNoMain");
-    if (uncalibrated_ && no.Visible() && prompt == formulate::kCalibratePrompt) {
-      windows::ClickPictureButton(no);
-      return;
-    }
-    if (uncalibrated_ && yes.Visible() && prompt == formulate::kFormatAnywayPrompt) {
-      windows::ClickPictureButton(yes);
-      return;
-    }
-    windows::Control& ok = form.ControlNamed(u"imgButtonOkMain");
-    if (ok.Visible() && !form.ControlNamed(u"imgButtonCancelMain").Visible()) {
-      // A notice needs no answer.
-      if (!quiet_) PrintError(PlainLines(prompt));
-      windows::ClickPictureButton(ok);
-      return;
-    }
-    ShowOnTerminal(form);
-  }
-
- private:
-  static std::u16string PlainLines(std::u16string text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size(); ++i)
-      if (!(text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')) out.push_back(text[i]);
-    return out;
-  }
-
-  bool quiet_;
-  bool uncalibrated_;
 };
 
 // The text files of a run: a refusal is kept, so that the program can say which file failed
@@ -125,7 +73,8 @@ struct RunResult {
 
 class FormatRunner {
  public:
-  FormatRunner(const FormatOptions& options, CommandUi& ui) : options_(options), ui_(ui) {}
+  FormatRunner(const FormatOptions& options, SettingsStore& store, TerminalPrompter& prompter)
+      : options_(options), store_(store), prompter_(prompter) {}
 
   RunResult Run(const std::u16string& text) {
     WorkbookSession session;
@@ -134,15 +83,15 @@ class FormatRunner {
     if (options_.separator) session.app()->SetListSeparator(*options_.separator);
     session.PutIntoActiveCell(text);
     // One add-in object serves every run, as in the spreadsheet: the command sets all it uses anew.
+    // The object holds the host too, for the widths of rarer characters measured during the layout.
     session.HandOver(corvane_);
-    ui_.messages.clear();
+    prompter_.ForgetShown();
 
     formulate::Outcome outcome;
     {
       // The run's reads see one state of the store, checked once.
-      std::optional<posix::SqliteStore::ReadBatch> batch;
-      if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(program_store_)) batch.emplace(*sqlite);
-      outcome = formulate::FormulateCell(corvane_);
+      SettingsStore::ReadScope reads(store_);
+      outcome = formulate::FormulateCell(corvane_, *session.app(), store_, prompter_);
     }
 
     RunResult result;
@@ -156,12 +105,10 @@ class FormatRunner {
     return result;
   }
 
-  void SetProgramStore(SettingsStore* store) { program_store_ = store; }
-
  private:
   const FormatOptions& options_;
-  CommandUi& ui_;
-  SettingsStore* program_store_ = nullptr;
+  SettingsStore& store_;
+  TerminalPrompter& prompter_;
   cls_corvane corvane_;
 };
 
@@ -190,7 +137,7 @@ std::vector<std::u16string> ReadJsonLines() {
   return formulas;
 }
 
-int RunBatch(const std::vector<std::u16string>& formulas, FormatRunner& runner, CommandUi& ui,
+int RunBatch(const std::vector<std::u16string>& formulas, FormatRunner& runner, const TerminalPrompter& prompter,
              StoreFailureRecorder& store) {
   std::size_t lineNumber = 0;
   std::string out;
@@ -209,9 +156,9 @@ int RunBatch(const std::vector<std::u16string>& formulas, FormatRunner& runner, 
     out += ",\"file\":";
     out += result.file ? JsonQuote(*result.file) : std::string("null");
     out += ",\"messages\":[";
-    for (std::size_t i = 0; i < ui.messages.size(); ++i) {
+    for (std::size_t i = 0; i < prompter.prompts.size(); ++i) {
       if (i > 0) out += ',';
-      out += JsonQuote(ui.messages[i]);
+      out += JsonQuote(prompter.prompts[i]);
     }
     out += "]}\n";
     if (const auto failure = store.TakeFailure()) {
@@ -268,26 +215,30 @@ int Run(std::vector<std::string>& args) {
   StoreFailureRecorder recorder(*services.store);
   LayeredStore layered(recorder, {options.allParens, options.alwaysNotepad, options.uncalibrated});
   const bool layer = options.uncalibrated || options.allParens || options.alwaysNotepad;
-  CommandUi ui(*services.ui, options.jsonl, options.uncalibrated);
+  // Notices go to standard error, or are only kept in batch mode; --uncalibrated answers the two
+  // calibration questions No and then Yes.
+  TerminalPrompter prompter(program.terminal(),
+                            options.jsonl ? TerminalPrompter::Notices::Collect : TerminalPrompter::Notices::Print);
+  if (options.uncalibrated) {
+    prompter.Preset(formulate::kCalibratePrompt, answer::kNo);
+    prompter.Preset(formulate::kFormatAnywayPrompt, answer::kYes);
+  }
   NoFiles noFiles;
   RecordingFiles files(*services.files);
   services.files = &files;
   NoEditor noEditor;
   services.store = layer ? static_cast<SettingsStore*>(&layered) : &recorder;
-  services.ui = &ui;
   if (options.mono) {
     services.files = &noFiles;
     services.editor = &noEditor;
   }
   ScopedServices scope(services);
 
-  FormatRunner runner(options, ui);
-  runner.SetProgramStore(program.services().store);
+  FormatRunner runner(options, *services.store, prompter);
   if (options.jsonl) {
     // The batch reads one state of the store (and its own saves), checked for other writers once.
-    std::optional<posix::SqliteStore::ReadBatch> reads;
-    if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(program.services().store)) reads.emplace(*sqlite);
-    return RunBatch(batch, runner, ui, recorder);
+    SettingsStore::ReadScope reads(*services.store);
+    return RunBatch(batch, runner, prompter, recorder);
   }
 
   const RunResult result = runner.Run(single);

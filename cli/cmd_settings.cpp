@@ -1,18 +1,19 @@
 // `corvane settings [--format-all-parens on|off] [--always-notepad on|off] [--store PATH]`:
-// the settings window. With a flag it loads the window, sets the boxes named and presses OK, so
-// both options are written exactly as the window writes them; with none, on a terminal, the
+// the two options. With a flag it reads both as the settings window loads them and saves both as
+// its OK saves them, the ones named changed; with none, on a terminal, the settings window's
 // boxes are toggled from the keyboard and the window ends with OK or Cancel; with none and no
-// terminal, the stored options are printed. Prints the options as they stand at the end.
+// terminal, the options are printed as the window would show them. Prints the options as they
+// stand at the end.
 #include <iostream>
 #include <optional>
 #include <string>
 
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
+#include "base/options.h"
 #include "cli/cli.h"
 #include "platform/posix/terminal_ui.h"
 #include "windows/frm_settings.h"
-#include "windows/picture_button.h"
 
 namespace corvane::cli {
 namespace {
@@ -25,21 +26,17 @@ std::optional<bool> OnOff(std::vector<std::string>& args, std::string_view name)
   throw UsageError("--" + std::string(name) + " takes on or off, not \"" + Printable(*value) + "\"");
 }
 
-std::string Describe(float state) {
-  if (state == static_cast<float>(windows::kChecked)) return "on";
-  if (state == static_cast<float>(windows::kGrayed)) return "on (shown greyed; OK stores it as on)";
+std::string Describe(std::int32_t state) {
+  if (state == windows::kChecked) return "on";
+  if (state == windows::kGrayed) return "on (shown greyed; OK stores it as on)";
   return "off";
 }
 
-void PrintBoxes(const windows::frmSettings& form) {
-  std::cout << ToUtf8(form.chkFormatAllParens.Caption()) << ": " << Describe(form.chkFormatAllParens.Value()) << '\n'
-            << ToUtf8(form.chkAlwaysSendToNotepad.Caption()) << ": " << Describe(form.chkAlwaysSendToNotepad.Value())
-            << '\n';
-}
+constexpr std::u16string_view kKeys[] = {options::kFormatAllParens, options::kAlwaysSendToNotepad};
 
 void PrintStored() {
-  for (const auto key : {windows::kKeyFormatAllParens, windows::kKeyAlwaysSendToNotepad}) {
-    const std::u16string value = Store().GetSetting(windows::kAppName, windows::kSettingsSection, key, u"0");
+  for (const auto key : kKeys) {
+    const std::u16string value = options::ReadText(Store(), key);
     std::cout << ToUtf8(key) << ": " << (value == u"0" ? "off" : value == u"1" ? "on" : "\"" + ToUtf8(value) + "\"")
               << '\n';
   }
@@ -54,30 +51,40 @@ int Run(std::vector<std::string>& args) {
 
   ProgramServices program(storeOption);
   posix::TerminalUi& ui = program.terminal();
-
-  cls_corvane corvane;
-  try {
-    corvane.cvSettings();
-  } catch (const AutomationError& e) {
+  const auto loadFailed = [&](const AutomationError& e) {
     PrintError("corvane settings: " + ToUtf8(e.description()) + " The settings file is " + program.storePath() + ".");
     return kExitFailed;
-  }
-  const auto form = mdl_Support::frmSettings();
+  };
 
+  if (!formatAllParens && !alwaysNotepad && ui.InputIsTerminal() && ui.OutputIsTerminal()) {
+    cls_corvane corvane;
+    try {
+      corvane.cvSettings();
+    } catch (const AutomationError& e) {
+      return loadFailed(e);
+    }
+    ui.Run(*mdl_Support::frmSettings());
+    PrintStored();
+    return kExitOk;
+  }
+
+  // Read as the window's load step reads them, failing the same way on a stored text that is no
+  // check-box state.
+  std::int32_t states[std::size(kKeys)] = {};
+  try {
+    for (std::size_t i = 0; i < std::size(kKeys); ++i) states[i] = options::ReadCheckState(Store(), kKeys[i]);
+  } catch (const AutomationError& e) {
+    return loadFailed(e);
+  }
   if (formatAllParens || alwaysNotepad) {
-    if (formatAllParens) form->chkFormatAllParens.SetValue(static_cast<float>(*formatAllParens));
-    if (alwaysNotepad) form->chkAlwaysSendToNotepad.SetValue(static_cast<float>(*alwaysNotepad));
-    windows::ClickPictureButton(form->imgButtonOkMain);
+    // Both keys are written, as the window's OK writes them: any state but clear is on.
+    const std::optional<bool> given[] = {formatAllParens, alwaysNotepad};
+    for (std::size_t i = 0; i < std::size(kKeys); ++i)
+      options::SaveOption(Store(), kKeys[i], given[i] ? *given[i] : states[i] != windows::kUnchecked);
     PrintStored();
     return kExitOk;
   }
-  if (ui.InputIsTerminal() && ui.OutputIsTerminal()) {
-    ui.Run(*form);
-    PrintStored();
-    return kExitOk;
-  }
-  PrintBoxes(*form);
-  windows::ClickPictureButton(form->imgButtonCancelMain);
+  for (std::size_t i = 0; i < std::size(kKeys); ++i) std::cout << ToUtf8(kKeys[i]) << ": " << Describe(states[i]) << '\n';
   return kExitOk;
 }
 

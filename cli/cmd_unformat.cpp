@@ -22,8 +22,7 @@ Outcome UnformatOne(const std::u16string& text) {
   WorkbookSession session;
   session.PutIntoActiveCell(text);
   cls_corvane corvane;
-  session.HandOver(corvane);
-  (void)corvane.cvDeformulateCell();
+  DeformulateCell(corvane, *session.app());
   Outcome outcome;
   outcome.cell = session.ActiveCellContent();
   if (!text.empty() && text.front() == u'=' && outcome.cell == text) {

@@ -1,8 +1,7 @@
 #include "cli/layered_store.h"
 
-#include "formatting/formulate_command.h"
+#include "base/options.h"
 #include "spacing/calibration_store.h"
-#include "windows/frm_settings.h"
 
 namespace corvane::cli {
 
@@ -21,9 +20,9 @@ std::u16string LayeredStore::GetSetting(std::u16string_view appName, std::u16str
       if (StartsWith(section, u"Spacing_")) return std::u16string(defaultValue);
       if (StartsWith(section, u"Special_")) return u"1";
     }
-    if (section == windows::kSettingsSection) {
-      if (key == formulate::kFormatAllParensKey && overrides_.allParens) return *overrides_.allParens ? u"1" : u"0";
-      if (key == formulate::kAlwaysSendToNotepadKey && overrides_.alwaysNotepad)
+    if (section == options::kSection) {
+      if (key == options::kFormatAllParens && overrides_.allParens) return *overrides_.allParens ? u"1" : u"0";
+      if (key == options::kAlwaysSendToNotepad && overrides_.alwaysNotepad)
         return *overrides_.alwaysNotepad ? u"1" : u"0";
     }
   }

@@ -35,6 +35,8 @@ class LayeredStore final : public SettingsStore {
     const StoreVersion base = base_.Version();
     return base.known() ? StoreVersion{number_, base.outside, base.own} : StoreVersion{};
   }
+  void BeginReads() noexcept override { base_.BeginReads(); }
+  void EndReads() noexcept override { base_.EndReads(); }
 
  private:
   SettingsStore& base_;

@@ -10,20 +10,16 @@
 #include <set>
 
 #include "addin/cls_corvane.h"
-#include "addin/mdl_support.h"
 #include "cli/cli.h"
 #include "cli/layered_store.h"
-#include "cli/message_box_filter.h"
+#include "cli/terminal_prompter.h"
 #include "formatting/formulate_command.h"
+#include "formatting/unformat.h"
 #include "hosts/xlsx/safe_file.h"
 #include "hosts/xlsx/xlsx_host.h"
 #include "hosts/xlsx/xml_text.h"
 #include "platform/posix/posix_platform.h"
-#include "platform/posix/sqlite_store.h"
 #include "spacing/calibration_store.h"
-#include "windows/form.h"
-#include "windows/frm_settings.h"
-#include "windows/picture_button.h"
 
 namespace corvane::cli {
 
@@ -49,48 +45,6 @@ struct WorkbookOptions {
   std::string store;
   std::string book;
   std::vector<std::string> cells;
-};
-
-// The window system of a batch: notices (OK alone) are collected for the summary; the two
-// calibration questions go to the terminal once, and their answers stand for the rest of the
-// run (--uncalibrated answers No and then Yes); everything else is the terminal's.
-class BatchUi final : public MessageBoxFilter {
- public:
-  BatchUi(windows::UiBackend& terminal, bool uncalibrated) : MessageBoxFilter(terminal) {
-    if (uncalibrated) calibrate_ = formulate::kAnswerNo, formatAnyway_ = formulate::kAnswerYes;
-  }
-
-  std::vector<std::u16string> notices;  // of the current cell
-
- protected:
-  void ShowMessageBox(windows::Form& form) override {
-    const std::u16string prompt = form.ControlNamed(u"lblPrompt").Caption();
-    std::optional<std::int32_t>* remembered = prompt == formulate::kCalibratePrompt      ? &calibrate_
-                                              : prompt == formulate::kFormatAnywayPrompt ? &formatAnyway_
-                                                                                         : nullptr;
-    if (remembered) {
-      if (remembered->has_value()) {
-        windows::ClickPictureButton(
-            form.ControlNamed(**remembered == formulate::kAnswerYes ? u"imgButtonYesMain" : u"imgButtonNoMain"));
-        return;
-      }
-      ShowOnTerminal(form);
-      const std::int32_t answer = mdl_Support::Module().iMsgBoxResult;
-      if (answer == formulate::kAnswerYes || answer == formulate::kAnswerNo) *remembered = answer;
-      return;
-    }
-    windows::Control& ok = form.ControlNamed(u"imgButtonOkMain");
-    if (ok.Visible() && !form.ControlNamed(u"imgButtonCancelMain").Visible()) {
-      notices.push_back(prompt);
-      windows::ClickPictureButton(ok);
-      return;
-    }
-    ShowOnTerminal(form);
-  }
-
- private:
-  std::optional<std::int32_t> calibrate_;
-  std::optional<std::int32_t> formatAnyway_;
 };
 
 class NoEditor final : public EditorLauncher {
@@ -400,22 +354,29 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
 
   StoreFailureRecorder recorder(*services.store);
   LayeredStore store(recorder, {options.allParens, options.alwaysNotepad, options.uncalibrated});
-  BatchUi ui(*services.ui, options.uncalibrated);
+  // Notices are kept for the summary; the two calibration questions are asked on the terminal
+  // once, and their answers stand for the rest of the run (--uncalibrated answers No and then Yes).
+  TerminalPrompter prompter(program.terminal(), TerminalPrompter::Notices::Collect);
+  prompter.Remember(formulate::kCalibratePrompt);
+  prompter.Remember(formulate::kFormatAnywayPrompt);
+  if (options.uncalibrated) {
+    prompter.Preset(formulate::kCalibratePrompt, answer::kNo);
+    prompter.Preset(formulate::kFormatAnywayPrompt, answer::kYes);
+  }
   NoEditor noEditor;
   services.store = &store;
-  services.ui = &ui;
   // One text file may be opened for the user; a batch lists its files instead.
   if (targets.size() != 1) services.editor = &noEditor;
   ScopedServices scope(services);
 
+  // The object holds the host too, for the widths of rarer characters measured during the layout.
   cls_corvane corvane;
   ObjectRef host = app;
   corvane.SetExcelApp(host);
   Summary summary;
   {
     // The run's reads see one state of the store, checked once.
-    std::optional<posix::SqliteStore::ReadBatch> batch;
-    if (auto* sqlite = dynamic_cast<posix::SqliteStore*>(program.services().store)) batch.emplace(*sqlite);
+    SettingsStore::ReadScope reads(store);
     ProgressBar progress("formatting", targets.size());
     SheetTurns turns;
     for (std::size_t i = 0; i < targets.size(); ++i) {
@@ -426,7 +387,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
       const auto cell = target.sheet->Range({target.range.row1, target.range.col1, target.range.row1, target.range.col1});
       app->SetActiveCell(cell);
       app->ClearLastRefusal();
-      ui.notices.clear();
+      prompter.ForgetShown();
       // A formula that cannot be read (a data table, a shared formula that cannot be moved to
       // this cell) is left alone: skipped with the reason, not a failure of the run.
       if (const auto unreadable = UnreadableFormula(*cell)) {
@@ -434,7 +395,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
         summary.skipped.emplace_back(where(), *unreadable);
         continue;
       }
-      const formulate::Outcome outcome = formulate::FormulateCell(corvane);
+      const formulate::Outcome outcome = formulate::FormulateCell(corvane, *app, store, prompter);
       const std::optional<std::u16string> storeFailure = recorder.TakeFailure();
       progress.Step();
       switch (outcome.ending) {
@@ -445,7 +406,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
           summary.files.emplace_back(where(), outcome.filePath);
           break;
         case formulate::Ending::Message:
-          summary.skipped.emplace_back(where(), ui.notices.empty() ? u"the command ended with a message" : ui.notices.back());
+          summary.skipped.emplace_back(where(), prompter.notices.empty() ? u"the command ended with a message" : prompter.notices.back());
           break;
         case formulate::Ending::Declined:
           summary.failed = true;
@@ -484,8 +445,6 @@ int RunUnformatWorkbook(std::vector<std::string>& args) {
   const std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
 
   cls_corvane corvane;
-  ObjectRef host = app;
-  corvane.SetExcelApp(host);
   Summary summary;
   {
     ProgressBar progress("unformatting", targets.size());
@@ -502,7 +461,7 @@ int RunUnformatWorkbook(std::vector<std::string>& args) {
         continue;
       }
       const std::u16string before = cell->Formula();
-      (void)corvane.cvDeformulateCell();
+      DeformulateCell(corvane, *app);
       progress.Step();
       if (!app->LastRefusal().empty()) {
         summary.failed = true;

@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "addin/mdl_support.h"
-#include "base/platform.h"
+#include "base/options.h"
 #include "formatting/notepad_file.h"
+#include "spacing/calibrate_command.h"
 #include "spacing/calibration_store.h"
-#include "windows/frm_settings.h"
 #include "windows/ui_backend.h"
+#include "windows/window_prompter.h"
 
 namespace corvane {
 
@@ -21,23 +22,11 @@ constexpr std::int32_t kShortLimit = 1024;
 constexpr std::int32_t kLongLimit = 8192;
 constexpr std::int32_t kListSeparatorIndex = 5;
 
-bool ReadOption(std::u16string_view key) {
-  const std::u16string text =
-      Store().GetSetting(calibration::kAppName, windows::kSettingsSection, key, u"0");
-  return ToBool(Variant(text), Regional());
+bool ReadOption(SettingsStore& store, std::u16string_view key) {
+  return ToBool(Variant(options::ReadText(store, key)), Regional());
 }
 
-std::int32_t ShowMessage(std::u16string_view prompt, std::int32_t style) {
-  return mdl_Support::CustomMsgBox(std::u16string(prompt), style, std::u16string(kTitle));
-}
-
-std::int32_t CountOpenParens(cls_corvane& self) {
-  std::int32_t count = 0;
-  self.iLen = static_cast<std::int32_t>(self.strFormula.size());
-  for (self.iIndex = 1; self.iIndex <= self.iLen; ++self.iIndex)
-    if (self.strFormula[static_cast<std::size_t>(self.iIndex - 1)] == u'(') ++count;
-  return count;
-}
+bool HasOpenParen(std::u16string_view formula) { return formula.find(u'(') != std::u16string_view::npos; }
 
 // The keys of the codes 2 to 767, made once: the widths are read at every run.
 const std::u16string& WidthKey(std::int32_t code) {
@@ -54,16 +43,11 @@ std::u16string ReadWidth(SettingsStore& store, std::u16string_view section, std:
   return store.GetSetting(calibration::kAppName, section, WidthKey(code), calibration::kNotFound);
 }
 
-void SetNotepadFlags(cls_corvane& self, bool value) {
-  self.bSendToNotepad = value;
-  self.bOutputToNotepad = value;
-}
-
 // The block's cells, row by row; the same order serves saving and putting back.
 template <typename Visit>
-void ForEachCell(cls_corvane& self, std::int32_t rows, std::int32_t columns, Visit visit) {
+void ForEachCell(HostRange& block, std::int32_t rows, std::int32_t columns, Visit visit) {
   for (std::int32_t r = 1; r <= rows; ++r)
-    for (std::int32_t c = 1; c <= columns; ++c) visit(*self.rgTarget->Cells(r, c));
+    for (std::int32_t c = 1; c <= columns; ++c) visit(*block.Cells(r, c));
 }
 
 }  // namespace
@@ -88,44 +72,47 @@ std::int32_t FormulaLengthLimit(std::u16string_view versionText) {
   return number <= 11.0 ? kShortLimit : kLongLimit;
 }
 
-Outcome FormulateCell(cls_corvane& self) noexcept {
+Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& store, Prompter& prompter) noexcept {
   Outcome outcome;
+  const auto showMessage = [&](std::u16string_view prompt, std::int32_t style) {
+    return prompter.Ask(prompt, style, kTitle);
+  };
   // Error trap: any failure ends the command quietly; what was done before it stays done.
   try {
     const RegionalFormat& fmt = Regional();
 
-    self.bFormatAllParens = ReadOption(kFormatAllParensKey);
-    self.bAlwaysSendToNotepad = ReadOption(kAlwaysSendToNotepadKey);
+    self.bFormatAllParens = ReadOption(store, options::kFormatAllParens);
+    const bool alwaysSendToNotepad = ReadOption(store, options::kAlwaysSendToNotepad);
 
-    const std::u16string fontName = mdl_Support::Host()->StandardFont();
+    const std::u16string fontName = host.StandardFont();
     const std::u16string section = calibration::SpacingSection(fontName);
-    const std::int32_t limit = FormulaLengthLimit(mdl_Support::Host()->Version());
+    const std::int32_t limit = FormulaLengthLimit(host.Version());
 
     // Wrapping is saved before anything changes, so that it can be put back whatever the host
     // does to it when the laid-out text goes in.
-    self.rgTarget = mdl_Support::Host()->ActiveCell();
-    const Variant hasArray = self.rgTarget->HasArray();
-    self.bIsArray = !hasArray.isNull() && ToBool(hasArray, fmt);
+    std::shared_ptr<HostRange> target = host.ActiveCell();
+    const Variant hasArray = target->HasArray();
+    const bool isArray = !hasArray.isNull() && ToBool(hasArray, fmt);
     std::int32_t rows = 1;
     std::int32_t columns = 1;
     std::vector<bool> savedWraps;
-    if (self.bIsArray) {
-      self.rgTarget = self.rgTarget->CurrentArray();
-      rows = self.rgTarget->RowsCount();
-      columns = self.rgTarget->ColumnsCount();
+    if (isArray) {
+      target = target->CurrentArray();
+      rows = target->RowsCount();
+      columns = target->ColumnsCount();
       savedWraps.reserve(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
-      ForEachCell(self, rows, columns, [&](HostRange& cell) { savedWraps.push_back(ToBool(cell.WrapText(), fmt)); });
+      ForEachCell(*target, rows, columns, [&](HostRange& cell) { savedWraps.push_back(ToBool(cell.WrapText(), fmt)); });
     } else {
-      savedWraps.push_back(ToBool(self.rgTarget->WrapText(), fmt));
+      savedWraps.push_back(ToBool(target->WrapText(), fmt));
     }
 
-    self.strListSeparator = ToText(mdl_Support::Host()->International(kListSeparatorIndex), fmt);
-    SetNotepadFlags(self, self.bAlwaysSendToNotepad);
+    self.strListSeparator = ToText(host.International(kListSeparatorIndex), fmt);
+    self.bSendToNotepad = alwaysSendToNotepad;
 
-    self.strFormula = mdl_Support::Host()->ActiveCell()->Formula();
+    self.strFormula = host.ActiveCell()->Formula();
     self.iLenFormula = static_cast<std::int32_t>(self.strFormula.size());
     if (self.iLenFormula < 1) {
-      ShowMessage(kNoFormulaPrompt, kStyleOkOnly);
+      showMessage(kNoFormulaPrompt, buttons::kOkOnly);
       outcome.ending = Ending::Message;
       return outcome;
     }
@@ -139,7 +126,6 @@ Outcome FormulateCell(cls_corvane& self) noexcept {
     // The widths, once per run and only when the store or the array changed since they were
     // read in full. A missing one offers calibration; the keys before it keep the values already
     // read, the ones after it are read as the loop goes on.
-    SettingsStore& store = Store();
     const StoreVersion version = store.Version();
     const bool unchanged = version.known() && self.spacingSource.version == version &&
                            self.spacingSource.section == section &&
@@ -147,27 +133,26 @@ Outcome FormulateCell(cls_corvane& self) noexcept {
     if (!unchanged) {
       self.spacingSource = {};
       bool complete = true;
-      for (self.iIndex = calibration::kFirstOrdinaryCode; self.iIndex <= calibration::kLastOrdinaryCode; ++self.iIndex) {
-        std::u16string text = ReadWidth(store, section, self.iIndex);
+      for (std::int32_t code = calibration::kFirstOrdinaryCode; code <= calibration::kLastOrdinaryCode; ++code) {
+        std::u16string text = ReadWidth(store, section, code);
         // An entry that holds this text already (the previous run's) stays as it is, untouched,
         // so that widths converted from it before stay valid.
-        const Variant& entry = std::as_const(self.SpacingArray).at(self.iIndex);
-        if (!entry.isString() || entry.string() != text) self.SpacingArray.at(self.iIndex) = Variant(std::move(text));
+        const Variant& entry = std::as_const(self.SpacingArray).at(code);
+        if (!entry.isString() || entry.string() != text) self.SpacingArray.at(code) = Variant(std::move(text));
         if (entry.string() != calibration::kNotFound) continue;
         complete = false;
-        if (ShowMessage(kCalibratePrompt, kStyleYesNo) != kAnswerNo) {
-          self.cvCalibrateSpacing();
+        if (showMessage(kCalibratePrompt, buttons::kYesNo) != answer::kNo) {
+          (void)calibration::CalibrateSpacing(host, store, prompter);
           Ui().DoEvents();
-          self.SpacingArray.at(self.iIndex) = Variant(ReadWidth(store, section, self.iIndex));
+          self.SpacingArray.at(code) = Variant(ReadWidth(store, section, code));
           continue;
         }
-        if (ShowMessage(kFormatAnywayPrompt, kStyleYesNo) != kAnswerYes) {
+        if (showMessage(kFormatAnywayPrompt, buttons::kYesNo) != answer::kYes) {
           outcome.ending = Ending::Declined;
           return outcome;
         }
-        for (self.iIndex2 = calibration::kFirstOrdinaryCode; self.iIndex2 <= calibration::kLastOrdinaryCode;
-             ++self.iIndex2)
-          self.SpacingArray.at(self.iIndex2) = Variant(std::int32_t{1});
+        for (std::int32_t k = calibration::kFirstOrdinaryCode; k <= calibration::kLastOrdinaryCode; ++k)
+          self.SpacingArray.at(k) = Variant(std::int32_t{1});
         break;
       }
       if (complete && version.known())
@@ -180,39 +165,39 @@ Outcome FormulateCell(cls_corvane& self) noexcept {
     std::int32_t inCellLength = 0;
     for (;;) {
       self.strAfterParen = self.bSendToNotepad ? u"  " : u"       ";
-      if (CountOpenParens(self) == 0 || !isFormula) {
-        ShowMessage(kUnableToFormatPrompt, kStyleOkOnly);
+      if (!HasOpenParen(self.strFormula) || !isFormula) {
+        showMessage(kUnableToFormatPrompt, buttons::kOkOnly);
         outcome.ending = Ending::Message;
         return outcome;
       }
       laidOut = self.LayoutFormula();
-      if (self.bOutputToNotepad) break;
+      if (self.bSendToNotepad) break;
 
       inCellLength = static_cast<std::int32_t>(laidOut.size());
       if (inCellLength > limit) {
-        SetNotepadFlags(self, true);
+        self.bSendToNotepad = true;
         continue;
       }
 
-      if (self.bIsArray) {
-        self.rgTarget->SetFormulaArray(laidOut);
+      if (isArray) {
+        target->SetFormulaArray(laidOut);
       } else {
-        self.rgTarget->SetFormula(laidOut);
+        target->SetFormula(laidOut);
       }
       outcome.ending = Ending::IntoCell;
       outcome.laidOut = laidOut;
 
-      if (self.bIsArray) {
+      if (isArray) {
         std::size_t k = 0;
-        ForEachCell(self, rows, columns, [&](HostRange& cell) { cell.SetWrapText(Variant(bool{savedWraps[k++]})); });
+        ForEachCell(*target, rows, columns, [&](HostRange& cell) { cell.SetWrapText(Variant(bool{savedWraps[k++]})); });
       } else {
-        self.rgTarget->SetWrapText(Variant(bool{savedWraps.front()}));
+        target->SetWrapText(Variant(bool{savedWraps.front()}));
       }
       return outcome;
     }
 
     // The text file; the cell, its formula and its wrapping stay as they are.
-    const auto sheet = self.rgTarget->Parent();
+    const auto sheet = target->Parent();
     const auto book = sheet->Parent();
     std::u16string folder = book->Path();
     if (folder.empty()) {
@@ -220,10 +205,10 @@ Outcome FormulateCell(cls_corvane& self) noexcept {
       if (folder.empty()) folder = Env().TempFolder();
     }
     const std::u16string path = notepad::FilePath(folder, Services().pathSeparator, book->Name(), sheet->Name(),
-                                                  self.rgTarget->Address(false, false));
+                                                  target->Address(false, false));
     const notepad::TooLongFacts facts{limit, inCellLength, fontName, static_cast<std::int32_t>(laidOut.size())};
     Files().WriteTextFileReplacing(path,
-                                   notepad::FileText(notepad::FileLines(self.bAlwaysSendToNotepad, facts, laidOut, fmt)));
+                                   notepad::FileText(notepad::FileLines(alwaysSendToNotepad, facts, laidOut, fmt)));
     outcome.ending = Ending::IntoFile;
     outcome.laidOut = std::move(laidOut);
     outcome.filePath = path;
@@ -246,7 +231,13 @@ Outcome FormulateCell(cls_corvane& self) noexcept {
 }  // namespace formulate
 
 Variant cls_corvane::cvFormulateCell() {
-  (void)formulate::FormulateCell(*this);
+  // The command's own trap covers the host too: a call before SetExcelApp ends quietly.
+  try {
+    const std::shared_ptr<HostApplication> host = mdl_Support::Host();
+    windows::WindowPrompter prompter;
+    (void)formulate::FormulateCell(*this, *host, StoreInForce(), prompter);
+  } catch (...) {
+  }
   return Variant();
 }
 

@@ -1,12 +1,16 @@
 // The formulate-cell command: lays out the formula of the active cell (or of the array block it
 // belongs to) and puts it back, or writes it to a text file opened in the text editor.
 // Contract:
-//  - cls_corvane::cvFormulateCell runs FormulateCell and returns Empty. FormulateCell never
-//    throws: any failure ends it quietly (what was done before stays done) and the outcome says
-//    how far it came; front ends use the outcome, the add-in's interface ignores it.
-//  - Options ("Format All Parens", "Always Send to Notepad" in the section "Settings") are read
-//    at every run; the widths of the codes 2 to 767 are read once per run from "Spacing_" + the
-//    standard font, with the calibration questions when one is missing.
+//  - FormulateCell works on the host, the store and the prompter it is given, and on the add-in
+//    object's layout fields (its widths, destination and character table stay as the run left
+//    them, for the building blocks). It never throws: any failure ends it quietly (what was done
+//    before stays done) and the outcome says how far it came; front ends use the outcome.
+//    cls_corvane::cvFormulateCell runs it on the held host, the store in force and the add-in's
+//    windows, and returns Empty.
+//  - Options (base/options.h) are read at every run; the widths of the codes 2 to 767 are read
+//    from "Spacing_" + the standard font when the store, the section or the object's width table
+//    changed since they were last read in full, with the calibration questions when one is
+//    missing (a Yes runs the calibration command with the same host, store and prompter).
 //  - Only a formula (text starting with "=") that holds an opening parenthesis is laid out; a
 //    constant is never rewritten ("Unable to format this cell.").
 //  - The text file goes to the workbook's folder, or for a workbook never saved to the folder
@@ -19,11 +23,11 @@
 #include <string_view>
 
 #include "addin/cls_corvane.h"
+#include "base/host.h"
+#include "base/platform.h"
+#include "base/prompter.h"
 
 namespace corvane::formulate {
-
-inline constexpr std::u16string_view kFormatAllParensKey = u"Format All Parens";
-inline constexpr std::u16string_view kAlwaysSendToNotepadKey = u"Always Send to Notepad";
 
 inline constexpr std::u16string_view kTitle = u"Corvane";
 inline constexpr std::u16string_view kNoFormulaPrompt = u"No formula in cell.";
@@ -33,12 +37,6 @@ inline constexpr std::u16string_view kFormatAnywayPrompt =
     u"Unable to format formula correctly until calibration is done. Format formula now anyway?\r\n\r\n"
     u"(Results may not be formatted correctly.)";
 inline constexpr std::u16string_view kUnableToFormatPrompt = u"Unable to format this cell.";
-
-// Message box answers and styles used here.
-inline constexpr std::int32_t kStyleOkOnly = 0;
-inline constexpr std::int32_t kStyleYesNo = 4;
-inline constexpr std::int32_t kAnswerYes = 6;
-inline constexpr std::int32_t kAnswerNo = 7;
 
 // The host's formula length limit for its version text: 1,024 when the number at the start of
 // the text is 11 or less (a text without a number counts 0), else 8,192.
@@ -59,6 +57,6 @@ struct Outcome {
   std::u16string failure;   // what ended it (Failed), when it was an AutomationError
 };
 
-Outcome FormulateCell(cls_corvane& self) noexcept;
+Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& store, Prompter& prompter) noexcept;
 
 }  // namespace corvane::formulate

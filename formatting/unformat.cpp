@@ -68,54 +68,61 @@ std::u16string Unformat(std::u16string_view formula) {
   return out;
 }
 
-Variant cls_corvane::cvDeformulateCell() {
+void DeformulateCell(cls_corvane& self, HostApplication& host) noexcept {
   // Error trap: any failure ends the command quietly; what was done before it stays done.
   try {
-    rgTarget = mdl_Support::Host()->ActiveCell();
-    bIsArray = ToBool(mdl_Support::Host()->ActiveCell()->HasArray(), Regional());
+    std::shared_ptr<HostRange> target = host.ActiveCell();
+    const bool isArray = ToBool(host.ActiveCell()->HasArray(), Regional());
 
     std::int32_t rows = 1;
     std::int32_t columns = 1;
     std::vector<bool> wraps;  // row by row, as the block's cells are visited
-    if (bIsArray) {
-      rgTarget = mdl_Support::Host()->ActiveCell()->CurrentArray();
-      rows = rgTarget->RowsCount();
-      columns = rgTarget->ColumnsCount();
+    if (isArray) {
+      target = host.ActiveCell()->CurrentArray();
+      rows = target->RowsCount();
+      columns = target->ColumnsCount();
       wraps.reserve(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
       for (std::int32_t r = 1; r <= rows; ++r)
-        for (std::int32_t c = 1; c <= columns; ++c)
-          wraps.push_back(ToBool(rgTarget->Cells(r, c)->WrapText(), Regional()));
+        for (std::int32_t c = 1; c <= columns; ++c) wraps.push_back(ToBool(target->Cells(r, c)->WrapText(), Regional()));
     } else {
-      wraps.push_back(ToBool(rgTarget->WrapText(), Regional()));
+      wraps.push_back(ToBool(target->WrapText(), Regional()));
     }
 
-    strFormula = mdl_Support::Host()->ActiveCell()->Formula();
-    iLenFormula = static_cast<std::int32_t>(strFormula.size());
+    self.strFormula = host.ActiveCell()->Formula();
+    self.iLenFormula = static_cast<std::int32_t>(self.strFormula.size());
     // A constant (or an empty cell) is the user's data, not a formula: leave it alone.
-    if (strFormula.empty() || strFormula.front() != u'=') return Variant();
+    if (self.strFormula.empty() || self.strFormula.front() != u'=') return;
 
     // The character table is kept as the add-in leaves it for its building blocks; the unformat
     // itself reads the formula through the lexer.
-    Variant formulaArg(strFormula);
-    Variant lengthArg(iLenFormula);
-    strCharArray = PopulateCharArray(formulaArg, lengthArg).table();
+    Variant formulaArg(self.strFormula);
+    Variant lengthArg(self.iLenFormula);
+    self.strCharArray = self.PopulateCharArray(formulaArg, lengthArg).table();
 
-    const std::u16string result = Unformat(strFormula);
-    if (bIsArray) {
-      rgTarget->SetFormulaArray(result);
+    const std::u16string result = Unformat(self.strFormula);
+    if (isArray) {
+      target->SetFormulaArray(result);
     } else {
-      rgTarget->SetFormula(result);
+      target->SetFormula(result);
     }
 
-    if (bIsArray) {
+    if (isArray) {
       std::size_t k = 0;
       for (std::int32_t r = 1; r <= rows; ++r)
-        for (std::int32_t c = 1; c <= columns; ++c) rgTarget->Cells(r, c)->SetWrapText(Variant(bool{wraps[k++]}));
+        for (std::int32_t c = 1; c <= columns; ++c) target->Cells(r, c)->SetWrapText(Variant(bool{wraps[k++]}));
     } else {
-      rgTarget->SetWrapText(Variant(bool{wraps.front()}));
+      target->SetWrapText(Variant(bool{wraps.front()}));
     }
   } catch (...) {
     // Nothing reaches the host macro.
+  }
+}
+
+Variant cls_corvane::cvDeformulateCell() {
+  try {
+    DeformulateCell(*this, *mdl_Support::Host());
+  } catch (...) {
+    // No host held: the command ends quietly, as on any failure.
   }
   return Variant();
 }

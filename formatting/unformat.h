@@ -10,17 +10,23 @@
 //    names into one); such a stretch is kept whole.
 //  - Carriage returns, tabs and non-breaking spaces are always kept. The result is stable:
 //    unformatting it again changes nothing. It never fails.
-// cls_corvane::cvDeformulateCell applies it to the active cell or its array block, keeping each
-// cell's text wrapping; a cell holding a constant is left untouched. It never fails its caller.
+// DeformulateCell applies it to the host's active cell or its array block, keeping each cell's
+// text wrapping; a cell holding a constant is left untouched. It never fails its caller, and
+// leaves the formula read and its character table in the add-in object's fields for the building
+// blocks. cls_corvane::cvDeformulateCell runs it on the held host.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "base/automation.h"
+#include "base/host.h"
 
 namespace corvane {
 
+class cls_corvane;
+
 std::u16string Unformat(std::u16string_view formula);
+void DeformulateCell(cls_corvane& self, HostApplication& host) noexcept;
 
 }  // namespace corvane

@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ObjectRef ref = world.app;
   addin.SetExcelApp(ref);
   const bool notepad = (flags & 1) != 0;
-  addin.bSendToNotepad = addin.bOutputToNotepad = notepad;
+  addin.bSendToNotepad = notepad;
   addin.bFormatAllParens = (flags & 2) != 0;
   addin.strAfterParen.assign(notepad ? 2 : 7, u' ');
   const std::u16string separators[] = {u",", u";", u"\\", u"."};

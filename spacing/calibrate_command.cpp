@@ -1,26 +1,36 @@
 #include "spacing/calibrate_command.h"
 
+#include <memory>
+#include <string>
 #include <utility>
 
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
 #include "spacing/calibration_store.h"
 #include "spacing/measurement.h"
-#include "windows/frm_calibration_progress.h"
+#include "windows/window_prompter.h"
 
 namespace corvane {
+
+namespace calibration {
 
 namespace {
 
 // What a run has changed on the host, so that a failure part-way can put it back.
 struct RunState {
-  std::shared_ptr<HostApplication> app;
+  HostApplication& app;
+  Prompter& prompter;
   std::shared_ptr<HostWorkbook> scratch;  // open while set
-  std::shared_ptr<windows::frmCalibrationProgress> progress;
+  bool progressShown = false;
 
   void CloseScratch() {
     const auto book = std::exchange(scratch, nullptr);
     book->Close(/*SaveChanges=*/false);
+  }
+
+  void EndProgress() {
+    progressShown = false;
+    prompter.EndProgress();
   }
 
   // Best effort: each step on its own, so one refusal does not keep the others from happening.
@@ -30,11 +40,11 @@ struct RunState {
     } catch (...) {
     }
     try {
-      app->SetScreenUpdating(true);
+      app.SetScreenUpdating(true);
     } catch (...) {
     }
     try {
-      if (progress) progress->Unload();
+      if (progressShown) EndProgress();
     } catch (...) {
     }
   }
@@ -42,46 +52,48 @@ struct RunState {
 
 }  // namespace
 
-void cls_corvane::cvCalibrateSpacing() {
-  RunState run;
-  run.app = mdl_Support::Host();
-  run.app->SetScreenUpdating(false);
+bool CalibrateSpacing(HostApplication& app, SettingsStore& store, Prompter& prompter) {
+  RunState run{app, prompter, nullptr, false};
+  app.SetScreenUpdating(false);
   try {
-    run.scratch = run.app->WorkbooksAdd();
-    std::shared_ptr<HostRange> rgCalibrate = run.scratch->Worksheets(1)->Cells(1);
-    std::u16string strRegSection = calibration::SpacingSection(run.app->StandardFont());
-    double dblSpaceWidthNoOverhead = GetSpaceWidth(rgCalibrate);
+    run.scratch = app.WorkbooksAdd();
+    const std::shared_ptr<HostRange> cell = run.scratch->Worksheets(1)->Cells(1);
+    const std::u16string section = SpacingSection(app.StandardFont());
+    const double spaceWidth = measurement::SpaceWidth(*cell);
 
-    auto& module = mdl_Support::Module();
-    module.bCancelCalibration = false;
-    // The window is held for the whole run: once it is closed, later progress shows nowhere.
-    run.progress = mdl_Support::frmCalibrationProgress();
-    run.progress->Show(windows::ShowMode::Modeless);
+    // Set before the progress starts, so that a progress that fails to show is still ended.
+    run.progressShown = true;
+    prompter.BeginProgress();
 
-    for (std::int32_t k = calibration::kFirstOrdinaryCode; k <= calibration::kLastOrdinaryCode; ++k) {
-      std::int32_t iChar = k;
-      (void)CalibrateOneChar(iChar, rgCalibrate, strRegSection, dblSpaceWidthNoOverhead);
-      if (module.bCancelCalibration) {
+    for (std::int32_t k = kFirstOrdinaryCode; k <= kLastOrdinaryCode; ++k) {
+      measurement::CalibrateChar(*cell, store, section, k, spaceWidth);
+      if (prompter.Cancelled()) {
         run.CloseScratch();
-        run.progress->Unload();
-        run.app->SetScreenUpdating(true);
-        return;
+        run.EndProgress();
+        app.SetScreenUpdating(true);
+        return false;
       }
-      run.progress->pbCalibration.SetValue(static_cast<float>(k));
+      prompter.Advance(k);
     }
 
     run.CloseScratch();
-    run.app->SetScreenUpdating(true);
-    run.progress->Unload();
+    app.SetScreenUpdating(true);
+    run.EndProgress();
     measurement::ProcessPendingEvents();
   } catch (...) {
     run.RestoreAfterFailure();
     throw;
   }
 
-  const std::u16string prompt(calibration::kCalibrationDoneNotice);
-  const std::int32_t okOnly = 0;
-  (void)mdl_Support::CustomMsgBox(prompt, okOnly, u"Corvane");
+  prompter.Notify(kCalibrationDoneNotice, u"Corvane");
+  return true;
+}
+
+}  // namespace calibration
+
+void cls_corvane::cvCalibrateSpacing() {
+  windows::WindowPrompter prompter;
+  (void)calibration::CalibrateSpacing(*mdl_Support::Host(), StoreInForce(), prompter);
 }
 
 }  // namespace corvane

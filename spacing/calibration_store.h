@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/automation.h"
+#include "base/platform.h"
 
 namespace corvane::calibration {
 
@@ -26,9 +27,13 @@ std::u16string SpecialSection(std::u16string_view fontName);
 // The value text of a relative width: rounded to 4 places, shortest regional text.
 std::u16string RatioText(double ratio, const RegionalFormat& fmt);
 
-// Reads one code's stored text from a section of the store in force ("Not Found" if absent).
+// Reads one code's stored text from a section ("Not Found" if absent); without a store given,
+// from the store in force.
+std::u16string ReadWidthText(SettingsStore& store, std::u16string_view section, std::int32_t code);
 std::u16string ReadWidthText(std::u16string_view section, std::int32_t code);
-// Saves one code's relative width (rounded) into a section of the store in force.
+// Saves one code's relative width (rounded) into a section; without a store given, of the store
+// in force.
+void SaveWidth(SettingsStore& store, std::u16string_view section, std::int32_t code, double ratio);
 void SaveWidth(std::u16string_view section, std::int32_t code, double ratio);
 
 }  // namespace corvane::calibration

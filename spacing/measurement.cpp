@@ -59,9 +59,9 @@ char16_t CharOfCode(std::int32_t code) {
 
 }  // namespace
 
-double cls_corvane::GetSpaceWidth(std::shared_ptr<HostRange>& rgCalibrate) {
-  using namespace measurement;
-  HostRange& cell = MeasuringCell(rgCalibrate);
+namespace measurement {
+
+double SpaceWidth(HostRange& cell) {
   const double w1 = Measure(cell, u" ");
   const double w2 = Measure(cell, u"  ", /*wrapFirst=*/true);
   const double overhead = ColumnOverhead(w1, w2);
@@ -70,11 +70,8 @@ double cls_corvane::GetSpaceWidth(std::shared_ptr<HostRange>& rgCalibrate) {
   return w100 - overhead;
 }
 
-bool cls_corvane::CalibrateOneChar(std::int32_t& iChar, std::shared_ptr<HostRange>& rgCalibrate,
-                                   std::u16string& strRegSection, double& dblSpaceWidthNoOverhead) {
-  using namespace measurement;
-  const char16_t c = CharOfCode(iChar);
-  HostRange& cell = MeasuringCell(rgCalibrate);
+double MeasureRatio(HostRange& cell, std::int32_t code, double spaceWidthNoOverhead) {
+  const char16_t c = CharOfCode(code);
   const double w1 = Measure(cell, std::u16string(1, c));
   ProcessPendingEvents();
   const double w2 = Measure(cell, std::u16string(2, c));
@@ -82,10 +79,31 @@ bool cls_corvane::CalibrateOneChar(std::int32_t& iChar, std::shared_ptr<HostRang
   ProcessPendingEvents();
   const double w100 = Measure(cell, std::u16string(kCopies, c));
   ProcessPendingEvents();
-  const double ratio = RelativeWidth(w100 - overhead, dblSpaceWidthNoOverhead);
+  const double ratio = RelativeWidth(w100 - overhead, spaceWidthNoOverhead);
   ProcessPendingEvents();
+  return ratio;
+}
+
+void CalibrateChar(HostRange& cell, SettingsStore& store, std::u16string_view section, std::int32_t code,
+                   double spaceWidthNoOverhead) {
+  const double ratio = MeasureRatio(cell, code, spaceWidthNoOverhead);
+  calibration::SaveWidth(store, section, code, ratio);
+  ProcessPendingEvents();
+}
+
+}  // namespace measurement
+
+double cls_corvane::GetSpaceWidth(std::shared_ptr<HostRange>& rgCalibrate) {
+  return measurement::SpaceWidth(MeasuringCell(rgCalibrate));
+}
+
+bool cls_corvane::CalibrateOneChar(std::int32_t& iChar, std::shared_ptr<HostRange>& rgCalibrate,
+                                   std::u16string& strRegSection, double& dblSpaceWidthNoOverhead) {
+  (void)CharOfCode(iChar);  // a code out of range fails before the measuring cell is looked at
+  const double ratio = measurement::MeasureRatio(MeasuringCell(rgCalibrate), iChar, dblSpaceWidthNoOverhead);
+  // The store in force is looked up only now, as the key is saved.
   calibration::SaveWidth(strRegSection, iChar, ratio);
-  ProcessPendingEvents();
+  measurement::ProcessPendingEvents();
   return true;
 }
 

@@ -11,7 +11,8 @@
 //    spaces, in points) and writes nothing.
 //  - cls_corvane::CalibrateOneChar measures the character with the UTF-16 code iChar, saves
 //    (width without overhead) / (space width), rounded to 4 places, under that code in the
-//    section it is given (and nowhere else), and returns True. The key is saved only after the
+//    section it is given of the store in force (and nowhere else), and returns True;
+//    CalibrateChar does the same into the store it is given. The key is saved only after the
 //    three measurements have succeeded.
 //  - Opening and closing the scratch workbook, screen updating and the progress window are the
 //    caller's business. Neither method recovers from a failure: a refused host call or save
@@ -23,9 +24,11 @@
 //    button is served while a calibration runs.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "base/host.h"
+#include "base/platform.h"
 
 namespace corvane::measurement {
 
@@ -43,5 +46,14 @@ double ColumnOverhead(double w1, double w2);
 
 // widthNoOverhead / spaceWidthNoOverhead, unrounded; throws when that is no finite number.
 double RelativeWidth(double widthNoOverhead, double spaceWidthNoOverhead);
+
+// The space's width without overhead on `cell` (GetSpaceWidth).
+double SpaceWidth(HostRange& cell);
+// The character `code`'s width on `cell` relative to the space's, unrounded; saves nothing.
+double MeasureRatio(HostRange& cell, std::int32_t code, double spaceWidthNoOverhead);
+// Measures the character `code` on `cell` and saves its relative width into `section` of `store`
+// (CalibrateOneChar).
+void CalibrateChar(HostRange& cell, SettingsStore& store, std::u16string_view section, std::int32_t code,
+                   double spaceWidthNoOverhead);
 
 }  // namespace corvane::measurement

@@ -3,8 +3,6 @@
 // and leaves every value stored before it as it was; a calibration keeps the prefix it saved.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -19,6 +17,7 @@
 
 #include "platform/posix/sqlite_store.h"
 #include "support/files.h"
+#include "support/on_terminal.h"
 #include "support/run_cli.h"
 
 namespace corvane {
@@ -26,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::CliResult;
+using testing::OnTerminal;
 
 // One value of a query, read the way another program would; "" when the file cannot answer.
 std::string Query(const fs::path& path, const std::string& sql) {
@@ -179,77 +179,6 @@ TEST(StoreFaultsCli, FullDiskStopsTheCalibrationWithItsPrefixAndNamesTheFile) {
   EXPECT_EQ(contents.rfind("Always Send to Notepad=0; Format All Parens=1; Spacing_Arial 766 from 2; ", 0), 0U);
   EXPECT_NE(contents.find("Spacing_Calibri 766 from 2"), std::string::npos) << contents;
 }
-
-// The program on a terminal of its own, so that it waits for an answer at its questions.
-class OnTerminal {
- public:
-  explicit OnTerminal(std::vector<std::string> args) {
-    int slave = -1;
-    if (::openpty(&master_, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
-    std::string program = CORVANE_CLI_PATH;
-    args.insert(args.begin(), program);
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::setsid();
-      for (int fd = 0; fd < 3; ++fd) ::dup2(slave, fd);
-      ::close(slave);
-      ::close(master_);
-      ::setenv("DISPLAY", "", 1);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(slave);
-  }
-  ~OnTerminal() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    ::close(master_);
-  }
-  OnTerminal(const OnTerminal&) = delete;
-  OnTerminal& operator=(const OnTerminal&) = delete;
-
-  // Reads the screen until `cue` appears (true), or the program ends or a minute passes (false).
-  bool WaitFor(const std::string& cue) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (cue.empty() || screen_.find(cue) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > until) return false;
-      pollfd fd{master_, POLLIN, 0};
-      if (::poll(&fd, 1, 100) <= 0) continue;
-      char buffer[4096];
-      const ssize_t n = ::read(master_, buffer, sizeof buffer);
-      if (n <= 0) {
-        ended_ = true;
-        return false;
-      }
-      screen_.append(buffer, static_cast<std::size_t>(n));
-    }
-    return true;
-  }
-  void Type(const std::string& keys) const { (void)!::write(master_, keys.data(), keys.size()); }
-  // Reads the rest of the screen and returns the exit status; a program still running after a
-  // minute is killed.
-  int Finish() {
-    (void)WaitFor("");
-    if (!ended_) ::kill(pid_, SIGKILL);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  const std::string& screen() const { return screen_; }
-
- private:
-  int master_ = -1;
-  pid_t pid_ = -1;
-  bool ended_ = false;
-  std::string screen_;
-};
 
 TEST(StoreFaultsCli, StoreDeletedOrMovedWhileTheProgramWaitsIsNamedAndLosesNothing) {
   for (const bool moved : {false, true}) {

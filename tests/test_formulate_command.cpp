@@ -8,8 +8,12 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
+#include "base/memory_store.h"
+#include "base/options.h"
+#include "base/prompter.h"
 #include "formatting/formulate_command.h"
 #include "formatting/notepad_file.h"
+#include "spacing/calibrate_command.h"
 #include "hosts/memory/memory_workbook.h"
 #include "spacing/calibration_store.h"
 #include "support/corpus.h"
@@ -17,6 +21,7 @@
 #include "support/fake_ui.h"
 #include "windows/form.h"
 #include "windows/picture_button.h"
+#include "windows/window_prompter.h"
 
 namespace corvane {
 namespace {
@@ -79,7 +84,8 @@ class FormulateTest : public ::testing::Test {
     for (const auto& m : fake_.ui.Messages()) prompts.push_back(m.prompt);
     return prompts;
   }
-  formulate::Outcome Run() { return formulate::FormulateCell(corvane_); }
+  // The add-in's own path: the windows ask, here on the fake window system.
+  formulate::Outcome Run() { return formulate::FormulateCell(corvane_, *app_, Store(), prompter_); }
 
   // The text of the one file written.
   std::u16string OnlyFileText() {
@@ -93,6 +99,7 @@ class FormulateTest : public ::testing::Test {
   std::shared_ptr<memory::MemoryWorkbook> book_;
   std::shared_ptr<memory::MemorySheet> sheet_;
   cls_corvane corvane_;
+  windows::WindowPrompter prompter_;
 };
 
 const std::u16string kIfSum = u"=IF(A1,SUM(B1,C1),0)";
@@ -162,7 +169,7 @@ TEST_F(FormulateTest, AConstantIsCheckedOnlyAfterTheWidthsAsAFormulaWithoutParen
 
 TEST_F(FormulateTest, OptionsAndListSeparatorAreReadAtEveryRun) {
   Calibrate();
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   Select(u"B7", u"=SUM(A1*(B1+C1),2)");
   const std::u16string b7 = u"/home/user/tmp/Book1 - Sheet1 - B7 - formatted formula.txt";
 
@@ -172,7 +179,7 @@ TEST_F(FormulateTest, OptionsAndListSeparatorAreReadAtEveryRun) {
     expected.emplace_back(line);
   EXPECT_EQ(Lines(delivery_.files.written.at(b7), u"\r\n"), expected);
 
-  SetOption(formulate::kFormatAllParensKey, true);
+  SetOption(options::kFormatAllParens, true);
   Run();
   expected.resize(kAlwaysSendHeader.size());
   for (const auto* line :
@@ -219,8 +226,6 @@ TEST_F(FormulateTest, AnArrayBlockGetsFormulaArrayWithEveryCellsWrappingThenASin
 
   const auto outcome = Run();
   ASSERT_EQ(outcome.ending, Ending::IntoCell);
-  EXPECT_TRUE(corvane_.bIsArray);
-  EXPECT_EQ(corvane_.rgTarget->Address(false, false), u"B2:C4");
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < 2; ++c) {
       SCOPED_TRACE(testing::Message() << "row " << 2 + r << " column " << 2 + c);
@@ -234,7 +239,6 @@ TEST_F(FormulateTest, AnArrayBlockGetsFormulaArrayWithEveryCellsWrappingThenASin
   Select(u"E5", u"=SUM(A1,B1)");
   const auto single = Run();
   ASSERT_EQ(single.ending, Ending::IntoCell);
-  EXPECT_FALSE(corvane_.bIsArray);
   EXPECT_FALSE(sheet_->CellInArray(5, 5));
   EXPECT_EQ(Cell(u"E5"), single.laidOut);
   EXPECT_EQ(sheet_->CellFormula(2, 2), outcome.laidOut);
@@ -341,7 +345,7 @@ TEST_F(FormulateTest, TheExplanationUsesTheRegionalThousandsSeparator) {
 
 TEST_F(FormulateTest, AlwaysSendToNotepadWritesTheNotepadLayoutAndNeverTouchesTheCell) {
   Calibrate(u"0.6");
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   Select(u"A1", kIfSum);
   sheet_->SetCellWrap(1, 1, false);
   const auto outcome = Run();
@@ -358,7 +362,7 @@ TEST_F(FormulateTest, AlwaysSendToNotepadWritesTheNotepadLayoutAndNeverTouchesTh
 
 TEST_F(FormulateTest, TheFileFollowsTheWorkbookFolderOrTmpOrTheTemporaryFolder) {
   Calibrate();
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   Select(u"A1", kIfSum);
 
   book_->SetPath(u"/data/budgets");
@@ -376,7 +380,7 @@ TEST_F(FormulateTest, TheFileFollowsTheWorkbookFolderOrTmpOrTheTemporaryFolder) 
 
 TEST_F(FormulateTest, TheLastLineOfTheLayoutIsWrittenWholeWhateverItHolds) {
   Calibrate();
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   Select(u"A1", u"=SUM(A1)+1");
   EXPECT_EQ(Lines(Run().laidOut), (std::vector<std::u16string>{u"=SUM(", u"       A1", u"    )", u"+1"}));
   EXPECT_TRUE(OnlyFileText().ends_with(u"\r\n    )\r\n+1\r\n"));
@@ -388,7 +392,7 @@ TEST_F(FormulateTest, TheLastLineOfTheLayoutIsWrittenWholeWhateverItHolds) {
 
 TEST_F(FormulateTest, NamesThatWouldLeaveTheFolderWriteNothing) {
   Calibrate();
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   Select(u"A1", kIfSum);
   for (const auto& [book, sheet] : std::vector<std::pair<std::u16string, std::u16string>>{
            {u"Book1", u"../../etc"}, {u"../x", u"Sheet1"}, {u"Book1", u"a\\..\\b"}, {u"Book1", std::u16string(u"a\0b", 3)}}) {
@@ -410,7 +414,7 @@ TEST_F(FormulateTest, NamesThatWouldLeaveTheFolderWriteNothing) {
 TEST_F(FormulateTest, FailuresEndQuietlyKeepingWhatWasDone) {
   Calibrate();
   // A file that cannot be written: nothing opened, nothing said.
-  SetOption(formulate::kAlwaysSendToNotepadKey, true);
+  SetOption(options::kAlwaysSendToNotepad, true);
   delivery_.files.fail = true;
   Select(u"A1", kIfSum);
   EXPECT_EQ(Run().ending, Ending::Failed);
@@ -418,7 +422,7 @@ TEST_F(FormulateTest, FailuresEndQuietlyKeepingWhatWasDone) {
   EXPECT_TRUE(fake_.ui.Messages().empty());
 
   // The host failing at the last call (wrapping put back): the layout stays in the cell.
-  SetOption(formulate::kAlwaysSendToNotepadKey, false);
+  SetOption(options::kAlwaysSendToNotepad, false);
   Select(u"B1", kIfSum);
   sheet_->SetCellWrap(1, 2, true);
   const auto before = app_->CallCount();
@@ -556,6 +560,56 @@ TEST_F(FormulateTest, TheCalibrationQuestionClosedWithoutAnswerCalibratesAndGoes
               Variant(fake_.store.GetSetting(u"Corvane", u"Spacing_Calibri", DecimalKey(k), u"?")))
         << k;
   EXPECT_EQ(Cell(u"A1"), outcome.laidOut);
+}
+
+// A front end of its own: the command asks, calibrates and reads only through what it is given,
+// never through the add-in's windows or the store in force.
+class ScriptedPrompter final : public Prompter {
+ public:
+  std::vector<std::int32_t> answers;  // in order; a question beyond them fails the test
+  std::vector<std::u16string> asked;
+  std::vector<std::int32_t> progress;
+  bool ended = false;
+
+  std::int32_t Ask(std::u16string_view prompt, std::int32_t, std::u16string_view) noexcept override {
+    asked.emplace_back(prompt);
+    if (asked.size() > answers.size()) {
+      ADD_FAILURE() << "unexpected question: " << U8(prompt);
+      return answer::kNone;
+    }
+    return answers[asked.size() - 1];
+  }
+  void BeginProgress() override { ended = false; }
+  void Advance(std::int32_t value) override { progress.push_back(value); }
+  bool Cancelled() override { return false; }
+  void EndProgress() override { ended = true; }
+};
+
+TEST_F(FormulateTest, TheCommandWorksOnlyThroughTheStoreAndPrompterItIsGiven) {
+  Select(u"A1", kIfSum);
+  MemoryStore given;
+  ScriptedPrompter prompter;
+  prompter.answers = {answer::kYes, answer::kOk};
+  const auto outcome = formulate::FormulateCell(corvane_, *app_, given, prompter);
+
+  EXPECT_EQ(outcome.ending, Ending::IntoCell);
+  EXPECT_EQ(Cell(u"A1"), outcome.laidOut);
+  ASSERT_EQ(prompter.asked.size(), 2U);
+  EXPECT_EQ(prompter.asked[0], formulate::kCalibratePrompt);
+  EXPECT_EQ(prompter.asked[1], calibration::kCalibrationDoneNotice);
+  ASSERT_EQ(prompter.progress.size(), 766U);
+  EXPECT_EQ(prompter.progress.front(), 2);
+  EXPECT_EQ(prompter.progress.back(), 767);
+  EXPECT_TRUE(prompter.ended);
+  EXPECT_EQ(given.Keys(u"Corvane", u"Spacing_Calibri").size(), 766U);
+  EXPECT_TRUE(fake_.store.Snapshot().empty()) << "the store in force is not touched";
+  EXPECT_TRUE(fake_.ui.Log().empty()) << "no window is shown";
+
+  // Calibrated now: the next run asks nothing.
+  Select(u"B2", u"=SUM(A1,B1)");
+  prompter.asked.clear();
+  EXPECT_EQ(formulate::FormulateCell(corvane_, *app_, given, prompter).ending, Ending::IntoCell);
+  EXPECT_TRUE(prompter.asked.empty());
 }
 
 }  // namespace

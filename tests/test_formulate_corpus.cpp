@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
+#include "base/options.h"
+#include "windows/window_prompter.h"
 #include "formatting/char_scan.h"
 #include "formatting/formulate_command.h"
 #include "formatting/unformat.h"
@@ -92,8 +94,8 @@ TEST_P(FormulateCorpus, EveryFormulaEndsWithAResultOrAMessageAndComesBackByUnfor
     const double ratio = k == 32 ? 1.0 : 0.4 + static_cast<double>((k * 37) % 80) / 100.0;
     fake.store.SaveSetting(u"Corvane", u"Spacing_Calibri", DecimalKey(k), calibration::RatioText(ratio, {}));
   }
-  fake.store.SaveSetting(u"Corvane", u"Settings", formulate::kAlwaysSendToNotepadKey, mode.alwaysNotepad ? u"1" : u"0");
-  fake.store.SaveSetting(u"Corvane", u"Settings", formulate::kFormatAllParensKey, mode.allParens ? u"1" : u"0");
+  fake.store.SaveSetting(u"Corvane", u"Settings", options::kAlwaysSendToNotepad, mode.alwaysNotepad ? u"1" : u"0");
+  fake.store.SaveSetting(u"Corvane", u"Settings", options::kFormatAllParens, mode.allParens ? u"1" : u"0");
 
   auto app = memory::MemoryApplication::Create(&fake.measurer);
   const auto sheet = app->AddWorkbook()->Sheet(1);
@@ -102,6 +104,7 @@ TEST_P(FormulateCorpus, EveryFormulaEndsWithAResultOrAMessageAndComesBackByUnfor
   cls_corvane corvane;
   ObjectRef ref = app;
   corvane.SetExcelApp(ref);
+  windows::WindowPrompter prompter;
 
   std::size_t exact = 0, likeUnformat = 0, intersectionAfterLevel = 0, intoFile = 0, noParen = 0, refused = 0;
   std::size_t failures = 0;
@@ -118,7 +121,7 @@ TEST_P(FormulateCorpus, EveryFormulaEndsWithAResultOrAMessageAndComesBackByUnfor
     }
     const std::size_t messagesBefore = fake.ui.Messages().size();
     delivery.files.written.clear();
-    const formulate::Outcome outcome = formulate::FormulateCell(corvane);
+    const formulate::Outcome outcome = formulate::FormulateCell(corvane, *app, fake.store, prompter);
 
     std::u16string laidOut;
     switch (outcome.ending) {

@@ -42,7 +42,7 @@ void Configure(cls_corvane& a, Mode mode, bool formatAllParens) {
   for (std::int32_t k = 2; k <= 767; ++k) a.SpacingArray.at(k) = Variant(std::int32_t{1});
   a.strListSeparator.assign(1, u',');
   a.bFormatAllParens = formatAllParens;
-  a.bSendToNotepad = a.bOutputToNotepad = mode == Mode::Notepad;
+  a.bSendToNotepad = mode == Mode::Notepad;
   a.strAfterParen.assign(mode == Mode::Notepad ? 2 : 7, u' ');
   if (mode == Mode::Cell) {
     a.SpacingArray.at(u'W') = Variant(u"3");

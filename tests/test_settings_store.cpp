@@ -261,7 +261,7 @@ TEST(SqliteStore, CacheFollowsOtherConnectionsWithoutStaleReads) {
   EXPECT_EQ(a.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound), u"0.3333");
   {
     // A batch reads one state of the file: a commit in the middle of it shows after it.
-    SqliteStore::ReadBatch batch(a);
+    SettingsStore::ReadScope batch(a);
     EXPECT_EQ(a.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound), u"0.3333");
     b.SaveSetting(kApp, u"Spacing_Arial", u"40", u"0.5");
     EXPECT_EQ(a.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound), u"0.3333");

@@ -1,5 +1,5 @@
-// The terminal front end of the add-in's windows, driven through a pseudo-terminal as a user at
-// a keyboard would, and the POSIX shell's opening of web addresses.
+// The terminal front end: its questions and the add-in's windows, driven through a
+// pseudo-terminal as a user at a keyboard would, and the POSIX shell's opening of web addresses.
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -24,13 +24,11 @@
 #include "platform/posix/terminal_ui.h"
 #include "support/fake_ui.h"
 #include "windows/frm_calibration_progress.h"
-#include "windows/frm_custom_msgbox.h"
 #include "windows/frm_settings.h"
 
 namespace corvane {
 namespace {
 
-using mdl_Support::CustomMsgBox;
 using mdl_Support::Module;
 using namespace std::chrono_literals;
 
@@ -99,7 +97,6 @@ class TerminalFixture : public ::testing::Test {
     scope_ = std::make_unique<ScopedServices>(services);
   }
   void TearDown() override {
-    if (auto& box = Module().frmCustomMsgBox) box->Unload();
     if (auto& settings = Module().frmSettings) settings->Unload();
     if (auto& progress = Module().frmCalibrationProgress) progress->Unload();
     scope_.reset();
@@ -112,6 +109,7 @@ class TerminalFixture : public ::testing::Test {
 };
 
 TEST_F(TerminalFixture, YesNoQuestionAnsweredWithEachKeyAndEndOfInput) {
+  // Printed as the message window prints; the first letter of a button answers.
   struct Case {
     std::string keys;
     std::int32_t answer;
@@ -122,7 +120,7 @@ TEST_F(TerminalFixture, YesNoQuestionAnsweredWithEachKeyAndEndOfInput) {
     Pty pty;
     Install(pty.slave(), pty.slave());
     pty.TypeWhenShown("[N]o", c.keys);
-    EXPECT_EQ(CustomMsgBox(u"Corvane is not yet calibrated.\r\nCalibrate now?", 4, u"Corvane"), c.answer);
+    EXPECT_EQ(ui_->Ask(u"Corvane is not yet calibrated.\r\nCalibrate now?", 4, u"Corvane"), c.answer);
     const std::string screen = pty.Screen("[N]o");
     EXPECT_NE(screen.find("Corvane"), std::string::npos) << screen;
     EXPECT_NE(screen.find("Corvane is not yet calibrated.\r\nCalibrate now?\r\n"), std::string::npos) << screen;
@@ -143,18 +141,18 @@ TEST_F(TerminalFixture, OkCancelKeysAndOkAlone) {
     Pty pty;
     Install(pty.slave(), pty.slave());
     pty.TypeWhenShown("[C]ancel", "c");
-    EXPECT_EQ(CustomMsgBox(u"Go on?", 1, u"Corvane"), 2);
+    EXPECT_EQ(ui_->Ask(u"Go on?", 1, u"Corvane"), 2);
     EXPECT_NE(pty.Screen("[C]ancel").find("[O]K  [C]ancel"), std::string::npos);
   }
   {
     Pty pty;
     Install(pty.slave(), pty.slave());
     pty.TypeWhenShown("[O]K", "yo");  // "y" is no button of this window
-    EXPECT_EQ(CustomMsgBox(u"No formula in cell.", 36, u"Corvane"), 1);
+    EXPECT_EQ(ui_->Ask(u"No formula in cell.", 36, u"Corvane"), 1);
   }
 }
 
-TEST_F(TerminalFixture, InputThatIsNoTerminalClosesTheWindow) {
+TEST_F(TerminalFixture, AQuestionWithoutATerminalIsPrintedAndCountsAsClosed) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   ASSERT_EQ(::write(fds[1], "y", 1), 1);
@@ -162,7 +160,7 @@ TEST_F(TerminalFixture, InputThatIsNoTerminalClosesTheWindow) {
   const int outFd = ::open(out.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0600);
   ASSERT_GE(outFd, 0);
   Install(fds[0], outFd);
-  EXPECT_EQ(CustomMsgBox(u"Calibration done.\r\n\r\nSee Corvane Help.", 4, u"Corvane"), -1);
+  EXPECT_EQ(ui_->Ask(u"Calibration done.\r\n\r\nSee Corvane Help.", 4, u"Corvane"), -1);
   ::close(fds[0]);
   ::close(fds[1]);
   ::close(outFd);

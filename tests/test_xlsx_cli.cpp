@@ -10,6 +10,7 @@
 
 #include "hosts/xlsx/workbook_file.h"
 #include "hosts/xlsx/xml_text.h"
+#include "support/on_terminal.h"
 #include "support/run_cli.h"
 #include "support/xlsx_builder.h"
 
@@ -94,6 +95,25 @@ TEST(XlsxCli, FormatsTheNamedCellsAndSaysWhatItDid) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(": 3 formulas formatted, 0 sent to text files, 1 skipped\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("  Sheet1!C1: skipped: Unable to format this cell.\n"), std::string::npos) << r.out;
+}
+
+TEST(XlsxCli, TheCalibrationQuestionsAreAskedOnceAndTheirAnswersStandForEveryCell) {
+  Cli cli;
+  testing::OnTerminal program({"format", cli.book.string(), "Sheet1!A1:C5", "--store=" + cli.store});
+  ASSERT_TRUE(program.WaitFor("Calibrate now?")) << program.screen();
+  program.Type("n");
+  ASSERT_TRUE(program.WaitFor("Format formula now anyway?")) << program.screen();
+  program.Type("y");
+  EXPECT_EQ(program.Finish(), 0) << program.screen();
+  const std::string& screen = program.screen();
+  const auto count = [&](const std::string& text) {
+    std::size_t n = 0;
+    for (auto at = screen.find(text); at != std::string::npos; at = screen.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("Calibrate now?"), 1U) << screen;
+  EXPECT_EQ(count("Format formula now anyway?"), 1U) << screen;
+  EXPECT_NE(screen.find(": 3 formulas formatted, 0 sent to text files, 1 skipped"), std::string::npos) << screen;
 }
 
 TEST(XlsxCli, TooLongLayoutsGoToTextFilesBesideTheWorkbook) {

@@ -11,6 +11,11 @@ namespace {
 constexpr std::int32_t kShowMaximized = 3;
 }
 
+void OpenWebAddress() {
+  // The shell's answer is not examined: a browser that cannot be started changes nothing here.
+  (void)SystemShell().ShellOpen(u"open", kWebAddress, u"1", u"1", kShowMaximized);
+}
+
 frmAbout::frmAbout() : Form(u"frmAbout", BorderStyle::FixedDialog, 7968.0F, 4656.0F) {
   SetCaption(u"About Corvane");
   icon_ = &art::kIcon;
@@ -23,10 +28,7 @@ frmAbout::frmAbout() : Form(u"frmAbout", BorderStyle::FixedDialog, 7968.0F, 4656
   lblHyperlink.SetBackColor(kWhite);
   lblHyperlink.SetTabIndex(1);
   lblHyperlink.Move(120.0F, 1080.0F, 7692.0F, 372.0F);
-  lblHyperlink.onClick = [] {
-    // The shell's answer is not examined: a browser that cannot be started changes nothing here.
-    (void)SystemShell().ShellOpen(u"open", kWebAddress, u"1", u"1", kShowMaximized);
-  };
+  lblHyperlink.onClick = [] { OpenWebAddress(); };
 
   lblCopyright.SetFont(font_);
   lblCopyright.SetBackColor(kWhite);

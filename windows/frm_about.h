@@ -16,6 +16,10 @@ inline constexpr std::u16string_view kTitleLine =
     u"Corvane 1.00, readable layout for Microsoft Excel formulas, by the Corvane project";
 inline constexpr std::u16string_view kCopyrightLine = u"Copyright \u00A9 2026 the Corvane project";
 
+// What a click on the web address does: asks the platform shell once to open it, whatever comes
+// of it.
+void OpenWebAddress();
+
 class frmAbout final : public Form {
  public:
   frmAbout();

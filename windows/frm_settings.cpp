@@ -1,6 +1,7 @@
 #include "windows/frm_settings.h"
 
 #include "addin/mdl_support.h"
+#include "base/options.h"
 #include "base/platform.h"
 #include "windows/picture_button.h"
 #include "windows/pictures.h"
@@ -20,21 +21,12 @@ constexpr std::u16string_view kAlwaysSendToNotepadHelp =
 
 const Font kSmallVerdana{u"Verdana", 7.8F};
 
-// Reads one option as a check-box state. The stored text must be a whole number after rounding
-// (half to even) that is a check-box state; otherwise the load fails with the key and the text.
 void LoadOption(Control& box, std::u16string_view key) {
-  const std::u16string text = Store().GetSetting(kAppName, kSettingsSection, key, u"0");
-  try {
-    box.SetValue(static_cast<float>(ToLong(Variant(text), Regional())));
-  } catch (const AutomationError& e) {
-    throw AutomationError(e.number(), u"The stored setting \"" + std::u16string(key) + u"\" holds \"" + text +
-                                          u"\", which is not a check-box state (0, 1 or 2).");
-  }
+  box.SetValue(static_cast<float>(options::ReadCheckState(Store(), key)));
 }
 
 void SaveOption(const Control& box, std::u16string_view key) {
-  Store().SaveSetting(kAppName, kSettingsSection, key,
-                      box.Value() != static_cast<float>(kUnchecked) ? u"1" : u"0");
+  options::SaveOption(Store(), key, box.Value() != static_cast<float>(kUnchecked));
 }
 
 }  // namespace
@@ -80,13 +72,13 @@ frmSettings::frmSettings() : Form(u"frmSettings", BorderStyle::FixedDialog, 7476
 }
 
 void frmSettings::Form_Load() {
-  LoadOption(chkFormatAllParens, kKeyFormatAllParens);
-  LoadOption(chkAlwaysSendToNotepad, kKeyAlwaysSendToNotepad);
+  LoadOption(chkFormatAllParens, options::kFormatAllParens);
+  LoadOption(chkAlwaysSendToNotepad, options::kAlwaysSendToNotepad);
 }
 
 void frmSettings::Ok() {
-  SaveOption(chkFormatAllParens, kKeyFormatAllParens);
-  SaveOption(chkAlwaysSendToNotepad, kKeyAlwaysSendToNotepad);
+  SaveOption(chkFormatAllParens, options::kFormatAllParens);
+  SaveOption(chkAlwaysSendToNotepad, options::kAlwaysSendToNotepad);
   Unload();
 }
 

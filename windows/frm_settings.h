@@ -1,21 +1,14 @@
 // The settings window `frmSettings`: the two options "Format All Parens" and "Always Send to
 // Notepad" as check boxes with their help texts, and OK and Cancel picture buttons.
-// Contract: the load step reads both options from section "Settings" of "Corvane" (default 0)
-// and fails, naming key and value, when a stored text is not a number or not a check-box state
-// (0, 1, 2 after rounding half to even). OK saves both keys as "1" (any state but clear) or "0"
-// and unloads; Cancel and the frame's close box unload without saving.
+// Contract: the load step reads both options (base/options.h) from the store in force and fails,
+// naming key and value, when a stored text is not a check-box state. OK saves both keys as "1"
+// (any state but clear) or "0" and unloads; Cancel and the frame's close box unload without
+// saving.
 #pragma once
-
-#include <string_view>
 
 #include "windows/form.h"
 
 namespace corvane::windows {
-
-inline constexpr std::u16string_view kAppName = u"Corvane";
-inline constexpr std::u16string_view kSettingsSection = u"Settings";
-inline constexpr std::u16string_view kKeyFormatAllParens = u"Format All Parens";
-inline constexpr std::u16string_view kKeyAlwaysSendToNotepad = u"Always Send to Notepad";
 
 class frmSettings final : public Form {
  public:

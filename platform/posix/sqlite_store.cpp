@@ -623,10 +623,10 @@ void SqliteStore::SaveSetting(std::u16string_view appName, std::u16string_view s
 }
 
 // ---- Batches ---------------------------------------------------------------------------------
-SqliteStore::ReadBatch::ReadBatch(SqliteStore& store) noexcept : store_(store) { ++store_.batchDepth_; }
+void SqliteStore::BeginReads() noexcept { ++batchDepth_; }
 
-SqliteStore::ReadBatch::~ReadBatch() {
-  if (--store_.batchDepth_ == 0) store_.batchChecked_ = false;
+void SqliteStore::EndReads() noexcept {
+  if (--batchDepth_ == 0) batchChecked_ = false;
 }
 
 }  // namespace corvane::posix

@@ -11,7 +11,7 @@
 //   PATH-wal and PATH-shm beside it.
 // - Reads are answered from an in-memory copy of the whole file, taken again whenever another
 //   connection has committed since it was taken; no read answers from an out-of-date copy. Each
-//   read outside a ReadBatch makes that check (a few system calls); inside a batch the first
+//   read outside a read scope makes that check (a few system calls); inside a batch the first
 //   read checks and all the batch's reads see that one consistent state plus this object's saves.
 // - Names and values are UTF-16 at the interface and UTF-8 in the file; a lone surrogate and
 //   U+0000, which UTF-8 cannot hold, are written in byte forms that read back unchanged.
@@ -57,18 +57,10 @@ class SqliteStore : public SettingsStore {
   // The copy's state: checked for other connections' commits as a read is, plus this object's saves.
   StoreVersion Version() override;
 
-  // Groups reads (one command run) so that the file is checked for other writers once, at the
-  // first read. Batches nest; the outermost one decides.
-  class ReadBatch {
-   public:
-    explicit ReadBatch(SqliteStore& store) noexcept;
-    ~ReadBatch();
-    ReadBatch(const ReadBatch&) = delete;
-    ReadBatch& operator=(const ReadBatch&) = delete;
-
-   private:
-    SqliteStore& store_;
-  };
+  // A batch of reads (one command run, see ReadScope) checks the file for other writers once, at
+  // its first read. Batches nest; the outermost one decides.
+  void BeginReads() noexcept override;
+  void EndReads() noexcept override;
 
   const std::string& path() const noexcept { return path_; }
   // How often the in-memory copy was taken from the file (once at opening, then once per change

@@ -130,6 +130,30 @@ std::vector<Control*> Buttons(const Form& form) {
 
 char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
+std::string TitleLines(std::u16string_view title) {
+  return ToUtf8(title) + "\n" + std::string(std::max<std::size_t>(title.size(), 1), '-') + "\n";
+}
+
+// A label's text, its lines wrapped to the terminal's width when it has one (columns > 0).
+std::string LabelLines(std::u16string_view caption, std::size_t indent, int columns) {
+  std::string out;
+  for (const auto& paragraph : windows::SplitLines(caption)) {
+    std::vector<std::u16string> lines{paragraph};
+    if (columns > static_cast<int>(indent) + 20) {
+      const auto width = static_cast<float>(columns - 1 - static_cast<int>(indent));
+      lines = windows::WrapLine(paragraph, width, [](std::u16string_view s) { return static_cast<float>(s.size()); });
+    }
+    for (const auto& line : lines) out += std::string(indent, ' ') + ToUtf8(line) + "\n";
+  }
+  return out;
+}
+
+// "[Y]es": the key of a button is the first letter of its text.
+void AppendKey(std::string& keys, std::u16string_view text) {
+  if (!keys.empty()) keys += "  ";
+  keys.append("[").append(ToUtf8(text.substr(0, 1))).append("]").append(ToUtf8(text.substr(1)));
+}
+
 std::string CheckBoxLine(const Control& box, std::size_t number) {
   const char* mark = box.Value() == static_cast<float>(windows::kChecked)  ? "[x]"
                      : box.Value() == static_cast<float>(windows::kGrayed) ? "[-]"
@@ -249,8 +273,7 @@ void TerminalUi::Render(const Form& form) {
     drawnProgress_.clear();
   }
   const int columns = OutputIsTerminal() ? TerminalColumns(options_.output) : 0;
-  const std::string title = ToUtf8(form.Caption());
-  std::string out = title + "\n" + std::string(std::max<std::size_t>(form.Caption().size(), 1), '-') + "\n";
+  std::string out = TitleLines(form.Caption());
 
   const auto controls = InReadingOrder(form);
   float textLeft = -1.0F;  // the leftmost text, from which labels further right are indented
@@ -265,26 +288,14 @@ void TerminalUi::Render(const Form& form) {
       out += CheckBoxLine(*c, ++boxNumber);
     } else if (c->Kind() == ControlKind::Label) {
       const auto indent = static_cast<std::size_t>(std::clamp((c->Left() - textLeft) / 90.0F, 0.0F, 20.0F));
-      for (const auto& paragraph : windows::SplitLines(c->Caption())) {
-        std::vector<std::u16string> lines{paragraph};
-        if (columns > static_cast<int>(indent) + 20) {
-          const auto width = static_cast<float>(columns - 1 - static_cast<int>(indent));
-          lines = windows::WrapLine(paragraph, width,
-                                    [](std::u16string_view s) { return static_cast<float>(s.size()); });
-        }
-        for (const auto& line : lines) out += std::string(indent, ' ') + ToUtf8(line) + "\n";
-      }
+      out += LabelLines(c->Caption(), indent, columns);
     }
   }
 
   out += "\n";
   std::string keys;
   if (boxNumber > 0) keys += boxNumber == 1 ? "[1] toggle" : "[1]-[" + std::to_string(boxNumber) + "] toggle";
-  for (const Control* button : Buttons(form)) {
-    const std::u16string_view text = button->GetPicture()->text;
-    if (!keys.empty()) keys += "  ";
-    keys.append("[").append(ToUtf8(text.substr(0, 1))).append("]").append(ToUtf8(text.substr(1)));
-  }
+  for (const Control* button : Buttons(form)) AppendKey(keys, button->GetPicture()->text);
   out += keys + "\n";
   Write(out);
 }
@@ -318,6 +329,43 @@ void TerminalUi::Interact(Form& form) {
         break;
       }
     }
+  }
+}
+
+std::int32_t TerminalUi::Ask(std::u16string_view prompt, std::int32_t style, std::u16string_view title) {
+  struct Choice {
+    std::u16string_view text;
+    std::int32_t answer;
+  };
+  std::vector<Choice> choices;
+  if (style == buttons::kYesNo) {
+    choices = {{u"Yes", answer::kYes}, {u"No", answer::kNo}};
+  } else if (style == buttons::kOkCancel) {
+    choices = {{u"OK", answer::kOk}, {u"Cancel", answer::kCancel}};
+  } else {
+    choices = {{u"OK", answer::kOk}};
+  }
+  const auto render = [&] {
+    if (!drawnProgress_.empty()) {
+      Write("\n");
+      drawnProgress_.clear();
+    }
+    const int columns = OutputIsTerminal() ? TerminalColumns(options_.output) : 0;
+    std::string keys;
+    for (const Choice& choice : choices) AppendKey(keys, choice.text);
+    Write(TitleLines(title) + LabelLines(prompt, 0, columns) + "\n" + keys + "\n");
+  };
+  if (!InputIsTerminal()) {
+    render();
+    return answer::kClosed;
+  }
+  KeyMode keyMode(options_.input);
+  render();
+  for (;;) {
+    const int key = ReadKey(options_.input);
+    if (key < 0) return answer::kClosed;
+    for (const Choice& choice : choices)
+      if (Lower(choice.text.front()) == Lower(static_cast<char16_t>(key))) return choice.answer;
   }
 }
 

@@ -10,13 +10,17 @@
 //   button, delivered when pending events are processed (DoEvents); once it is unloaded the
 //   previous SIGINT disposition is back.
 // - Other modeless windows print nothing when shown; Run() works them from the keyboard.
+// - Ask() prints a question as the message window prints and reads its answer in the same way.
 // While keys are read the terminal is in non-canonical, no-echo mode; it is restored when the
 // reading ends, also when a signal ends the program.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "base/prompter.h"
 #include "windows/form.h"
 #include "windows/ui_backend.h"
 
@@ -46,6 +50,11 @@ class TerminalUi final : public windows::UiBackend {
   // Prints the window and works it from the keyboard until it is unloaded; closes it as by its
   // close box when the input is not a terminal or ends.
   void Run(windows::Form& form);
+
+  // A question printed as the message window prints (title, text, "[Y]es  [N]o"), with the
+  // buttons of the message box's style (4 Yes and No, 1 OK and Cancel, else OK alone), answered
+  // with one key: 1 OK, 2 Cancel, 6 Yes, 7 No, or -1 when the input is not a terminal or ends.
+  std::int32_t Ask(std::u16string_view prompt, std::int32_t style, std::u16string_view title);
 
   bool InputIsTerminal() const;
   bool OutputIsTerminal() const;

@@ -1,0 +1,73 @@
+#include "support/on_terminal.h"
+
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace corvane::testing {
+
+OnTerminal::OnTerminal(std::vector<std::string> args) {
+  int slave = -1;
+  if (::openpty(&master_, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+  std::string program = CORVANE_CLI_PATH;
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::setsid();
+    for (int fd = 0; fd < 3; ++fd) ::dup2(slave, fd);
+    ::close(slave);
+    ::close(master_);
+    ::setenv("DISPLAY", "", 1);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(slave);
+}
+
+OnTerminal::~OnTerminal() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  ::close(master_);
+}
+
+bool OnTerminal::WaitFor(const std::string& cue) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (cue.empty() || screen_.find(cue) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    pollfd fd{master_, POLLIN, 0};
+    if (::poll(&fd, 1, 100) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(master_, buffer, sizeof buffer);
+    if (n <= 0) {
+      ended_ = true;
+      return false;
+    }
+    screen_.append(buffer, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+void OnTerminal::Type(const std::string& keys) const { (void)!::write(master_, keys.data(), keys.size()); }
+
+int OnTerminal::Finish() {
+  (void)WaitFor("");
+  if (!ended_) ::kill(pid_, SIGKILL);
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace corvane::testing
