@@ -433,7 +433,8 @@ std::u16string cls_corvane::LayoutFormula() {
   if (n >= 1 && (static_cast<std::size_t>(n) > strFormula.size() || table.rows() == 0 || table.rowLower() > 1 ||
                  table.rowUpper() < n || table.colLower() > kCharColumn || table.colUpper() < scan::kSheetMarkColumn))
     throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
-  const std::u16string_view formula = std::u16string_view(strFormula).substr(0, static_cast<std::size_t>(std::max(n, 0)));
+  const std::u16string_view formula =
+      std::u16string_view(strFormula).substr(0, static_cast<std::size_t>(std::max(n, 0)));
   const bool closeFollows = n >= 1 && n != table.rowUpper() && table.get(n + 1, kCharColumn) == u")";
 
   layout::Options options;

@@ -356,6 +356,37 @@ TEST(Layout, SpecialCharactersAreMeasuredThroughTheStore) {
   EXPECT_EQ(app->WorkbooksAdded(), 0);
 }
 
+// The layout needs no add-in object: a parsed table, the options, and the caller's measure of a
+// line that holds a special character, which gets the whole line through the room after "(".
+TEST(Layout, IsAFunctionOfTheFormulaTheOptionsAndTheWidths) {
+  VariantArray spacing(2, 767);
+  for (std::int32_t k = 2; k <= 767; ++k) spacing.at(k) = Variant(std::int32_t{1});
+  spacing.at(u'W') = Variant(u"3");
+  const spacing::Widths widths(spacing, RegionalFormat{});
+  std::vector<std::u16string> measured;
+  layout::Options options;
+  options.listSeparator = u",";
+  options.afterParen = u"       ";
+  options.specialLine = [&](std::u16string_view line) {
+    measured.emplace_back(line);
+    return 12.0;
+  };
+  const std::u16string formula{u'=', u'W', u'(', u'1', u',', kEuro, u'(', u'2', u')', u')'};
+  EXPECT_EQ(Render(layout::Layout(formula, options, widths)),
+            "0: =W(\n12: 1,\n12: \xE2\x82\xAC(\n24: 2\n16: )\n4: )\n4:");
+  ASSERT_EQ(measured.size(), 1U);
+  EXPECT_EQ(measured[0], (std::u16string{kEuro, u'(', u' ', u' ', u' ', u' ', u' ', u' ', u' '}));
+
+  // Without a measure the special character ends the line's sum, as an entry that is no number does.
+  options.specialLine = nullptr;
+  EXPECT_EQ(Render(layout::Layout(formula, options, widths)),
+            "0: =W(\n12: 1,\n12: \xE2\x82\xAC(\n12: 2\n4: )\n4: )\n4:");
+  options.destination = layout::Destination::TextFile;
+  options.afterParen = u"  ";
+  EXPECT_EQ(Render(layout::Layout(formula, options, widths)),
+            "0: =W(\n5: 1,\n5: \xE2\x82\xAC(\n9: 2\n6: )\n2: )\n2:");
+}
+
 // ---- Names are never broken ----
 
 TEST(Layout, SheetNamesAndBracketedNamesAreNeverBroken) {
