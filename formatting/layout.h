@@ -16,7 +16,8 @@
 //    bracketed name, as the lexer reads them (formatting/lexer.h), is an ordinary character.
 //  - The result is exactly what rebuilding the whole output from two snapshots per character
 //    gives, trailing spaces of the last line included, but in time and memory linear in the
-//    output: every character of the result is written once, and nothing else is.
+//    output: of the texts a run of level closes alternates between, only the one that stands
+//    is ever written, and the result is handed out without a copy.
 //  - Failures throw AutomationError: a ")" with no "(" before it (9), a "(" width that is no
 //    number at the first level close (the failure its conversion gave), an indentation that is
 //    negative (5) or beyond 32 bits (6).
