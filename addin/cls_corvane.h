@@ -17,6 +17,7 @@
 #include "base/platform.h"
 #include "base/host.h"
 #include "base/paren_check.h"
+#include "spacing/spacing_model.h"
 
 namespace corvane {
 
@@ -101,6 +102,8 @@ class cls_corvane : public AutomationObject {
     std::uint64_t contents = 0;
   };
   SpacingSource spacingSource;
+  // SpacingArray parsed, for the layout and GetSpacingThisLevel: parsed again when it changed.
+  spacing::WidthsCache parsedWidths;
 
  private:
   // Typed forms of the scan's steps, working on the object's own fields.

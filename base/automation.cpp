@@ -1,17 +1,11 @@
 #include "base/automation.h"
 
-#include <algorithm>
 #include <array>
 #include <atomic>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <utility>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace corvane {
 
@@ -27,22 +21,6 @@ std::string Narrow(std::u16string_view s) {
 [[noreturn]] void TypeMismatch() { throw AutomationError(err::kTypeMismatch, u"Type mismatch"); }
 
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == 0xA0; }
-
-// A scan builds a table per formula while the previous formula's table dies: the storage of
-// the last table to go is kept for the next one (small tables only), sparing an allocation and
-// a release per formula.
-thread_local bool spareCellsClosed = false;  // trivially destructible: readable all the thread's life
-struct SpareCells {
-  StringTable::Cells cells;
-  SpareCells() = default;
-  SpareCells(const SpareCells&) = delete;
-  SpareCells& operator=(const SpareCells&) = delete;
-  // Tables that outlive it (static ones, say) release their own storage.
-  ~SpareCells() { spareCellsClosed = true; }
-};
-thread_local SpareCells spareCells;
-// The largest storage kept for reuse: that of short formulas' tables, not of a huge one.
-constexpr std::size_t kKeepCells = std::size_t{1} << 16;
 
 }  // namespace
 
@@ -60,10 +38,7 @@ StringTable::StringTable(std::int32_t rowLower, std::int32_t rowUpper, std::int3
     throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
   rows_ = rowUpper - rowLower + 1;
   cols_ = colUpper - colLower + 1;
-  const std::size_t count = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_);
-  Reserve(count);
-  cells_.resize(count);
-  FillEmpty(cells_.data(), 0, count);
+  cells_.assign(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_), kEmpty);
 }
 
 StringTable::StringTable(std::u16string_view chars, std::int32_t colUpper) : rowLower_(1), colLower_(1) {
@@ -72,70 +47,12 @@ StringTable::StringTable(std::u16string_view chars, std::int32_t colUpper) : row
     throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
   rows_ = static_cast<std::int32_t>(chars.size());
   cols_ = colUpper;
-  const std::size_t count = chars.size() * static_cast<std::size_t>(cols_);
-  Reserve(count);
   // Column 1 from the characters, then every other cell empty, each written once.
-  cells_.resize(count);
-  std::uint32_t* const out = cells_.data();
-  const char16_t* const in = chars.data();
-  const std::size_t n = chars.size();
-  std::size_t k = 0;
-#if defined(__SSE2__)
-  // Eight characters a step, the last step overlapping the one before rather than going a
-  // cell at a time.
-  const auto widen8 = [&](std::size_t at) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_unpacklo_epi16(units, _mm_setzero_si128()));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at + 4), _mm_unpackhi_epi16(units, _mm_setzero_si128()));
-  };
-  for (; k + 8 <= n; k += 8) widen8(k);
-  if (k < n && n >= 8) {
-    widen8(n - 8);
-    k = n;
-  }
-#endif
-  for (; k < n; ++k) out[k] = in[k];
-  FillEmpty(out, n, count);
+  const std::size_t count = chars.size() * static_cast<std::size_t>(cols_);
+  cells_.reserve(count);
+  cells_.assign(chars.begin(), chars.end());
+  cells_.resize(count, kEmpty);
 }
-
-void StringTable::FillEmpty(std::uint32_t* cells, std::size_t from, std::size_t to) noexcept {
-  std::size_t k = from;
-#if defined(__SSE2__)
-  // Sixteen cells a step (the library's fill goes one at a time), the last step overlapping
-  // the one before when the range allows, never reaching below `from`.
-  const __m128i empty = _mm_set1_epi32(static_cast<int>(kEmpty));
-  const auto fill4 = [&](std::size_t at) { _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + at), empty); };
-  for (; k + 16 <= to; k += 16) {
-    fill4(k);
-    fill4(k + 4);
-    fill4(k + 8);
-    fill4(k + 12);
-  }
-  for (; k + 4 <= to; k += 4) fill4(k);
-  if (k < to && to - from >= 4) {
-    fill4(to - 4);
-    k = to;
-  }
-#endif
-  for (; k < to; ++k) cells[k] = kEmpty;
-}
-
-void StringTable::Reserve(std::size_t count) {
-  if (spareCellsClosed) return;
-  cells_.swap(spareCells.cells);
-  cells_.clear();
-  // Room to spare, so that a table a little bigger than the last one reuses its storage too.
-  if (cells_.capacity() < count) {
-    cells_.reserve(count <= kKeepCells ? std::bit_ceil(std::max<std::size_t>(count, 256)) : count);
-  }
-}
-
-void StringTable::Recycle() noexcept {
-  if (spareCellsClosed || cells_.capacity() == 0 || cells_.capacity() > kKeepCells) return;
-  if (spareCells.cells.capacity() < cells_.capacity()) spareCells.cells.swap(cells_);
-}
-
-StringTable::~StringTable() { Recycle(); }
 
 // A moved-from table is an empty one, with no rows to index into storage it no longer has.
 StringTable::StringTable(StringTable&& other) noexcept
@@ -150,7 +67,6 @@ StringTable::StringTable(StringTable&& other) noexcept
 
 StringTable& StringTable::operator=(StringTable&& other) noexcept {
   if (this != &other) {
-    Recycle();
     rowLower_ = other.rowLower_;
     colLower_ = other.colLower_;
     rows_ = std::exchange(other.rows_, 0);

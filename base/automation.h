@@ -70,7 +70,7 @@ class StringTable {
   StringTable(StringTable&& other) noexcept;
   StringTable& operator=(const StringTable&) = default;
   StringTable& operator=(StringTable&& other) noexcept;
-  ~StringTable();
+  ~StringTable() = default;
 
   std::int32_t rowLower() const noexcept { return rowLower_; }
   std::int32_t rowUpper() const noexcept { return rowLower_ + rows_ - 1; }
@@ -137,38 +137,6 @@ class StringTable {
   }
   [[noreturn]] static void OutOfRange();
 
-  // Storage whose growth leaves new cells unwritten: a new table writes every cell itself, in
-  // loops the compiler can widen (the library's fill goes one cell at a time).
-  template <class T>
-  struct UnwrittenAllocator : std::allocator<T> {
-    template <class U>
-    struct rebind {
-      using other = UnwrittenAllocator<U>;
-    };
-    UnwrittenAllocator() = default;
-    template <class U>
-    UnwrittenAllocator(const UnwrittenAllocator<U>&) noexcept {}
-    template <class U>
-    void construct(U* p) noexcept {
-      ::new (static_cast<void*>(p)) U;
-    }
-    template <class U, class... Args>
-    void construct(U* p, Args&&... args) {
-      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
-  };
-
- public:
-  using Cells = std::vector<std::uint32_t, UnwrittenAllocator<std::uint32_t>>;
-
- private:
-  // Sets cells[from, to) to the empty string.
-  static void FillEmpty(std::uint32_t* cells, std::size_t from, std::size_t to) noexcept;
-  // Takes the storage the last table of this thread left, with room for `count` cells.
-  void Reserve(std::size_t count);
-  // Hands the cells' storage to the next table built on this thread.
-  void Recycle() noexcept;
-
   std::u16string_view view(std::uint32_t cell) const noexcept {
     if (cell < kEmpty) [[likely]]
       return {&kAllCodeUnits[cell], 1};
@@ -183,7 +151,7 @@ class StringTable {
   std::int32_t colLower_ = 0;
   std::int32_t rows_ = 0;
   std::int32_t cols_ = 0;
-  Cells cells_;
+  std::vector<std::uint32_t> cells_;
   // Longer strings; a shared pool keeps copies cheap and string views stable.
   std::shared_ptr<std::vector<std::u16string>> pool_;
 };

@@ -1,13 +1,7 @@
 #include "formatting/char_scan.h"
 
-#include <algorithm>
-#include <bit>
-#include <cstring>
+#include <cstddef>
 #include <limits>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "base/platform.h"
 
@@ -17,50 +11,14 @@ using namespace scan;
 
 namespace {
 
-// The position of the first unit in text[from, n) equal to `a` or `b`, or n. Eight code units
-// at a time where the processor has SSE2, four otherwise: most formulas hold no quote or
-// apostrophe at all, and each scan looks for both.
-[[gnu::always_inline]] inline std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t n, char16_t a,
-                                                   char16_t b) {
+// The position of the first unit in text[from, n) equal to `a` or `b`, or n.
+std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t n, char16_t a, char16_t b) {
   std::size_t i = from;
-#if defined(__SSE2__)
-  const __m128i first = _mm_set1_epi16(static_cast<short>(a));
-  const __m128i second = _mm_set1_epi16(static_cast<short>(b));
-  // Two bits per code unit of text[at, at + 8) that is `a` or `b`.
-  const auto hits = [&](std::size_t at) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(units, first), _mm_cmpeq_epi16(units, second))));
-  };
-  for (; i + 8 <= n; i += 8) {
-    const unsigned mask = hits(i);
-    if (mask != 0) return i + static_cast<std::size_t>(std::countr_zero(mask)) / 2;
-  }
-  if (i < n && n >= 8) {
-    // The last eight units, less those before i: one step instead of a unit at a time.
-    const unsigned mask = hits(n - 8) >> (2 * (i - (n - 8)));
-    return mask != 0 ? i + static_cast<std::size_t>(std::countr_zero(mask)) / 2 : n;
-  }
-#else
-  constexpr std::uint64_t kOnes = 0x0001000100010001ULL;
-  constexpr std::uint64_t kHighs = 0x8000800080008000ULL;
-  const std::uint64_t patternA = kOnes * a;
-  const std::uint64_t patternB = kOnes * b;
-  for (; i + 4 <= n; i += 4) {
-    std::uint64_t word;
-    std::memcpy(&word, text + i, sizeof word);
-    const std::uint64_t x = word ^ patternA;  // a zero unit where `a` stands
-    const std::uint64_t y = word ^ patternB;
-    if ((((x - kOnes) & ~x) | ((y - kOnes) & ~y)) & kHighs) break;
-  }
-#endif
-  for (; i < n; ++i)
-    if (text[i] == a || text[i] == b) return i;
-  return n;
+  while (i < n && text[i] != a && text[i] != b) ++i;
+  return i;
 }
 
-[[gnu::always_inline]] inline std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t n,
-                                                   char16_t target) {
+std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t n, char16_t target) {
   return FindUnit(text, from, n, target, target);
 }
 
@@ -162,8 +120,8 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
       stringMarks[i] = stringMark;
     ++i;
   }
-  AssignText(strPrevQuoteType, kQuoteText[prevType]);
-  AssignText(strPrevPrevQuoteType, kQuoteText[prevPrevType]);
+  strPrevQuoteType = kQuoteText[prevType];
+  strPrevPrevQuoteType = kQuoteText[prevPrevType];
   bPrevCharIsQuote = prevIsQuote;
   bNextCharIsQuote = nextIsQuote;
   bInStringLiteral = inLiteral;
@@ -220,7 +178,7 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
     }
     ++i;
   }
-  AssignText(strApostropheType, kApostropheText[type]);
+  strApostropheType = kApostropheText[type];
   bPrevCharIsApostrophe = prevIsApostrophe;
   bNextCharIsApostrophe = nextIsApostrophe;
   bInSheetName = inSheetName;

@@ -20,10 +20,7 @@
 //  - Cost: three linear passes, no allocation per character.
 #pragma once
 
-#include <algorithm>
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -56,42 +53,5 @@ inline constexpr std::u16string_view kSheetMark = u"Sh";
 
 inline constexpr char16_t kDoubleQuote = u'"';
 inline constexpr char16_t kApostrophe = u'\'';
-
-// Field updates for the end of a run, without the library's general assignment: most runs
-// leave a text field as the last one did or change it to a text of the same length, and an
-// indentation of the same length is refilled in place.
-inline void AssignText(std::u16string& field, std::u16string_view value) {
-  const std::size_t n = value.size();
-  if (field.size() != n) {
-    field = value;
-    return;
-  }
-  char16_t* const out = field.data();
-  const char16_t* const in = value.data();
-  if (n >= 4) {
-    // These are a few code units long: four at a time, the last four overlapping.
-    const auto differ = [&](std::size_t at) {
-      std::uint64_t a;
-      std::uint64_t b;
-      std::memcpy(&a, out + at, sizeof a);
-      std::memcpy(&b, in + at, sizeof b);
-      return a != b;
-    };
-    bool same = !differ(n - 4);
-    for (std::size_t k = 0; same && k + 4 < n; k += 4) same = !differ(k);
-    if (same) return;
-    std::memcpy(out, in, n * sizeof(char16_t));
-    return;
-  }
-  // Mostly a single character: without a call.
-  for (std::size_t k = 0; k < n; ++k) out[k] = in[k];
-}
-inline void AssignSpaces(std::u16string& field, std::size_t count) {
-  if (field.size() == count) {
-    std::fill(field.begin(), field.end(), u' ');
-  } else {
-    field.assign(count, u' ');
-  }
-}
 
 }  // namespace corvane::scan

@@ -1,29 +1,64 @@
 // Layout: turns a one-line formula into indented lines, for the cell or for a text editor.
-// Contract of cls_corvane::LayoutFormula (inputs: strFormula, iLenFormula, strCharArray =
-// PopulateCharArray of strFormula, strListSeparator, bFormatAllParens, SpacingArray,
-// bSendToNotepad, strAfterParen; it reads the characters from strFormula, which of them are
-// syntax from the lexer (formatting/lexer.h), and needs the table only to cover the formula):
-//  - A syntactic "(" opens a level (a line break, then the indentation that reaches
-//    strAfterParen's end), unless it is half of an empty pair "()" or, with bFormatAllParens off,
-//    it is kept inline: right after + - * / ^, or inside an inline group once an operator or a
-//    ")" has come since the group's last "(" or separator. Every syntactic argument separator
-//    ends its line. A level's ")" gets a line of its own under its "(", and what follows it
-//    starts a new line, except a separator, which joins the ")".
-//  - Level widths come from GetSpacingThisLevel on the line's text (measured only when a level
-//    or an inline group opens), indentation from their running sum, rounded ties to even.
+// Contract of layout::Layout(formula, options, widths):
+//  - A syntactic "(" opens a level (a line break, then the indentation that reaches the end of
+//    options.afterParen), unless it is half of an empty pair "()" or, with allParens off, it is
+//    kept inline: right after + - * / ^, or inside an inline group once an operator or a ")" has
+//    come since the group's last "(" or separator. Every syntactic argument separator (the list
+//    separator, when it is one code unit) ends its line. A level's ")" gets a line of its own
+//    under its "(", and what follows it starts a new line, except a separator, which joins the
+//    ")".
+//  - Level widths are the widths of the line's text up to its "(" (and afterParen), measured only
+//    when a level or an inline group opens: for the text file its number of code units, for the
+//    cell the sum of `widths` in order, which ends at an entry that is no number; a line holding
+//    a special character (code 768 and above) is measured whole by options.specialLine (without
+//    one its sum ends there too). Indentation is their running sum, rounded ties to even.
 //  - Names are never broken: every character of a string literal, a quoted sheet name or a
-//    bracketed name, as the lexer reads them, is an ordinary character here, though CheckChar
-//    itself still classifies parentheses and separators of names as syntax (and those after a
-//    double quote inside a sheet name as text of a literal).
+//    bracketed name, as the lexer reads them (formatting/lexer.h), is an ordinary character.
 //  - The result is exactly what rebuilding the whole output from two snapshots per character
-//    gives, trailing spaces of the last line included, but in time linear in the output.
-//  - Failures throw AutomationError (the formulate command's trap catches them): a ")" with no
-//    "(" before it, a "(" entry of SpacingArray that is no number at the first level close, a
-//    negative indentation, a formula or table shorter than iLenFormula.
+//    gives, trailing spaces of the last line included, but in time and memory linear in the
+//    output: of the texts a run of level closes alternates between, only the one that stands
+//    is ever written, and the result is handed out without a copy.
+//  - Failures throw AutomationError: a ")" with no "(" before it (9), a "(" width that is no
+//    number at the first level close (the failure its conversion gave), an indentation that is
+//    negative (5) or beyond 32 bits (6).
+// Contract of cls_corvane::LayoutFormula, the add-in's building block over Layout (inputs:
+// strFormula, iLenFormula, strCharArray = PopulateCharArray of strFormula, strListSeparator,
+// bFormatAllParens, SpacingArray, bSendToNotepad (the text file, else the cell), strAfterParen):
+//  - It lays out the first iLenFormula characters of strFormula, with SpacingArray as parsed
+//    (spacing::WidthsCache) and special characters measured by GetSpacingThisLevel on the whole
+//    line. It needs the table only to cover the formula, and reads from it only the character
+//    after the last one (a "(" there is half of an empty pair when the next row holds ")").
+//    CheckChar itself still classifies parentheses and separators of names as syntax (and
+//    those after a double quote inside a sheet name as text of a literal).
+//  - Failures are Layout's, and a formula or table shorter than iLenFormula (error 9) before
+//    anything is laid out; the formulate command's trap catches them.
 //  - Afterwards iItem, iIndentSpaces, strIndent, strPrevIndent and the copies strCurrentChar,
-//    strPrevChar, strNextChar hold what the last character left in them.
+//    strPrevChar, strNextChar hold what the last character left in them. After a failure only
+//    iItem is set, to the failing character's position.
 // cls_corvane::RemoveSpacesInLastLine(str) returns str without the spaces (code 32 only) at its
 // end; it never fails on a text.
 #pragma once
 
-#include "addin/cls_corvane.h"
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "spacing/spacing_model.h"
+
+namespace corvane::layout {
+
+enum class Destination { Cell, TextFile };
+
+struct Options {
+  bool allParens = false;  // "Format All Parens": no group is kept inline
+  Destination destination = Destination::Cell;
+  std::u16string_view listSeparator;
+  std::u16string_view afterParen;  // the room a level's lines leave after its "("
+  // The width of a line for the cell that holds a special character, which the table cannot
+  // give (the add-in reads it from the store, or measures it).
+  std::function<double(std::u16string_view line)> specialLine;
+};
+
+std::u16string Layout(std::u16string_view formula, const Options& options, const spacing::Widths& widths);
+
+}  // namespace corvane::layout

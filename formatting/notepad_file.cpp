@@ -36,9 +36,9 @@ std::u16string FilePath(std::u16string_view folder, char16_t separator, std::u16
   return path;
 }
 
-std::vector<std::u16string> FileLines(bool alwaysSend, const TooLongFacts& facts, std::u16string_view laidOut,
-                                      const RegionalFormat& fmt) {
-  std::vector<std::u16string> lines;
+Lines FileLines(bool alwaysSend, const TooLongFacts& facts, std::u16string_view laidOut, const RegionalFormat& fmt) {
+  Lines result;
+  std::vector<std::u16string>& lines = result.explanation;
   if (alwaysSend) {
     lines.emplace_back(
         u"Corvane is currently configured to always send the formatted formula to Notepad instead of "
@@ -68,22 +68,22 @@ std::vector<std::u16string> FileLines(bool alwaysSend, const TooLongFacts& facts
   for (;;) {
     const std::size_t feed = laidOut.find(u'\n', start);
     if (feed == std::u16string_view::npos) {
-      lines.emplace_back(laidOut.substr(start));
+      result.laidOut.push_back(laidOut.substr(start));
       break;
     }
-    lines.emplace_back(laidOut.substr(start, feed - start));
+    result.laidOut.push_back(laidOut.substr(start, feed - start));
     start = feed + 1;
   }
-  return lines;
+  return result;
 }
 
-std::u16string FileText(const std::vector<std::u16string>& lines) {
+std::u16string FileText(const Lines& lines) {
   std::size_t size = 0;
-  for (const auto& line : lines) size += line.size() + 2;
+  for (std::size_t i = 0; i < lines.size(); ++i) size += lines[i].size() + 2;
   std::u16string text;
   text.reserve(size);
-  for (const auto& line : lines) {
-    text += line;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    text += lines[i];
     text += u"\r\n";
   }
   return text;

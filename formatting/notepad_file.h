@@ -8,10 +8,12 @@
 //  - FileLines gives the file's lines in order: the explanation (always-send or too-long, each
 //    followed by its empty lines), then the laid-out text cut at every line feed; the text after
 //    the last line feed is the last line, whatever it holds (also only spaces, or nothing).
-//    The too-long explanation writes its three numbers with the pattern "#,##0".
+//    The too-long explanation writes its three numbers with the pattern "#,##0". The laid-out
+//    text's lines are views of it, not copies: the text may be as long as memory allows.
 //  - FileText ends every line with carriage return and line feed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,10 +37,21 @@ struct TooLongFacts {
   std::int32_t notepadLength = 0;  // length of the layout made for the text file
 };
 
-// Explanation for "Always Send to Notepad" (`facts` unused) or for a text too long for its cell.
-std::vector<std::u16string> FileLines(bool alwaysSend, const TooLongFacts& facts, std::u16string_view laidOut,
-                                      const RegionalFormat& fmt);
+// The lines of the file: the explanation's own, then those of the laid-out text (views of it,
+// which must outlive them).
+struct Lines {
+  std::vector<std::u16string> explanation;
+  std::vector<std::u16string_view> laidOut;
 
-std::u16string FileText(const std::vector<std::u16string>& lines);
+  std::size_t size() const { return explanation.size() + laidOut.size(); }
+  std::u16string_view operator[](std::size_t i) const {
+    return i < explanation.size() ? std::u16string_view(explanation[i]) : laidOut[i - explanation.size()];
+  }
+};
+
+// Explanation for "Always Send to Notepad" (`facts` unused) or for a text too long for its cell.
+Lines FileLines(bool alwaysSend, const TooLongFacts& facts, std::u16string_view laidOut, const RegionalFormat& fmt);
+
+std::u16string FileText(const Lines& lines);
 
 }  // namespace corvane::notepad

@@ -1,9 +1,6 @@
 #include "spacing/spacing_model.h"
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
-#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,102 +14,47 @@ namespace corvane {
 
 namespace spacing {
 
-namespace {
-
-bool IsScalar(const Variant& v) {
-  switch (v.type()) {
-    case Variant::Type::Empty:
-    case Variant::Type::Boolean:
-    case Variant::Type::Long:
-    case Variant::Type::Double:
-    case Variant::Type::String:
-      return true;
-    default:
-      return false;
+Widths::Widths(const VariantArray& spacing, const RegionalFormat& fmt) {
+  for (std::int32_t code = calibration::kFirstOrdinaryCode; code < kFirstSpecialCode; ++code) {
+    Entry& entry = entries_[static_cast<std::size_t>(code)];
+    try {
+      entry.width = ToDouble(spacing.at(code), fmt);
+    } catch (const AutomationError& e) {
+      entry.number = false;
+      failures_.push_back({static_cast<char16_t>(code), e});
+    }
   }
 }
 
-// Same value for the conversion: doubles compare by their bits, so that -0 and NaN entries are
-// converted from exactly what they hold.
-bool SameEntry(const Variant& a, const Variant& b) {
-  if (a.type() != b.type()) return false;
-  if (a.type() == Variant::Type::String) {
-    // The common case (texts as read from the store), compared without the general machinery.
-    const std::u16string& x = a.string();
-    const std::u16string& y = b.string();
-    return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(char16_t)) == 0;
+std::size_t Widths::Sum(std::u16string_view text, double& sum) const {
+  double total = sum;  // a local, so that the running sum can stay in a register
+  std::size_t k = 0;
+  for (; k < text.size(); ++k) {
+    const char16_t code = text[k];
+    if (code >= kFirstSpecialCode || !entries_[code].number) break;
+    total += entries_[code].width;
   }
-  if (a.type() == Variant::Type::Double) {
-    // Bit for bit: -0 is not 0 here, and a NaN matches itself.
-    return std::bit_cast<std::uint64_t>(a.asDouble()) == std::bit_cast<std::uint64_t>(b.asDouble());
-  }
-  return a == b;
+  sum = total;
+  return k;
 }
 
-}  // namespace
+double Widths::At(char16_t code) const {
+  const Entry& entry = entries_.at(code);
+  if (entry.number) return entry.width;
+  for (const Failure& failure : failures_)
+    if (failure.code == code) throw failure.error;
+  throw AutomationError(err::kTypeMismatch, u"Type mismatch");  // not reached: every gap has its failure
+}
 
-void WidthMemo::BeginPass(const VariantArray& spacing, const RegionalFormat& fmt) {
-  const std::uint64_t contentId = spacing.contentId();
-  const bool sameFormat = fmtKnown_ && fmt.decimalSeparator == fmt_.decimalSeparator &&
-                          fmt.thousandsSeparator == fmt_.thousandsSeparator;
-  // The same table unchanged since the last pass: every width checked then still holds.
-  if (&spacing == spacing_ && contentId == contentId_ && sameFormat) return;
-  spacing_ = &spacing;
-  contentId_ = contentId;
-  // Reaching an entry directly spares a call per code; checked, not assumed.
-  entries_ = nullptr;
-  if (spacing.size() > 0) {
-    const Variant* first = &spacing.at(spacing.lower());
-    if (&spacing.at(spacing.upper()) == first + (spacing.upper() - spacing.lower())) entries_ = first;
-  }
-  if (!sameFormat) {
-    // Text converts differently now: nothing converted before may be reused.
-    hasSource_.fill(false);
+std::shared_ptr<const Widths> WidthsCache::For(const VariantArray& spacing, const RegionalFormat& fmt) {
+  const std::uint64_t contents = spacing.contentId();
+  if (!widths_ || contents != contents_ || fmt.decimalSeparator != fmt_.decimalSeparator ||
+      fmt.thousandsSeparator != fmt_.thousandsSeparator) {
+    widths_ = std::make_shared<const Widths>(spacing, fmt);
+    contents_ = contents;
     fmt_ = fmt;
-    fmtKnown_ = true;
   }
-  ++pass_;
-  known_.fill(std::numeric_limits<double>::quiet_NaN());
-}
-
-bool WidthMemo::Check(char16_t code, double& width) {
-  if (stamp_[code] != pass_) Refresh(code);
-  width = width_[code];
-  return ok_[code];
-}
-
-void WidthMemo::Refresh(char16_t code) {
-  stamp_[code] = pass_;
-  if (code < calibration::kFirstOrdinaryCode) {
-    // Codes 0 and 1 have no entry and are not special: they add nothing to a width.
-    width_[code] = 0.0;
-    ok_[code] = true;
-    known_[code] = 0.0;
-    return;
-  }
-  if (code < spacing_->lower() || code > spacing_->upper()) {
-    ok_[code] = false;  // the table lookup itself would fail
-    return;
-  }
-  const Variant& entry = entries_ ? entries_[code - spacing_->lower()] : spacing_->at(code);
-  if (!hasSource_[code] || !SameEntry(entry, source_[code])) Convert(code, entry);
-  if (ok_[code]) known_[code] = width_[code];
-}
-
-void WidthMemo::Convert(char16_t code, const Variant& entry) {
-  try {
-    width_[code] = ToDouble(entry, fmt_);
-    ok_[code] = true;
-  } catch (...) {
-    ok_[code] = false;
-  }
-  hasSource_[code] = IsScalar(entry);
-  source_[code] = hasSource_[code] ? entry : Variant();
-}
-
-WidthMemo& ThreadWidthMemo() {
-  thread_local WidthMemo memo;
-  return memo;
+  return widths_;
 }
 
 }  // namespace spacing
@@ -186,29 +128,22 @@ double cls_corvane::GetSpacingThisLevel(Variant& str) {
     iLen = static_cast<std::int32_t>(text.size());
     if (bSendToNotepad) return static_cast<double>(iLen);
 
-    spacing::WidthMemo& memo = spacing::ThreadWidthMemo();
-    memo.BeginPass(SpacingArray, Regional());
+    const std::shared_ptr<const spacing::Widths> widths = parsedWidths.For(SpacingArray, Regional());
     ScratchWorkbook scratch;
     std::shared_ptr<HostRange> rgCalibrate;
-    const char16_t* const chars = text.data();
-    const std::size_t n = text.size();
     std::size_t i = 0;  // iIndex - 1; the field is set when the loop ends
     try {
-      for (; i < n; ++i) {
-        const char16_t c = chars[i];
-        if (c < spacing::kMemoCodes) [[likely]] {
-          double width;
-          if (!memo.Width(c, width)) [[unlikely]]
-            break;
-          total += width;
-          continue;
-        }
+      for (;;) {
+        i += widths->Sum(text.substr(i), total);
+        // The end, or an ordinary code whose entry is no number: the sum ends there.
+        if (i == text.size() || text[i] < spacing::kFirstSpecialCode) break;
         std::u16string section = calibration::SpecialSection(mdl_Support::Host()->StandardFont());
-        std::int32_t code = c;
+        std::int32_t code = text[i];
         // One scratch workbook serves every special character of this text that is not stored.
         if (!scratch.IsOpen() && calibration::ReadWidthText(section, code) == calibration::kNotFound)
           rgCalibrate = scratch.Open();
         total += GetSpecialCharSpacing(code, rgCalibrate, section);
+        ++i;
       }
       scratch.Close();
     } catch (...) {

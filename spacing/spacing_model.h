@@ -15,75 +15,63 @@
 //    own scratch workbook is closed and screen updating put back on.
 //  - GetIndentSpacesCount: the sum of LevelsArray(1..iIndentLevel) (Empty counts 0) rounded to a
 //    whole number, ties to even. A missing element or a value that does not convert throws.
-//  - Cost: an ordinary code unit is one table lookup and one addition. The numeric widths are
-//    kept in a per-thread memo (WidthMemo) that is checked against SpacingArray's entries, so any
-//    change of an entry or of the regional format is seen by the next measurement.
+//  - Widths: SpacingArray's entries converted once. The object keeps the table it parsed last
+//    (WidthsCache) and parses again when the array's contents or the regional format changed,
+//    so a run never uses a stale width, and runs that find both unchanged share one table.
 #pragma once
 
-#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <limits>
+#include <memory>
+#include <string_view>
+#include <vector>
 
 #include "base/automation.h"
 
 namespace corvane::spacing {
 
-inline constexpr std::int32_t kMemoCodes = 768;  // codes 0..767: ordinary, looked up in SpacingArray
+// Codes below this are ordinary, their widths in the width array; from it on they are special,
+// their widths in the store.
+inline constexpr char16_t kFirstSpecialCode = 768;
 
-// The numeric widths of SpacingArray's entries, converted once and reused while an entry stays
-// as it was. A pass is one measurement or one layout run: the first time a pass meets a code, the
-// code's entry is compared with the value its width was converted from (and converted again when
-// they differ), so conversion costs nothing per character and no stale width is ever used.
-// Shared by every object of the thread: it is validated by content, not by owner.
-class WidthMemo {
+// The widths of the ordinary codes, from a width array read with a regional format. An entry
+// that is no number (or missing from the array) keeps the failure its conversion gave, for the
+// one place that must fail with it.
+class Widths {
  public:
-  // Starts a pass over `spacing` read with `fmt`; `spacing` must outlive the pass.
-  void BeginPass(const VariantArray& spacing, const RegionalFormat& fmt);
+  Widths(const VariantArray& spacing, const RegionalFormat& fmt);
 
-  // The width of an ordinary code (0..767) in the current pass; false when its entry does not
-  // convert to a number (or is missing), which ends a measurement.
-  bool Width(char16_t code, double& width) {
-    const double known = known_[code];
-    if (known == known) [[likely]] {
-      width = known;
-      return true;
-    }
-    return Check(code, width);
-  }
+  // Adds the widths of `text` to `sum`, in order, up to the first code that is special or whose
+  // entry is no number; returns how many codes it added.
+  std::size_t Sum(std::u16string_view text, double& sum) const;
 
-  // The width of any code if it is known in this pass, NaN otherwise (always for a special
-  // code): a sum of these is a number exactly when every code in it was known.
-  double KnownOrNaN(char16_t code) const { return known_[std::min<std::size_t>(code, kMemoCodes)]; }
+  // The width of an ordinary code; throws its entry's failure when it has no number.
+  double At(char16_t code) const;
 
  private:
-  bool Check(char16_t code, double& width);
-  void Refresh(char16_t code);
-  void Convert(char16_t code, const Variant& entry);
-
-  const VariantArray* spacing_ = nullptr;
-  std::uint64_t contentId_ = 0;  // spacing_'s contents when the pass began
-  const Variant* entries_ = nullptr;  // the entry of code lower, when the entries lie side by side
-  RegionalFormat fmt_;
-  bool fmtKnown_ = false;
-  std::uint64_t pass_ = 0;
-  std::array<std::uint64_t, kMemoCodes> stamp_{};
-  // Per code: its width once checked in this pass and found a number; NaN otherwise (and for
-  // a width that is NaN itself), which sends the code through Check. One load per character.
-  // The last element stands for every special code and stays NaN.
-  std::array<double, kMemoCodes + 1> known_ = [] {
-    std::array<double, kMemoCodes + 1> a;
-    a.fill(std::numeric_limits<double>::quiet_NaN());
-    return a;
-  }();
-  std::array<double, kMemoCodes> width_{};
-  std::array<bool, kMemoCodes> ok_{};
-  // The entry each width was converted from; only scalar entries are kept (never objects).
-  std::array<Variant, kMemoCodes> source_{};
-  std::array<bool, kMemoCodes> hasSource_{};
+  struct Entry {
+    double width = 0.0;
+    bool number = true;
+  };
+  struct Failure {
+    char16_t code;
+    AutomationError error;
+  };
+  std::array<Entry, kFirstSpecialCode> entries_{};
+  std::vector<Failure> failures_;  // the entries that are no number, rare: a gap in the calibration
 };
 
-// This thread's memo.
-WidthMemo& ThreadWidthMemo();
+// The table of an object's width array: parsed again only when the array's contents or the
+// regional format changed since. A run holds the table it was given, whatever happens meanwhile.
+class WidthsCache {
+ public:
+  std::shared_ptr<const Widths> For(const VariantArray& spacing, const RegionalFormat& fmt);
+
+ private:
+  std::shared_ptr<const Widths> widths_;
+  std::uint64_t contents_ = 0;
+  RegionalFormat fmt_;
+};
 
 }  // namespace corvane::spacing

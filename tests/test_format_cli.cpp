@@ -1,6 +1,7 @@
 // `corvane format` as a user runs it: the real program with a store file and a scratch folder for
 // the text files; exit statuses, --mono, --jsonl and the options of one run.
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/posix/sqlite_store.h"
@@ -19,6 +21,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::CliResult;
+
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer keeps freed memory in quarantine: peak memory says nothing there.
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 const std::string kIfSum = "=IF(A1,SUM(B1,C1),0)";
 const std::string kIfSumMono = "=IF(\n      A1,\n      SUM(\n            B1,\n            C1\n         ),\n      0\n   )\n   ";
@@ -132,6 +141,43 @@ TEST_F(FormatCli, MonoPrintsTheMonospacedLayoutAndWritesNothing) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, kIfSumMono + "\n");
   EXPECT_TRUE(fs::is_empty(Tmp()));
+}
+
+// A formula nested 2,700 levels deep becomes 36 million characters of layout. Printed or
+// written to the text file, the program's memory stays within three times that text's size in
+// memory (two bytes a character) and a constant: no copy of it is made beyond the file's own
+// text and its UTF-8 bytes.
+TEST_F(FormatCli, MemoryStaysInProportionToTheLayout) {
+  Calibrate();
+  std::string deep = "=";
+  for (int k = 0; k < 2700; ++k) deep += "A(";
+  deep += "1" + std::string(2700, ')');
+  constexpr long kConstant = 16L << 20;
+  // The program's peak counts what this process holds when it starts the program.
+  malloc_trim(0);
+  const long start = testing::RunCli({"help-path"}).peakKilobytes * 1024L;
+
+  CliResult r = Format({"--mono", "-"}, deep);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const long textBytes = 2L * static_cast<long>(r.out.size() - 1);
+  EXPECT_GT(textBytes, 70000000L);
+  if (!kSanitized) {
+    EXPECT_LE(r.peakKilobytes * 1024L - start, 3 * textBytes + kConstant) << r.peakKilobytes << " KiB at the peak";
+  }
+  // The file ends with the same layout, its lines ended by carriage return and line feed.
+  std::string tail;
+  for (const char c : std::string_view(r.out).substr(r.out.size() - 20001, 20000))
+    tail += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  tail += "\r\n";
+  r = CliResult();
+  malloc_trim(0);
+
+  r = Format({"--notepad", "-"}, deep);
+  ASSERT_EQ(r.status, 0) << r.err;
+  if (!kSanitized) {
+    EXPECT_LE(r.peakKilobytes * 1024L - start, 3 * textBytes + kConstant) << r.peakKilobytes << " KiB at the peak";
+  }
+  EXPECT_TRUE(testsupport::ReadBytes(Tmp() / kFileName).ends_with(tail));
 }
 
 // An apostrophe inside brackets escapes one character, and a double quote inside a sheet name is

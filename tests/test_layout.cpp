@@ -20,7 +20,6 @@
 #include "formatting/char_scan.h"
 #include "formatting/layout.h"
 #include "formatting/lexer.h"
-#include "formatting/run_finder.h"
 #include "formatting/unformat.h"
 #include "hosts/memory/fixed_measurer.h"
 #include "hosts/memory/memory_workbook.h"
@@ -357,6 +356,37 @@ TEST(Layout, SpecialCharactersAreMeasuredThroughTheStore) {
   EXPECT_EQ(app->WorkbooksAdded(), 0);
 }
 
+// The layout needs no add-in object: a parsed table, the options, and the caller's measure of a
+// line that holds a special character, which gets the whole line through the room after "(".
+TEST(Layout, IsAFunctionOfTheFormulaTheOptionsAndTheWidths) {
+  VariantArray spacing(2, 767);
+  for (std::int32_t k = 2; k <= 767; ++k) spacing.at(k) = Variant(std::int32_t{1});
+  spacing.at(u'W') = Variant(u"3");
+  const spacing::Widths widths(spacing, RegionalFormat{});
+  std::vector<std::u16string> measured;
+  layout::Options options;
+  options.listSeparator = u",";
+  options.afterParen = u"       ";
+  options.specialLine = [&](std::u16string_view line) {
+    measured.emplace_back(line);
+    return 12.0;
+  };
+  const std::u16string formula{u'=', u'W', u'(', u'1', u',', kEuro, u'(', u'2', u')', u')'};
+  EXPECT_EQ(Render(layout::Layout(formula, options, widths)),
+            "0: =W(\n12: 1,\n12: \xE2\x82\xAC(\n24: 2\n16: )\n4: )\n4:");
+  ASSERT_EQ(measured.size(), 1U);
+  EXPECT_EQ(measured[0], (std::u16string{kEuro, u'(', u' ', u' ', u' ', u' ', u' ', u' ', u' '}));
+
+  // Without a measure the special character ends the line's sum, as an entry that is no number does.
+  options.specialLine = nullptr;
+  EXPECT_EQ(Render(layout::Layout(formula, options, widths)),
+            "0: =W(\n12: 1,\n12: \xE2\x82\xAC(\n12: 2\n4: )\n4: )\n4:");
+  options.destination = layout::Destination::TextFile;
+  options.afterParen = u"  ";
+  EXPECT_EQ(Render(layout::Layout(formula, options, widths)),
+            "0: =W(\n5: 1,\n5: \xE2\x82\xAC(\n9: 2\n6: )\n2: )\n2:");
+}
+
 // ---- Names are never broken ----
 
 TEST(Layout, SheetNamesAndBracketedNamesAreNeverBroken) {
@@ -414,40 +444,6 @@ TEST(Layout, ATableThatDoesNotCoverTheFormulaFails) {
 }
 
 // ---- RemoveSpacesInLastLine ----
-
-// The run finder's fast path must agree with the plain one everywhere: at every start of
-// every corpus formula, and on random text dense in syntax, operators and non-ASCII letters,
-// for ASCII, non-ASCII and multi-unit separators.
-TEST(Layout, RunFinderFastPathAgreesWithThePlainOne) {
-  const auto check = [](const layout::RunFinder& finder, const std::u16string& text, const char* what) {
-    for (std::size_t from = 0; from < text.size(); ++from) {
-      const auto fast = finder.Find(text.data(), from, text.size());
-      const auto plain = finder.FindOneByOne(text.data(), from, text.size());
-      if (fast != plain) {
-        ADD_FAILURE() << what << " at " << from << ": " << Utf16ToUtf8(text);
-        return false;
-      }
-    }
-    return true;
-  };
-  const layout::RunFinder comma(u',');
-  for (const auto& f : corpus::LoadCorpus())
-    if (!check(comma, f.text, "corpus")) break;
-
-  std::mt19937 random(7);
-  const std::u16string alphabet = u"()[],;+-*/^<>=A1 $:\"'\u00e9\u061b\u4e2d";
-  for (const char32_t separator : {char32_t{u','}, char32_t{u';'}, char32_t{0x061b}, char32_t{0x110000}}) {
-    const layout::RunFinder finder(separator);
-    for (int round = 0; round < 2000; ++round) {
-      std::u16string text(1 + random() % 40, u'A');
-      // Long stretches of one letter now and then, so that runs cross several blocks.
-      const bool sparse = round % 4 == 0;
-      for (char16_t& c : text)
-        if (!sparse || random() % 16 == 0) c = alphabet[random() % alphabet.size()];
-      if (!check(finder, text, "random")) break;
-    }
-  }
-}
 
 TEST(Layout, RemoveSpacesInLastLineTakesOnlyTrailingSpaces) {
   cls_corvane a;
