@@ -64,34 +64,13 @@ class cls_corvane : public AutomationObject {
                         double& dblSpaceWidthNoOverhead);
 
   // ---- Object fields (all start empty) ----
-  bool bInStringLiteral = false;
-  bool bInSheetName = false;
-  bool bSheetNameEnded = false;
-  std::int32_t iLen = 0;
-  std::int32_t iLevel = 0;
   VariantArray SpacingArray{2, 767};
-  std::int32_t iItem = 0;
-  std::int32_t iIndex = 0;
-  double dblIndentSum = 0.0;
-  std::int32_t iIndentSpaces = 0;
-  std::u16string strIndent;
-  std::u16string strPrevIndent;
   std::u16string strListSeparator;
   bool bSendToNotepad = false;
   std::u16string strAfterParen;
-  bool bPrevCharIsQuote = false;
-  bool bNextCharIsQuote = false;
-  bool bPrevCharIsApostrophe = false;
-  bool bNextCharIsApostrophe = false;
-  std::u16string strPrevQuoteType;
-  std::u16string strApostropheType;
-  std::u16string strPrevPrevQuoteType;
   std::u16string strFormula;
   std::int32_t iLenFormula = 0;
   StringTable strCharArray;  // no rows until a scan has filled it
-  std::u16string strCurrentChar;
-  std::u16string strPrevChar;
-  std::u16string strNextChar;
   bool bFormatAllParens = false;
   // Where SpacingArray's widths came from: the store's version, the section, and the array's
   // contents right after every width was read. A formulate run that finds all three as they were

@@ -71,22 +71,17 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
   const std::size_t firstMark = FindUnit(text, 0, n, kDoubleQuote, kApostrophe) + 1;
 
   // Pass 2: double quotes and string-literal text. Between two quotes nothing changes but
-  // bPrevCharIsQuote, so each run of other characters is handled at once. The quote classes are
-  // kept as indices while scanning and written to the fields once at the end.
+  // whether the previous character was a quote, so each run of other characters is handled at once.
   enum Quote : std::uint8_t { kInit, kLeft, kRight, kEscape, kLiteral };
-  static constexpr std::u16string_view kQuoteText[] = {kInitQuote, kLeftQuote, kRightQuote, kEscapeQuote,
-                                                       kLiteralQuote};
   static constexpr StringTable::Handle kQuoteHandle[] = {
       0, StringTable::CommonHandle(kLeftQuote), StringTable::CommonHandle(kRightQuote),
       StringTable::CommonHandle(kEscapeQuote), StringTable::CommonHandle(kLiteralQuote)};
   Quote prevType = kInit;
-  Quote prevPrevType = kInit;
   bool prevIsQuote = false;
-  bool nextIsQuote = bNextCharIsQuote;  // set at quotes only: a formula without one leaves it
+  bool nextIsQuote = false;
   bool inLiteral = false;
   const auto record = [&](Quote type, std::size_t item) {
     quoteClasses[item] = kQuoteHandle[type];
-    prevPrevType = prevType;
     prevType = type;
     prevIsQuote = true;
     if (type == kLeft) {
@@ -120,17 +115,10 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
       stringMarks[i] = stringMark;
     ++i;
   }
-  strPrevQuoteType = kQuoteText[prevType];
-  strPrevPrevQuoteType = kQuoteText[prevPrevType];
-  bPrevCharIsQuote = prevIsQuote;
-  bNextCharIsQuote = nextIsQuote;
-  bInStringLiteral = inLiteral;
 
   // Pass 3: apostrophes of quoted sheet names. Between two apostrophes a name neither opens
   // nor ends, so each run of other characters is handled at once too.
   enum Apostrophe : std::uint8_t { kNone, kStart, kEscapeApostrophe, kLiteralApostrophe, kEnd };
-  static constexpr std::u16string_view kApostropheText[] = {u"", kSheetStartApostrophe, kSheetEscapeApostrophe,
-                                                            kSheetLiteralApostrophe, kSheetEndApostrophe};
   Apostrophe type = kNone;
   bool prevIsApostrophe = false;
   bool nextIsApostrophe = false;
@@ -178,12 +166,6 @@ StringTable cls_corvane::Scan(std::u16string_view formula, std::int32_t length) 
     }
     ++i;
   }
-  strApostropheType = kApostropheText[type];
-  bPrevCharIsApostrophe = prevIsApostrophe;
-  bNextCharIsApostrophe = nextIsApostrophe;
-  bInSheetName = inSheetName;
-  bSheetNameEnded = sheetNameEnded;
-  iItem = length + 1;
   return table;
 }
 
@@ -196,11 +178,6 @@ void cls_corvane::SetQuoteType(Variant& typeArg, Variant& tableArg, Variant& ite
   prevPrevTypeArg = prevTypeArg;
   prevTypeArg = Variant(type);
   prevIsQuoteArg = Variant(true);
-  if (type == kLeftQuote) {
-    bInStringLiteral = true;
-  } else if (type == kRightQuote) {
-    bInStringLiteral = false;
-  }
 }
 
 ParenCheck cls_corvane::CheckChar(Variant& itemArg, Variant& tableArg) {

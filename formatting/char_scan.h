@@ -13,10 +13,6 @@
 //    CheckChar classifies one position (only the string-literal mark protects a character).
 //    Neither has an error trap: a bad position or a value that is not a table throws
 //    AutomationError to the caller.
-//  - The running state lives in the object's fields (iItem, strPrevQuoteType,
-//    strPrevPrevQuoteType, bPrevCharIsQuote, bNextCharIsQuote, bInStringLiteral,
-//    strApostropheType, bPrevCharIsApostrophe, bNextCharIsApostrophe, bInSheetName,
-//    bSheetNameEnded); each scan resets them first and leaves them at the last position's values.
 //  - Cost: three linear passes, no allocation per character.
 #pragma once
 
@@ -34,18 +30,11 @@ inline constexpr std::int32_t kQuoteClassColumn = 2;
 inline constexpr std::int32_t kStringMarkColumn = 3;
 inline constexpr std::int32_t kSheetMarkColumn = 4;
 
-// Quote classes (column 2 and strPrevQuoteType); "init" before the first quote.
-inline constexpr std::u16string_view kInitQuote = u"init";
+// Quote classes of column 2.
 inline constexpr std::u16string_view kLeftQuote = u"LEFT_QUOTE";
 inline constexpr std::u16string_view kRightQuote = u"RIGHT_QUOTE";
 inline constexpr std::u16string_view kEscapeQuote = u"ESCAPE_QUOTE";
 inline constexpr std::u16string_view kLiteralQuote = u"LITERAL_QUOTE";
-
-// Sheet-name apostrophe states (strApostropheType only; empty before the first).
-inline constexpr std::u16string_view kSheetStartApostrophe = u"SHEETNAME_START_APOSTROPHE";
-inline constexpr std::u16string_view kSheetEscapeApostrophe = u"SHEETNAME_ESCAPE_APOSTROPHE";
-inline constexpr std::u16string_view kSheetLiteralApostrophe = u"SHEETNAME_STRING_LITERAL_APOSTROPHE";
-inline constexpr std::u16string_view kSheetEndApostrophe = u"SHEETNAME_END_APOSTROPHE";
 
 // Marks of columns 3 and 4.
 inline constexpr std::u16string_view kStringMark = u"Str";

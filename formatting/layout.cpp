@@ -200,8 +200,6 @@ class Layouter {
   std::u16string Run() {
     const std::size_t n = formula_.size();
     for (std::size_t at = 0; at < n; ++at) {
-      position_ = at + 1;
-      prevIndent_ = indent_;
       // Every character of a literal or name after its first is ordinary, and so is every
       // character that can be neither syntax nor the start of a name: a run of them is taken at
       // once, each appending itself to the output and the line. After a ")" the next character
@@ -214,20 +212,12 @@ class Layouter {
           line_.Append(run);
           if (runEnd == n) break;
           at = runEnd;
-          position_ = at + 1;
         }
       }
       Turn(at);
     }
-    position_ = n + 1;
     return out_.Take();
   }
-
-  // Where the layout is (1-based; one past the end once through), and what the last turn left.
-  std::size_t position() const { return position_; }
-  std::int32_t indentSpaces() const { return indentSpaces_; }
-  std::int32_t indent() const { return indent_; }
-  std::int32_t prevIndent() const { return prevIndent_; }
 
  private:
   std::size_t OrdinaryRunEnd(std::size_t at) const {
@@ -261,7 +251,7 @@ class Layouter {
   std::int32_t LevelIndent() const { return SpaceCount(levels_.empty() ? 0.0 : levels_.back().indent); }
 
   void Separator(std::size_t at, bool afterLevelClose) {
-    indentSpaces_ = indent_ = LevelIndent();
+    indent_ = LevelIndent();
     // After a level's ")" the separator joins its line.
     std::u16string& o = afterLevelClose ? out_.Reopen() : out_.Text();
     o += formula_[at];
@@ -336,7 +326,7 @@ class Layouter {
       }
       // The ")" goes under its "(": the level's width without the parenthesis and the room after it.
       const double enclosing = levels_.size() >= 2 ? levels_[levels_.size() - 2].indent : 0.0;
-      indentSpaces_ = indent_ = SpaceCount(enclosing + (levels_.back().width - parenWidth_));
+      indent_ = SpaceCount(enclosing + (levels_.back().width - parenWidth_));
       levels_.pop_back();
       out_.CloseLevel(indent_);
       line_.Clear();
@@ -351,7 +341,7 @@ class Layouter {
 
   void Other(char16_t c) {
     if (afterRightParen_) {
-      indentSpaces_ = indent_ = LevelIndent();
+      indent_ = LevelIndent();
       if (afterEmptyPair_) {
         std::u16string& o = out_.Text();
         AppendBreak(o, indent_);
@@ -392,12 +382,9 @@ class Layouter {
   Line line_;
   std::vector<OpenParen> parens_;
   std::vector<ParenState> levels_;  // the open levels, the innermost last
-  std::size_t position_ = 0;
   std::size_t nameEnd_ = 0;  // the end of the last literal or name met (0-based, exclusive)
   std::int32_t openInline_ = 0;
-  std::int32_t indentSpaces_ = 0;
   std::int32_t indent_ = 0;
-  std::int32_t prevIndent_ = 0;
   bool afterRightParen_ = false;
   bool afterEmptyPair_ = false;
   bool afterInlineClose_ = false;
@@ -421,9 +408,9 @@ std::u16string cls_corvane::RemoveSpacesInLastLine(Variant& str) {
   std::u16string converted;
   const std::u16string_view text = str.isString() ? std::u16string_view(str.string())
                                                   : std::u16string_view(converted = ToText(str, Regional()));
-  iIndex = static_cast<std::int32_t>(text.size());
-  while (iIndex >= 1 && text[static_cast<std::size_t>(iIndex) - 1] == layout::kSpace) --iIndex;
-  return std::u16string(text.substr(0, static_cast<std::size_t>(iIndex)));
+  std::size_t end = text.size();
+  while (end >= 1 && text[end - 1] == layout::kSpace) --end;
+  return std::u16string(text.substr(0, end));
 }
 
 std::u16string cls_corvane::LayoutFormula() {
@@ -449,23 +436,7 @@ std::u16string cls_corvane::LayoutFormula() {
   const std::shared_ptr<const spacing::Widths> widths = parsedWidths.For(SpacingArray, Regional());
 
   layout::Layouter layouter(formula, closeFollows, options, *widths);
-  std::u16string laidOut;
-  try {
-    laidOut = layouter.Run();
-  } catch (...) {
-    iItem = static_cast<std::int32_t>(layouter.position());
-    throw;
-  }
-  iItem = static_cast<std::int32_t>(layouter.position());
-  iIndentSpaces = layouter.indentSpaces();
-  strIndent.assign(static_cast<std::size_t>(layouter.indent()), layout::kSpace);
-  strPrevIndent.assign(static_cast<std::size_t>(layouter.prevIndent()), layout::kSpace);
-  if (n >= 1) {
-    strCurrentChar = table.get(n, kCharColumn);
-    strPrevChar = n != 1 ? table.get(n - 1, kCharColumn) : std::u16string_view();
-    strNextChar = n != table.rowUpper() ? table.get(n + 1, kCharColumn) : std::u16string_view();
-  }
-  return laidOut;
+  return layouter.Run();
 }
 
 }  // namespace corvane

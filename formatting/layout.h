@@ -32,9 +32,6 @@
 //    those after a double quote inside a sheet name as text of a literal).
 //  - Failures are Layout's, and a formula or table shorter than iLenFormula (error 9) before
 //    anything is laid out; the formulate command's trap catches them.
-//  - Afterwards iItem, iIndentSpaces, strIndent, strPrevIndent and the copies strCurrentChar,
-//    strPrevChar, strNextChar hold what the last character left in them. After a failure only
-//    iItem is set, to the failing character's position.
 // cls_corvane::RemoveSpacesInLastLine(str) returns str without the spaces (code 32 only) at its
 // end; it never fails on a text.
 #pragma once

@@ -125,13 +125,12 @@ double cls_corvane::GetSpacingThisLevel(Variant& str) {
   try {
     std::u16string converted;
     const std::u16string_view text = TextOf(str, converted);
-    iLen = static_cast<std::int32_t>(text.size());
-    if (bSendToNotepad) return static_cast<double>(iLen);
+    if (bSendToNotepad) return static_cast<double>(text.size());
 
     const std::shared_ptr<const spacing::Widths> widths = parsedWidths.For(SpacingArray, Regional());
     ScratchWorkbook scratch;
     std::shared_ptr<HostRange> rgCalibrate;
-    std::size_t i = 0;  // iIndex - 1; the field is set when the loop ends
+    std::size_t i = 0;
     try {
       for (;;) {
         i += widths->Sum(text.substr(i), total);
@@ -147,10 +146,8 @@ double cls_corvane::GetSpacingThisLevel(Variant& str) {
       }
       scratch.Close();
     } catch (...) {
-      iIndex = static_cast<std::int32_t>(i + 1);
       return total;  // the scratch workbook closes on the way out
     }
-    iIndex = static_cast<std::int32_t>(i + 1);
   } catch (...) {
   }
   return total;
@@ -180,10 +177,10 @@ double cls_corvane::GetSpecialCharSpacing(std::int32_t& iUnicodeValue, std::shar
 }
 
 std::int32_t cls_corvane::GetIndentSpacesCount(std::int32_t& iIndentLevel, Variant& LevelsArray) {
-  dblIndentSum = 0.0;
-  for (iLevel = 1; iLevel <= iIndentLevel; ++iLevel)
-    dblIndentSum += ToDouble(LevelsArray.array().at(iLevel), Regional());
-  return RoundToLong(dblIndentSum);
+  double sum = 0.0;
+  for (std::int32_t level = 1; level <= iIndentLevel; ++level)
+    sum += ToDouble(LevelsArray.array().at(level), Regional());
+  return RoundToLong(sum);
 }
 
 }  // namespace corvane

@@ -90,34 +90,29 @@ TEST(CharScan, QuoteClassesAndLiteralMarks) {
   }
 }
 
-TEST(CharScan, SheetNameMarksAndApostropheStates) {
+TEST(CharScan, SheetNameMarks) {
   struct Case {
     std::u16string formula;
     std::string sh;  // column 4, "H" for "Sh"
-    std::u16string finalState;
-    bool inSheetName;
   };
   const std::vector<Case> cases = {
-      {u"='My Sheet'!A1", ".HHHHHHHHHH...", u"SHEETNAME_END_APOSTROPHE", false},
-      {u"='Bob''s Data'!A1", ".HHHHHHHHHHHHH...", u"SHEETNAME_END_APOSTROPHE", false},
+      {u"='My Sheet'!A1", ".HHHHHHHHHH..."},
+      {u"='Bob''s Data'!A1", ".HHHHHHHHHHHHH..."},
       // The doubled apostrophe: escape, then string-literal apostrophe; the name goes on.
-      {u"='Bob''", ".HHHHHH", u"SHEETNAME_STRING_LITERAL_APOSTROPHE", true},
-      {u"='Bob", ".HHHH", u"SHEETNAME_START_APOSTROPHE", true},
+      {u"='Bob''", ".HHHHHH"},
+      {u"='Bob", ".HHHH"},
       // After an ended name the next apostrophe opens a new one.
-      {u"='A'!A1+'B C'!B2", ".HHH....HHHHH...", u"SHEETNAME_END_APOSTROPHE", false},
+      {u"='A'!A1+'B C'!B2", ".HHH....HHHHH..."},
       // Apostrophes inside a literal change nothing.
-      {u"=\"it's\"&A1", "..........", u"", false},
-      {u"=\"it's\"&'X'!A1", "........HHH...", u"SHEETNAME_END_APOSTROPHE", false},
-      {u"='[Book1.xls]Sheet 1'!A1", ".HHHHHHHHHHHHHHHHHHHH...", u"SHEETNAME_END_APOSTROPHE", false},
+      {u"=\"it's\"&A1", ".........."},
+      {u"=\"it's\"&'X'!A1", "........HHH..."},
+      {u"='[Book1.xls]Sheet 1'!A1", ".HHHHHHHHHHHHHHHHHHHH..."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Utf16ToUtf8(c.formula));
     cls_corvane addin;
     const StringTable t = ScanOf(addin, c.formula);
     EXPECT_EQ(MarkLine(t, 4, u"Sh", 'H'), c.sh);
-    EXPECT_EQ(Utf16ToUtf8(addin.strApostropheType), Utf16ToUtf8(c.finalState));
-    EXPECT_EQ(addin.bInSheetName, c.inSheetName);
-    EXPECT_FALSE(addin.bSheetNameEnded);
   }
 }
 
@@ -222,17 +217,9 @@ TEST(CharScan, PopulateCharArrayFailsQuietlyWithNoTable) {
 TEST(CharScan, EveryScanStartsAfresh) {
   cls_corvane addin;
   ScanOf(addin, u"=\"open");
-  EXPECT_TRUE(addin.bInStringLiteral);  // the last literal was never closed
-  EXPECT_EQ(addin.strPrevQuoteType, u"LEFT_QUOTE");
   ScanOf(addin, u"='Sheet");
-  EXPECT_TRUE(addin.bInSheetName);
-
-  // The next scan owes nothing to the last one.
+  // The next scan owes nothing to the last ones, whose literal and name were never closed.
   const StringTable t = ScanOf(addin, u"=\"a\"&B1");
-  EXPECT_FALSE(addin.bInStringLiteral);
-  EXPECT_FALSE(addin.bInSheetName);
-  EXPECT_EQ(addin.strPrevQuoteType, u"RIGHT_QUOTE");
-  EXPECT_EQ(addin.strPrevPrevQuoteType, u"LEFT_QUOTE");
   EXPECT_EQ(MarkLine(t, 3, u"Str", 'S'), "..S....");
   EXPECT_EQ(MarkLine(t, 4, u"Sh", 'H'), ".......");
 }
@@ -245,23 +232,19 @@ TEST(SetQuoteType, UpdatesTheCallersVariables) {
   Variant prev(u"RIGHT_QUOTE");
   Variant prevPrev(u"init");
   Variant prevIsQuote(false);
-  addin.bInStringLiteral = false;
 
   addin.SetQuoteType(type, table, item, prev, prevPrev, prevIsQuote);
   EXPECT_EQ(table.table().at(4, 2), u"LEFT_QUOTE");
   EXPECT_EQ(prev, Variant(u"LEFT_QUOTE"));
   EXPECT_EQ(prevPrev, Variant(u"RIGHT_QUOTE"));
   EXPECT_EQ(prevIsQuote, Variant(true));
-  EXPECT_TRUE(addin.bInStringLiteral);
 
   Variant escape(u"ESCAPE_QUOTE");
   addin.SetQuoteType(escape, table, item, prev, prevPrev, prevIsQuote);
-  EXPECT_TRUE(addin.bInStringLiteral);  // other classes leave it
   EXPECT_EQ(prevPrev, Variant(u"LEFT_QUOTE"));
 
   Variant right(u"RIGHT_QUOTE");
   addin.SetQuoteType(right, table, item, prev, prevPrev, prevIsQuote);
-  EXPECT_FALSE(addin.bInStringLiteral);
   EXPECT_EQ(table.table().at(4, 2), u"RIGHT_QUOTE");
 
   // One variable passed for several arguments.
@@ -285,7 +268,6 @@ TEST(SetQuoteType, FailureReachesTheCallerAndChangesNothing) {
   EXPECT_THROW(addin.SetQuoteType(type, notATable, item, prev, prevPrev, prevIsQuote), AutomationError);
   EXPECT_EQ(prev, Variant(u"init"));
   EXPECT_EQ(prevIsQuote, Variant(false));
-  EXPECT_FALSE(addin.bInStringLiteral);
 }
 
 // Text of literals, found by a simpler rule than the scan's: from an opening quote to the
