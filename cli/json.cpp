@@ -1,5 +1,7 @@
 #include "cli/json.h"
 
+#include <algorithm>
+
 #include "base/utf8.h"
 
 #include "cli/cli.h"
@@ -83,7 +85,8 @@ std::string JsonQuote(std::u16string_view text) {
     if (i > runStart) {
       const std::size_t at = out.size();
       out.resize(at + (i - runStart));
-      for (std::size_t k = runStart; k < i; ++k) out[at + (k - runStart)] = static_cast<char>(text[k]);
+      std::transform(text.data() + runStart, text.data() + i, out.data() + at,
+                     [](char16_t c) { return static_cast<char>(c); });
     }
     if (i >= text.size()) break;
     const char16_t c = text[i];
