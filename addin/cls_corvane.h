@@ -81,6 +81,13 @@ class cls_corvane : public AutomationObject {
     std::uint64_t contents = 0;
   };
   SpacingSource spacingSource;
+  // The two options' stored texts and the store's version they were read at (known versions only).
+  struct OptionsSource {
+    StoreVersion version;
+    std::u16string allParens;
+    std::u16string alwaysNotepad;
+  };
+  OptionsSource optionsSource;
   // SpacingArray parsed, for the layout and GetSpacingThisLevel: parsed again when it changed.
   spacing::WidthsCache parsedWidths;
 

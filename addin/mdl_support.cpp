@@ -10,9 +10,16 @@ ModuleState& Module() {
 Variant ExcelApp(Variant& obj, bool& bClear) noexcept {
   Variant result;
   try {
-    auto& held = Module().m_ExcelApp;
-    if (obj.isSomething()) held = obj.object();
-    if (bClear) held.reset();
+    ModuleState& module = Module();
+    auto& held = module.m_ExcelApp;
+    if (obj.isSomething()) {
+      held = obj.object();
+      module.application = std::dynamic_pointer_cast<HostApplication>(held);
+    }
+    if (bClear) {
+      held.reset();
+      module.application.reset();
+    }
     result = Variant(held);
   } catch (...) {
     // The holder must never fail its caller; what was set so far is the answer.
@@ -21,14 +28,11 @@ Variant ExcelApp(Variant& obj, bool& bClear) noexcept {
 }
 
 std::shared_ptr<HostApplication> Host() {
-  Variant none;
-  bool noClear = false;
-  const Variant held = ExcelApp(none, noClear);
-  if (!held.isSomething())
+  const ModuleState& module = Module();
+  if (!module.m_ExcelApp)
     throw AutomationError(err::kObjectVariableNotSet, u"Object variable or With block variable not set");
-  auto app = std::dynamic_pointer_cast<HostApplication>(held.object());
-  if (!app) throw AutomationError(438, u"Object doesn't support this property or method");
-  return app;
+  if (!module.application) throw AutomationError(438, u"Object doesn't support this property or method");
+  return module.application;
 }
 
 }  // namespace corvane::mdl_Support

@@ -25,6 +25,9 @@ namespace corvane::mdl_Support {
 
 struct ModuleState {
   ObjectRef m_ExcelApp;
+  // The same object as the host's Application, or empty when it is none: set with m_ExcelApp,
+  // so that Host() does not cast on every call.
+  std::shared_ptr<HostApplication> application;
   std::int32_t iMsgBoxResult = 0;
   bool bCancelCalibration = false;
   // The shared window instances: empty until first referenced, and again once unloaded.

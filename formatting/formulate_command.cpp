@@ -22,9 +22,7 @@ constexpr std::int32_t kShortLimit = 1024;
 constexpr std::int32_t kLongLimit = 8192;
 constexpr std::int32_t kListSeparatorIndex = 5;
 
-bool ReadOption(SettingsStore& store, std::u16string_view key) {
-  return ToBool(Variant(options::ReadText(store, key)), Regional());
-}
+bool OptionOn(const std::u16string& text, const RegionalFormat& fmt) { return ToBool(Variant(text), fmt); }
 
 bool HasOpenParen(std::u16string_view formula) { return formula.find(u'(') != std::u16string_view::npos; }
 
@@ -81,8 +79,17 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
   try {
     const RegionalFormat& fmt = Regional();
 
-    self.bFormatAllParens = ReadOption(store, options::kFormatAllParens);
-    const bool alwaysSendToNotepad = ReadOption(store, options::kAlwaysSendToNotepad);
+    // The options' texts are read again only when the store may have changed since; the texts,
+    // not the answers, are kept, so that the regional format in force still decides.
+    const StoreVersion version = store.Version();
+    if (!version.known() || self.optionsSource.version != version) {
+      self.optionsSource = {};
+      std::u16string allParens = options::ReadText(store, options::kFormatAllParens);
+      std::u16string alwaysNotepad = options::ReadText(store, options::kAlwaysSendToNotepad);
+      self.optionsSource = {version, std::move(allParens), std::move(alwaysNotepad)};
+    }
+    self.bFormatAllParens = OptionOn(self.optionsSource.allParens, fmt);
+    const bool alwaysSendToNotepad = OptionOn(self.optionsSource.alwaysNotepad, fmt);
 
     const std::u16string fontName = host.StandardFont();
     const std::u16string section = calibration::SpacingSection(fontName);
@@ -126,7 +133,6 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
     // The widths, once per run and only when the store or the array changed since they were
     // read in full. A missing one offers calibration; the keys before it keep the values already
     // read, the ones after it are read as the loop goes on.
-    const StoreVersion version = store.Version();
     const bool unchanged = version.known() && self.spacingSource.version == version &&
                            self.spacingSource.section == section &&
                            self.spacingSource.contents == self.SpacingArray.contentId();
@@ -175,6 +181,8 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
 
       inCellLength = static_cast<std::int32_t>(laidOut.size());
       if (inCellLength > limit) {
+        // Only its length is wanted now: a long layout should not be held beside the next one.
+        laidOut = std::u16string();
         self.bSendToNotepad = true;
         continue;
       }

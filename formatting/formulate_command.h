@@ -7,7 +7,8 @@
 //    before stays done) and the outcome says how far it came; front ends use the outcome.
 //    cls_corvane::cvFormulateCell runs it on the held host, the store in force and the add-in's
 //    windows, and returns Empty.
-//  - Options (base/options.h) are read at every run; the widths of the codes 2 to 767 are read
+//  - Options (base/options.h) are read when the store reports a version other than the one they
+//    were last read at, or none; the widths of the codes 2 to 767 are read
 //    from "Spacing_" + the standard font when the store, the section or the object's width table
 //    changed since they were last read in full, with the calibration questions when one is
 //    missing (a Yes runs the calibration command with the same host, store and prompter).

@@ -199,6 +199,37 @@ TEST_F(FormulateTest, OptionsAndListSeparatorAreReadAtEveryRun) {
   EXPECT_EQ(Cell(u"B7"), u"=SUM(A1*(B1+C1),2)");
 }
 
+// Another store's contents under a store that reports no version.
+class UnversionedStore final : public SettingsStore {
+ public:
+  explicit UnversionedStore(SettingsStore& base) : base_(base) {}
+  std::u16string GetSetting(std::u16string_view app, std::u16string_view section, std::u16string_view key,
+                            std::u16string_view defaultValue) override {
+    return base_.GetSetting(app, section, key, defaultValue);
+  }
+  void SaveSetting(std::u16string_view app, std::u16string_view section, std::u16string_view key,
+                   std::u16string_view value) override {
+    base_.SaveSetting(app, section, key, value);
+  }
+
+ private:
+  SettingsStore& base_;
+};
+
+TEST_F(FormulateTest, OptionsOfAStoreWithoutVersionAreReadAtEveryRun) {
+  Calibrate();
+  UnversionedStore store(fake_.store);
+  const auto run = [&] {
+    Select(u"B7", u"=SUM(A1*(B1+C1),2)");
+    return formulate::FormulateCell(corvane_, *app_, store, prompter_).ending;
+  };
+  ASSERT_EQ(run(), Ending::IntoCell);
+  SetOption(options::kAlwaysSendToNotepad, true);
+  EXPECT_EQ(run(), Ending::IntoFile);
+  SetOption(options::kAlwaysSendToNotepad, false);
+  EXPECT_EQ(run(), Ending::IntoCell);
+}
+
 TEST_F(FormulateTest, TheLayoutGoesIntoTheCellAndItsWrappingIsPutBack) {
   Calibrate();
   for (const bool wrap : {false, true}) {

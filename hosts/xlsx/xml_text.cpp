@@ -1,5 +1,6 @@
 #include "hosts/xlsx/xml_text.h"
 
+#include <array>
 #include <cstring>
 
 #include "base/automation.h"
@@ -15,6 +16,19 @@ namespace {
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// What a tag's scan stops at, one lookup a byte: every tag of a worksheet passes through it.
+constexpr unsigned char kEndsName = 1;  // white space, '/', '>'
+constexpr unsigned char kQuote = 2;
+constexpr unsigned char kTagEnd = 4;  // '>'
+constexpr std::array<unsigned char, 256> kTagStops = [] {
+  std::array<unsigned char, 256> t{};
+  for (const unsigned char c : {' ', '\t', '\r', '\n', '/'}) t[c] = kEndsName;
+  t['>'] = kEndsName | kTagEnd;
+  t['"'] = t['\''] = kQuote;
+  return t;
+}();
+unsigned char TagStop(char c) { return kTagStops[static_cast<unsigned char>(c)]; }
 
 std::size_t Find(std::string_view xml, std::string_view what, std::size_t from, const char* damage) {
   const std::size_t at = xml.find(what, from);
@@ -86,16 +100,18 @@ Markup NextMarkup(std::string_view xml, std::size_t from) {
   const bool closing = second == '/';
   std::size_t i = lt + (closing ? 2 : 1);
   const std::size_t nameBegin = i;
-  while (i < xml.size() && !IsSpace(xml[i]) && xml[i] != '>' && xml[i] != '/') ++i;
+  while (i < xml.size() && !(TagStop(xml[i]) & kEndsName)) ++i;
   if (i == nameBegin) Damaged("a tag without a name");
   m.name = xml.substr(nameBegin, i - nameBegin);
-  // The ">" outside quoted values; a quoted value is passed over whole.
+  // The ">" outside quoted values; a quoted value (short, in worksheets) is passed over whole.
   for (; i < xml.size(); ++i) {
-    const char c = xml[i];
-    if (c == '>') break;
-    if (c == '"' || c == '\'') {
-      i = xml.find(c, i + 1);
-      if (i == std::string_view::npos) break;
+    const unsigned char stop = TagStop(xml[i]);
+    if (stop & kTagEnd) break;
+    if (stop & kQuote) {
+      const char quote = xml[i];
+      do ++i;
+      while (i < xml.size() && xml[i] != quote);
+      if (i >= xml.size()) break;
     }
   }
   if (i >= xml.size()) Damaged("a tag that never ends");
