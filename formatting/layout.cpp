@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -25,14 +26,15 @@ namespace {
 constexpr char16_t kLineFeed = u'\n';
 constexpr char16_t kSpace = u' ';
 
-// Per ASCII character: can it be syntax or start a literal or name (see lexer.h), is it one of
-// the arithmetic operators + - * / ^, is it an operator at all (those and < > =).
+// Per ASCII character: can it be syntax or start a literal, name or array constant (see
+// lexer.h), is it one of the arithmetic operators + - * / ^, is it an operator at all (those and
+// < > =).
 constexpr std::uint8_t kStructural = 1;
 constexpr std::uint8_t kArithmetic = 2;
 constexpr std::uint8_t kOperator = 4;
 constexpr auto kCharFlags = [] {
   std::array<std::uint8_t, 128> flags{};
-  for (const char c : {'(', ')', '[', '"', '\''}) flags[static_cast<unsigned char>(c)] = kStructural;
+  for (const char c : {'(', ')', '[', '"', '\'', '{'}) flags[static_cast<unsigned char>(c)] = kStructural;
   for (const char c : {'+', '-', '*', '/', '^'}) flags[static_cast<unsigned char>(c)] = kArithmetic | kOperator;
   for (const char c : {'<', '>', '='}) flags[static_cast<unsigned char>(c)] = kOperator;
   return flags;
@@ -53,63 +55,45 @@ void AppendBreak(std::u16string& text, std::int32_t indent) {
   text.append(static_cast<std::size_t>(indent), kSpace);
 }
 
-// The laid-out text. A level's ")" line ends in a line break and the indentation of what
-// follows, which stand only until the next character: a separator, a text or another level's ")"
-// starts again from the output as it was before that ")", writing the ")" on its line anew and
-// then its own text. After consecutive level closes that output is the one the close before the
-// last left, so the closes of a run of them alternate between two texts, and only those of the
-// last close's parity stand in the end (an indented empty line under the innermost ")" shows
-// it). The closes are held as their indentations until the run ends, and only the ones that
-// stand are written.
+// The laid-out text. A level's ")" ends its output with a line break and the indentation of
+// what follows, which stand only until the next character: a separator, a parenthesis or an
+// intersection joins the ")" line instead, and another level's ")" takes a line of its own right
+// below, so they are held back until then.
 class Output {
  public:
   explicit Output(std::size_t expected) { text_.reserve(expected); }
 
-  // Where a turn that neither closes a level nor starts again writes.
+  // Where a turn that starts a fresh line after a level's ")" (or continues a line) writes.
   std::u16string& Text() {
-    Settle(false);
+    if (pending_) {
+      AppendBreak(text_, *pending_);
+      pending_.reset();
+    }
     return text_;
   }
 
-  // A level's ")", with the indentation of the line after it.
-  void CloseLevel(std::int32_t indent) { closes_.push_back(indent); }
+  // A level's ")" on a line of its own, and the indentation of the line after it.
+  void CloseLevel(std::int32_t indent) {
+    pending_.reset();
+    AppendBreak(text_, indent);
+    text_ += u')';
+    pending_ = indent;
+  }
 
-  // A turn right after a level's ")" that starts again from the output before it: the ")" is
-  // written on its line again; returns where the turn writes the rest.
+  // A turn that continues the line of the level's ")" just written.
   std::u16string& Reopen() {
-    Settle(true);
+    pending_.reset();
     return text_;
   }
 
   std::u16string Take() {
-    Settle(false);
+    Text();
     return std::move(text_);
   }
 
  private:
-  void Settle(bool reopen) {
-    if (closes_.empty()) return;
-    // A turn that starts again counts as one more close of the run.
-    const std::size_t last = closes_.size() - 1 + (reopen ? 1 : 0);
-    for (std::size_t k = last % 2; k < closes_.size(); k += 2) {
-      if (k > 0) {
-        // It started again from the output before the close before it.
-        AppendBreak(text_, closes_[k - 1]);
-        text_ += u')';
-      }
-      AppendBreak(text_, closes_[k]);
-      text_ += u')';
-      AppendBreak(text_, closes_[k]);
-    }
-    if (reopen) {
-      AppendBreak(text_, closes_.back());
-      text_ += u')';
-    }
-    closes_.clear();
-  }
-
   std::u16string text_;
-  std::vector<std::int32_t> closes_;  // the indentations after the level closes of the current run
+  std::optional<std::int32_t> pending_;  // the break after a level's ")" not yet written
 };
 
 // The text of the current line since its last break, and its width when asked. For the text
@@ -214,7 +198,7 @@ class Layouter {
           at = runEnd;
         }
       }
-      Turn(at);
+      at = Turn(at);
     }
     return out_.Take();
   }
@@ -226,17 +210,23 @@ class Layouter {
     return k;
   }
 
-  void Turn(std::size_t at) {
+  // Returns the last position the turn took.
+  std::size_t Turn(std::size_t at) {
     const char16_t c = formula_[at];
-    // A literal or name is met at its first character, and the lexer tells where it ends.
-    // Outside names the character alone tells its kind: the separator before parentheses.
+    // A literal, name or array constant is met at its first character, and the lexer tells where
+    // it ends: its separators part values, not arguments. Outside them the character alone tells
+    // its kind: the separator before parentheses.
     if (at >= nameEnd_ && lex::StartsName(c)) {
       bool unclosed = false;
       nameEnd_ = lex::NameEnd(formula_, at, unclosed);
+    } else if (at >= nameEnd_ && c == u'{') {
+      nameEnd_ = lex::ArrayEnd(formula_, at);
     }
     const bool afterLevelClose = afterRightParen_ && !afterEmptyPair_ && !afterInlineClose_;
     if (at < nameEnd_) {
       Other(c);
+    } else if (c == kSpace && (afterLevelClose || (afterRightParen_ && afterEmptyPair_)) && Intersection(at)) {
+      return Intersect(at, afterLevelClose);
     } else if (c == separator_) {
       Separator(at, afterLevelClose);
     } else if (c == u'(') {
@@ -246,9 +236,43 @@ class Layouter {
     } else {
       Other(c);
     }
+    return at;
   }
 
   std::int32_t LevelIndent() const { return SpaceCount(levels_.empty() ? 0.0 : levels_.back().indent); }
+
+  // The line measures from the current level's indentation; a line that starts elsewhere (the
+  // line of a level's ")", an inline ")" under its "(") holds the difference as spaces first.
+  void StartLineAt(std::int32_t column, std::u16string_view text) {
+    line_.Clear();
+    line_.AppendSpaces(std::max(column - LevelIndent(), 0));
+    line_.Append(text);
+  }
+
+  // Whether the spaces from `at` on are an intersection operator.
+  bool Intersection(std::size_t at) const {
+    std::size_t end = at;
+    while (end < formula_.size() && formula_[end] == kSpace) ++end;
+    return lex::IsIntersection(formula_, at, end);
+  }
+
+  // An intersection right after a ")" stays on its line with the operand after it: at the start
+  // of a line it would read as indentation.
+  std::size_t Intersect(std::size_t at, bool afterLevelClose) {
+    std::size_t end = at;
+    while (formula_[end] == kSpace) ++end;
+    const std::u16string_view run = formula_.substr(at, end - at);
+    if (afterLevelClose) {
+      out_.Reopen() += run;
+      StartLineAt(indent_, u")");
+    } else {
+      out_.Text() += run;
+    }
+    line_.Append(run);
+    afterRightParen_ = false;
+    afterEmptyPair_ = false;
+    return end - 1;
+  }
 
   void Separator(std::size_t at, bool afterLevelClose) {
     indent_ = LevelIndent();
@@ -267,13 +291,21 @@ class Layouter {
     const std::size_t i = at + 1;
     const std::u16string_view paren = formula_.substr(at, 1);
     parens_.push_back({true, 0.0});
-    out_.Text() += paren;
+    if (afterRightParen_ && !afterEmptyPair_ && !afterInlineClose_) {
+      // Right after a level's ")" (a function called on the spot): on that line, where a break
+      // could read as an intersection, and measured from where it stands.
+      out_.Reopen() += paren;
+      StartLineAt(indent_, u")");
+    } else {
+      out_.Text() += paren;
+    }
     // After an arithmetic operator that took an ordinary turn.
     const bool afterArithmetic = !options_.allParens && i >= 2 && lastStructural_ != i - 1 &&
                                  (FlagsOf(formula_[at - 1]) & kArithmetic) != 0;
     const bool emptyPair = at + 1 < formula_.size() ? formula_[at + 1] == u')' : closeFollows_;
     if ((afterArithmetic || openInline_ > 0) && !OperandStart(i)) {
-      parens_.back() = {false, line_.Width()};
+      // Its ")" may have to go under it: measured from the start of the output line.
+      parens_.back() = {false, LevelIndent() + line_.Width()};
       line_.Append(paren);
       ++openInline_;
     } else if (emptyPair) {
@@ -311,10 +343,12 @@ class Layouter {
         // It would begin a line: it goes under its opening parenthesis.
         indent_ = SpaceCount(top.width);
         o.append(static_cast<std::size_t>(indent_), kSpace);
-        line_.AppendSpaces(indent_);
+        o += paren;
+        StartLineAt(indent_, paren);
+      } else {
+        o += paren;
+        line_.Append(paren);
       }
-      o += paren;
-      line_.Append(paren);
       --openInline_;
       afterInlineClose_ = true;
       afterEmptyPair_ = false;

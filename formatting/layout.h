@@ -5,19 +5,24 @@
 //    kept inline: right after + - * / ^, or inside an inline group once an operator or a ")" has
 //    come since the group's last "(" or separator. Every syntactic argument separator (the list
 //    separator, when it is one code unit) ends its line. A level's ")" gets a line of its own
-//    under its "(", and what follows it starts a new line, except a separator, which joins the
-//    ")".
+//    under its "(", and what follows it starts a new line, except a separator, a "(" or an
+//    intersection operator (a run of spaces, lex::IsIntersection) with the operand after it,
+//    which join the ")"'s line; an intersection after an empty pair stays on its line too.
 //  - Level widths are the widths of the line's text up to its "(" (and afterParen), measured only
 //    when a level or an inline group opens: for the text file its number of code units, for the
 //    cell the sum of `widths` in order, which ends at an entry that is no number; a line holding
 //    a special character (code 768 and above) is measured whole by options.specialLine (without
-//    one its sum ends there too). Indentation is their running sum, rounded ties to even.
-//  - Names are never broken: every character of a string literal, a quoted sheet name or a
-//    bracketed name, as the lexer reads them (formatting/lexer.h), is an ordinary character.
-//  - The result is exactly what rebuilding the whole output from two snapshots per character
-//    gives, trailing spaces of the last line included, but in time and memory linear in the
-//    output: of the texts a run of level closes alternates between, only the one that stands
-//    is ever written, and the result is handed out without a copy.
+//    one its sum ends there too). Indentation is their running sum, rounded ties to even. A line
+//    that starts elsewhere than its level's indentation (a level's ")" line, an inline ")" moved
+//    under its "(") counts the difference as spaces before its text. An inline group's ")" that
+//    would begin a line goes under its "(", measured from the start of the output line.
+//  - Names are never broken: every character of a string literal, a quoted sheet name, a
+//    bracketed name or an array constant, as the lexer reads them (formatting/lexer.h), is an
+//    ordinary character.
+//  - Level closes in a row each take one line; the last line of a layout that ends with a level's
+//    ")" holds that parenthesis's indentation. Time and memory are linear in the output, which is
+//    handed out without a copy. Spaces and line feeds of the formula are ordinary characters:
+//    the formulate command takes an earlier layout out first (RemoveLineBreaks).
 //  - Failures throw AutomationError: a ")" with no "(" before it (9), a "(" width that is no
 //    number at the first level close (the failure its conversion gave), an indentation that is
 //    negative (5) or beyond 32 bits (6).

@@ -60,6 +60,21 @@ std::size_t BracketedEnd(const char16_t* text, std::size_t from, std::size_t n, 
   return n;
 }
 
+bool IsNameLetter(char16_t c) {
+  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_' || c == u'.' || c == u'\\' ||
+         (c >= 0x80 && c != 0xA0);
+}
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+// Last character of a reference, a name or a closed group: A1, $B$2, Name, (...), 'x', [@Col], A1#.
+bool CanEndReference(char16_t c) {
+  return IsNameLetter(c) || IsDigit(c) || c == u'$' || c == u')' || c == u'\'' || c == u']' || c == u'#';
+}
+// First character of a reference, a name or a group.
+bool CanStartReference(char16_t c) {
+  return IsNameLetter(c) || IsDigit(c) || c == u'$' || c == u'\'' || c == u'(' || c == u'[';
+}
+
 }  // namespace
 
 void Lex(std::u16string_view formula, std::u16string_view separator, std::vector<Span>& spans) {
@@ -131,6 +146,21 @@ std::size_t NameEnd(std::u16string_view formula, std::size_t at, bool& unclosed)
   const char16_t* const text = formula.data();
   const std::size_t n = formula.size();
   return text[at] == u'[' ? BracketedEnd(text, at, n, unclosed) : QuotedEnd(text, at, n, text[at], unclosed);
+}
+
+std::size_t ArrayEnd(std::u16string_view formula, std::size_t at) {
+  for (std::size_t k = at + 1; k < formula.size(); ++k) {
+    if (formula[k] == u'}') return k + 1;
+    if (StartsName(formula[k])) {
+      bool unclosed = false;
+      k = NameEnd(formula, k, unclosed) - 1;
+    }
+  }
+  return formula.size();
+}
+
+bool IsIntersection(std::u16string_view formula, std::size_t begin, std::size_t end) {
+  return begin > 0 && end < formula.size() && CanEndReference(formula[begin - 1]) && CanStartReference(formula[end]);
 }
 
 }  // namespace corvane::lex

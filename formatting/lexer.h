@@ -18,7 +18,10 @@
 //    <= >= <> as one span. Whitespace: a run of spaces, line feeds, carriage returns and tabs.
 //    Text: a run of anything else (function names, references, numbers, "!", "#", "@", a "]"
 //    that closes nothing).
-//  - NameEnd gives the end of one literal or name, for a consumer that walks the formula itself.
+//  - NameEnd gives the end of one literal or name, ArrayEnd that of an array constant, for a
+//    consumer that walks the formula itself.
+//  - IsIntersection tells whether a run of spaces is the intersection operator: the character
+//    before it can end a reference, a name or a closed group, and the one after can start one.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +67,14 @@ constexpr bool StartsName(char16_t c) { return c == u'"' || c == u'\'' || c == u
 // itself (outside names a character's kind does not depend on its neighbours, but for <= >= <>)
 // and finds the name starts on its own way through the formula.
 std::size_t NameEnd(std::u16string_view formula, std::size_t at, bool& unclosed);
+
+// The end of the array constant whose "{" stands at `at`: past its "}" (the first one outside
+// the literals inside), or the formula's end when it is unclosed.
+std::size_t ArrayEnd(std::u16string_view formula, std::size_t at);
+
+// Whether formula[begin, end), a run of spaces, is the intersection operator (A1:B9 C3:D4,
+// F(x) A1). A run at either end of the formula is not.
+bool IsIntersection(std::u16string_view formula, std::size_t begin, std::size_t end);
 
 inline std::vector<Span> Lex(std::u16string_view formula, std::u16string_view separator) {
   std::vector<Span> spans;

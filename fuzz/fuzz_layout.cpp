@@ -7,7 +7,10 @@
 //    right before a closing parenthesis;
 //  - it holds at most three more line feeds per "(" plus one per separator than the input;
 //  - for an input without spaces and line feeds of its own (and a separator that is neither a
-//    quote nor an apostrophe), unformatting the output gives the input back.
+//    quote nor an apostrophe), unformatting the output gives the input back, and so does taking
+//    the line breaks out (what the formulate command does before it lays a formula out again);
+//  - with "," or ";" as the separator, unformatting the output gives what unformatting the input
+//    gives, whatever spaces the input holds.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -160,6 +163,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       fuzzing::Dump("unformatted", back);
       fuzzing::Broken("unformat after the layout does not give the input back");
     }
+    if (RemoveLineBreaks(out) != formula) {
+      fuzzing::Dump("input", formula);
+      fuzzing::Dump("laid out", out);
+      fuzzing::Broken("taking the line breaks out does not give the input back");
+    }
+  } else if ((addin.strListSeparator == u"," || addin.strListSeparator == u";") &&
+             formula.find(u'\n') == std::u16string::npos && Unformat(out) != Unformat(formula)) {
+    fuzzing::Dump("input", formula);
+    fuzzing::Dump("laid out", out);
+    fuzzing::Broken("unformat after the layout differs from unformat alone");
   }
   return 0;
 }
