@@ -7,6 +7,7 @@
 #include "addin/mdl_support.h"
 #include "base/options.h"
 #include "formatting/notepad_file.h"
+#include "formatting/unformat.h"
 #include "spacing/calibrate_command.h"
 #include "spacing/calibration_store.h"
 #include "windows/ui_backend.h"
@@ -117,6 +118,8 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
     self.bSendToNotepad = alwaysSendToNotepad;
 
     self.strFormula = host.ActiveCell()->Formula();
+    // A layout the formula already has goes first, so that laying it out again changes nothing.
+    if (!self.strFormula.empty() && self.strFormula.front() == u'=') self.strFormula = RemoveLineBreaks(self.strFormula);
     self.iLenFormula = static_cast<std::int32_t>(self.strFormula.size());
     if (self.iLenFormula < 1) {
       showMessage(kNoFormulaPrompt, buttons::kOkOnly);

@@ -13,7 +13,8 @@
 //    changed since they were last read in full, with the calibration questions when one is
 //    missing (a Yes runs the calibration command with the same host, store and prompter).
 //  - Only a formula (text starting with "=") that holds an opening parenthesis is laid out; a
-//    constant is never rewritten ("Unable to format this cell.").
+//    constant is never rewritten ("Unable to format this cell."). The layout a formula already
+//    has is taken out first (RemoveLineBreaks), so that a second run changes nothing.
 //  - The text file goes to the workbook's folder, or for a workbook never saved to the folder
 //    named by the variable "tmp" (else the platform's temporary folder); a name that would leave
 //    that folder writes nothing. Files(), Env() and Editor() of base/platform.h do the work.

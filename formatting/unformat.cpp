@@ -12,24 +12,9 @@ namespace corvane {
 
 namespace {
 
-bool IsNameLetter(char16_t c) {
-  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_' || c == u'.' || c == u'\\' ||
-         (c >= 0x80 && c != 0xA0);
-}
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-
-// Last character of a reference, a name or a closed group: A1, $B$2, Name, (...), 'x', [@Col], A1#.
-bool CanEndReference(char16_t c) {
-  return IsNameLetter(c) || IsDigit(c) || c == u'$' || c == u')' || c == u'\'' || c == u']' || c == u'#';
-}
-// First character of a reference, a name or a group.
-bool CanStartReference(char16_t c) {
-  return IsNameLetter(c) || IsDigit(c) || c == u'$' || c == u'\'' || c == u'(' || c == u'[';
-}
-
-}  // namespace
-
-std::u16string Unformat(std::u16string_view formula) {
+// Takes out every line feed outside literals and names with the spaces of each run that touches
+// one, and, when `otherSpaces`, every other run of spaces that is no intersection operator.
+std::u16string Strip(std::u16string_view formula, bool otherSpaces) {
   const std::size_t n = formula.size();
   if (n == 0) return {};
   // The separator plays no part: only whitespace outside literals and names is looked at.
@@ -56,17 +41,21 @@ std::u16string Unformat(std::u16string_view formula) {
         ++end;
       }
       const bool inside = i > 0 && end < n;
-      const char16_t before = inside ? formula[i - 1] : u'\0';
-      const char16_t after = inside ? formula[end] : u'\0';
-      const bool intersection = inside && !hasLineFeed && CanEndReference(before) && CanStartReference(after);
+      const bool keep = !hasLineFeed && (!otherSpaces || lex::IsIntersection(formula, i, end));
       // Taking it out must not turn two literals, or two quoted names, into one.
-      const bool wouldJoin = inside && before == after && (before == u'"' || before == u'\'');
-      if (intersection || wouldJoin) out.append(formula.substr(i, end - i));
+      const bool wouldJoin = inside && formula[i - 1] == formula[end] && (formula[end] == u'"' || formula[end] == u'\'');
+      if (keep || wouldJoin) out.append(formula.substr(i, end - i));
       i = end;
     }
   }
   return out;
 }
+
+}  // namespace
+
+std::u16string Unformat(std::u16string_view formula) { return Strip(formula, true); }
+
+std::u16string RemoveLineBreaks(std::u16string_view formula) { return Strip(formula, false); }
 
 void DeformulateCell(cls_corvane& self, HostApplication& host) noexcept {
   // Error trap: any failure ends the command quietly; what was done before it stays done.

@@ -10,6 +10,9 @@
 //    names into one); such a stretch is kept whole.
 //  - Carriage returns, tabs and non-breaking spaces are always kept. The result is stable:
 //    unformatting it again changes nothing. It never fails.
+// RemoveLineBreaks(formula) takes out only the line feeds and the runs of spaces that touch one,
+// by the same rules: the layout a formula already has, so that laying it out again gives the
+// same text. Every other space stays.
 // DeformulateCell applies it to the host's active cell or its array block, keeping each cell's
 // text wrapping; a cell holding a constant is left untouched. It never fails its caller, and
 // leaves the formula read and its character table in the add-in object's fields for the building
@@ -27,6 +30,7 @@ namespace corvane {
 class cls_corvane;
 
 std::u16string Unformat(std::u16string_view formula);
+std::u16string RemoveLineBreaks(std::u16string_view formula);
 void DeformulateCell(cls_corvane& self, HostApplication& host) noexcept;
 
 }  // namespace corvane
