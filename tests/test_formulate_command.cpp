@@ -247,6 +247,28 @@ TEST_F(FormulateTest, TheLayoutGoesIntoTheCellAndItsWrappingIsPutBack) {
   }
 }
 
+// A laid-out formula, by this program or by hand, is laid out afresh: its line feeds and the
+// spaces that touch them go first (not inside literals or names), every other space stays.
+TEST_F(FormulateTest, ALayoutTheFormulaHasIsTakenOutFirst) {
+  Calibrate();
+  SetOption(options::kAlwaysSendToNotepad, true);
+  for (const std::u16string& formula :
+       {kIfSum, std::u16string(u"=IF(\n A1,SUM(B1,\n\n   C1),  \n  0\n)"), std::u16string(u"=IF(A1,SUM(B1,C1),0)\n  ")}) {
+    Select(u"A1", formula);
+    EXPECT_EQ(Lines(Run().laidOut), kIfSumNotepad) << corpus::Utf16ToUtf8(formula);
+    EXPECT_EQ(Cell(u"A1"), formula) << "the text file route leaves the cell alone";
+  }
+  SetOption(options::kAlwaysSendToNotepad, false);
+  Select(u"A1", kIfSum);
+  const std::u16string once = Run().laidOut;
+  EXPECT_EQ(Run().laidOut, once);
+  EXPECT_EQ(Cell(u"A1"), once);
+  // Line feeds inside a literal or a bracketed name are text; a space away from a line feed stays.
+  Select(u"A1", u"=IF(A1=\"a\n b\",T[x\n y], 1)");
+  ASSERT_EQ(Run().ending, Ending::IntoCell);
+  EXPECT_EQ(Cell(u"A1"), u"=IF(\n           A1=\"a\n b\",\n           T[x\n y],\n            1\n   )\n   ");
+}
+
 TEST_F(FormulateTest, AnArrayBlockGetsFormulaArrayWithEveryCellsWrappingThenASingleCellGetsFormula) {
   Calibrate();
   sheet_->Range(u"B2:C4")->SetFormulaArray(kIfSum);
