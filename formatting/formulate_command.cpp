@@ -119,7 +119,8 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
 
     self.strFormula = host.ActiveCell()->Formula();
     // A layout the formula already has goes first, so that laying it out again changes nothing.
-    if (!self.strFormula.empty() && self.strFormula.front() == u'=') self.strFormula = RemoveLineBreaks(self.strFormula);
+    if (!self.strFormula.empty() && self.strFormula.front() == u'=' && self.strFormula.find(u'\n') != std::u16string::npos)
+      self.strFormula = RemoveLineBreaks(self.strFormula);
     self.iLenFormula = static_cast<std::int32_t>(self.strFormula.size());
     if (self.iLenFormula < 1) {
       showMessage(kNoFormulaPrompt, buttons::kOkOnly);
