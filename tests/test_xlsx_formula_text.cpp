@@ -262,6 +262,7 @@ TEST(XlsxFormulaText, BalanceAndAddresses) {
   EXPECT_FALSE(ParseCellAddress(std::string_view("51")));
   EXPECT_FALSE(ParseCellAddress(std::string_view("$")));
   EXPECT_FALSE(ParseCellAddress(std::string_view("")));
+  EXPECT_FALSE(ParseCellAddress(std::string_view("A00000000000000001"))) << "longer than any address";
   EXPECT_EQ(ParseRangeAddress("D5:B2"), (CellRect{2, 2, 5, 4}));
   EXPECT_EQ(Utf16ToUtf8(RangeAddress({2, 2, 5, 4})), "B2:D5");
   EXPECT_EQ(Utf16ToUtf8(RangeAddress({7, 28, 7, 28})), "AB7");

@@ -479,12 +479,16 @@ std::optional<CellPosition> ParseCellAddress(std::u16string_view text) {
 }
 
 std::optional<CellPosition> ParseCellAddress(std::string_view text) {
-  std::u16string wide;
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
-    wide += static_cast<char16_t>(c);
+  // Every cell of a worksheet names itself: widened in place, as no address ("$XFD$1048576" at
+  // most) is longer than this.
+  constexpr std::size_t kLongest = 16;
+  if (text.size() > kLongest) return std::nullopt;
+  char16_t wide[kLongest];
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return std::nullopt;
+    wide[i] = static_cast<char16_t>(text[i]);
   }
-  return ParseCellAddress(std::u16string_view(wide));
+  return ParseCellAddress(std::u16string_view(wide, text.size()));
 }
 
 std::optional<CellRect> ParseRangeAddress(std::string_view text) {

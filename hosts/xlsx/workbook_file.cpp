@@ -867,26 +867,7 @@ void Worksheet::DropSavedText() const {
   textReleased_ = true;
 }
 
-namespace {
-
-// Where a cell's new element goes: appended to text, or only counted (the part's size is known
-// before its bytes are asked for, and counting copies nothing).
-struct TextSink {
-  std::string& text;
-  void Add(std::string_view piece) { text.append(piece); }
-  void AddEscaped(std::string_view piece) { AppendEscapedText(text, piece); }
-};
-
-struct SizeSink {
-  std::uint64_t size = 0;
-  void Add(std::string_view piece) { size += piece.size(); }
-  void AddEscaped(std::string_view piece) { size += EscapedTextSize(piece); }
-};
-
-}  // namespace
-
-template <class Sink>
-void Worksheet::AppendCell(Sink& out, const Cell& cell) const {
+void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
   const std::string_view fragment(Text().data() + cell.begin, cell.end - cell.begin);
   const Markup start = NextMarkup(fragment, 0);
   std::string tag(fragment.substr(0, start.end));
@@ -914,19 +895,19 @@ void Worksheet::AppendCell(Sink& out, const Cell& cell) const {
     } else if (formula->kind == FormulaKind::Shared) {
       ftag = SetAttribute(ftag, "ref", Utf8(RangeAddress(groups_[formula->group].ref)));
     }
-    out.Add(ftag);
-    out.AddEscaped(formula->text);
-    out.Add("</");
-    out.Add(fname);
-    out.Add(">");
+    out.append(ftag);
+    AppendEscapedText(out, formula->text);
+    out.append("</");
+    out.append(fname);
+    out.append(">");
   };
 
-  out.Add(tag);
+  out.append(tag);
   if (empty) {
     if (formula) appendFormula({});
-    out.Add("</");
-    out.Add(qname);
-    out.Add(">");
+    out.append("</");
+    out.append(qname);
+    out.append(">");
     return;
   }
   bool wroteFormula = false;
@@ -940,22 +921,22 @@ void Worksheet::AppendCell(Sink& out, const Cell& cell) const {
     }
     const std::size_t childEnd = m.kind == Markup::Kind::Empty ? m.end : ElementEnd(fragment, m.begin);
     const std::string_view local = LocalName(m.name);
-    out.Add(fragment.substr(copyFrom, m.begin - copyFrom));
+    out.append(fragment.substr(copyFrom, m.begin - copyFrom));
     if (local == "f" && formula) {
       appendFormula(fragment.substr(m.begin, childEnd - m.begin));
       wroteFormula = true;
     } else if (!(cell.dropValue && (local == "v" || local == "is"))) {
-      out.Add(fragment.substr(m.begin, childEnd - m.begin));
+      out.append(fragment.substr(m.begin, childEnd - m.begin));
     }
     copyFrom = at = childEnd;
   }
   if (formula && !wroteFormula) appendFormula({});
-  out.Add(fragment.substr(copyFrom));
+  out.append(fragment.substr(copyFrom));
 }
 
 // The saved part: the original text up to each changed cell, the cell's new element, and on.
-// Its size is counted, not made, when libzip first asks for it; each new element is made when
-// its bytes are due, so that only one is held at a time.
+// The new elements are made once, together, when libzip first asks for the part's size (making
+// them is what the size needs); the text around them is only copied.
 class Worksheet::Content final : public PartContent {
  public:
   explicit Content(const Worksheet& sheet) : sheet_(sheet), releases_(sheet.textReleased_) {
@@ -966,13 +947,11 @@ class Worksheet::Content final : public PartContent {
 
   std::uint64_t Size() const override {
     if (!size_) {
-      SizeSink count;
-      count.size = sheet_.Text().size();
-      for (const Cell* cell : changed_) {
-        sheet_.AppendCell(count, *cell);
-        count.size -= cell->end - cell->begin;
-      }
-      size_ = count.size;
+      Build();
+      std::uint64_t size = sheet_.Text().size();
+      for (std::size_t k = 0; k < changed_.size(); ++k)
+        size += built_[k].end - built_[k].begin - (changed_[k]->end - changed_[k]->begin);
+      size_ = size;
       // A worksheet that had let its text go holds it only while it is being written.
       if (releases_) sheet_.DropSavedText();
     }
@@ -980,19 +959,19 @@ class Worksheet::Content final : public PartContent {
   }
 
   void Rewind() override {
-    at_ = next_ = pendingAt_ = 0;
+    at_ = next_ = builtAt_ = builtEnd_ = 0;
     produced_ = 0;
-    pending_.clear();
   }
 
   std::size_t Read(char* out, std::size_t size) override {
+    Build();
     const std::string& xml = sheet_.Text();
     std::size_t written = 0;
     while (written < size) {
-      if (pendingAt_ < pending_.size()) {
-        const std::size_t n = std::min(size - written, pending_.size() - pendingAt_);
-        std::memcpy(out + written, pending_.data() + pendingAt_, n);
-        pendingAt_ += n;
+      if (builtAt_ < builtEnd_) {
+        const std::size_t n = std::min(size - written, builtEnd_ - builtAt_);
+        std::memcpy(out + written, blocks_[builtBlock_].data() + builtAt_, n);
+        builtAt_ += n;
         written += n;
         continue;
       }
@@ -1008,10 +987,9 @@ class Worksheet::Content final : public PartContent {
         if (releases_) sheet_.DropSavedText();
         break;
       }
-      pending_.clear();
-      pendingAt_ = 0;
-      TextSink sink{pending_};
-      sheet_.AppendCell(sink, *changed_[next_]);
+      builtBlock_ = built_[next_].block;
+      builtAt_ = built_[next_].begin;
+      builtEnd_ = built_[next_].end;
       at_ = changed_[next_]->end;
       ++next_;
     }
@@ -1022,14 +1000,42 @@ class Worksheet::Content final : public PartContent {
   }
 
  private:
+  // Every changed cell's new element, in blocks that are filled and never grown, so that
+  // the elements cost about their own size and no copy of them all is ever made.
+  void Build() const {
+    if (isBuilt_) return;
+    constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+    std::string element;
+    built_.reserve(changed_.size());
+    for (const Cell* cell : changed_) {
+      element.clear();
+      sheet_.AppendCell(element, *cell);
+      if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < element.size()) {
+        blocks_.emplace_back();
+        blocks_.back().reserve(std::max(kBlockBytes, element.size()));
+      }
+      std::string& block = blocks_.back();
+      built_.push_back({blocks_.size() - 1, block.size(), block.size() + element.size()});
+      block.append(element);
+    }
+    isBuilt_ = true;
+  }
+
+  struct Built {
+    std::size_t block, begin, end;
+  };
   const Worksheet& sheet_;
   const bool releases_;
   std::vector<const Cell*> changed_;
   mutable std::optional<std::uint64_t> size_;
+  mutable bool isBuilt_ = false;
+  mutable std::vector<std::string> blocks_;
+  mutable std::vector<Built> built_;  // for each changed cell
   std::size_t at_ = 0;
   std::size_t next_ = 0;
-  std::string pending_;
-  std::size_t pendingAt_ = 0;
+  std::size_t builtBlock_ = 0;
+  std::size_t builtAt_ = 0;
+  std::size_t builtEnd_ = 0;
   std::uint64_t produced_ = 0;
 };
 

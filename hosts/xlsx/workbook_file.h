@@ -124,9 +124,8 @@ class Worksheet {
   std::u16string ExpandedText(std::uint32_t formula) const;
   void LeaveGroup(std::uint32_t formula);
   std::u16string Where(std::int32_t row, std::int32_t col) const;
-  // The cell's new element, to a sink that appends it or counts its bytes.
-  template <class Sink>
-  void AppendCell(Sink& out, const Cell& cell) const;
+  // Appends the cell's new element.
+  void AppendCell(std::string& out, const Cell& cell) const;
   // The part's text, read again from the package after ReleaseText.
   const std::string& Text() const;
   // Drops the text again after the save read it, when the worksheet had released it.
