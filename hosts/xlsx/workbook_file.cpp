@@ -650,7 +650,7 @@ std::size_t Worksheet::FormulaCount() {
   return count;
 }
 
-std::optional<std::u16string> Worksheet::FormulaAt(std::int32_t row, std::int32_t col) {
+const std::optional<std::u16string>& Worksheet::FormulaAt(std::int32_t row, std::int32_t col) {
   if (lastRead_ && lastRead_->row == row && lastRead_->col == col) return lastRead_->text;
   auto text = StoredFormulaAt(row, col);
   // What the spreadsheet itself would not take is left alone: laying out a formula nested
@@ -659,8 +659,8 @@ std::optional<std::u16string> Worksheet::FormulaAt(std::int32_t row, std::int32_
     if (const auto beyond = BeyondFormulaLimits(*text))
       throw AutomationError(err::kApplicationDefined, Where(row, col) + u" is left alone: " + *beyond + u".");
   }
-  lastRead_ = LastRead{row, col, text};
-  return text;
+  lastRead_ = LastRead{row, col, std::move(text)};
+  return lastRead_->text;
 }
 
 std::optional<std::u16string> Worksheet::StoredFormulaAt(std::int32_t row, std::int32_t col) {
@@ -796,7 +796,7 @@ void Worksheet::SetFormulaAt(std::int32_t row, std::int32_t col, std::u16string_
   if (f.kind == FormulaKind::DataTable)
     throw AutomationError(err::kApplicationDefined, Where(row, col) + u" belongs to a data table, whose formula cannot be changed.");
   // The formula it has already: nothing changes (and the cached value stays right).
-  if (const auto current = FormulaAt(row, col); current && *current == fileText) return;
+  if (const auto& current = FormulaAt(row, col); current && *current == fileText) return;
   std::string text = Utf8(fileText);
   lastRead_.reset();
   if (f.kind == FormulaKind::Shared) LeaveGroup(cell.formula);

@@ -56,7 +56,8 @@ class Worksheet {
 
   // The formula the cell shows (file form), nullopt for a cell without a formula. A formula
   // beyond the spreadsheet's limits (length, nesting of functions) fails clearly.
-  std::optional<std::u16string> FormulaAt(std::int32_t row, std::int32_t col);
+  // The text stays valid until the next read or change of a formula.
+  const std::optional<std::u16string>& FormulaAt(std::int32_t row, std::int32_t col);
   // The constant a cell without a formula holds, as text ("" when empty).
   std::u16string ConstantAt(std::int32_t row, std::int32_t col);
   std::optional<CellRect> ArrayBlockAt(std::int32_t row, std::int32_t col);
