@@ -73,7 +73,8 @@ class Worksheet {
   // altogether (it is read again if asked about); a changed one only releases its text.
   void ReleaseText();
   void Unload();
-  // The part's text with the changed cells rewritten, produced piece by piece as it is written.
+  // The part's text with the changed cells rewritten: their new elements are made together, once,
+  // when the size is first asked for; the text around them is copied as it is written.
   std::unique_ptr<PartContent> SavedContent() const;
   // Cells with a formula (array blocks count once), after loading.
   std::size_t FormulaCount();
