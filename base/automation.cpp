@@ -327,6 +327,8 @@ bool ToBool(const Variant& v, const RegionalFormat& fmt) {
       };
       if (is(u"true")) return true;
       if (is(u"false")) return false;
+      // The options are stored as "0" or "1".
+      if (const std::u16string& s = v.string(); s.size() == 1 && s[0] >= u'0' && s[0] <= u'9') return s[0] != u'0';
       return ParseNumber(v.string(), fmt) != 0.0;
     }
     default:
