@@ -110,7 +110,7 @@ TEST(XlsxFormulaText, ShortcutsAgreeWithTheTokenWalk) {
 // The block-wise scans against their plain twins: each unit that matters, at every place around
 // the block boundaries, in text of every length up to three blocks.
 TEST(XlsxTextKernel, ScansAgreeWithTheirPlainTwins) {
-  const char16_t units[] = {u'a', u' ', u'\n', u'\t', u'\r', 0x1F, u'&', u'<', u'>', 0x7F, 0x80, 0xD7FF, 0xD800, 0xDC00, 0xFFFE};
+  const char16_t units[] = {u'a', u' ', u'\n', u'\t', u'\r', 0x1F, u'&', u'<', u'>', 0x7F, 0x80, 0x801F, 0xD7FF, 0xD800, 0xDC00, 0xFFFE};
   for (std::size_t length = 0; length <= 100; ++length) {
     for (std::size_t at = 0; at <= length; ++at) {
       for (const char16_t unit : units) {

@@ -586,6 +586,17 @@ void Worksheet::Link() {
 
 std::uint32_t Worksheet::Find(std::int32_t row, std::int32_t col) const {
   if (lastFound_.row == row && lastFound_.col == col) return lastFound_.index;
+  // A run over a worksheet asks for its formula cells in order: the few cells after the one found
+  // last are tried first.
+  if (lastFound_.index != kNoIndex) {
+    constexpr std::uint32_t kAhead = 4;
+    for (std::uint32_t k = lastFound_.index + 1; k < cells_.size() && k <= lastFound_.index + kAhead; ++k) {
+      if (cells_[k].row == row && cells_[k].col == col) {
+        lastFound_ = {row, col, k};
+        return k;
+      }
+    }
+  }
   auto it = std::lower_bound(cells_.begin(), cells_.end(), std::pair{row, col},
                              [](const Cell& c, const std::pair<std::int32_t, std::int32_t>& key) {
                                return std::pair{c.row, c.col} < key;
