@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 
 #include "base/automation.h"
@@ -68,24 +69,39 @@ bool XmlTrue(std::string_view value) { return value == "1" || value == "true"; }
 
 // XML allows an attribute once per element. The parser reads the first of two, while a rewrite
 // of the element could keep the other, so such a part is refused rather than half understood.
-bool RepeatsAttribute(const pugi::xml_node& node) {
+// One pass over an element's attributes says whether a name repeats and finds the first of each
+// name in `names` (none when absent): every row, cell and formula of a worksheet is read so.
+template <std::size_t N>
+bool ScanAttributes(const pugi::xml_node& node, const std::array<std::string_view, N>& names,
+                    std::array<pugi::xml_attribute, N>& found) {
   // A cell has a handful, compared in place; only a long list is gathered and sorted.
   constexpr std::size_t kFew = 8;
   std::string_view few[kFew];
   std::size_t count = 0;
+  std::vector<std::string_view> many;
+  bool repeats = false;
   for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
     const std::string_view name = a.name();
-    if (count == kFew) {
-      std::vector<std::string_view> names(few, few + kFew);
-      for (; a; a = a.next_attribute()) names.emplace_back(a.name());
-      std::sort(names.begin(), names.end());
-      return std::adjacent_find(names.begin(), names.end()) != names.end();
+    for (std::size_t k = 0; k < N; ++k)
+      if (!found[k] && name == names[k]) found[k] = a;
+    if (count < kFew) {
+      repeats = repeats || std::find(few, few + count, name) != few + count;
+      few[count++] = name;
+    } else {
+      many.push_back(name);
     }
-    if (std::find(few, few + count, name) != few + count) return true;
-    few[count++] = name;
   }
-  return false;
+  if (!many.empty()) {
+    many.insert(many.end(), few, few + kFew);
+    std::sort(many.begin(), many.end());
+    repeats = std::adjacent_find(many.begin(), many.end()) != many.end();
+  }
+  return repeats;
 }
+
+constexpr std::array<std::string_view, 3> kRowAttributes = {"r", "customFormat", "s"};
+constexpr std::array<std::string_view, 2> kCellAttributes = {"r", "s"};
+constexpr std::array<std::string_view, 3> kFormulaAttributes = {"t", "ref", "si"};
 
 std::uint32_t ToIndex(std::string_view text) {
   std::uint64_t value = 0;
@@ -471,36 +487,42 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
   Parse(doc, path, part_, xml_.data() + begin, end - begin, kParseOptions | pugi::parse_fragment | pugi::parse_embed_pcdata);
   for (pugi::xml_node row = doc.first_child(); row; row = row.next_sibling()) {
     if (row.type() != pugi::node_element || Local(row) != "row") continue;
-    if (RepeatsAttribute(row)) Invalid(path, "a row of \"" + part_ + "\" repeats an attribute");
-    const std::int32_t rowNumber = row.attribute("r") ? row.attribute("r").as_int() : lastRow + 1;
+    std::array<pugi::xml_attribute, 3> rowAttributes;  // r, customFormat, s
+    if (ScanAttributes(row, kRowAttributes, rowAttributes))
+      Invalid(path, "a row of \"" + part_ + "\" repeats an attribute");
+    const std::int32_t rowNumber = rowAttributes[0] ? rowAttributes[0].as_int() : lastRow + 1;
     if (rowNumber <= lastRow || rowNumber > kMaxRows)
       Invalid(path, "the rows of \"" + part_ + "\" are out of order");
     lastRow = rowNumber;
-    if (XmlTrue(row.attribute("customFormat").value())) rowStyles_[rowNumber] = ToIndex(row.attribute("s").value());
+    if (XmlTrue(rowAttributes[1].value())) rowStyles_[rowNumber] = ToIndex(rowAttributes[2].value());
     std::int32_t lastCol = 0;
     for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
       if (c.type() != pugi::node_element || Local(c) != "c") continue;
-      if (RepeatsAttribute(c)) Invalid(path, "a cell of \"" + part_ + "\" repeats an attribute");
+      std::array<pugi::xml_attribute, 2> cellAttributes;  // r, s
+      if (ScanAttributes(c, kCellAttributes, cellAttributes))
+        Invalid(path, "a cell of \"" + part_ + "\" repeats an attribute");
       Cell cell;
       cell.row = rowNumber;
       cell.col = lastCol + 1;
-      if (const char* r = c.attribute("r").value(); *r) {
+      if (const char* r = cellAttributes[0].value(); *r) {
         const auto position = ParseCellAddress(std::string_view(r));
         if (!position || position->row != rowNumber) Invalid(path, std::string("the cell reference \"") + r + "\" is wrong");
         cell.col = position->col;
       }
       if (cell.col <= lastCol || cell.col > kMaxColumns) Invalid(path, "the cells of \"" + part_ + "\" are out of order");
       lastCol = cell.col;
-      cell.style = ToIndex(c.attribute("s").value());
+      cell.style = ToIndex(cellAttributes[1].value());
       const std::ptrdiff_t offset = c.offset_debug();
       if (offset < 1 || xml_[begin + static_cast<std::size_t>(offset) - 1] != '<')
         throw AutomationError(err::kApplicationDefined, u"The position of a cell in its worksheet part is not known.");
       cell.begin = begin + static_cast<std::size_t>(offset) - 1;
       cell.end = endOf(cell.begin);
       if (const pugi::xml_node f = Child(c, "f")) {
-        if (RepeatsAttribute(f)) Invalid(path, "a formula of \"" + part_ + "\" repeats an attribute");
+        std::array<pugi::xml_attribute, 3> fAttributes;  // t, ref, si
+        if (ScanAttributes(f, kFormulaAttributes, fAttributes))
+          Invalid(path, "a formula of \"" + part_ + "\" repeats an attribute");
         Formula formula;
-        const std::string_view type = f.attribute("t").value();
+        const std::string_view type = fAttributes[0].value();
         formula.kind = type == "array"       ? FormulaKind::Array
                        : type == "shared"    ? FormulaKind::Shared
                        : type == "dataTable" ? FormulaKind::DataTable
@@ -522,16 +544,16 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
           formula.text = f.text().get();
         }
         if (formula.kind == FormulaKind::Array) {
-          const auto ref = ParseRangeAddress(f.attribute("ref").value());
+          const auto ref = ParseRangeAddress(fAttributes[1].value());
           formula.ref = ref ? *ref : CellRect{cell.row, cell.col, cell.row, cell.col};
           if (!formula.ref.Contains(cell.row, cell.col)) Invalid(path, "an array formula lies outside its block");
         }
         if (formula.kind == FormulaKind::Shared) {
           // The group number and whether this cell is the group's master; linked later.
-          formula.group = ToIndex(f.attribute("si").value());
-          if (!f.attribute("si")) Invalid(path, "a shared formula has no group");
-          if (f.attribute("ref")) {
-            const auto ref = ParseRangeAddress(f.attribute("ref").value());
+          formula.group = ToIndex(fAttributes[2].value());
+          if (!fAttributes[2]) Invalid(path, "a shared formula has no group");
+          if (fAttributes[1]) {
+            const auto ref = ParseRangeAddress(fAttributes[1].value());
             formula.ref = ref ? *ref : CellRect{cell.row, cell.col, cell.row, cell.col};
             formula.cell = 0;  // marks the master until linking
           }
@@ -1011,19 +1033,21 @@ class Worksheet::Content final : public PartContent {
   }
 
  private:
-  // Every changed cell's new element, in blocks that are filled and never grown, so that
-  // the elements cost about their own size and no copy of them all is ever made.
+  // Every changed cell's new element, in blocks that are filled and never grown (each twice the
+  // one before, up to a limit), so that the elements cost about their own size, a few changed
+  // cells little, and no copy of them all is ever made.
   void Build() const {
     if (isBuilt_) return;
-    constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+    constexpr std::size_t kFirstBlock = std::size_t{4} << 10, kLargestBlock = std::size_t{1} << 20;
     std::string element;
     built_.reserve(changed_.size());
     for (const Cell* cell : changed_) {
       element.clear();
       sheet_.AppendCell(element, *cell);
       if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < element.size()) {
+        const std::size_t next = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, 2 * blocks_.back().capacity());
         blocks_.emplace_back();
-        blocks_.back().reserve(std::max(kBlockBytes, element.size()));
+        blocks_.back().reserve(std::max(next, element.size()));
       }
       std::string& block = blocks_.back();
       built_.push_back({blocks_.size() - 1, block.size(), block.size() + element.size()});
