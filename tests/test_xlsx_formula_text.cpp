@@ -263,6 +263,10 @@ TEST(XlsxFormulaText, BalanceAndAddresses) {
   EXPECT_FALSE(ParseCellAddress(std::string_view("$")));
   EXPECT_FALSE(ParseCellAddress(std::string_view("")));
   EXPECT_FALSE(ParseCellAddress(std::string_view("A00000000000000001"))) << "longer than any address";
+  EXPECT_EQ(ParseCellAddress(std::string_view("a01")), (CellPosition{1, 1}));
+  EXPECT_EQ(ParseCellAddress(u"$C$0000007"), (CellPosition{7, 3}));
+  for (const char* wrong : {"A$$1", "$$A1", "AAAA1", "A1048577", "A1$", "A00000001", "1A", "A-1"})
+    EXPECT_FALSE(ParseCellAddress(std::string_view(wrong))) << wrong;
   EXPECT_EQ(ParseRangeAddress("D5:B2"), (CellRect{2, 2, 5, 4}));
   EXPECT_EQ(Utf16ToUtf8(RangeAddress({2, 2, 5, 4})), "B2:D5");
   EXPECT_EQ(Utf16ToUtf8(RangeAddress({7, 28, 7, 28})), "AB7");
