@@ -900,7 +900,7 @@ void Worksheet::DropSavedText() const {
   textReleased_ = true;
 }
 
-void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
+void Worksheet::AppendCell(std::string& out, const Cell& cell, std::size_t& textAt) const {
   const std::string_view fragment(Text().data() + cell.begin, cell.end - cell.begin);
   const Markup start = NextMarkup(fragment, 0);
   std::string tag(fragment.substr(0, start.end));
@@ -929,7 +929,12 @@ void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
       ftag = SetAttribute(ftag, "ref", Utf8(RangeAddress(groups_[formula->group].ref)));
     }
     out.append(ftag);
-    AppendEscapedText(out, formula->text);
+    // The text goes in when written; a second <f> in the cell (which the parse passed over) is
+    // rewritten with it as well, in place.
+    if (textAt == std::string::npos)
+      textAt = out.size();
+    else
+      AppendEscapedText(out, formula->text);
     out.append("</");
     out.append(fname);
     out.append(">");
@@ -968,8 +973,9 @@ void Worksheet::AppendCell(std::string& out, const Cell& cell) const {
 }
 
 // The saved part: the original text up to each changed cell, the cell's new element, and on.
-// The new elements are made once, together, when libzip first asks for the part's size (making
-// them is what the size needs); the text around them is only copied.
+// The elements are worked out once, when libzip first asks for the part's size: what surrounds
+// each formula's text is kept (a few dozen bytes a cell), and the text, whose escaped size is
+// counted then, is escaped again as its bytes are due, so that the formulas are not held twice.
 class Worksheet::Content final : public PartContent {
  public:
   explicit Content(const Worksheet& sheet) : sheet_(sheet), releases_(sheet.textReleased_) {
@@ -982,8 +988,11 @@ class Worksheet::Content final : public PartContent {
     if (!size_) {
       Build();
       std::uint64_t size = sheet_.Text().size();
-      for (std::size_t k = 0; k < changed_.size(); ++k)
-        size += built_[k].end - built_[k].begin - (changed_[k]->end - changed_[k]->begin);
+      for (std::size_t k = 0; k < changed_.size(); ++k) {
+        const Frame& frame = frames_[k];
+        size += frame.end - frame.begin - (changed_[k]->end - changed_[k]->begin);
+        if (frame.text) size += EscapedTextSize(*frame.text);
+      }
       size_ = size;
       // A worksheet that had let its text go holds it only while it is being written.
       if (releases_) sheet_.DropSavedText();
@@ -992,8 +1001,9 @@ class Worksheet::Content final : public PartContent {
   }
 
   void Rewind() override {
-    at_ = next_ = builtAt_ = builtEnd_ = 0;
+    at_ = next_ = pendingAt_ = 0;
     produced_ = 0;
+    pending_.clear();
   }
 
   std::size_t Read(char* out, std::size_t size) override {
@@ -1001,10 +1011,10 @@ class Worksheet::Content final : public PartContent {
     const std::string& xml = sheet_.Text();
     std::size_t written = 0;
     while (written < size) {
-      if (builtAt_ < builtEnd_) {
-        const std::size_t n = std::min(size - written, builtEnd_ - builtAt_);
-        std::memcpy(out + written, blocks_[builtBlock_].data() + builtAt_, n);
-        builtAt_ += n;
+      if (pendingAt_ < pending_.size()) {
+        const std::size_t n = std::min(size - written, pending_.size() - pendingAt_);
+        std::memcpy(out + written, pending_.data() + pendingAt_, n);
+        pendingAt_ += n;
         written += n;
         continue;
       }
@@ -1020,9 +1030,12 @@ class Worksheet::Content final : public PartContent {
         if (releases_) sheet_.DropSavedText();
         break;
       }
-      builtBlock_ = built_[next_].block;
-      builtAt_ = built_[next_].begin;
-      builtEnd_ = built_[next_].end;
+      const Frame& frame = frames_[next_];
+      const std::string_view block = blocks_[frame.block];
+      pending_.assign(block.substr(frame.begin, frame.textAt - frame.begin));
+      if (frame.text) AppendEscapedText(pending_, *frame.text);
+      pending_.append(block.substr(frame.textAt, frame.end - frame.textAt));
+      pendingAt_ = 0;
       at_ = changed_[next_]->end;
       ++next_;
     }
@@ -1033,44 +1046,49 @@ class Worksheet::Content final : public PartContent {
   }
 
  private:
-  // Every changed cell's new element, in blocks that are filled and never grown (each twice the
-  // one before, up to a limit), so that the elements cost about their own size, a few changed
-  // cells little, and no copy of them all is ever made.
+  // A changed cell's new element: its bytes in a block, where its formula's text goes in them
+  // (none when it has no formula of its own).
+  struct Frame {
+    std::size_t block, begin, textAt, end;
+    const std::string* text;
+  };
+
+  // Every changed cell's frame, in blocks that are filled and never grown (each twice the one
+  // before, up to a limit), so that a few changed cells cost little.
   void Build() const {
     if (isBuilt_) return;
     constexpr std::size_t kFirstBlock = std::size_t{4} << 10, kLargestBlock = std::size_t{1} << 20;
     std::string element;
-    built_.reserve(changed_.size());
+    frames_.reserve(changed_.size());
     for (const Cell* cell : changed_) {
       element.clear();
-      sheet_.AppendCell(element, *cell);
+      std::size_t textAt = std::string::npos;
+      sheet_.AppendCell(element, *cell, textAt);
       if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < element.size()) {
         const std::size_t next = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, 2 * blocks_.back().capacity());
         blocks_.emplace_back();
         blocks_.back().reserve(std::max(next, element.size()));
       }
       std::string& block = blocks_.back();
-      built_.push_back({blocks_.size() - 1, block.size(), block.size() + element.size()});
+      const bool hasText = textAt != std::string::npos;
+      frames_.push_back({blocks_.size() - 1, block.size(), block.size() + (hasText ? textAt : element.size()),
+                         block.size() + element.size(), hasText ? &sheet_.formulas_[cell->formula].text : nullptr});
       block.append(element);
     }
     isBuilt_ = true;
   }
 
-  struct Built {
-    std::size_t block, begin, end;
-  };
   const Worksheet& sheet_;
   const bool releases_;
   std::vector<const Cell*> changed_;
   mutable std::optional<std::uint64_t> size_;
   mutable bool isBuilt_ = false;
   mutable std::vector<std::string> blocks_;
-  mutable std::vector<Built> built_;  // for each changed cell
+  mutable std::vector<Frame> frames_;  // for each changed cell
   std::size_t at_ = 0;
   std::size_t next_ = 0;
-  std::size_t builtBlock_ = 0;
-  std::size_t builtAt_ = 0;
-  std::size_t builtEnd_ = 0;
+  std::string pending_;
+  std::size_t pendingAt_ = 0;
   std::uint64_t produced_ = 0;
 };
 

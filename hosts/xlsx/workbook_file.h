@@ -73,8 +73,8 @@ class Worksheet {
   // altogether (it is read again if asked about); a changed one only releases its text.
   void ReleaseText();
   void Unload();
-  // The part's text with the changed cells rewritten: their new elements are made together, once,
-  // when the size is first asked for; the text around them is copied as it is written.
+  // The part's text with the changed cells rewritten: their new elements are worked out together,
+  // once, when the size is first asked for, and put together as they are written.
   std::unique_ptr<PartContent> SavedContent() const;
   // Cells with a formula (array blocks count once), after loading.
   std::size_t FormulaCount();
@@ -126,8 +126,9 @@ class Worksheet {
   std::u16string ExpandedText(std::uint32_t formula) const;
   void LeaveGroup(std::uint32_t formula);
   std::u16string Where(std::int32_t row, std::int32_t col) const;
-  // Appends the cell's new element.
-  void AppendCell(std::string& out, const Cell& cell) const;
+  // Appends the cell's new element without its formula's text, and says where that goes (textAt
+  // stays as it was when the cell has no formula of its own).
+  void AppendCell(std::string& out, const Cell& cell, std::size_t& textAt) const;
   // The part's text, read again from the package after ReleaseText.
   const std::string& Text() const;
   // Drops the text again after the save read it, when the worksheet had released it.

@@ -236,6 +236,13 @@ void AppendEscapedText(std::string& out, std::string_view text) {
   out.append(text, start, std::string_view::npos);
 }
 
+std::size_t EscapedTextSize(std::string_view text) {
+  std::size_t size = text.size();
+  for (std::size_t i = kernel::NextToEscape(text, 0); i < text.size(); i = kernel::NextToEscape(text, i + 1))
+    size += text[i] == '&' || text[i] == '\r' ? 4 : 3;  // "&amp;" or "&#13;", else "&lt;" or "&gt;"
+  return size;
+}
+
 bool XmlCharacters(std::u16string_view text) {
   if (kernel::OrdinaryXmlText(text)) return true;
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -49,6 +49,8 @@ std::string SetAttribute(std::string_view tag, std::string_view name, std::strin
 
 // Appends element text: &, <, > and carriage returns escaped, everything else as it is.
 void AppendEscapedText(std::string& out, std::string_view text);
+// The number of bytes AppendEscapedText appends.
+std::size_t EscapedTextSize(std::string_view text);
 // Whether every character can appear in an XML 1.0 document.
 bool XmlCharacters(std::u16string_view text);
 
