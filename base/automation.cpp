@@ -317,10 +317,18 @@ bool ToBool(const Variant& v, const RegionalFormat& fmt) {
     case Variant::Type::Boolean:
       return v.asBool();
     case Variant::Type::String: {
-      std::u16string lower;
-      for (char16_t c : v.string()) lower.push_back(c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c);
-      if (lower == u"true") return true;
-      if (lower == u"false") return false;
+      // Compared in place: options are read as text at every command.
+      const auto is = [&](std::u16string_view lower) {
+        const std::u16string& s = v.string();
+        if (s.size() != lower.size()) return false;
+        for (std::size_t i = 0; i < s.size(); ++i)
+          if ((s[i] >= u'A' && s[i] <= u'Z' ? static_cast<char16_t>(s[i] + 32) : s[i]) != lower[i]) return false;
+        return true;
+      };
+      if (is(u"true")) return true;
+      if (is(u"false")) return false;
+      // The options are stored as "0" or "1".
+      if (const std::u16string& s = v.string(); s.size() == 1 && s[0] >= u'0' && s[0] <= u'9') return s[0] != u'0';
       return ParseNumber(v.string(), fmt) != 0.0;
     }
     default:

@@ -62,6 +62,7 @@ TEST(Conversions, VariantsConvertAsTheMacroLanguageDoes) {
   EXPECT_THROW(ToDouble(Variant(u"Not Found"), kPoint), AutomationError);
   EXPECT_TRUE(ToBool(Variant(u"1"), kPoint));
   EXPECT_FALSE(ToBool(Variant(u"0"), kPoint));
+  EXPECT_TRUE(ToBool(Variant(u"7"), kPoint));
   EXPECT_TRUE(ToBool(Variant(u"TRUE"), kPoint));
   EXPECT_TRUE(ToBool(Variant(std::int32_t{2}), kPoint));
   EXPECT_EQ(ToText(Variant(0.5), kComma), u"0,5");

@@ -110,7 +110,7 @@ TEST(XlsxFormulaText, ShortcutsAgreeWithTheTokenWalk) {
 // The block-wise scans against their plain twins: each unit that matters, at every place around
 // the block boundaries, in text of every length up to three blocks.
 TEST(XlsxTextKernel, ScansAgreeWithTheirPlainTwins) {
-  const char16_t units[] = {u'a', u' ', u'\n', u'\t', u'\r', 0x1F, u'&', u'<', u'>', 0x7F, 0x80, 0xD7FF, 0xD800, 0xDC00, 0xFFFE};
+  const char16_t units[] = {u'a', u' ', u'\n', u'\t', u'\r', 0x1F, u'&', u'<', u'>', 0x7F, 0x80, 0x801F, 0xD7FF, 0xD800, 0xDC00, 0xFFFE};
   for (std::size_t length = 0; length <= 100; ++length) {
     for (std::size_t at = 0; at <= length; ++at) {
       for (const char16_t unit : units) {
@@ -262,6 +262,11 @@ TEST(XlsxFormulaText, BalanceAndAddresses) {
   EXPECT_FALSE(ParseCellAddress(std::string_view("51")));
   EXPECT_FALSE(ParseCellAddress(std::string_view("$")));
   EXPECT_FALSE(ParseCellAddress(std::string_view("")));
+  EXPECT_FALSE(ParseCellAddress(std::string_view("A00000000000000001"))) << "longer than any address";
+  EXPECT_EQ(ParseCellAddress(std::string_view("a01")), (CellPosition{1, 1}));
+  EXPECT_EQ(ParseCellAddress(u"$C$0000007"), (CellPosition{7, 3}));
+  for (const char* wrong : {"A$$1", "$$A1", "AAAA1", "A1048577", "A1$", "A00000001", "1A", "A-1"})
+    EXPECT_FALSE(ParseCellAddress(std::string_view(wrong))) << wrong;
   EXPECT_EQ(ParseRangeAddress("D5:B2"), (CellRect{2, 2, 5, 4}));
   EXPECT_EQ(Utf16ToUtf8(RangeAddress({2, 2, 5, 4})), "B2:D5");
   EXPECT_EQ(Utf16ToUtf8(RangeAddress({7, 28, 7, 28})), "AB7");

@@ -1,29 +1,64 @@
 #include "hosts/memory/formula_balance.h"
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "formatting/lexer.h"
 
 namespace corvane::memory {
 
+namespace {
+
+// What an ASCII character is to the count; any other character is nothing to it.
+enum Role : unsigned char { kNothing, kName, kOpen, kClose, kStray };
+constexpr std::array<unsigned char, 128> kRoles = [] {
+  std::array<unsigned char, 128> t{};
+  t['"'] = t['\''] = t['['] = kName;
+  t['('] = kOpen;
+  t[')'] = kClose;
+  t[']'] = kStray;  // closes no bracketed name
+  return t;
+}();
+
+constexpr std::uint64_t kFourSpaces = 0x0020002000200020u;
+
+}  // namespace
+
 bool Balanced(std::u16string_view formula) {
   // One pass that skips each literal or name whole, as the lexer reads it, and allocates
-  // nothing: this runs for every formula put into a cell.
+  // nothing: this runs for every formula put into a cell. The test holds it to a count over the
+  // lexer's spans.
   std::int64_t parens = 0;
-  for (std::size_t i = 0; i < formula.size();) {
+  const std::size_t n = formula.size();
+  for (std::size_t i = 0; i < n;) {
     const char16_t c = formula[i];
-    if (lex::StartsName(c)) {
-      bool unclosed = false;
-      i = lex::NameEnd(formula, i, unclosed);
-      if (unclosed) return false;
+    if (c == u' ') {
+      // A laid-out formula is mostly indentation: four spaces a step.
+      std::uint64_t four;
+      for (++i; i + 4 <= n; i += 4) {
+        std::memcpy(&four, formula.data() + i, sizeof four);
+        if (four != kFourSpaces) break;
+      }
       continue;
     }
-    if (c == u'(') {
-      ++parens;
-    } else if (c == u')') {
-      if (--parens < 0) return false;
-    } else if (c == u']') {
-      return false;  // closes no bracketed name
+    switch (c < 128 ? kRoles[c] : static_cast<unsigned char>(kNothing)) {
+      case kName: {
+        bool unclosed = false;
+        i = lex::NameEnd(formula, i, unclosed);
+        if (unclosed) return false;
+        continue;
+      }
+      case kOpen:
+        ++parens;
+        break;
+      case kClose:
+        if (--parens < 0) return false;
+        break;
+      case kStray:
+        return false;
+      default:
+        break;
     }
     ++i;
   }

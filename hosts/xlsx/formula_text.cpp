@@ -472,20 +472,38 @@ std::optional<std::u16string> BeyondFormulaLimits(std::u16string_view text) {
   return std::nullopt;
 }
 
-std::optional<CellPosition> ParseCellAddress(std::u16string_view text) {
-  const auto cell = CellRefOf(text);
-  if (!cell) return std::nullopt;
-  return CellPosition{cell->row.value, cell->col.value};
+namespace {
+
+// "$?LETTERS$?DIGITS" naming a cell on the sheet, read in one pass (every cell of a worksheet
+// names itself): what CellRefOf accepts, without the parts it keeps for moving references.
+template <class Char>
+std::optional<CellPosition> ParseAddress(std::basic_string_view<Char> text) {
+  const auto letter = [](Char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  std::size_t i = 0;
+  if (i < text.size() && text[i] == '$') ++i;
+  std::int32_t col = 0;
+  const std::size_t letters = i;
+  for (; i < text.size() && letter(text[i]); ++i) {
+    if (i - letters == 3) return std::nullopt;
+    col = col * 26 + ((text[i] & ~0x20) - 'A' + 1);
+  }
+  if (i == letters || col > kMaxColumns) return std::nullopt;
+  if (i < text.size() && text[i] == '$') ++i;
+  std::int32_t row = 0;
+  const std::size_t digits = i;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (i - digits == 7) return std::nullopt;
+    row = row * 10 + (text[i] - '0');
+  }
+  if (i == digits || i != text.size() || row < 1 || row > kMaxRows) return std::nullopt;
+  return CellPosition{row, col};
 }
 
-std::optional<CellPosition> ParseCellAddress(std::string_view text) {
-  std::u16string wide;
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
-    wide += static_cast<char16_t>(c);
-  }
-  return ParseCellAddress(std::u16string_view(wide));
-}
+}  // namespace
+
+std::optional<CellPosition> ParseCellAddress(std::u16string_view text) { return ParseAddress(text); }
+
+std::optional<CellPosition> ParseCellAddress(std::string_view text) { return ParseAddress(text); }
 
 std::optional<CellRect> ParseRangeAddress(std::string_view text) {
   const auto colon = text.find(':');

@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 
 #include "base/automation.h"
@@ -68,24 +69,39 @@ bool XmlTrue(std::string_view value) { return value == "1" || value == "true"; }
 
 // XML allows an attribute once per element. The parser reads the first of two, while a rewrite
 // of the element could keep the other, so such a part is refused rather than half understood.
-bool RepeatsAttribute(const pugi::xml_node& node) {
+// One pass over an element's attributes says whether a name repeats and finds the first of each
+// name in `names` (none when absent): every row, cell and formula of a worksheet is read so.
+template <std::size_t N>
+bool ScanAttributes(const pugi::xml_node& node, const std::array<std::string_view, N>& names,
+                    std::array<pugi::xml_attribute, N>& found) {
   // A cell has a handful, compared in place; only a long list is gathered and sorted.
   constexpr std::size_t kFew = 8;
   std::string_view few[kFew];
   std::size_t count = 0;
+  std::vector<std::string_view> many;
+  bool repeats = false;
   for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
     const std::string_view name = a.name();
-    if (count == kFew) {
-      std::vector<std::string_view> names(few, few + kFew);
-      for (; a; a = a.next_attribute()) names.emplace_back(a.name());
-      std::sort(names.begin(), names.end());
-      return std::adjacent_find(names.begin(), names.end()) != names.end();
+    for (std::size_t k = 0; k < N; ++k)
+      if (!found[k] && name == names[k]) found[k] = a;
+    if (count < kFew) {
+      repeats = repeats || std::find(few, few + count, name) != few + count;
+      few[count++] = name;
+    } else {
+      many.push_back(name);
     }
-    if (std::find(few, few + count, name) != few + count) return true;
-    few[count++] = name;
   }
-  return false;
+  if (!many.empty()) {
+    many.insert(many.end(), few, few + kFew);
+    std::sort(many.begin(), many.end());
+    repeats = std::adjacent_find(many.begin(), many.end()) != many.end();
+  }
+  return repeats;
 }
+
+constexpr std::array<std::string_view, 3> kRowAttributes = {"r", "customFormat", "s"};
+constexpr std::array<std::string_view, 2> kCellAttributes = {"r", "s"};
+constexpr std::array<std::string_view, 3> kFormulaAttributes = {"t", "ref", "si"};
 
 std::uint32_t ToIndex(std::string_view text) {
   std::uint64_t value = 0;
@@ -471,36 +487,42 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
   Parse(doc, path, part_, xml_.data() + begin, end - begin, kParseOptions | pugi::parse_fragment | pugi::parse_embed_pcdata);
   for (pugi::xml_node row = doc.first_child(); row; row = row.next_sibling()) {
     if (row.type() != pugi::node_element || Local(row) != "row") continue;
-    if (RepeatsAttribute(row)) Invalid(path, "a row of \"" + part_ + "\" repeats an attribute");
-    const std::int32_t rowNumber = row.attribute("r") ? row.attribute("r").as_int() : lastRow + 1;
+    std::array<pugi::xml_attribute, 3> rowAttributes;  // r, customFormat, s
+    if (ScanAttributes(row, kRowAttributes, rowAttributes))
+      Invalid(path, "a row of \"" + part_ + "\" repeats an attribute");
+    const std::int32_t rowNumber = rowAttributes[0] ? rowAttributes[0].as_int() : lastRow + 1;
     if (rowNumber <= lastRow || rowNumber > kMaxRows)
       Invalid(path, "the rows of \"" + part_ + "\" are out of order");
     lastRow = rowNumber;
-    if (XmlTrue(row.attribute("customFormat").value())) rowStyles_[rowNumber] = ToIndex(row.attribute("s").value());
+    if (XmlTrue(rowAttributes[1].value())) rowStyles_[rowNumber] = ToIndex(rowAttributes[2].value());
     std::int32_t lastCol = 0;
     for (pugi::xml_node c = row.first_child(); c; c = c.next_sibling()) {
       if (c.type() != pugi::node_element || Local(c) != "c") continue;
-      if (RepeatsAttribute(c)) Invalid(path, "a cell of \"" + part_ + "\" repeats an attribute");
+      std::array<pugi::xml_attribute, 2> cellAttributes;  // r, s
+      if (ScanAttributes(c, kCellAttributes, cellAttributes))
+        Invalid(path, "a cell of \"" + part_ + "\" repeats an attribute");
       Cell cell;
       cell.row = rowNumber;
       cell.col = lastCol + 1;
-      if (const char* r = c.attribute("r").value(); *r) {
+      if (const char* r = cellAttributes[0].value(); *r) {
         const auto position = ParseCellAddress(std::string_view(r));
         if (!position || position->row != rowNumber) Invalid(path, std::string("the cell reference \"") + r + "\" is wrong");
         cell.col = position->col;
       }
       if (cell.col <= lastCol || cell.col > kMaxColumns) Invalid(path, "the cells of \"" + part_ + "\" are out of order");
       lastCol = cell.col;
-      cell.style = ToIndex(c.attribute("s").value());
+      cell.style = ToIndex(cellAttributes[1].value());
       const std::ptrdiff_t offset = c.offset_debug();
       if (offset < 1 || xml_[begin + static_cast<std::size_t>(offset) - 1] != '<')
         throw AutomationError(err::kApplicationDefined, u"The position of a cell in its worksheet part is not known.");
       cell.begin = begin + static_cast<std::size_t>(offset) - 1;
       cell.end = endOf(cell.begin);
       if (const pugi::xml_node f = Child(c, "f")) {
-        if (RepeatsAttribute(f)) Invalid(path, "a formula of \"" + part_ + "\" repeats an attribute");
+        std::array<pugi::xml_attribute, 3> fAttributes;  // t, ref, si
+        if (ScanAttributes(f, kFormulaAttributes, fAttributes))
+          Invalid(path, "a formula of \"" + part_ + "\" repeats an attribute");
         Formula formula;
-        const std::string_view type = f.attribute("t").value();
+        const std::string_view type = fAttributes[0].value();
         formula.kind = type == "array"       ? FormulaKind::Array
                        : type == "shared"    ? FormulaKind::Shared
                        : type == "dataTable" ? FormulaKind::DataTable
@@ -522,16 +544,16 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
           formula.text = f.text().get();
         }
         if (formula.kind == FormulaKind::Array) {
-          const auto ref = ParseRangeAddress(f.attribute("ref").value());
+          const auto ref = ParseRangeAddress(fAttributes[1].value());
           formula.ref = ref ? *ref : CellRect{cell.row, cell.col, cell.row, cell.col};
           if (!formula.ref.Contains(cell.row, cell.col)) Invalid(path, "an array formula lies outside its block");
         }
         if (formula.kind == FormulaKind::Shared) {
           // The group number and whether this cell is the group's master; linked later.
-          formula.group = ToIndex(f.attribute("si").value());
-          if (!f.attribute("si")) Invalid(path, "a shared formula has no group");
-          if (f.attribute("ref")) {
-            const auto ref = ParseRangeAddress(f.attribute("ref").value());
+          formula.group = ToIndex(fAttributes[2].value());
+          if (!fAttributes[2]) Invalid(path, "a shared formula has no group");
+          if (fAttributes[1]) {
+            const auto ref = ParseRangeAddress(fAttributes[1].value());
             formula.ref = ref ? *ref : CellRect{cell.row, cell.col, cell.row, cell.col};
             formula.cell = 0;  // marks the master until linking
           }
@@ -586,6 +608,17 @@ void Worksheet::Link() {
 
 std::uint32_t Worksheet::Find(std::int32_t row, std::int32_t col) const {
   if (lastFound_.row == row && lastFound_.col == col) return lastFound_.index;
+  // A run over a worksheet asks for its formula cells in order: the few cells after the one found
+  // last are tried first.
+  if (lastFound_.index != kNoIndex) {
+    constexpr std::uint32_t kAhead = 4;
+    for (std::uint32_t k = lastFound_.index + 1; k < cells_.size() && k <= lastFound_.index + kAhead; ++k) {
+      if (cells_[k].row == row && cells_[k].col == col) {
+        lastFound_ = {row, col, k};
+        return k;
+      }
+    }
+  }
   auto it = std::lower_bound(cells_.begin(), cells_.end(), std::pair{row, col},
                              [](const Cell& c, const std::pair<std::int32_t, std::int32_t>& key) {
                                return std::pair{c.row, c.col} < key;
@@ -650,7 +683,7 @@ std::size_t Worksheet::FormulaCount() {
   return count;
 }
 
-std::optional<std::u16string> Worksheet::FormulaAt(std::int32_t row, std::int32_t col) {
+const std::optional<std::u16string>& Worksheet::FormulaAt(std::int32_t row, std::int32_t col) {
   if (lastRead_ && lastRead_->row == row && lastRead_->col == col) return lastRead_->text;
   auto text = StoredFormulaAt(row, col);
   // What the spreadsheet itself would not take is left alone: laying out a formula nested
@@ -659,8 +692,8 @@ std::optional<std::u16string> Worksheet::FormulaAt(std::int32_t row, std::int32_
     if (const auto beyond = BeyondFormulaLimits(*text))
       throw AutomationError(err::kApplicationDefined, Where(row, col) + u" is left alone: " + *beyond + u".");
   }
-  lastRead_ = LastRead{row, col, text};
-  return text;
+  lastRead_ = LastRead{row, col, std::move(text)};
+  return lastRead_->text;
 }
 
 std::optional<std::u16string> Worksheet::StoredFormulaAt(std::int32_t row, std::int32_t col) {
@@ -796,7 +829,7 @@ void Worksheet::SetFormulaAt(std::int32_t row, std::int32_t col, std::u16string_
   if (f.kind == FormulaKind::DataTable)
     throw AutomationError(err::kApplicationDefined, Where(row, col) + u" belongs to a data table, whose formula cannot be changed.");
   // The formula it has already: nothing changes (and the cached value stays right).
-  if (const auto current = FormulaAt(row, col); current && *current == fileText) return;
+  if (const auto& current = FormulaAt(row, col); current && *current == fileText) return;
   std::string text = Utf8(fileText);
   lastRead_.reset();
   if (f.kind == FormulaKind::Shared) LeaveGroup(cell.formula);
@@ -867,26 +900,7 @@ void Worksheet::DropSavedText() const {
   textReleased_ = true;
 }
 
-namespace {
-
-// Where a cell's new element goes: appended to text, or only counted (the part's size is known
-// before its bytes are asked for, and counting copies nothing).
-struct TextSink {
-  std::string& text;
-  void Add(std::string_view piece) { text.append(piece); }
-  void AddEscaped(std::string_view piece) { AppendEscapedText(text, piece); }
-};
-
-struct SizeSink {
-  std::uint64_t size = 0;
-  void Add(std::string_view piece) { size += piece.size(); }
-  void AddEscaped(std::string_view piece) { size += EscapedTextSize(piece); }
-};
-
-}  // namespace
-
-template <class Sink>
-void Worksheet::AppendCell(Sink& out, const Cell& cell) const {
+void Worksheet::AppendCell(std::string& out, const Cell& cell, std::size_t& textAt) const {
   const std::string_view fragment(Text().data() + cell.begin, cell.end - cell.begin);
   const Markup start = NextMarkup(fragment, 0);
   std::string tag(fragment.substr(0, start.end));
@@ -914,19 +928,24 @@ void Worksheet::AppendCell(Sink& out, const Cell& cell) const {
     } else if (formula->kind == FormulaKind::Shared) {
       ftag = SetAttribute(ftag, "ref", Utf8(RangeAddress(groups_[formula->group].ref)));
     }
-    out.Add(ftag);
-    out.AddEscaped(formula->text);
-    out.Add("</");
-    out.Add(fname);
-    out.Add(">");
+    out.append(ftag);
+    // The text goes in when written; a second <f> in the cell (which the parse passed over) is
+    // rewritten with it as well, in place.
+    if (textAt == std::string::npos)
+      textAt = out.size();
+    else
+      AppendEscapedText(out, formula->text);
+    out.append("</");
+    out.append(fname);
+    out.append(">");
   };
 
-  out.Add(tag);
+  out.append(tag);
   if (empty) {
     if (formula) appendFormula({});
-    out.Add("</");
-    out.Add(qname);
-    out.Add(">");
+    out.append("</");
+    out.append(qname);
+    out.append(">");
     return;
   }
   bool wroteFormula = false;
@@ -940,22 +959,23 @@ void Worksheet::AppendCell(Sink& out, const Cell& cell) const {
     }
     const std::size_t childEnd = m.kind == Markup::Kind::Empty ? m.end : ElementEnd(fragment, m.begin);
     const std::string_view local = LocalName(m.name);
-    out.Add(fragment.substr(copyFrom, m.begin - copyFrom));
+    out.append(fragment.substr(copyFrom, m.begin - copyFrom));
     if (local == "f" && formula) {
       appendFormula(fragment.substr(m.begin, childEnd - m.begin));
       wroteFormula = true;
     } else if (!(cell.dropValue && (local == "v" || local == "is"))) {
-      out.Add(fragment.substr(m.begin, childEnd - m.begin));
+      out.append(fragment.substr(m.begin, childEnd - m.begin));
     }
     copyFrom = at = childEnd;
   }
   if (formula && !wroteFormula) appendFormula({});
-  out.Add(fragment.substr(copyFrom));
+  out.append(fragment.substr(copyFrom));
 }
 
 // The saved part: the original text up to each changed cell, the cell's new element, and on.
-// Its size is counted, not made, when libzip first asks for it; each new element is made when
-// its bytes are due, so that only one is held at a time.
+// The elements are worked out once, when libzip first asks for the part's size: what surrounds
+// each formula's text is kept (a few dozen bytes a cell), and the text, whose escaped size is
+// counted then, is escaped again as its bytes are due, so that the formulas are not held twice.
 class Worksheet::Content final : public PartContent {
  public:
   explicit Content(const Worksheet& sheet) : sheet_(sheet), releases_(sheet.textReleased_) {
@@ -966,13 +986,14 @@ class Worksheet::Content final : public PartContent {
 
   std::uint64_t Size() const override {
     if (!size_) {
-      SizeSink count;
-      count.size = sheet_.Text().size();
-      for (const Cell* cell : changed_) {
-        sheet_.AppendCell(count, *cell);
-        count.size -= cell->end - cell->begin;
+      Build();
+      std::uint64_t size = sheet_.Text().size();
+      for (std::size_t k = 0; k < changed_.size(); ++k) {
+        const Frame& frame = frames_[k];
+        size += frame.end - frame.begin - (changed_[k]->end - changed_[k]->begin);
+        if (frame.text) size += EscapedTextSize(*frame.text);
       }
-      size_ = count.size;
+      size_ = size;
       // A worksheet that had let its text go holds it only while it is being written.
       if (releases_) sheet_.DropSavedText();
     }
@@ -986,6 +1007,7 @@ class Worksheet::Content final : public PartContent {
   }
 
   std::size_t Read(char* out, std::size_t size) override {
+    Build();
     const std::string& xml = sheet_.Text();
     std::size_t written = 0;
     while (written < size) {
@@ -1008,10 +1030,12 @@ class Worksheet::Content final : public PartContent {
         if (releases_) sheet_.DropSavedText();
         break;
       }
-      pending_.clear();
+      const Frame& frame = frames_[next_];
+      const std::string_view block = blocks_[frame.block];
+      pending_.assign(block.substr(frame.begin, frame.textAt - frame.begin));
+      if (frame.text) AppendEscapedText(pending_, *frame.text);
+      pending_.append(block.substr(frame.textAt, frame.end - frame.textAt));
       pendingAt_ = 0;
-      TextSink sink{pending_};
-      sheet_.AppendCell(sink, *changed_[next_]);
       at_ = changed_[next_]->end;
       ++next_;
     }
@@ -1022,10 +1046,45 @@ class Worksheet::Content final : public PartContent {
   }
 
  private:
+  // A changed cell's new element: its bytes in a block, where its formula's text goes in them
+  // (none when it has no formula of its own).
+  struct Frame {
+    std::size_t block, begin, textAt, end;
+    const std::string* text;
+  };
+
+  // Every changed cell's frame, in blocks that are filled and never grown (each twice the one
+  // before, up to a limit), so that a few changed cells cost little.
+  void Build() const {
+    if (isBuilt_) return;
+    constexpr std::size_t kFirstBlock = std::size_t{4} << 10, kLargestBlock = std::size_t{1} << 20;
+    std::string element;
+    frames_.reserve(changed_.size());
+    for (const Cell* cell : changed_) {
+      element.clear();
+      std::size_t textAt = std::string::npos;
+      sheet_.AppendCell(element, *cell, textAt);
+      if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < element.size()) {
+        const std::size_t next = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, 2 * blocks_.back().capacity());
+        blocks_.emplace_back();
+        blocks_.back().reserve(std::max(next, element.size()));
+      }
+      std::string& block = blocks_.back();
+      const bool hasText = textAt != std::string::npos;
+      frames_.push_back({blocks_.size() - 1, block.size(), block.size() + (hasText ? textAt : element.size()),
+                         block.size() + element.size(), hasText ? &sheet_.formulas_[cell->formula].text : nullptr});
+      block.append(element);
+    }
+    isBuilt_ = true;
+  }
+
   const Worksheet& sheet_;
   const bool releases_;
   std::vector<const Cell*> changed_;
   mutable std::optional<std::uint64_t> size_;
+  mutable bool isBuilt_ = false;
+  mutable std::vector<std::string> blocks_;
+  mutable std::vector<Frame> frames_;  // for each changed cell
   std::size_t at_ = 0;
   std::size_t next_ = 0;
   std::string pending_;

@@ -56,7 +56,8 @@ class Worksheet {
 
   // The formula the cell shows (file form), nullopt for a cell without a formula. A formula
   // beyond the spreadsheet's limits (length, nesting of functions) fails clearly.
-  std::optional<std::u16string> FormulaAt(std::int32_t row, std::int32_t col);
+  // The text stays valid until the next read or change of a formula.
+  const std::optional<std::u16string>& FormulaAt(std::int32_t row, std::int32_t col);
   // The constant a cell without a formula holds, as text ("" when empty).
   std::u16string ConstantAt(std::int32_t row, std::int32_t col);
   std::optional<CellRect> ArrayBlockAt(std::int32_t row, std::int32_t col);
@@ -72,7 +73,8 @@ class Worksheet {
   // altogether (it is read again if asked about); a changed one only releases its text.
   void ReleaseText();
   void Unload();
-  // The part's text with the changed cells rewritten, produced piece by piece as it is written.
+  // The part's text with the changed cells rewritten: their new elements are worked out together,
+  // once, when the size is first asked for, and put together as they are written.
   std::unique_ptr<PartContent> SavedContent() const;
   // Cells with a formula (array blocks count once), after loading.
   std::size_t FormulaCount();
@@ -124,9 +126,9 @@ class Worksheet {
   std::u16string ExpandedText(std::uint32_t formula) const;
   void LeaveGroup(std::uint32_t formula);
   std::u16string Where(std::int32_t row, std::int32_t col) const;
-  // The cell's new element, to a sink that appends it or counts its bytes.
-  template <class Sink>
-  void AppendCell(Sink& out, const Cell& cell) const;
+  // Appends the cell's new element without its formula's text, and says where that goes (textAt
+  // stays as it was when the cell has no formula of its own).
+  void AppendCell(std::string& out, const Cell& cell, std::size_t& textAt) const;
   // The part's text, read again from the package after ReleaseText.
   const std::string& Text() const;
   // Drops the text again after the save read it, when the worksheet had released it.

@@ -248,7 +248,7 @@ std::u16string XlsxRange::Formula() {
       if (!block || rect_.row2 > block->row2 || rect_.col2 > block->col2)
         Refuse(u"The cells of the range do not share one formula.");
     }
-    if (const auto formula = data.FormulaAt(rect_.row1, rect_.col1)) return ShownFormula(*formula, app->dialect());
+    if (const auto& formula = data.FormulaAt(rect_.row1, rect_.col1)) return ShownFormula(*formula, app->dialect());
     return data.ConstantAt(rect_.row1, rect_.col1);
   });
 }
@@ -269,8 +269,8 @@ void XlsxRange::SetFormula(const std::u16string& text) {
   app->Call([&] {
     if (rect_.Count() != 1) Refuse(u"In a workbook file a formula is changed one cell at a time.");
     Worksheet& data = sheet_->data();
-    const std::u16string previous = data.FormulaAt(rect_.row1, rect_.col1).value_or(std::u16string());
-    data.SetFormulaAt(rect_.row1, rect_.col1, FileText(*app, text, previous));
+    const auto& previous = data.FormulaAt(rect_.row1, rect_.col1);
+    data.SetFormulaAt(rect_.row1, rect_.col1, FileText(*app, text, previous ? *previous : std::u16string_view()));
     return 0;
   });
 }
@@ -279,8 +279,8 @@ void XlsxRange::SetFormulaArray(const std::u16string& text) {
   auto app = sheet_->Enter();
   app->Call([&] {
     Worksheet& data = sheet_->data();
-    const std::u16string previous = data.FormulaAt(rect_.row1, rect_.col1).value_or(std::u16string());
-    data.SetArrayFormula(rect_, FileText(*app, text, previous));
+    const auto& previous = data.FormulaAt(rect_.row1, rect_.col1);
+    data.SetArrayFormula(rect_, FileText(*app, text, previous ? *previous : std::u16string_view()));
     return 0;
   });
 }

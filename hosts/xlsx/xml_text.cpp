@@ -74,7 +74,8 @@ void AppendEscapedAttribute(std::string& out, std::string_view text) {
 
 Markup NextMarkup(std::string_view xml, std::size_t from) {
   Markup m;
-  const std::size_t lt = xml.find('<', from);
+  // Tags mostly follow one another ("</v></c>"): the search is for the text between.
+  const std::size_t lt = from < xml.size() && xml[from] == '<' ? from : xml.find('<', from);
   if (lt == std::string_view::npos) return m;
   m.begin = lt;
   const char second = lt + 1 < xml.size() ? xml[lt + 1] : '\0';
