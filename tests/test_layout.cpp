@@ -746,11 +746,8 @@ std::string BrokenPromise(std::u16string_view laid, const spacing::Widths* width
       if (kind == lex::Kind::CloseParen) {
         wanted = open.empty() ? column : open.back().column;
       } else {
-        for (auto k = open.rbegin(); k != open.rend(); ++k)
-          if (k->level) {
-            wanted = k->column + width(u'(') + static_cast<double>(afterParen) * width(u' ');
-            break;
-          }
+        const auto level = std::find_if(open.rbegin(), open.rend(), [](const Open& o) { return o.level; });
+        if (level != open.rend()) wanted = level->column + width(u'(') + static_cast<double>(afterParen) * width(u' ');
       }
       if (std::abs(column - wanted) > tolerance + 1e-9)
         return "line " + std::to_string(line) + " starts at " + std::to_string(column) + ", not " + std::to_string(wanted);
