@@ -260,7 +260,7 @@ class Layouter {
   // of a line it would read as indentation.
   std::size_t Intersect(std::size_t at, bool afterLevelClose) {
     std::size_t end = at;
-    while (formula_[end] == kSpace) ++end;
+    while (end < formula_.size() && formula_[end] == kSpace) ++end;
     const std::u16string_view run = formula_.substr(at, end - at);
     if (afterLevelClose) {
       out_.Reopen() += run;
