@@ -230,7 +230,7 @@ class Layouter {
     } else if (c == separator_) {
       Separator(at, afterLevelClose);
     } else if (c == u'(') {
-      Open(at);
+      Open(at, afterLevelClose);
     } else if (c == u')') {
       Close(at);
     } else {
@@ -287,11 +287,11 @@ class Layouter {
     lastStructural_ = at + 1;
   }
 
-  void Open(std::size_t at) {
+  void Open(std::size_t at, bool afterLevelClose) {
     const std::size_t i = at + 1;
     const std::u16string_view paren = formula_.substr(at, 1);
     parens_.push_back({true, 0.0});
-    if (afterRightParen_ && !afterEmptyPair_ && !afterInlineClose_) {
+    if (afterLevelClose) {
       // Right after a level's ")" (a function called on the spot): on that line, where a break
       // could read as an intersection, and measured from where it stands.
       out_.Reopen() += paren;
