@@ -1,7 +1,6 @@
 // The terminal front end: what it adds to the windows (their text on the screen, keys as answers,
 // the terminal's mode, Ctrl-C as Cancel), driven through a pseudo-terminal as a user at a
 // keyboard would; and the POSIX shell's opening of web addresses.
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,12 +8,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
 #include "addin/cls_corvane.h"
@@ -23,6 +20,7 @@
 #include "platform/posix/shell_open.h"
 #include "platform/posix/terminal_ui.h"
 #include "support/fake_ui.h"
+#include "support/on_terminal.h"
 #include "windows/frm_calibration_progress.h"
 #include "windows/frm_settings.h"
 
@@ -32,48 +30,14 @@ namespace {
 using mdl_Support::Module;
 using namespace std::chrono_literals;
 
-// A pseudo-terminal whose user types `keys` once `cue` has appeared on the screen.
-class Pty {
- public:
-  explicit Pty(std::string cue = {}, std::string keys = {}) : cue_(std::move(cue)), keys_(std::move(keys)) {
-    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
-    reader_ = std::thread([this] {
-      char buffer[512];
-      for (ssize_t n = 0; (n = ::read(master_, buffer, sizeof buffer)) > 0;) {
-        const std::lock_guard lock(mutex_);
-        screen_.append(buffer, static_cast<std::size_t>(n));
-        if (!keys_.empty() && screen_.find(cue_) != std::string::npos) {
-          (void)!::write(master_, keys_.data(), keys_.size());
-          keys_.clear();
-        }
-        changed_.notify_all();
-      }
-    });
-  }
-  ~Pty() {
-    ::close(slave_);
-    reader_.join();
-    ::close(master_);
-  }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
+using testing::Terminal;
 
-  int slave() const { return slave_; }
-  // Everything shown so far, once `last` has appeared (or after a few seconds).
-  std::string Screen(const std::string& last) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, 5s, [&] { return screen_.find(last) != std::string::npos; });
-    return screen_;
-  }
-
- private:
-  std::string cue_, keys_, screen_;
-  int master_ = -1;
-  int slave_ = -1;
-  std::thread reader_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-};
+// The user at the terminal: types `keys` once `cue` is on the screen, while the test waits for the answer.
+std::thread TypeWhenShown(Terminal& terminal, std::string cue, std::string keys) {
+  return std::thread([&terminal, cue = std::move(cue), keys = std::move(keys)] {
+    if (terminal.WaitFor(cue)) terminal.Type(keys);
+  });
+}
 
 // The program's services with the terminal front end on the given descriptors.
 class TerminalFixture : public ::testing::Test {
@@ -110,10 +74,12 @@ TEST_F(TerminalFixture, TheFirstLetterOfAButtonAnswersAndEndOfInputCloses) {
                         Case{4, "[Y]es  [N]o", "x\x04y", -1}, Case{1, "[O]K  [C]ancel", "c", 2},
                         Case{36, "[O]K", "yo", 1}}) {  // "y" is no button of that window
     SCOPED_TRACE(c.keys);
-    Pty pty(c.buttons, c.keys);
+    Terminal pty;
     Install(pty.slave(), pty.slave());
+    std::thread user = TypeWhenShown(pty, c.buttons, c.keys);
     EXPECT_EQ(ui_->Ask(u"Corvane is not yet calibrated.\r\nCalibrate now?", c.style, u"Corvane"), c.answer);
-    const std::string screen = pty.Screen(c.buttons);
+    user.join();
+    const std::string& screen = pty.screen();
     EXPECT_NE(screen.find("Corvane\r\n"), std::string::npos) << screen;
     EXPECT_NE(screen.find("Corvane is not yet calibrated.\r\nCalibrate now?\r\n"), std::string::npos) << screen;
     for (const char* button : {"[O]K", "[C]ancel", "[Y]es", "[N]o"})
@@ -126,7 +92,7 @@ TEST_F(TerminalFixture, TheFirstLetterOfAButtonAnswersAndEndOfInputCloses) {
   }
 }
 
-TEST_F(TerminalFixture, AQuestionWithoutATerminalIsPrintedAndCountsAsClosed) {
+TEST_F(TerminalFixture, OffATerminalAQuestionIsPrintedAndCountsAsClosedAndProgressDrawsNothing) {
   int keys[2];
   ASSERT_EQ(pipe(keys), 0);
   ASSERT_EQ(::write(keys[1], "y", 1), 1);
@@ -134,6 +100,10 @@ TEST_F(TerminalFixture, AQuestionWithoutATerminalIsPrintedAndCountsAsClosed) {
   ASSERT_NE(out, nullptr);
   Install(keys[0], fileno(out));
   EXPECT_EQ(ui_->Ask(u"Calibration done.\r\n\r\nSee Corvane Help.", 4, u"Corvane"), -1);
+  auto progress = mdl_Support::frmCalibrationProgress();
+  progress->Show(windows::ShowMode::Modeless);
+  progress->pbCalibration.SetValue(400.0F);
+  progress->Unload();
   std::rewind(out);
   char printed[256]{};
   const std::size_t n = std::fread(printed, 1, sizeof printed, out);
@@ -143,26 +113,20 @@ TEST_F(TerminalFixture, AQuestionWithoutATerminalIsPrintedAndCountsAsClosed) {
   ::close(keys[1]);
 }
 
-TEST_F(TerminalFixture, SettingsAreToggledFromTheKeyboard) {
-  cls_corvane cls;
-  {
-    Pty pty("[C]ancel", "2o");
-    Install(pty.slave(), pty.slave());
-    cls.cvSettings();
-    ui_->Run(*Module().frmSettings);
-    const std::string screen = pty.Screen("2 [x] Always Send to Notepad");
-    EXPECT_NE(screen.find("1 [ ] Format All Parens"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("Determines whether parens after arithmetic operators are formatted."), std::string::npos);
-    EXPECT_NE(screen.find("2 [x] Always Send to Notepad"), std::string::npos) << screen;
-    EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Always Send to Notepad", u""), u"1");
-    EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Format All Parens", u""), u"0");
-  }
-  Pty pty("[C]ancel", "12c");
+TEST_F(TerminalFixture, SettingsAreToggledByNumberAndConfirmedByLetter) {
+  Terminal pty;
   Install(pty.slave(), pty.slave());
-  store_.ResetCounts();
-  cls.cvSettings();
+  cls_corvane().cvSettings();
+  std::thread user = TypeWhenShown(pty, "[C]ancel", "2o");
   ui_->Run(*Module().frmSettings);
-  EXPECT_EQ(store_.SaveCount(), 0U);
+  user.join();
+  EXPECT_TRUE(pty.WaitFor("2 [x] Always Send to Notepad"));
+  const std::string& screen = pty.screen();
+  EXPECT_NE(screen.find("1 [ ] Format All Parens"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("Determines whether parens after arithmetic operators are formatted."), std::string::npos);
+  EXPECT_NE(screen.find("2 [x] Always Send to Notepad"), std::string::npos) << screen;
+  EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Always Send to Notepad", u""), u"1");
+  EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Format All Parens", u""), u"0");
   EXPECT_EQ(Module().frmSettings, nullptr);
 }
 
@@ -176,12 +140,14 @@ TEST_F(TerminalFixture, ProgressBarAndCtrlCAsCancel) {
   struct sigaction before {};
   ASSERT_EQ(sigaction(SIGINT, &counting, &before), 0);
 
-  Pty pty;
+  Terminal pty;
   Install(pty.slave(), pty.slave());
   Module().bCancelCalibration = false;
   auto progress = mdl_Support::frmCalibrationProgress();
+  std::thread screen([&] { pty.WaitFor("100%"); });  // read while the bar is drawn
   progress->Show(windows::ShowMode::Modeless);
   for (int k = 2; k <= 767; ++k) progress->pbCalibration.SetValue(static_cast<float>(k));
+  screen.join();
   ui_->DoEvents();
   EXPECT_TRUE(progress->Loaded()) << "no Ctrl-C, no Cancel";
 
@@ -194,24 +160,9 @@ TEST_F(TerminalFixture, ProgressBarAndCtrlCAsCancel) {
 
   raise(SIGINT);
   EXPECT_EQ(gTestInterrupts, 1) << "with the window closed, Ctrl-C is as before";
-  const std::string screen = pty.Screen("100%");
-  EXPECT_NE(screen.find("Calibrating... [" + std::string(40, '#') + "] 100%"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("Calibrating... [" + std::string(40, '.') + "]   0%"), std::string::npos) << screen;
+  EXPECT_NE(pty.screen().find("Calibrating... [" + std::string(40, '#') + "] 100%"), std::string::npos) << pty.screen();
+  EXPECT_NE(pty.screen().find("Calibrating... [" + std::string(40, '.') + "]   0%"), std::string::npos) << pty.screen();
   sigaction(SIGINT, &before, nullptr);
-}
-
-TEST_F(TerminalFixture, ProgressDrawsNothingOffATerminal) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  Install(fds[0], fds[1]);
-  auto progress = mdl_Support::frmCalibrationProgress();
-  progress->Show(windows::ShowMode::Modeless);
-  progress->pbCalibration.SetValue(400.0F);
-  progress->Unload();
-  ::close(fds[1]);
-  char c = 0;
-  EXPECT_EQ(::read(fds[0], &c, 1), 0);
-  ::close(fds[0]);
 }
 
 TEST(PosixShell, OpensTheAddressAsOneArgumentWithoutWaitingAndRefusesWhatItCannotOpen) {

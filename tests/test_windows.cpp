@@ -8,6 +8,7 @@
 
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
+#include "spacing/calibrate_command.h"
 #include "support/corpus.h"
 #include "support/fake_ui.h"
 #include "windows/frm_about.h"
@@ -89,10 +90,7 @@ class MessageBoxTest : public ::testing::Test {
 TEST_F(MessageBoxTest, EachStyleShowsItsButtonsAndEachButtonGivesItsAnswer) {
   std::u16string longQuestion;
   for (int i = 0; i < 20; ++i) longQuestion += u"Shall we calibrate now? ";
-  const std::u16string notice =
-      u"Calibration done.\r\n\r\nYou should calibrate again whenever you change the standard font in Excel, or "
-      u"upgrade to a new version of Excel or Windows, or upgrade to a new computer motherboard or video card, or "
-      u"upgrade your video driver.\r\n\r\nSee Corvane Help for more information.";
+  const std::u16string notice(calibration::kCalibrationDoneNotice);
   struct Case {
     std::u16string prompt;
     std::int32_t style;
@@ -167,12 +165,12 @@ TEST(PictureButton, AnyMouseButtonPressesInPlaceAndOnlyAReleaseOverItClicks) {
     const float height = ok.Height();
     EXPECT_EQ(ok.GetPicture(), &windows::art::kOkUp);
     for (const MouseButton button : {MouseButton::Left, MouseButton::Right, MouseButton::Middle}) {
-      fake.ui.Press(box, u"imgButtonOkMain", button);
+      box.MouseDown(ok, button, 0, 1.0F, 1.0F);
       EXPECT_EQ(ok.GetPicture(), &windows::art::kOkDown);
       EXPECT_EQ(ok.Height(), height - 24.0F) << "two pixels shorter";
       EXPECT_EQ(std::make_pair(ok.Left(), ok.Top()), std::make_pair(left, top)) << "in place";
       EXPECT_EQ(Module().iMsgBoxResult, -1) << "no answer before the release";
-      fake.ui.Release(/*overControl=*/false);
+      box.MouseUp(ok, button, 0, -500.0F, -500.0F);  // released off the button: no Click follows
       EXPECT_EQ(ok.GetPicture(), &windows::art::kOkUp);
       EXPECT_EQ(ok.Height(), height);
       EXPECT_TRUE(box.Loaded()) << "a release off the button runs no action";
@@ -205,15 +203,6 @@ class SettingsTest : public ::testing::Test {
 };
 
 TEST_F(SettingsTest, StoredValuesLoadAsCheckStatesAndOkWritesBothAsOneOrZero) {
-  Form& fresh = Open();
-  EXPECT_EQ(Ticked(fresh, u"chkFormatAllParens"), 0.0F);
-  EXPECT_EQ(Ticked(fresh, u"chkAlwaysSendToNotepad"), 0.0F);
-  fake.ui.Click(fresh, u"imgButtonOkMain");
-  EXPECT_EQ(Stored(u"Format All Parens"), u"0");
-  EXPECT_EQ(Stored(u"Always Send to Notepad"), u"0");
-  EXPECT_EQ(fake.store.SaveCount(), 2U);
-  EXPECT_EQ(Module().frmSettings, nullptr);
-
   // A value that is no check state fails the load step, naming key and value; no window shows.
   struct Case {
     std::u16string stored;
@@ -252,6 +241,7 @@ TEST_F(SettingsTest, OnlyASuccessfulOkSavesAndTheOneWindowKeepsItsTicksWhileOpen
   Store(u"Format All Parens", u"1");
   fake.store.ResetCounts();
   Form& first = Open();
+  EXPECT_EQ(Ticked(first, u"chkAlwaysSendToNotepad"), 0.0F) << "a key not stored loads clear";
   fake.ui.Click(first, u"chkFormatAllParens");
   EXPECT_EQ(&Open(), &first) << "opening again keeps the one window";
   EXPECT_EQ(Ticked(first, u"chkFormatAllParens"), 0.0F) << "as it stands, not reloaded";
@@ -271,6 +261,7 @@ TEST_F(SettingsTest, OnlyASuccessfulOkSavesAndTheOneWindowKeepsItsTicksWhileOpen
   fake.store.StopFailing();
   fake.ui.Click(third, u"imgButtonOkMain");
   EXPECT_EQ(Stored(u"Always Send to Notepad"), u"0");
+  EXPECT_EQ(Module().frmSettings, nullptr);
 }
 
 TEST(AboutWindow, OneInstanceWhileOpenAndEachClickOnTheAddressMakesOneShellCall) {
@@ -286,17 +277,14 @@ TEST(AboutWindow, OneInstanceWhileOpenAndEachClickOnTheAddressMakesOneShellCall)
   fake.ui.Click(about, u"lblHyperlink");
   ASSERT_EQ(fake.shell.calls.size(), 1U);
   const auto& call = fake.shell.calls[0];
-  EXPECT_EQ(call.operation, u"open");
-  EXPECT_EQ(call.file, u"https://corvane.dev/");
-  EXPECT_EQ(call.parameters, u"1");
-  EXPECT_EQ(call.directory, u"1");
-  EXPECT_EQ(call.showCommand, 3);
+  EXPECT_EQ(std::tie(call.operation, call.file, call.parameters, call.directory, call.showCommand),
+            std::make_tuple(u"open", u"https://corvane.dev/", u"1", u"1", 3));
   fake.shell.result = 2;  // no browser: nothing changes, nothing is shown
   fake.ui.Click(about, u"lblHyperlink");
   EXPECT_EQ(fake.shell.calls.size(), 2U);
   EXPECT_TRUE(fake.ui.Messages().empty());
-  fake.ui.Press(about, u"lblHyperlink");
-  fake.ui.Release(false);
+  about.MouseDown(about.lblHyperlink, MouseButton::Left, 0, 1.0F, 1.0F);
+  about.MouseUp(about.lblHyperlink, MouseButton::Left, 0, -500.0F, -500.0F);
   EXPECT_EQ(fake.shell.calls.size(), 2U) << "a release off the link is no click";
 
   fake.ui.Click(about, u"imgButtonOkMain");
@@ -306,13 +294,11 @@ TEST(AboutWindow, OneInstanceWhileOpenAndEachClickOnTheAddressMakesOneShellCall)
             std::u16string(windows::kTitleLine) + u"\r\n" + std::u16string(windows::kCopyrightLine));
 }
 
-TEST(ProgressWindow, TheBarEndsAtTheLastCodeAndOnlyCancelCancels) {
+TEST(ProgressWindow, OnlyCancelCancelsAndAFreshWindowStartsAtTheFirstCode) {
   FakeWindowSystem fake;
   Module().bCancelCalibration = false;
   auto progress = mdl_Support::frmCalibrationProgress();
   progress->Show(windows::ShowMode::Modeless);
-  progress->pbCalibration.SetValue(767.0F);
-  EXPECT_THROW(progress->pbCalibration.SetValue(768.0F), AutomationError);
   progress->CloseBox();
   EXPECT_FALSE(Module().bCancelCalibration) << "the close box is no Cancel";
 
@@ -332,18 +318,13 @@ TEST(LabelLayout, LineBreaksAndWordWrap) {
   const auto chars = [](std::u16string_view s) { return static_cast<float>(s.size()); };
   EXPECT_EQ(windows::SplitLines(u"a\r\nb\nc\rd\r\n"), (Lines{u"a", u"b", u"c", u"d", u""}));
   EXPECT_EQ(windows::SplitLines(u""), Lines{u""});
-  struct Case {
-    std::u16string line;
-    float width;
-    Lines wrapped;
-  };
-  for (const Case& c : {Case{u"aaa bbb ccc", 7, {u"aaa bbb", u"ccc"}}, Case{u"aaa     bbb", 4, {u"aaa", u"bbb"}},
-                        Case{u"aaa ", 3, {u"aaa"}}, Case{u"  indented", 20, {u"  indented"}},
-                        Case{u"abcdefgh ij", 3, {u"abc", u"def", u"gh", u"ij"}},
-                        Case{u"a\U0001F600b", 2, {u"a", u"\U0001F600", u"b"}}}) {  // a surrogate pair stays whole
-    SCOPED_TRACE(corpus::Utf16ToUtf8(c.line));
-    EXPECT_EQ(windows::WrapLine(c.line, c.width, chars), c.wrapped);
-  }
+  EXPECT_EQ(windows::WrapLine(u"aaa bbb ccc", 7, chars), (Lines{u"aaa bbb", u"ccc"}));
+  EXPECT_EQ(windows::WrapLine(u"aaa     bbb", 4, chars), (Lines{u"aaa", u"bbb"}));
+  EXPECT_EQ(windows::WrapLine(u"aaa ", 3, chars), Lines{u"aaa"});
+  EXPECT_EQ(windows::WrapLine(u"  indented", 20, chars), Lines{u"  indented"});
+  EXPECT_EQ(windows::WrapLine(u"abcdefgh ij", 3, chars), (Lines{u"abc", u"def", u"gh", u"ij"}));
+  // A surrogate pair is never split.
+  EXPECT_EQ(windows::WrapLine(u"a\U0001F600b", 2, chars), (Lines{u"a", u"\U0001F600", u"b"}));
 }
 
 }  // namespace

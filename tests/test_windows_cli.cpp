@@ -45,9 +45,6 @@ TEST_F(SettingsCli, FlagsPressOkAndWithoutOneTheStoredStateIsShown) {
   EXPECT_EQ(Stored(u"Format All Parens"), u"1");
   EXPECT_EQ(Stored(u"Always Send to Notepad"), u"0");
 
-  result = RunCli({"settings", "--store", store_, "--format-all-parens", "yes"});
-  EXPECT_EQ(result.status, 2);
-  EXPECT_NE(result.err.find("--format-all-parens takes on or off"), std::string::npos) << result.err;
 
   posix::SqliteStore(store_).SaveSetting(u"Corvane", u"Settings", u"Format All Parens", u"2");
   result = RunCli({"settings", "--store", store_});

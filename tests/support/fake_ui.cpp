@@ -70,25 +70,12 @@ void FakeUi::Changed(Form&, const Control* control) {
   if (control && control->Kind() == ControlKind::ProgressBar) progress_.push_back(control->Value());
 }
 
-void FakeUi::Press(Form& form, std::u16string_view control, windows::MouseButton button) {
+void FakeUi::Click(Form& form, std::u16string_view control, windows::MouseButton button) {
   Control& c = form.ControlNamed(control);
-  pressedForm_ = form.weak_from_this();
-  pressed_ = &c;
-  pressedButton_ = button;
+  const auto keep = form.weak_from_this().lock();  // the click may close the window
   form.MouseDown(c, button, 0, 1.0F, 1.0F);
-}
-
-void FakeUi::Release(bool overControl) {
-  const auto form = pressedForm_.lock();
-  Control* control = pressed_;
-  pressedForm_.reset();
-  pressed_ = nullptr;
-  if (!form || !control) {
-    ADD_FAILURE() << "Release without a pressed control";
-    return;
-  }
-  form->MouseUp(*control, pressedButton_, 0, overControl ? 1.0F : -500.0F, overControl ? 1.0F : -500.0F);
-  if (overControl) form->Click(*control);
+  form.MouseUp(c, button, 0, 1.0F, 1.0F);
+  form.Click(c);
 }
 
 std::size_t FakeUi::Shows(std::u16string_view form) const {
@@ -115,18 +102,6 @@ double FakeMeasurer::LineWidthPixels(std::u16string_view text, std::u16string_vi
 }
 
 double FakeMeasurer::LineHeightPixels(std::u16string_view, double, double dpi) { return lineHeightPx * dpi / 120.0; }
-
-FakeWindowSystem::FakeWindowSystem() : scope_(MakeServices()) {}
-
-PlatformServices FakeWindowSystem::MakeServices() {
-  PlatformServices services;
-  services.store = &store;
-  services.textMeasurer = &measurer;
-  services.ui = &ui;
-  services.shell = &shell;
-  services.moduleFolder = u"/opt/corvane";
-  return services;
-}
 
 FakeWindowSystem::~FakeWindowSystem() {
   auto& module = mdl_Support::Module();

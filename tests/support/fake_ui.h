@@ -10,7 +10,7 @@
 //
 // Modal windows: every modal Show runs the next queued script with the live window (laid out
 // and visible, so a script may inspect its controls), else `defaultModal`. A script delivers the
-// user's actions (Click, Press/Release, CloseBox) and must leave the window unloaded. A modal
+// user's actions (Click, CloseBox) and must leave the window unloaded. A modal
 // window with no script, or one its script leaves open, is a test failure (ADD_FAILURE) and is
 // closed by its close box, so a test never hangs.
 //
@@ -66,27 +66,19 @@ class FakeUi final : public windows::UiBackend {
   void QueueModal(Script script) { scripts_.push_back(std::move(script)); }
   // Clicks imgButton<button>Main ("Ok", "Cancel", "Yes", "No") with the left mouse button.
   void QueueClick(const std::u16string& button) {
-    QueueModal([this, button](windows::Form& form) { Click(form, u"imgButton" + button + u"Main"); });
+    QueueModal([button](windows::Form& form) { Click(form, u"imgButton" + button + u"Main"); });
   }
-  void QueueCloseBox() {
-    QueueModal([](windows::Form& form) { form.CloseBox(); });
-  }
+  void QueueCloseBox() { QueueModal([](windows::Form& form) { form.CloseBox(); }); }
   Script defaultModal;
 
   // ---- Pending events ----
   std::function<void()> onDoEvents;
 
   // ---- The user's actions, as the window system delivers them ----
-  void Press(windows::Form& form, std::u16string_view control,
-             windows::MouseButton button = windows::MouseButton::Left);
-  // The release goes to the pressed control wherever the pointer is; Click follows only when
-  // the pointer is over that control.
-  void Release(bool overControl = true);
-  void Click(windows::Form& form, std::u16string_view control,
-             windows::MouseButton button = windows::MouseButton::Left) {
-    Press(form, control, button);
-    Release(true);
-  }
+  // A click with the pointer over the control: press, release and click. (A test that presses
+  // and releases apart calls the window's MouseDown and MouseUp itself.)
+  static void Click(windows::Form& form, std::u16string_view control,
+                    windows::MouseButton button = windows::MouseButton::Left);
 
   // ---- Observing ----
   struct Record {
@@ -94,8 +86,7 @@ class FakeUi final : public windows::UiBackend {
     std::u16string form;
   };
   struct Message {
-    std::u16string title;
-    std::u16string prompt;
+    std::u16string title, prompt;
     std::vector<std::u16string> buttons;  // texts of the visible picture buttons, left to right
   };
   const std::vector<Record>& Log() const { return log_; }
@@ -112,9 +103,6 @@ class FakeUi final : public windows::UiBackend {
   std::vector<Record> log_;
   std::vector<Message> messages_;
   std::vector<float> progress_;
-  std::weak_ptr<windows::Form> pressedForm_;
-  windows::Control* pressed_ = nullptr;
-  windows::MouseButton pressedButton_ = windows::MouseButton::Left;
 };
 
 class FakeMeasurer final : public TextMeasurer {
@@ -149,7 +137,16 @@ class RecordingShell final : public Shell {
 // unloads every shared window left over, so one test's windows never reach the next.
 class FakeWindowSystem {
  public:
-  FakeWindowSystem();
+  FakeWindowSystem()
+      : scope_([this] {
+          PlatformServices services;
+          services.store = &store;
+          services.textMeasurer = &measurer;
+          services.ui = &ui;
+          services.shell = &shell;
+          services.moduleFolder = u"/opt/corvane";
+          return services;
+        }()) {}
   ~FakeWindowSystem();
   FakeWindowSystem(const FakeWindowSystem&) = delete;
   FakeWindowSystem& operator=(const FakeWindowSystem&) = delete;
@@ -160,7 +157,6 @@ class FakeWindowSystem {
   MemoryStore store;
 
  private:
-  PlatformServices MakeServices();
   ScopedServices scope_;
 };
 
