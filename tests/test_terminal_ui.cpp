@@ -175,8 +175,8 @@ TEST(PosixShell, OpensTheAddressAsOneArgumentWithoutWaitingAndRefusesWhatItCanno
   std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
 
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_GT(posix::PosixShell(opener).ShellOpen(u"open", u"https://corvane.dev/?a=1&b='x' $(touch nope)", u"1", u"1", 3),
-            32);
+  const std::u16string address = u"https://corvane.dev/?a=1&b='x' $(touch nope)";
+  EXPECT_GT(posix::PosixShell(opener).ShellOpen(u"open", address, u"1", u"1", 3), 32);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "the opener runs for 3 s; nobody waits for it";
   for (int i = 0; i < 200 && !std::filesystem::exists(args); ++i) std::this_thread::sleep_for(20ms);
   std::ifstream file(args);

@@ -118,9 +118,8 @@ TEST_F(MessageBoxTest, EachStyleShowsItsButtonsAndEachButtonGivesItsAnswer) {
   for (const Case& c : cases) {
     SCOPED_TRACE(corpus::Utf16ToUtf8(c.prompt));
     EXPECT_EQ(Ask(c.prompt, c.style, c.click), c.answer);
-    EXPECT_EQ(fake.ui.Messages().back().title, u"Corvane");
-    EXPECT_EQ(fake.ui.Messages().back().prompt, c.prompt);
-    EXPECT_EQ(fake.ui.Messages().back().buttons, c.buttons);
+    const auto& shown = fake.ui.Messages().back();
+    EXPECT_EQ(std::tie(shown.title, shown.prompt, shown.buttons), std::tie(u"Corvane", c.prompt, c.buttons));
     EXPECT_TRUE(c.lines.empty() || lines == c.lines);
     EXPECT_EQ(wrapped, c.prompt == notice || c.prompt == longQuestion);
     EXPECT_TRUE(c.lines.size() != 1 || size == std::make_pair(7150.0F, 2780.0F)) << "one line: the minimum size";
@@ -191,9 +190,7 @@ class SettingsTest : public ::testing::Test {
     return *form;
   }
   float Ticked(Form& form, std::u16string_view box) { return form.ControlNamed(box).Value(); }
-  std::u16string Stored(std::u16string_view key) {
-    return fake.store.GetSetting(u"Corvane", u"Settings", key, u"(missing)");
-  }
+  std::u16string Stored(std::u16string_view key) { return fake.store.GetSetting(u"Corvane", u"Settings", key, u"-"); }
   void Store(std::u16string_view key, std::u16string_view value) {
     fake.store.SaveSetting(u"Corvane", u"Settings", key, value);
   }
@@ -252,7 +249,7 @@ TEST_F(SettingsTest, OnlyASuccessfulOkSavesAndTheOneWindowKeepsItsTicksWhileOpen
   fake.ui.Click(second, u"chkAlwaysSendToNotepad");
   second.CloseBox();
   EXPECT_EQ(fake.store.SaveCount(), 0U);
-  EXPECT_EQ(Stored(u"Always Send to Notepad"), u"(missing)");
+  EXPECT_EQ(Stored(u"Always Send to Notepad"), u"-") << "nothing saved";
 
   Form& third = Open();
   fake.store.FailSavesAfter(1);

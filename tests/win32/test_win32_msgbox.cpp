@@ -50,8 +50,8 @@ TEST_F(WindowTest, EachKindOfMessageIsTheModelsWindowCentredOnTheWorkArea) {
       EXPECT_NEAR(rect.top + rect.bottom, monitor.rcWork.top + monitor.rcWork.bottom, 2.0);
       // Text is drawn (some pixels darker than the white background) only when there is some.
       const Image label = Capture(Window(box.lblPrompt));
-      EXPECT_EQ(std::any_of(label.pixels.begin(), label.pixels.end(), [](std::uint32_t p) { return (p & 0xFF) < 0x80; }),
-                !c.prompt.empty());
+      const auto dark = [](std::uint32_t pixel) { return (pixel & 0xFF) < 0x80; };
+      EXPECT_EQ(std::any_of(label.pixels.begin(), label.pixels.end(), dark), !c.prompt.empty());
       // Wrapped, every line fits the label as GDI measures the font.
       const double dpi = 1440.0 / box.TwipsPerPixel();
       for (const auto& line : box.lblPrompt.Lines())
@@ -82,7 +82,8 @@ TEST_F(WindowTest, EnterEscTabAndSpaceDoNothingWhileAltF4AndTheCloseBoxAnswerMin
                          ::GetWindowRect(hwnd, &rect);
                          const int y = rect.top + ::GetSystemMetrics(SM_CYCAPTION) / 2 + 2;
                          int x = rect.right - 2;
-                         while (x > rect.left && ::SendMessageW(hwnd, WM_NCHITTEST, 0, MAKELPARAM(x, y)) != HTCLOSE) --x;
+                         while (x > rect.left && ::SendMessageW(hwnd, WM_NCHITTEST, 0, MAKELPARAM(x, y)) != HTCLOSE)
+                           --x;
                          ASSERT_GT(x, rect.left) << "no close box on the title bar";
                          ClickAt(POINT{x - 3, y});
                        }),
@@ -127,8 +128,8 @@ TEST_F(WindowTest, ThePressedPictureIsDrawnInPlaceUntilTheReleaseAndDraggingOffC
 
 TEST_F(WindowTest, WhileAMessageWaitsTheThreadsOtherWindowsAreDisabled) {
   // A stand-in for the host's own window on this thread, and a modeless window of the add-in.
-  const win32::UniqueWindow host(::CreateWindowExW(0, L"STATIC", L"Host", WS_POPUP | WS_VISIBLE | WS_BORDER, 10, 10, 200,
-                                                   150, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr));
+  const win32::UniqueWindow host(::CreateWindowExW(0, L"STATIC", L"Host", WS_POPUP | WS_VISIBLE | WS_BORDER, 10, 10,
+                                                   200, 150, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr));
   ASSERT_TRUE(host);
   cls_corvane corvane;
   corvane.cvSettings();
