@@ -1,8 +1,6 @@
-// The terminal front end: its questions and the add-in's windows, driven through a
-// pseudo-terminal as a user at a keyboard would, and the POSIX shell's opening of web addresses.
-#include <fcntl.h>
-#include <pty.h>
-#include <sys/stat.h>
+// The terminal front end: what it adds to the windows (their text on the screen, keys as answers,
+// the terminal's mode, Ctrl-C as Cancel), driven through a pseudo-terminal as a user at a
+// keyboard would; and the POSIX shell's opening of web addresses.
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,19 +8,19 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
 #include "addin/cls_corvane.h"
-#include "base/memory_store.h"
 #include "addin/mdl_support.h"
+#include "base/memory_store.h"
 #include "platform/posix/shell_open.h"
 #include "platform/posix/terminal_ui.h"
 #include "support/fake_ui.h"
+#include "support/on_terminal.h"
 #include "windows/frm_calibration_progress.h"
 #include "windows/frm_settings.h"
 
@@ -32,57 +30,14 @@ namespace {
 using mdl_Support::Module;
 using namespace std::chrono_literals;
 
-// A pseudo-terminal whose user types `keys` once `cue` has appeared on the screen.
-class Pty {
- public:
-  Pty() {
-    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
-    reader_ = std::thread([this] {
-      char buffer[512];
-      for (;;) {
-        const ssize_t n = ::read(master_, buffer, sizeof buffer);
-        if (n <= 0) break;
-        std::lock_guard lock(mutex_);
-        screen_.append(buffer, static_cast<std::size_t>(n));
-        changed_.notify_all();
-      }
-    });
-  }
-  ~Pty() {
-    if (typist_.joinable()) typist_.join();
-    ::close(slave_);
-    reader_.join();
-    ::close(master_);
-  }
+using testing::Terminal;
 
-  int slave() const { return slave_; }
-
-  void TypeWhenShown(std::string cue, std::string keys) {
-    typist_ = std::thread([this, cue = std::move(cue), keys = std::move(keys)] {
-      std::unique_lock lock(mutex_);
-      if (!changed_.wait_for(lock, 10s, [&] { return screen_.find(cue) != std::string::npos; })) return;
-      lock.unlock();
-      (void)!::write(master_, keys.data(), keys.size());
-    });
-  }
-
-  // Everything shown so far, once `last` has appeared (or after a few seconds).
-  std::string Screen(const std::string& last) {
-    if (typist_.joinable()) typist_.join();
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, 5s, [&] { return screen_.find(last) != std::string::npos; });
-    return screen_;
-  }
-
- private:
-  int master_ = -1;
-  int slave_ = -1;
-  std::thread reader_;
-  std::thread typist_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string screen_;
-};
+// The user at the terminal: types `keys` once `cue` is on the screen, while the test waits for the answer.
+std::thread TypeWhenShown(Terminal& terminal, std::string cue, std::string keys) {
+  return std::thread([&terminal, cue = std::move(cue), keys = std::move(keys)] {
+    if (terminal.WaitFor(cue)) terminal.Type(keys);
+  });
+}
 
 // The program's services with the terminal front end on the given descriptors.
 class TerminalFixture : public ::testing::Test {
@@ -108,27 +63,28 @@ class TerminalFixture : public ::testing::Test {
   std::unique_ptr<ScopedServices> scope_;
 };
 
-TEST_F(TerminalFixture, YesNoQuestionAnsweredWithEachKeyAndEndOfInput) {
-  // Printed as the message window prints; the first letter of a button answers.
+TEST_F(TerminalFixture, TheFirstLetterOfAButtonAnswersAndEndOfInputCloses) {
   struct Case {
-    std::string keys;
+    std::int32_t style;
+    std::string buttons, keys;
     std::int32_t answer;
   };
-  for (const Case& c : {Case{"y", 6}, Case{"n", 7}, Case{"Y", 6}, Case{"N", 7}, Case{"\r\n\x1bq n", 7},
-                        Case{"\x04", -1}, Case{"x\x04y", -1}}) {
+  for (const Case& c : {Case{4, "[Y]es  [N]o", "y", 6}, Case{4, "[Y]es  [N]o", "N", 7},
+                        Case{4, "[Y]es  [N]o", "\r\n\x1bq n", 7}, Case{4, "[Y]es  [N]o", "\x04", -1},
+                        Case{4, "[Y]es  [N]o", "x\x04y", -1}, Case{1, "[O]K  [C]ancel", "c", 2},
+                        Case{36, "[O]K", "yo", 1}}) {  // "y" is no button of that window
     SCOPED_TRACE(c.keys);
-    Pty pty;
+    Terminal pty;
     Install(pty.slave(), pty.slave());
-    pty.TypeWhenShown("[N]o", c.keys);
-    EXPECT_EQ(ui_->Ask(u"Corvane is not yet calibrated.\r\nCalibrate now?", 4, u"Corvane"), c.answer);
-    const std::string screen = pty.Screen("[N]o");
-    EXPECT_NE(screen.find("Corvane"), std::string::npos) << screen;
+    std::thread user = TypeWhenShown(pty, c.buttons, c.keys);
+    EXPECT_EQ(ui_->Ask(u"Corvane is not yet calibrated.\r\nCalibrate now?", c.style, u"Corvane"), c.answer);
+    user.join();
+    const std::string& screen = pty.screen();
+    EXPECT_NE(screen.find("Corvane\r\n"), std::string::npos) << screen;
     EXPECT_NE(screen.find("Corvane is not yet calibrated.\r\nCalibrate now?\r\n"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("[Y]es  [N]o"), std::string::npos) << screen;
-    EXPECT_EQ(screen.find("[O]K"), std::string::npos) << screen;
-
-    // The terminal is back in its usual mode.
-    termios mode{};
+    for (const char* button : {"[O]K", "[C]ancel", "[Y]es", "[N]o"})
+      EXPECT_EQ(screen.find(button) != std::string::npos, c.buttons.find(button) != std::string::npos) << button;
+    termios mode{};  // the terminal is back in its usual mode
     ASSERT_EQ(tcgetattr(pty.slave(), &mode), 0);
     EXPECT_TRUE(mode.c_lflag & ICANON);
     EXPECT_TRUE(mode.c_lflag & ECHO);
@@ -136,65 +92,42 @@ TEST_F(TerminalFixture, YesNoQuestionAnsweredWithEachKeyAndEndOfInput) {
   }
 }
 
-TEST_F(TerminalFixture, OkCancelKeysAndOkAlone) {
-  {
-    Pty pty;
-    Install(pty.slave(), pty.slave());
-    pty.TypeWhenShown("[C]ancel", "c");
-    EXPECT_EQ(ui_->Ask(u"Go on?", 1, u"Corvane"), 2);
-    EXPECT_NE(pty.Screen("[C]ancel").find("[O]K  [C]ancel"), std::string::npos);
-  }
-  {
-    Pty pty;
-    Install(pty.slave(), pty.slave());
-    pty.TypeWhenShown("[O]K", "yo");  // "y" is no button of this window
-    EXPECT_EQ(ui_->Ask(u"No formula in cell.", 36, u"Corvane"), 1);
-  }
-}
-
-TEST_F(TerminalFixture, AQuestionWithoutATerminalIsPrintedAndCountsAsClosed) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  ASSERT_EQ(::write(fds[1], "y", 1), 1);
-  const std::string out = std::filesystem::temp_directory_path() / ("corvane-ui-" + std::to_string(getpid()));
-  const int outFd = ::open(out.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0600);
-  ASSERT_GE(outFd, 0);
-  Install(fds[0], outFd);
+TEST_F(TerminalFixture, OffATerminalAQuestionIsPrintedAndCountsAsClosedAndProgressDrawsNothing) {
+  int keys[2];
+  ASSERT_EQ(pipe(keys), 0);
+  ASSERT_EQ(::write(keys[1], "y", 1), 1);
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  Install(keys[0], fileno(out));
   EXPECT_EQ(ui_->Ask(u"Calibration done.\r\n\r\nSee Corvane Help.", 4, u"Corvane"), -1);
-  ::close(fds[0]);
-  ::close(fds[1]);
-  ::close(outFd);
-  std::ifstream file(out);
-  const std::string printed((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::filesystem::remove(out);
-  EXPECT_EQ(printed, "Corvane\n-------\nCalibration done.\n\nSee Corvane Help.\n\n[Y]es  [N]o\n");
+  auto progress = mdl_Support::frmCalibrationProgress();
+  progress->Show(windows::ShowMode::Modeless);
+  progress->pbCalibration.SetValue(400.0F);
+  progress->Unload();
+  std::rewind(out);
+  char printed[256]{};
+  const std::size_t n = std::fread(printed, 1, sizeof printed, out);
+  EXPECT_EQ(std::string(printed, n), "Corvane\n-------\nCalibration done.\n\nSee Corvane Help.\n\n[Y]es  [N]o\n");
+  std::fclose(out);
+  ::close(keys[0]);
+  ::close(keys[1]);
 }
 
-TEST_F(TerminalFixture, SettingsAreToggledFromTheKeyboard) {
-  cls_corvane cls;
-  {
-    Pty pty;
-    Install(pty.slave(), pty.slave());
-    cls.cvSettings();
-    pty.TypeWhenShown("[C]ancel", "2o");
-    ui_->Run(*Module().frmSettings);
-    const std::string screen = pty.Screen("2 [x] Always Send to Notepad");
-    EXPECT_NE(screen.find("1 [ ] Format All Parens"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("Determines whether parens after arithmetic operators are formatted."), std::string::npos);
-    EXPECT_NE(screen.find("2 [x] Always Send to Notepad"), std::string::npos) << screen;
-    EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Always Send to Notepad", u""), u"1");
-    EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Format All Parens", u""), u"0");
-  }
-  {
-    Pty pty;
-    Install(pty.slave(), pty.slave());
-    store_.ResetCounts();
-    cls.cvSettings();
-    pty.TypeWhenShown("[C]ancel", "12c");
-    ui_->Run(*Module().frmSettings);
-    EXPECT_EQ(store_.SaveCount(), 0U);
-    EXPECT_EQ(Module().frmSettings, nullptr);
-  }
+TEST_F(TerminalFixture, SettingsAreToggledByNumberAndConfirmedByLetter) {
+  Terminal pty;
+  Install(pty.slave(), pty.slave());
+  cls_corvane().cvSettings();
+  std::thread user = TypeWhenShown(pty, "[C]ancel", "2o");
+  ui_->Run(*Module().frmSettings);
+  user.join();
+  EXPECT_TRUE(pty.WaitFor("2 [x] Always Send to Notepad"));
+  const std::string& screen = pty.screen();
+  EXPECT_NE(screen.find("1 [ ] Format All Parens"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("Determines whether parens after arithmetic operators are formatted."), std::string::npos);
+  EXPECT_NE(screen.find("2 [x] Always Send to Notepad"), std::string::npos) << screen;
+  EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Always Send to Notepad", u""), u"1");
+  EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Format All Parens", u""), u"0");
+  EXPECT_EQ(Module().frmSettings, nullptr);
 }
 
 std::atomic<int> gTestInterrupts{0};
@@ -207,12 +140,14 @@ TEST_F(TerminalFixture, ProgressBarAndCtrlCAsCancel) {
   struct sigaction before {};
   ASSERT_EQ(sigaction(SIGINT, &counting, &before), 0);
 
-  Pty pty;
+  Terminal pty;
   Install(pty.slave(), pty.slave());
   Module().bCancelCalibration = false;
   auto progress = mdl_Support::frmCalibrationProgress();
+  std::thread screen([&] { pty.WaitFor("100%"); });  // read while the bar is drawn
   progress->Show(windows::ShowMode::Modeless);
   for (int k = 2; k <= 767; ++k) progress->pbCalibration.SetValue(static_cast<float>(k));
+  screen.join();
   ui_->DoEvents();
   EXPECT_TRUE(progress->Loaded()) << "no Ctrl-C, no Cancel";
 
@@ -225,66 +160,33 @@ TEST_F(TerminalFixture, ProgressBarAndCtrlCAsCancel) {
 
   raise(SIGINT);
   EXPECT_EQ(gTestInterrupts, 1) << "with the window closed, Ctrl-C is as before";
-  const std::string screen = pty.Screen("100%");
-  EXPECT_NE(screen.find("Calibrating... [" + std::string(40, '#') + "] 100%"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("Calibrating... [" + std::string(40, '.') + "]   0%"), std::string::npos) << screen;
+  EXPECT_NE(pty.screen().find("Calibrating... [" + std::string(40, '#') + "] 100%"), std::string::npos) << pty.screen();
+  EXPECT_NE(pty.screen().find("Calibrating... [" + std::string(40, '.') + "]   0%"), std::string::npos) << pty.screen();
   sigaction(SIGINT, &before, nullptr);
 }
 
-TEST_F(TerminalFixture, ProgressDrawsNothingOffATerminal) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  Install(fds[0], fds[1]);
-  auto progress = mdl_Support::frmCalibrationProgress();
-  progress->Show(windows::ShowMode::Modeless);
-  progress->pbCalibration.SetValue(400.0F);
-  progress->Unload();
-  ::close(fds[1]);
-  char c = 0;
-  EXPECT_EQ(::read(fds[0], &c, 1), 0);
-  ::close(fds[0]);
-}
+TEST(PosixShell, OpensTheAddressAsOneArgumentWithoutWaitingAndRefusesWhatItCannotOpen) {
+  const auto dir = std::filesystem::temp_directory_path() / ("corvane-shell-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string opener = (dir / "opener").string();
+  const std::string args = (dir / "args").string();
+  std::ofstream(opener) << "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > '" << args << ".tmp'\nmv '" << args << ".tmp' '"
+                        << args << "'\nsleep 3\n";
+  std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
 
-// ---- Shell ----
-
-class ShellTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("corvane-shell-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir_);
-    opener_ = (dir_ / "opener").string();
-    std::ofstream(opener_) << "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > \"" << (dir_ / "args").string()
-                           << ".tmp\"\nmv \"" << (dir_ / "args").string() << ".tmp\" \"" << (dir_ / "args").string()
-                           << "\"\nsleep 3\n";
-    std::filesystem::permissions(opener_, std::filesystem::perms::owner_all);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::string Args() {
-    for (int i = 0; i < 200 && !std::filesystem::exists(dir_ / "args"); ++i) std::this_thread::sleep_for(20ms);
-    std::ifstream file(dir_ / "args");
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  }
-
-  std::filesystem::path dir_;
-  std::string opener_;
-};
-
-TEST_F(ShellTest, OpensTheAddressWithoutWaitingForTheOpener) {
-  posix::PosixShell shell(opener_);
   const auto start = std::chrono::steady_clock::now();
   const std::u16string address = u"https://corvane.dev/?a=1&b='x' $(touch nope)";
-  EXPECT_GT(shell.ShellOpen(u"open", address, u"1", u"1", 3), 32);
+  EXPECT_GT(posix::PosixShell(opener).ShellOpen(u"open", address, u"1", u"1", 3), 32);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "the opener runs for 3 s; nobody waits for it";
-  EXPECT_EQ(Args(), "1|https://corvane.dev/?a=1&b='x' $(touch nope)");
+  for (int i = 0; i < 200 && !std::filesystem::exists(args); ++i) std::this_thread::sleep_for(20ms);
+  std::ifstream file(args);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "1|https://corvane.dev/?a=1&b='x' $(touch nope)");
   EXPECT_FALSE(std::filesystem::exists("nope"));
-}
 
-TEST_F(ShellTest, RefusesWhatItCannotOpen) {
-  EXPECT_EQ(posix::PosixShell(opener_).ShellOpen(u"print", u"https://corvane.dev/", u"", u"", 1), 31);
-  EXPECT_EQ(posix::PosixShell(opener_).ShellOpen(u"open", u"", u"", u"", 1), 2);
-  EXPECT_EQ(posix::PosixShell((dir_ / "missing").string()).ShellOpen(u"open", u"https://corvane.dev/", u"", u"", 1),
-            31);
+  EXPECT_EQ(posix::PosixShell(opener).ShellOpen(u"print", u"https://corvane.dev/", u"", u"", 1), 31);
+  EXPECT_EQ(posix::PosixShell(opener).ShellOpen(u"open", u"", u"", u"", 1), 2);
+  EXPECT_EQ(posix::PosixShell((dir / "missing").string()).ShellOpen(u"open", u"https://corvane.dev/", u"", u"", 1), 31);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

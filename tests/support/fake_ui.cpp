@@ -17,12 +17,8 @@ using windows::Control;
 using windows::ControlKind;
 using windows::Form;
 
-windows::TwipsSize FakeUi::FrameExtraTwips(windows::BorderStyle border) {
-  return border == windows::BorderStyle::None ? windows::TwipsSize{} : options_.frame;
-}
-
 void FakeUi::Show(Form& form, windows::ShowMode mode) {
-  log_.push_back({Record::Kind::Show, form.Name(), mode, &form});
+  log_.push_back({Record::Kind::Show, form.Name()});
   const auto self = form.weak_from_this();
   if (std::none_of(open_.begin(), open_.end(), [&](const auto& w) { return w.lock().get() == &form; }))
     open_.push_back(self);
@@ -44,12 +40,10 @@ void FakeUi::Show(Form& form, windows::ShowMode mode) {
   messages_.push_back(message);
 
   const auto keep = self.lock();
-  Script script;
+  Script script = defaultModal;
   if (!scripts_.empty()) {
     script = std::move(scripts_.front());
     scripts_.pop_front();
-  } else {
-    script = defaultModal;
   }
   if (!script) {
     ADD_FAILURE() << "A modal window was shown that no test script answers: "
@@ -65,73 +59,28 @@ void FakeUi::Show(Form& form, windows::ShowMode mode) {
 }
 
 void FakeUi::Unload(Form& form) {
-  log_.push_back({Record::Kind::Unload, form.Name(), windows::ShowMode::Modeless, &form});
+  log_.push_back({Record::Kind::Unload, form.Name()});
   std::erase_if(open_, [&](const auto& w) {
     const auto f = w.lock();
     return !f || f.get() == &form;
   });
-  if (pressedForm_.lock().get() == &form) {
-    pressedForm_.reset();
-    pressed_ = nullptr;
-  }
 }
 
-void FakeUi::Changed(Form& form, const Control* control) {
-  if (control && control->Kind() == ControlKind::ProgressBar) {
-    auto it = progress_.find(form.Name());
-    if (it == progress_.end()) it = progress_.emplace(form.Name(), std::vector<float>{}).first;
-    it->second.push_back(control->Value());
-  }
-}
-
-void FakeUi::DoEvents() {
-  ++doEvents_;
-  if (onDoEvents) onDoEvents();
-}
-
-void FakeUi::QueueClick(const std::u16string& button) {
-  QueueModal([this, button](Form& form) { Click(form, u"imgButton" + button + u"Main"); });
-}
-
-void FakeUi::QueueCloseBox() {
-  QueueModal([](Form& form) { form.CloseBox(); });
-}
-
-void FakeUi::Press(Form& form, std::u16string_view control, windows::MouseButton button) {
-  Control& c = form.ControlNamed(control);
-  pressedForm_ = form.weak_from_this();
-  pressed_ = &c;
-  pressedButton_ = button;
-  form.MouseDown(c, button, 0, 1.0F, 1.0F);
-}
-
-void FakeUi::Release(bool overControl) {
-  const auto form = pressedForm_.lock();
-  Control* control = pressed_;
-  pressedForm_.reset();
-  pressed_ = nullptr;
-  if (!form || !control) {
-    ADD_FAILURE() << "Release without a pressed control";
-    return;
-  }
-  form->MouseUp(*control, pressedButton_, 0, overControl ? 1.0F : -500.0F, overControl ? 1.0F : -500.0F);
-  if (overControl) form->Click(*control);
+void FakeUi::Changed(Form&, const Control* control) {
+  if (control && control->Kind() == ControlKind::ProgressBar) progress_.push_back(control->Value());
 }
 
 void FakeUi::Click(Form& form, std::u16string_view control, windows::MouseButton button) {
-  Press(form, control, button);
-  Release(true);
+  Control& c = form.ControlNamed(control);
+  const auto keep = form.weak_from_this().lock();  // the click may close the window
+  form.MouseDown(c, button, 0, 1.0F, 1.0F);
+  form.MouseUp(c, button, 0, 1.0F, 1.0F);
+  form.Click(c);
 }
 
 std::size_t FakeUi::Shows(std::u16string_view form) const {
   return static_cast<std::size_t>(std::count_if(log_.begin(), log_.end(), [&](const Record& r) {
     return r.kind == Record::Kind::Show && r.form == form;
-  }));
-}
-
-std::size_t FakeUi::Unloads(std::u16string_view form) const {
-  return static_cast<std::size_t>(std::count_if(log_.begin(), log_.end(), [&](const Record& r) {
-    return r.kind == Record::Kind::Unload && r.form == form;
   }));
 }
 
@@ -141,11 +90,6 @@ Form* FakeUi::Open(std::u16string_view form) const {
     if (f && f->Loaded() && f->Name() == form) return f.get();
   }
   return nullptr;
-}
-
-std::vector<float> FakeUi::ProgressValues(std::u16string_view form) const {
-  const auto it = progress_.find(form);
-  return it == progress_.end() ? std::vector<float>{} : it->second;
 }
 
 double FakeMeasurer::LineWidthPixels(std::u16string_view text, std::u16string_view, double, double dpi) {
@@ -158,18 +102,6 @@ double FakeMeasurer::LineWidthPixels(std::u16string_view text, std::u16string_vi
 }
 
 double FakeMeasurer::LineHeightPixels(std::u16string_view, double, double dpi) { return lineHeightPx * dpi / 120.0; }
-
-FakeWindowSystem::FakeWindowSystem(FakeUi::Options options) : ui(options), scope_(MakeServices()) {}
-
-PlatformServices FakeWindowSystem::MakeServices() {
-  PlatformServices services;
-  services.store = &store;
-  services.textMeasurer = &measurer;
-  services.ui = &ui;
-  services.shell = &shell;
-  services.moduleFolder = u"/opt/corvane";
-  return services;
-}
 
 FakeWindowSystem::~FakeWindowSystem() {
   auto& module = mdl_Support::Module();

@@ -10,7 +10,7 @@
 //
 // Modal windows: every modal Show runs the next queued script with the live window (laid out
 // and visible, so a script may inspect its controls), else `defaultModal`. A script delivers the
-// user's actions (Click, Press/Release, CloseBox) and must leave the window unloaded. A modal
+// user's actions (Click, CloseBox) and must leave the window unloaded. A modal
 // window with no script, or one its script leaves open, is a test failure (ADD_FAILURE) and is
 // closed by its close box, so a test never hangs.
 //
@@ -22,9 +22,9 @@
 //   fake.ui.onDoEvents = [&] { if (++n == 99) fake.ui.Click(*fake.ui.Open(u"frmCalibrationProgress"),
 //                                                           u"imgButtonCancelMain"); };
 //
-// Observation: Log() (every Show and Unload in order), Shows/Unloads per window name,
+// Observation: Log() (every Show and Unload in order), Shows per window name,
 // Messages() (title, prompt and buttons of every modal window, taken when it was shown) and
-// ProgressValues() (each value a shown progress bar took).
+// ProgressValues() (each value the calibration progress bar took).
 //
 // FakeMeasurer: every UTF-16 code unit is `charWidthPx` pixels wide at 120 dpi (scaled linearly
 // with dpi, whatever the face and size) unless `widths` says otherwise; a line is `lineHeightPx`
@@ -48,76 +48,61 @@ namespace corvane::testsupport {
 
 class FakeUi final : public windows::UiBackend {
  public:
-  struct Options {
-    double dpi = 120.0;
-    windows::TwipsSize frame{96.0F, 372.0F};  // outer minus client size of every bordered window
-  };
   using Script = std::function<void(windows::Form&)>;
 
-  FakeUi() : FakeUi(Options{}) {}
-  explicit FakeUi(Options options) : options_(options) {}
-
-  // ---- UiBackend ----
-  double Dpi() override { return options_.dpi; }
-  windows::TwipsSize FrameExtraTwips(windows::BorderStyle border) override;
+  // ---- UiBackend: 120 dpi; every bordered window's frame adds 96 x 372 twips ----
+  double Dpi() override { return 120.0; }
+  windows::TwipsSize FrameExtraTwips(windows::BorderStyle border) override {
+    return border == windows::BorderStyle::None ? windows::TwipsSize{} : windows::TwipsSize{96.0F, 372.0F};
+  }
   void Show(windows::Form& form, windows::ShowMode mode) override;
   void Unload(windows::Form& form) override;
   void Changed(windows::Form& form, const windows::Control* control) override;
-  void DoEvents() override;
+  void DoEvents() override {
+    if (onDoEvents) onDoEvents();
+  }
 
   // ---- Answering modal windows ----
   void QueueModal(Script script) { scripts_.push_back(std::move(script)); }
   // Clicks imgButton<button>Main ("Ok", "Cancel", "Yes", "No") with the left mouse button.
-  void QueueClick(const std::u16string& button);
-  void QueueCloseBox();
-  std::size_t QueuedModals() const { return scripts_.size(); }
+  void QueueClick(const std::u16string& button) {
+    QueueModal([button](windows::Form& form) { Click(form, u"imgButton" + button + u"Main"); });
+  }
+  void QueueCloseBox() { QueueModal([](windows::Form& form) { form.CloseBox(); }); }
   Script defaultModal;
 
   // ---- Pending events ----
   std::function<void()> onDoEvents;
-  std::size_t DoEventsCount() const { return doEvents_; }
 
   // ---- The user's actions, as the window system delivers them ----
-  void Press(windows::Form& form, std::u16string_view control,
-             windows::MouseButton button = windows::MouseButton::Left);
-  // The release goes to the pressed control wherever the pointer is; Click follows only when
-  // the pointer is over that control.
-  void Release(bool overControl = true);
-  void Click(windows::Form& form, std::u16string_view control,
-             windows::MouseButton button = windows::MouseButton::Left);
-  static void CloseBox(windows::Form& form) { form.CloseBox(); }
+  // A click with the pointer over the control: press, release and click. (A test that presses
+  // and releases apart calls the window's MouseDown and MouseUp itself.)
+  static void Click(windows::Form& form, std::u16string_view control,
+                    windows::MouseButton button = windows::MouseButton::Left);
 
   // ---- Observing ----
   struct Record {
     enum class Kind { Show, Unload } kind;
     std::u16string form;
-    windows::ShowMode mode = windows::ShowMode::Modeless;
-    const windows::Form* instance = nullptr;  // identity only; may be gone
   };
   struct Message {
-    std::u16string title;
-    std::u16string prompt;
+    std::u16string title, prompt;
     std::vector<std::u16string> buttons;  // texts of the visible picture buttons, left to right
   };
   const std::vector<Record>& Log() const { return log_; }
   std::size_t Shows(std::u16string_view form) const;
-  std::size_t Unloads(std::u16string_view form) const;
   const std::vector<Message>& Messages() const { return messages_; }
   // The open window of that name (shown and not unloaded), or null.
   windows::Form* Open(std::u16string_view form) const;
-  std::vector<float> ProgressValues(std::u16string_view form = u"frmCalibrationProgress") const;
+  // Each value the calibration progress bar took.
+  const std::vector<float>& ProgressValues() const { return progress_; }
 
  private:
-  Options options_;
   std::deque<Script> scripts_;
   std::vector<std::weak_ptr<windows::Form>> open_;
   std::vector<Record> log_;
   std::vector<Message> messages_;
-  std::map<std::u16string, std::vector<float>, std::less<>> progress_;
-  std::size_t doEvents_ = 0;
-  std::weak_ptr<windows::Form> pressedForm_;
-  windows::Control* pressed_ = nullptr;
-  windows::MouseButton pressedButton_ = windows::MouseButton::Left;
+  std::vector<float> progress_;
 };
 
 class FakeMeasurer final : public TextMeasurer {
@@ -152,7 +137,16 @@ class RecordingShell final : public Shell {
 // unloads every shared window left over, so one test's windows never reach the next.
 class FakeWindowSystem {
  public:
-  explicit FakeWindowSystem(FakeUi::Options options = {});
+  FakeWindowSystem()
+      : scope_([this] {
+          PlatformServices services;
+          services.store = &store;
+          services.textMeasurer = &measurer;
+          services.ui = &ui;
+          services.shell = &shell;
+          services.moduleFolder = u"/opt/corvane";
+          return services;
+        }()) {}
   ~FakeWindowSystem();
   FakeWindowSystem(const FakeWindowSystem&) = delete;
   FakeWindowSystem& operator=(const FakeWindowSystem&) = delete;
@@ -163,7 +157,6 @@ class FakeWindowSystem {
   MemoryStore store;
 
  private:
-  PlatformServices MakeServices();
   ScopedServices scope_;
 };
 

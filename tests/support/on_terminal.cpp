@@ -12,37 +12,16 @@
 
 namespace corvane::testing {
 
-OnTerminal::OnTerminal(std::vector<std::string> args) {
-  int slave = -1;
-  if (::openpty(&master_, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
-  std::string program = CORVANE_CLI_PATH;
-  args.insert(args.begin(), program);
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::setsid();
-    for (int fd = 0; fd < 3; ++fd) ::dup2(slave, fd);
-    ::close(slave);
-    ::close(master_);
-    ::setenv("DISPLAY", "", 1);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(slave);
+Terminal::Terminal() {
+  if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
 }
 
-OnTerminal::~OnTerminal() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
+Terminal::~Terminal() {
+  if (slave_ >= 0) ::close(slave_);
   ::close(master_);
 }
 
-bool OnTerminal::WaitFor(const std::string& cue) {
+bool Terminal::WaitFor(const std::string& cue) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
   while (cue.empty() || screen_.find(cue) == std::string::npos) {
     if (std::chrono::steady_clock::now() > until) return false;
@@ -59,7 +38,34 @@ bool OnTerminal::WaitFor(const std::string& cue) {
   return true;
 }
 
-void OnTerminal::Type(const std::string& keys) const { (void)!::write(master_, keys.data(), keys.size()); }
+void Terminal::Type(const std::string& keys) const { (void)!::write(master_, keys.data(), keys.size()); }
+
+OnTerminal::OnTerminal(std::vector<std::string> args) {
+  args.insert(args.begin(), CORVANE_CLI_PATH);
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::setsid();
+    for (int fd = 0; fd < 3; ++fd) ::dup2(slave_, fd);
+    ::close(slave_);
+    ::close(master_);
+    ::setenv("DISPLAY", "", 1);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(slave_);
+  slave_ = -1;  // the program's end only: its exit ends the screen
+}
+
+OnTerminal::~OnTerminal() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
 
 int OnTerminal::Finish() {
   (void)WaitFor("");

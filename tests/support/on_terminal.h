@@ -1,5 +1,7 @@
-// Runs the `corvane` program on a pseudo-terminal of its own, as a user at a keyboard would, so
-// that it waits for the answers to its questions.
+// A pseudo-terminal, as a user at a keyboard has one: what is written to it (the screen) and
+// the keys typed into it. OnTerminal runs the `corvane` program on one of its own, so that it
+// waits for the answers to its questions; a test may also give the terminal's end to code it
+// runs itself (slave()).
 #pragma once
 
 #include <sys/types.h>
@@ -9,26 +11,40 @@
 
 namespace corvane::testing {
 
-class OnTerminal {
+class Terminal {
+ public:
+  Terminal();
+  ~Terminal();
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  int slave() const { return slave_; }
+  // Reads the screen until `cue` appears (true), or the other end is closed or a minute passes
+  // (false).
+  bool WaitFor(const std::string& cue);
+  void Type(const std::string& keys) const;
+  const std::string& screen() const { return screen_; }
+
+ protected:
+  int master_ = -1;
+  int slave_ = -1;
+  bool ended_ = false;
+  std::string screen_;
+};
+
+class OnTerminal : public Terminal {
  public:
   explicit OnTerminal(std::vector<std::string> args);
   ~OnTerminal();
   OnTerminal(const OnTerminal&) = delete;
   OnTerminal& operator=(const OnTerminal&) = delete;
 
-  // Reads the screen until `cue` appears (true), or the program ends or a minute passes (false).
-  bool WaitFor(const std::string& cue);
-  void Type(const std::string& keys) const;
   // Reads the rest of the screen and returns the exit status; a program still running after a
   // minute is killed.
   int Finish();
-  const std::string& screen() const { return screen_; }
 
  private:
-  int master_ = -1;
   pid_t pid_ = -1;
-  bool ended_ = false;
-  std::string screen_;
 };
 
 }  // namespace corvane::testing

@@ -1,6 +1,6 @@
-// The modeless windows as real windows: settings (check boxes from and to the store), About
-// (the link through the shell, the hand pointer) and the calibration progress window (Cancel
-// served while the calibration runs).
+// The modeless windows as real windows: what the Win32 layer adds to the models (test_windows) —
+// the windows' geometry against the model's, check boxes ticked by real clicks, the link through
+// ShellExecute with its owner, the hand pointer, and Cancel clicked while the calibration runs.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -19,143 +19,55 @@
 namespace corvane::wintest {
 namespace {
 
-using windows::Control;
-
-std::u16string Stored(MemoryStore& store, std::u16string_view key) {
-  return store.GetSetting(u"Corvane", u"Settings", key, u"<missing>");
-}
-
-// Where a check box's box is: near its left end, halfway down.
-POINT BoxOf(HWND checkBox) {
-  RECT rect{};
-  ::GetWindowRect(checkBox, &rect);
-  return POINT{rect.left + 6, (rect.top + rect.bottom) / 2};
-}
-
-LRESULT CheckState(HWND checkBox) { return ::SendMessageW(checkBox, BM_GETCHECK, 0, 0); }
-
-BOOL CALLBACK CountSettingsWindow(HWND hwnd, LPARAM count) {
-  wchar_t title[64]{};
-  ::GetWindowTextW(hwnd, title, 64);
-  if (::IsWindowVisible(hwnd) && std::wstring(title) == L"Corvane Settings") ++*reinterpret_cast<int*>(count);
-  return TRUE;
-}
-
-int SettingsWindowsOnScreen() {
-  int count = 0;
-  ::EnumThreadWindows(::GetCurrentThreadId(), CountSettingsWindow, reinterpret_cast<LPARAM>(&count));
-  return count;
-}
-
-class SettingsWindowTest : public WindowTest {
+class ModelessTest : public WindowTest {
  protected:
-  windows::frmSettings& Open() {
-    corvane_.cvSettings();  // returns at once: the window is modeless
-    auto& settings = *mdl_Support::Module().frmSettings;
-    EXPECT_TRUE(PumpUntil([&] { return ::IsWindowVisible(Window(settings)) != FALSE; }));
+  // The window in `slot` once it is on the screen (the add-in's commands return at once).
+  template <typename F>
+  F& Shown(const std::shared_ptr<F>& slot) {
+    EXPECT_TRUE(PumpUntil([&] { return slot && ::IsWindowVisible(Window(*slot)) != FALSE; }));
     PumpFor(50);
-    return settings;
+    return *slot;
   }
   cls_corvane corvane_;
 };
 
-TEST_F(SettingsWindowTest, LoadsTheStoredOptionsAndOkWritesBothAsOneOrZero) {
+TEST_F(ModelessTest, SettingsShowTheStoredOptionsAndRealClicksTickThemForOk) {
   store_.SaveSetting(u"Corvane", u"Settings", u"Format All Parens", u"1");
-  store_.ResetCounts();
-  windows::frmSettings& settings = Open();
+  corvane_.cvSettings();  // returns at once: the window is modeless
+  windows::frmSettings& settings = Shown(mdl_Support::Module().frmSettings);
   const HWND hwnd = Window(settings);
   ExpectMatchesModel(settings);
   const HWND formatAll = Window(settings.chkFormatAllParens);
   const HWND notepad = Window(settings.chkAlwaysSendToNotepad);
-  EXPECT_EQ(CheckState(formatAll), BST_CHECKED);
-  EXPECT_EQ(CheckState(notepad), BST_UNCHECKED);
-
-  // The check boxes' font: Verdana at 7.8 points at the screen's resolution.
-  LOGFONTW font{};
+  EXPECT_EQ(::SendMessageW(formatAll, BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(::SendMessageW(notepad, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  LOGFONTW font{};  // Verdana at 7.8 points at the screen's resolution
   ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(formatAll, WM_GETFONT, 0, 0)), sizeof(font), &font);
   EXPECT_EQ(std::wstring(font.lfFaceName), L"Verdana");
   EXPECT_EQ(font.lfHeight, -std::lround(7.8 * 1440.0 / settings.TwipsPerPixel() / 72.0));
   Screenshot(hwnd, "settings");
 
-  ClickAt(BoxOf(notepad));
-  ClickAt(BoxOf(formatAll));
-  EXPECT_EQ(CheckState(notepad), BST_CHECKED);
-  EXPECT_EQ(CheckState(formatAll), BST_UNCHECKED);
-  EXPECT_EQ(settings.chkAlwaysSendToNotepad.Value(), 1.0F);
-  EXPECT_EQ(settings.chkFormatAllParens.Value(), 0.0F);
-  EXPECT_EQ(store_.SaveCount(), 0U) << "nothing is stored before OK";
+  for (const HWND box : {notepad, formatAll}) {  // on the box itself: near its left end, halfway down
+    RECT rect{};
+    ::GetWindowRect(box, &rect);
+    ClickAt(POINT{rect.left + 6, (rect.top + rect.bottom) / 2});
+  }
+  EXPECT_EQ(::SendMessageW(notepad, BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(::SendMessageW(formatAll, BM_GETCHECK, 0, 0), BST_UNCHECKED);
   Screenshot(hwnd, "settings_ticked");
-
   ClickOn(Window(settings.imgButtonOkMain));
   EXPECT_FALSE(::IsWindow(hwnd));
-  EXPECT_EQ(mdl_Support::Module().frmSettings, nullptr);
-  EXPECT_EQ(Stored(store_, u"Format All Parens"), u"0");
-  EXPECT_EQ(Stored(store_, u"Always Send to Notepad"), u"1");
-  EXPECT_EQ(store_.SaveCount(), 2U);
+  EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Format All Parens", u""), u"0");
+  EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Always Send to Notepad", u""), u"1");
 }
 
-TEST_F(SettingsWindowTest, CancelWritesNothingAndOpeningAgainKeepsTheOneWindow) {
-  windows::frmSettings& settings = Open();
-  const HWND hwnd = Window(settings);
-  ClickAt(BoxOf(Window(settings.chkFormatAllParens)));
-  ASSERT_EQ(settings.chkFormatAllParens.Value(), 1.0F);
-
-  corvane_.cvSettings();
-  PumpFor(50);
-  EXPECT_EQ(mdl_Support::Module().frmSettings.get(), &settings);
-  EXPECT_EQ(Window(settings), hwnd);
-  EXPECT_EQ(SettingsWindowsOnScreen(), 1);
-  EXPECT_EQ(CheckState(Window(settings.chkFormatAllParens)), BST_CHECKED) << "the ticks as they stand";
-
-  ClickOn(Window(settings.imgButtonCancelMain));
-  EXPECT_FALSE(::IsWindow(hwnd));
-  EXPECT_EQ(store_.SaveCount(), 0U);
-  EXPECT_TRUE(store_.Keys(u"Corvane", u"Settings").empty());
-
-  windows::frmSettings& again = Open();
-  EXPECT_EQ(CheckState(Window(again.chkFormatAllParens)), BST_UNCHECKED) << "the unconfirmed tick is gone";
-}
-
-class AboutWindowTest : public WindowTest {
- protected:
-  windows::frmAbout& Open() {
-    corvane_.cvAbout();
-    auto& about = *mdl_Support::Module().frmAbout;
-    EXPECT_TRUE(PumpUntil([&] { return ::IsWindowVisible(Window(about)) != FALSE; }));
-    PumpFor(50);
-    return about;
-  }
-  cls_corvane corvane_;
-};
-
-TEST_F(AboutWindowTest, EachClickOnTheLinkAsksTheShellOnceToOpenTheAddress) {
-  windows::frmAbout& about = Open();
+TEST_F(ModelessTest, AboutsLinkShowsTheHandAndAClickAsksTheShellForItsWindow) {
+  corvane_.cvAbout();
+  windows::frmAbout& about = Shown(mdl_Support::Module().frmAbout);
   const HWND hwnd = Window(about);
   ExpectMatchesModel(about);
   Screenshot(hwnd, "about");
 
-  ClickOn(Window(about.lblHyperlink));
-  ASSERT_EQ(ShellCalls().size(), 1U);
-  const ShellCall& call = ShellCalls()[0];
-  EXPECT_EQ(call.owner, hwnd);
-  EXPECT_EQ(call.operation, "open");
-  EXPECT_EQ(call.file, "https://corvane.dev/");
-  EXPECT_EQ(call.parameters, "1");
-  EXPECT_EQ(call.directory, "1");
-  EXPECT_EQ(call.showCommand, 3);
-  EXPECT_TRUE(::IsWindowVisible(hwnd)) << "the window stays";
-
-  ClickOn(Window(about.lblHyperlink));
-  EXPECT_EQ(ShellCalls().size(), 2U);
-  ClickOn(Window(about.lblCopyright));
-  EXPECT_EQ(ShellCalls().size(), 2U) << "only the link opens anything";
-
-  ClickOn(Window(about.imgButtonOkMain));
-  EXPECT_FALSE(::IsWindow(hwnd));
-}
-
-TEST_F(AboutWindowTest, ThePointerOverTheLinkIsTheHandPointingWithItsFingertip) {
-  windows::frmAbout& about = Open();
   PointAt(Window(about.lblHyperlink));
   const HCURSOR hand = ::GetCursor();
   ICONINFO info{};
@@ -163,16 +75,19 @@ TEST_F(AboutWindowTest, ThePointerOverTheLinkIsTheHandPointingWithItsFingertip) 
   const win32::UniqueBitmap mask(info.hbmMask);
   const win32::UniqueBitmap color(info.hbmColor);
   EXPECT_FALSE(info.fIcon);
-  EXPECT_EQ(info.xHotspot, 6U);
-  EXPECT_EQ(info.yHotspot, 1U);
-  BITMAP bitmap{};
-  ::GetObjectW(color ? color.get() : mask.get(), sizeof(bitmap), &bitmap);
-  EXPECT_EQ(bitmap.bmWidth, 32);
-
+  EXPECT_EQ(std::make_pair(info.xHotspot, info.yHotspot), std::make_pair(6UL, 1UL)) << "the fingertip points";
   PointAt(Window(about.lblCopyright));
   EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_ARROW)) << "the normal pointer elsewhere";
-  PointAt(Window(about.lblHyperlink));
-  EXPECT_EQ(::GetCursor(), hand);
+
+  ClickOn(Window(about.lblHyperlink));
+  ASSERT_EQ(ShellCalls().size(), 1U);
+  EXPECT_EQ(ShellCalls()[0].owner, hwnd);
+  EXPECT_EQ(ShellCalls()[0].operation, "open");
+  EXPECT_EQ(ShellCalls()[0].file, "https://corvane.dev/");
+  ClickOn(Window(about.lblCopyright));
+  EXPECT_EQ(ShellCalls().size(), 1U) << "only the link opens anything";
+  ClickOn(Window(about.imgButtonOkMain));
+  EXPECT_FALSE(::IsWindow(hwnd));
 }
 
 // Measures with GDI and lets the test act at a chosen moment of the calibration run.
@@ -202,7 +117,6 @@ TEST_F(WindowTest, CancelClickedWhileCodeOneHundredIsMeasuredStopsTheCalibration
   corvane.SetExcelApp(held);
 
   HWND window = nullptr;
-  HWND bar = nullptr;
   LRESULT lastPosition = 0;
   bool clicked = false;
   bool looked = false;
@@ -210,15 +124,13 @@ TEST_F(WindowTest, CancelClickedWhileCodeOneHundredIsMeasuredStopsTheCalibration
     const auto progress = mdl_Support::Module().frmCalibrationProgress;
     if (!progress || clicked) return;
     window = Window(*progress);
-    bar = Window(progress->pbCalibration);
-    lastPosition = ::SendMessageW(bar, PBM_GETPOS, 0, 0);
-    if (!looked && progress->pbCalibration.Value() >= 50.0F) {
+    lastPosition = ::SendMessageW(Window(progress->pbCalibration), PBM_GETPOS, 0, 0);
+    if (!looked && lastPosition >= 50) {
       looked = true;
       ExpectMatchesModel(*progress);
       PBRANGE range{};
-      ::SendMessageW(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-      EXPECT_EQ(range.iLow, 1);
-      EXPECT_EQ(range.iHigh, 767);
+      ::SendMessageW(Window(progress->pbCalibration), PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+      EXPECT_EQ(std::make_pair(range.iLow, range.iHigh), std::make_pair(1, 767));
       EXPECT_EQ(lastPosition, 50);
       Screenshot(window, "calibration_progress");
     }
@@ -244,7 +156,6 @@ TEST_F(WindowTest, CancelClickedWhileCodeOneHundredIsMeasuredStopsTheCalibration
   measurer.onMeasure = nullptr;
   ASSERT_TRUE(clicked) << "the progress window never reached 99";
   EXPECT_TRUE(mdl_Support::Module().bCancelCalibration);
-  EXPECT_EQ(mdl_Support::Module().frmCalibrationProgress, nullptr);
   EXPECT_FALSE(::IsWindow(window)) << "the window closed with Cancel";
   EXPECT_EQ(lastPosition, 99) << "the bar followed the codes up to the click";
   const std::u16string section = calibration::SpacingSection(app->StandardFont());
