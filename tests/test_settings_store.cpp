@@ -148,14 +148,16 @@ TEST(MemoryStore, ListsAndFailsSavesOnRequest) {
   EXPECT_TRUE(s.Contains(kApp, u"Spacing_Arial", u"2"));
   EXPECT_FALSE(s.Contains(kApp, u"Spacing_Arial", u"4"));
   EXPECT_FALSE(s.Contains(kApp, u"Spacing_Calibri", u"2"));
+  s.SaveSetting(kApp, u"Spacing_Calibri", u"2", u"b");
+  EXPECT_TRUE(s.Contains(kApp, u"Spacing_Calibri", u"2")) << "a section made since it was looked up";
   s.FailSavesAfter(1);
   s.SaveSetting(kApp, u"Spacing_Arial", u"4", u"d");
   const StoreVersion before = s.Version();
   EXPECT_THROW(s.SaveSetting(kApp, u"Spacing_Arial", u"2", u"changed"), AutomationError);
   EXPECT_NE(s.Version(), before) << "a refused save may have changed something";
   EXPECT_EQ(s.GetSetting(kApp, u"Spacing_Arial", u"2", u""), u"b") << "a refused save stores nothing";
-  EXPECT_EQ(s.Snapshot().size(), 3u);
-  EXPECT_EQ(s.SaveCount(), 3u);
+  EXPECT_EQ(s.Snapshot().size(), 4u);
+  EXPECT_EQ(s.SaveCount(), 4u);
   EXPECT_EQ(s.FailedSaveCount(), 1u);
 }
 

@@ -115,6 +115,9 @@ TEST_F(SpacingModelTest, ChangedEntriesTablesAndRegionalFormatAreSeenAtOnce) {
   EXPECT_EQ(Width(u"aaa"), 1.5);
   Services().regional = RegionalFormat{};
   EXPECT_EQ(Width(u"aaa"), 15.0);
+  Services().regional.thousandsSeparator = u'\'';  // only the grouping changes: "0,5" is no number
+  EXPECT_EQ(Width(u"aaa"), 0.0);
+  Services().regional = RegionalFormat{};
 
   // Whole tables replaced, copied over or resized are seen too, not only single entries.
   VariantArray fours(2, 767);
