@@ -207,34 +207,58 @@ TEST_F(CellCommands, RunsEndedByAMessageOrAnAnswerLeaveTheCellAsItWas) {
   EXPECT_TRUE(delivery_.editor.opened.empty());
 }
 
-// ---- Into the cell ---------------------------------------------------------------------------
+// ---- The layout, into the cell or the text file -------------------------------------------
 
-// A layout the formula has, by this program or by hand, goes first: its line feeds and the
-// spaces that touch them (not inside literals or names); every other space stays.
-TEST_F(CellCommands, TheLayoutGoesIntoTheCellWithItsWrappingPutBack) {
-  Calibrate();
-  const std::u16string ifSum = u"=IF(\n           A1,\n           SUM(\n                      B1,\n                      C1\n"
-                               u"              ),\n           0\n   )\n   ";
-  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
-      {kIfSum, ifSum},
-      {ifSum, ifSum},
-      {u"=IF(\n A1,SUM(B1,\n\n   C1),  \n  0\n)", ifSum},
-      {u"=IF(A1=\"a\n b\",T[x\n y], 1)", u"=IF(\n           A1=\"a\n b\",\n           T[x\n y],\n            1\n   )\n   "},
+// Into the cell (its wrapping put back) or, with "Always Send to Notepad", into the text file
+// under its explanation, the cell left alone: the text file's layout counts characters, whatever
+// the calibration says. A layout the formula has goes first: its line feeds and the spaces that
+// touch them (not inside literals or names); every other space stays. Options and the host's
+// list separator are read at every run; the last line is written whole, whatever it holds.
+TEST_F(CellCommands, TheLayoutGoesIntoTheCellOrTheTextFile) {
+  Calibrate(u"0.6");
+  // In the cell every character but the space counts 0.6 here: "=IF(" 2.4 + 7 spaces' width.
+  const Texts ifSum = {u"=IF(", u"         A1,", u"         SUM(", u"                   B1,", u"                   C1", u"           ),", u"         0", u"  )", u"  "};
+  struct Case {
+    bool notepad, allParens;
+    std::u16string separator, formula;
+    Texts lines;
   };
-  for (const bool wrap : {false, true}) {
-    for (const auto& [formula, laidOut] : cases) {
-      SCOPED_TRACE(U8(formula) + (wrap ? " wrapping" : ""));
-      Select(u"D4", formula, wrap);
-      const auto outcome = Run();
-      EXPECT_EQ(outcome.ending, Ending::IntoCell);
-      EXPECT_EQ(outcome.laidOut, laidOut);
-      EXPECT_EQ(Cell(u"D4"), laidOut);
-      EXPECT_EQ(sheet_->CellWrap(4, 4), wrap);
-      EXPECT_FALSE(sheet_->CellInArray(4, 4));
-    }
+  const std::vector<Case> cases = {
+      {false, false, u",", kIfSum, ifSum},
+      {false, false, u",", u"=IF(\n A1,SUM(B1,\n\n   C1),  \n  0\n)", ifSum},
+      {false, false, u",", u"=IF(\n           A1,\n           SUM(\n B1,\n C1\n ),\n           0\n   )\n   ", ifSum},
+      {false, false, u",", u"=IF(A1=\"a\n b\",T[x\n y], 1)",
+       {u"=IF(", u"         A1=\"a", u" b\",", u"         T[x", u" y],", u"          1", u"  )", u"  "}},
+      {true, false, u",", kIfSum, kIfSumNotepad},
+      {true, false, u",", u"=IF(\n A1,SUM(B1,\n\n   C1),  \n  0\n)", kIfSumNotepad},
+      {true, true, u",", u"=SUM(A1*(B1+C1),2)",
+       {u"=SUM(", u"       A1*(", u"             B1+C1", u"          ),", u"       2", u"    )", u"    "}},
+      {true, false, u";", u"=IF(A1;B1,C1;2)", {u"=IF(", u"      A1;", u"      B1,C1;", u"      2", u"   )", u"   "}},
+      {true, false, u",", u"=SUM(A1)+1", {u"=SUM(", u"       A1", u"    )", u"+1"}},
+  };
+  bool wrap = false;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(U8(c.formula) + (wrap ? " wrapping" : ""));
+    SetOption(options::kAlwaysSendToNotepad, c.notepad);
+    SetOption(options::kFormatAllParens, c.allParens);
+    app_->SetListSeparator(c.separator);
+    Select(u"A1", c.formula, wrap = !wrap);
+    const auto outcome = Run();
+    EXPECT_EQ(outcome.ending, c.notepad ? Ending::IntoFile : Ending::IntoCell);
+    EXPECT_EQ(Lines(outcome.laidOut), c.lines);
+    EXPECT_EQ(Cell(u"A1"), c.notepad ? c.formula : outcome.laidOut);
+    EXPECT_EQ(sheet_->CellWrap(1, 1), wrap);
+    EXPECT_FALSE(sheet_->CellInArray(1, 1));
+    if (!c.notepad) continue;
+    Texts expected = kAlwaysSendHeader;
+    expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+    expected.emplace_back();  // after the last line's CR LF
+    EXPECT_EQ(Lines(FileText(), u"\r\n"), expected);
+    EXPECT_EQ(outcome.filePath, kA1File);
   }
+  EXPECT_EQ(delivery_.editor.opened, Texts(5, kA1File));
+  EXPECT_EQ(*host_->writes, 4);
   EXPECT_TRUE(fake_.ui.Messages().empty());
-  EXPECT_TRUE(delivery_.files.written.empty());
 }
 
 // Both commands on an array block: FormulaArray over the whole block, every cell's wrapping kept;
@@ -304,48 +328,7 @@ TEST_F(CellCommands, TheLimitFollowsTheVersionAndCountsEveryCharacterOfTheLayout
   }
 }
 
-// ---- Into the text file ----------------------------------------------------------------------
-
-// With "Always Send to Notepad" the file holds the layout for the text file (character counts,
-// whatever the calibration says) under its explanation; options and the host's list separator
-// are read at every run.
-TEST_F(CellCommands, AlwaysSendToNotepadWritesTheTextFileLayoutAndLeavesTheCell) {
-  Calibrate(u"0.6");
-  SetOption(options::kAlwaysSendToNotepad, true);
-  struct Case {
-    bool allParens;
-    std::u16string separator;
-    std::u16string formula;
-    Texts lines;
-  };
-  const std::vector<Case> cases = {
-      {false, u",", kIfSum, kIfSumNotepad},
-      {false, u",", u"=IF(\n A1,SUM(B1,\n\n   C1),  \n  0\n)", kIfSumNotepad},
-      {true, u",", u"=SUM(A1*(B1+C1),2)",
-       {u"=SUM(", u"       A1*(", u"             B1+C1", u"          ),", u"       2", u"    )", u"    "}},
-      {false, u";", u"=IF(A1;B1,C1;2)", {u"=IF(", u"      A1;", u"      B1,C1;", u"      2", u"   )", u"   "}},
-      // The last line is written whole, whatever it holds.
-      {false, u",", u"=SUM(A1)+1", {u"=SUM(", u"       A1", u"    )", u"+1"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(U8(c.formula));
-    SetOption(options::kFormatAllParens, c.allParens);
-    app_->SetListSeparator(c.separator);
-    Select(u"A1", c.formula);
-    const auto outcome = Run();
-    EXPECT_EQ(outcome.ending, Ending::IntoFile);
-    EXPECT_EQ(outcome.filePath, kA1File);
-    EXPECT_EQ(Lines(outcome.laidOut), c.lines);
-    Texts expected = kAlwaysSendHeader;
-    expected.insert(expected.end(), c.lines.begin(), c.lines.end());
-    expected.emplace_back();  // after the last line's CR LF
-    EXPECT_EQ(Lines(FileText(), u"\r\n"), expected);
-    EXPECT_EQ(Cell(u"A1"), c.formula);
-    EXPECT_FALSE(sheet_->CellWrap(1, 1));
-  }
-  EXPECT_EQ(delivery_.editor.opened, Texts(cases.size(), kA1File));
-  EXPECT_EQ(*host_->writes, 0);
-}
+// ---- The text file ---------------------------------------------------------------------------
 
 TEST_F(CellCommands, ATooLongLayoutIsWrittenWithItsExplanation) {
   Calibrate();
