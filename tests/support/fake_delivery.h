@@ -10,7 +10,6 @@
 #pragma once
 
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,12 +20,10 @@ namespace corvane::testsupport {
 class RecordingFileSystem final : public FileSystem {
  public:
   std::map<std::u16string, std::u16string> written;  // path -> text, the last write wins
-  std::size_t writes = 0;
   bool fail = false;  // refuse every write, as a folder that does not exist would
 
   void WriteTextFileReplacing(std::u16string_view path, std::u16string_view text) override {
     if (fail) throw AutomationError(err::kPathNotFound, u"Path not found");
-    ++writes;
     written[std::u16string(path)] = std::u16string(text);
   }
 };
@@ -34,13 +31,12 @@ class RecordingFileSystem final : public FileSystem {
 class FakeEnvironment final : public Environment {
  public:
   std::map<std::u16string, std::u16string> variables;
-  std::u16string tempFolder = u"/fallback/tmp";
 
   std::u16string GetVariable(std::u16string_view name) override {
     const auto it = variables.find(std::u16string(name));
     return it == variables.end() ? std::u16string() : it->second;
   }
-  std::u16string TempFolder() override { return tempFolder; }
+  std::u16string TempFolder() override { return u"/fallback/tmp"; }
 };
 
 class RecordingEditor final : public EditorLauncher {
