@@ -17,43 +17,13 @@ struct ExcelStandIn::Shared {
 
 namespace {
 
-using memory::MemoryApplication;
 using memory::MemoryRange;
 using memory::MemorySheet;
 using memory::MemoryWorkbook;
-using Shared = ExcelStandIn::Shared;
-
-// Excel's own run-time error numbers travel in FACILITY_CONTROL, as 0x800A03EC for 1004.
-HRESULT ExcelCode(std::int32_t number) {
-  if (number <= 0 || number > 0xFFFF) return E_FAIL;
-  return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, number);
-}
+using SharedPtr = std::shared_ptr<ExcelStandIn::Shared>;
 
 [[noreturn]] void Refuse(std::u16string description) {
   throw AutomationError(err::kApplicationDefined, std::move(description), u"Microsoft Excel");
-}
-
-bool IsMissing(const VARIANT& v) { return v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND; }
-
-struct Args {
-  std::vector<Argument> items;
-  bool Has(std::size_t i) const { return i < items.size() && items[i].given; }
-  const Variant& At(std::size_t i) const { return items.at(i).value; }
-  std::int32_t Long(std::size_t i) const { return ToLong(At(i), Services().regional); }
-  bool Bool(std::size_t i) const { return ToBool(At(i), Services().regional); }
-};
-
-// A new object with one counted reference, as the caller's result.
-template <typename T, typename... A>
-void ReturnNew(VARIANT* result, A&&... args) {
-  ComPtr<IDispatch> object = ComPtr<IDispatch>::Adopt(new T(std::forward<A>(args)...));
-  if (!result) return;
-  result->vt = VT_DISPATCH;
-  result->pdispVal = object.Detach();
-}
-
-void Return(VARIANT* result, const Variant& value) {
-  if (result) win32::ToVariant(value, result);
 }
 
 template <typename T>
@@ -63,23 +33,55 @@ std::shared_ptr<T> As(const std::shared_ptr<AutomationObject>& object) {
   return typed;
 }
 
+struct Args {
+  std::vector<Argument> items;
+  bool Has(std::size_t i) const { return i < items.size() && items[i].given; }
+  std::int32_t Long(std::size_t i) const { return ToLong(items.at(i).value, Services().regional); }
+  bool Bool(std::size_t i) const { return ToBool(items.at(i).value, Services().regional); }
+  std::u16string Text(std::size_t i) const { return ToText(items.at(i).value, Services().regional); }
+};
+
 // One object of the model: a table of members called through IDispatch by name.
-class Object : public IDispatch {
+class Object final : public IDispatch {
  public:
-  Object(std::shared_ptr<Shared> shared, std::u16string kind) : shared_(std::move(shared)), kind_(std::move(kind)) {}
-  virtual ~Object() = default;
+  using Getter = std::function<Variant(const Args&)>;
+  using Putter = std::function<void(const Args&)>;
+  struct Member {
+    const wchar_t* name;
+    bool method;                         // called, not read
+    std::vector<const wchar_t*> params;  // every parameter, in order
+    std::size_t required;                // how many of them must be given
+    Getter get;
+    Putter put;
+  };
+
+  explicit Object(SharedPtr shared) : shared_(std::move(shared)) {}
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
 
+  Object& Property(const wchar_t* name, Getter get, Putter put = {}, std::vector<const wchar_t*> params = {},
+                   std::size_t required = 0) {
+    members_.push_back({name, false, std::move(params), required, std::move(get), std::move(put)});
+    return *this;
+  }
+  Object& Method(const wchar_t* name, Getter call, std::vector<const wchar_t*> params = {}) {
+    members_.push_back({name, true, std::move(params), 0, std::move(call), {}});
+    return *this;
+  }
+  // The object as a value to return; it takes over the reference the object was made with.
+  Variant Value() {
+    Variant value(ObjectRef(std::make_shared<win32::DispatchObject>(this)));
+    Release();
+    return value;
+  }
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
     if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
     *out = nullptr;
-    return E_NOINTERFACE;
+    if (iid != IID_IUnknown && iid != IID_IDispatch) return E_NOINTERFACE;
+    *out = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() noexcept override { return static_cast<ULONG>(++references_); }
   ULONG STDMETHODCALLTYPE Release() noexcept override {
@@ -88,9 +90,8 @@ class Object : public IDispatch {
     return static_cast<ULONG>(left);
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
+    if (count) *count = 0;
+    return count ? S_OK : E_POINTER;
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** out) noexcept override {
     if (out) *out = nullptr;
@@ -128,31 +129,34 @@ class Object : public IDispatch {
     if (!params) params = &none;
     if (result) ::VariantInit(result);
     try {
-      Call call{kind_, std::u16string(reinterpret_cast<const char16_t*>(member.name)), flags, {}};
       Args args;
-      if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+      const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+      if (put) {
         if (!member.put || !(flags & DISPATCH_PROPERTYPUT)) return DISP_E_MEMBERNOTFOUND;
         if (params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
           return DISP_E_PARAMNOTOPTIONAL;
         if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
         args.items.push_back({win32::FromVariant(params->rgvarg[0]), true, false});
       } else {
-        const WORD needed = member.method ? DISPATCH_METHOD : DISPATCH_PROPERTYGET;
-        if (!(flags & needed) || !member.get) return DISP_E_MEMBERNOTFOUND;
+        if (!(flags & (member.method ? DISPATCH_METHOD : DISPATCH_PROPERTYGET)) || !member.get)
+          return DISP_E_MEMBERNOTFOUND;
         if (const HRESULT hr = ReadArguments(member, *params, args, badArgument); FAILED(hr)) return hr;
       }
-      call.args = args.items;
-      if (shared_->observer) shared_->observer(call);
-      if (flags & DISPATCH_PROPERTYPUT)
-        member.put(args.At(0));
-      else
-        member.get(args, result);
+      if (shared_->observer)
+        shared_->observer(Call{std::u16string(reinterpret_cast<const char16_t*>(member.name)), flags, args.items});
+      if (put) {
+        member.put(args);
+      } else {
+        const Variant value = member.get(args);
+        if (result) win32::ToVariant(value, result);
+      }
       return S_OK;
     } catch (const AutomationError& e) {
       if (result) ::VariantClear(result);
       if (exception) {
         *exception = EXCEPINFO{};
-        exception->scode = ExcelCode(e.number());
+        // Excel's run-time error numbers travel in FACILITY_CONTROL, as 0x800A03EC for 1004.
+        exception->scode = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, e.number() & 0xFFFF);
         try {
           exception->bstrSource = UniqueBstr(u"Microsoft Excel").Detach();
           exception->bstrDescription = UniqueBstr(e.description()).Detach();
@@ -166,29 +170,9 @@ class Object : public IDispatch {
     }
   }
 
- protected:
-  using Getter = std::function<void(const Args&, VARIANT*)>;
-  using Putter = std::function<void(const Variant&)>;
-  struct Member {
-    const wchar_t* name;
-    bool method;                          // called, not read
-    std::vector<const wchar_t*> params;   // every parameter, in order
-    std::size_t required;                 // how many of them must be given
-    Getter get;
-    Putter put;
-  };
-
-  void Property(const wchar_t* name, Getter get, Putter put = {}, std::vector<const wchar_t*> params = {},
-                std::size_t required = 0) {
-    members_.push_back({name, false, std::move(params), required, std::move(get), std::move(put)});
-  }
-  void Method(const wchar_t* name, Getter call, std::vector<const wchar_t*> params = {}, std::size_t required = 0) {
-    members_.push_back({name, true, std::move(params), required, std::move(call), {}});
-  }
-
-  std::shared_ptr<Shared> shared_;
-
  private:
+  ~Object() = default;
+
   static HRESULT ReadArguments(const Member& member, const DISPPARAMS& params, Args& args, UINT* badArgument) {
     if (params.cNamedArgs > params.cArgs) return E_INVALIDARG;
     const UINT positional = params.cArgs - params.cNamedArgs;
@@ -197,7 +181,7 @@ class Object : public IDispatch {
     // rgvarg holds the named arguments first, then the positional ones from the last to the first.
     for (UINT i = 0; i < positional; ++i) {
       const VARIANT& v = params.rgvarg[params.cArgs - 1 - i];
-      if (IsMissing(v)) continue;
+      if (v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND) continue;  // left out
       args.items[i] = {win32::FromVariant(v), true, false};
     }
     for (UINT n = 0; n < params.cNamedArgs; ++n) {
@@ -213,272 +197,71 @@ class Object : public IDispatch {
     return S_OK;
   }
 
-  std::u16string kind_;
+  SharedPtr shared_;
   std::vector<Member> members_;
   std::atomic<long> references_{1};
 };
 
-class ApplicationObject;
-class WorkbookObject;
-class WorksheetObject;
-
-enum class RangeView { Cells, Rows, Columns };
-
-class RangeObject final : public Object {
- public:
-  RangeObject(std::shared_ptr<Shared> shared, std::shared_ptr<MemoryRange> range, RangeView view = RangeView::Cells);
-
- private:
-  std::shared_ptr<MemoryRange> range_;
-  RangeView view_;
-};
-
-class WorksheetObject final : public Object {
- public:
-  WorksheetObject(std::shared_ptr<Shared> shared, std::shared_ptr<MemorySheet> sheet);
-
- private:
-  std::shared_ptr<MemorySheet> sheet_;
-};
-
-class WorksheetsObject final : public Object {
- public:
-  WorksheetsObject(std::shared_ptr<Shared> shared, std::shared_ptr<MemoryWorkbook> book);
-
-  static void Item(const std::shared_ptr<Shared>& shared, MemoryWorkbook& book, std::int32_t index, VARIANT* result) {
-    ReturnNew<WorksheetObject>(result, shared, As<MemorySheet>(book.Worksheets(index)));
-  }
-
- private:
-  std::shared_ptr<MemoryWorkbook> book_;
-};
-
-class WorkbookObject final : public Object {
- public:
-  WorkbookObject(std::shared_ptr<Shared> shared, std::shared_ptr<MemoryWorkbook> book);
-
- private:
-  std::shared_ptr<MemoryWorkbook> book_;
-};
-
-class WorkbooksObject final : public Object {
- public:
-  explicit WorkbooksObject(std::shared_ptr<Shared> shared);
-
-  static void Item(const std::shared_ptr<Shared>& shared, std::int32_t index, VARIANT* result) {
-    shared->app->CountCall();
-    const auto books = shared->app->OpenWorkbooks();
-    if (index < 1 || index > static_cast<std::int32_t>(books.size()))
-      throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range", u"Microsoft Excel");
-    ReturnNew<WorkbookObject>(result, shared, books[static_cast<std::size_t>(index - 1)]);
-  }
-};
-
-class ApplicationObject final : public Object {
- public:
-  explicit ApplicationObject(std::shared_ptr<Shared> shared);
-};
-
-// ---- Range ----
-
-RangeObject::RangeObject(std::shared_ptr<Shared> shared, std::shared_ptr<MemoryRange> range, RangeView view)
-    : Object(std::move(shared), u"Range"), range_(std::move(range)), view_(view) {
-  MemoryRange& r = *range_;
-  Property(
-      L"Formula", [&r](const Args&, VARIANT* out) { Return(out, Variant(r.Formula())); },
-      [&r](const Variant& v) { r.SetFormula(ToText(v, Services().regional)); });
-  Property(
-      L"FormulaArray", [&r](const Args&, VARIANT* out) { Return(out, Variant(r.Formula())); },
-      [&r](const Variant& v) { r.SetFormulaArray(ToText(v, Services().regional)); });
-  Property(L"Value", {}, [&r](const Variant& v) { r.SetValue(v); });
-  Property(
-      L"WrapText", [&r](const Args&, VARIANT* out) { Return(out, r.WrapText()); },
-      [&r](const Variant& v) { r.SetWrapText(v); });
-  Property(L"HasArray", [&r](const Args&, VARIANT* out) { Return(out, r.HasArray()); });
-  Property(L"CurrentArray", [this, &r](const Args&, VARIANT* out) {
-    ReturnNew<RangeObject>(out, shared_, As<MemoryRange>(r.CurrentArray()));
-  });
-  Property(L"Rows", [this](const Args&, VARIANT* out) { ReturnNew<RangeObject>(out, shared_, range_, RangeView::Rows); });
-  Property(L"Columns",
-           [this](const Args&, VARIANT* out) { ReturnNew<RangeObject>(out, shared_, range_, RangeView::Columns); });
-  Property(L"Count", [this, &r](const Args&, VARIANT* out) {
-    switch (view_) {
-      case RangeView::Rows: return Return(out, Variant(r.RowsCount()));
-      case RangeView::Columns: return Return(out, Variant(r.ColumnsCount()));
-      case RangeView::Cells: break;
-    }
-    const std::int64_t cells = std::int64_t{r.RowsCount()} * r.ColumnsCount();
-    Return(out, cells > 0x7FFFFFFF ? Variant(static_cast<double>(cells)) : Variant(static_cast<std::int32_t>(cells)));
-  });
-  Property(
-      L"Cells",
-      [this, &r](const Args& a, VARIANT* out) {
-        if (!a.Has(0) && !a.Has(1)) return ReturnNew<RangeObject>(out, shared_, range_);
-        if (!a.Has(0)) Refuse(u"Cells needs a row or an index.");
-        if (a.Has(1)) return ReturnNew<RangeObject>(out, shared_, As<MemoryRange>(r.Cells(a.Long(0), a.Long(1))));
-        // One index counts along the rows of the range, then down.
-        const std::int32_t index = a.Long(0);
-        if (index < 1) Refuse(u"Cells(index) counts from 1.");
-        const std::int32_t columns = r.col2() - r.col1() + 1;
-        ReturnNew<RangeObject>(out, shared_, As<MemoryRange>(r.Cells((index - 1) / columns + 1, (index - 1) % columns + 1)));
-      },
-      {}, {L"RowIndex", L"ColumnIndex"});
-  Property(L"EntireColumn", [this, &r](const Args&, VARIANT* out) {
-    ReturnNew<RangeObject>(out, shared_, r.sheet()->Range(1, r.col1(), memory::kMaxRows, r.col2()));
-  });
-  Method(L"AutoFit", [&r](const Args&, VARIANT* out) {
-    // Excel fits only whole columns or rows; the stand-in keeps columns.
-    if (r.row1() != 1 || r.row2() != memory::kMaxRows) Refuse(u"AutoFit method of Range class failed");
-    r.EntireColumnAutoFit();
-    Return(out, Variant(true));
-  });
-  Property(L"Width", [&r](const Args&, VARIANT* out) { Return(out, Variant(r.EntireColumnWidth())); });
-  Property(L"Parent", [this, &r](const Args&, VARIANT* out) {
-    ReturnNew<WorksheetObject>(out, shared_, As<MemorySheet>(r.Parent()));
-  });
-  Property(
-      L"Address",
-      [&r](const Args& a, VARIANT* out) {
-        if ((a.Has(2) && a.Long(2) != 1) || a.Has(3) || a.Has(4))
-          Refuse(u"The stand-in gives A1 addresses of its own sheet only.");
-        Return(out, Variant(r.Address(a.Has(0) ? a.Bool(0) : true, a.Has(1) ? a.Bool(1) : true)));
-      },
-      {}, {L"RowAbsolute", L"ColumnAbsolute", L"ReferenceStyle", L"External", L"RelativeTo"});
+Variant Range(const SharedPtr& shared, std::shared_ptr<MemoryRange> r) {
+  const auto sheet = [shared, r](const Args&) {
+    const auto s = As<MemorySheet>(r->Parent());
+    const auto book = As<MemoryWorkbook>(s->Parent());
+    const auto close = [book](const Args& a) {
+      if (!a.Has(0)) Refuse(u"Close without SaveChanges would ask the user whether to save the workbook.");
+      if (a.Has(1) || a.Has(2)) Refuse(u"The stand-in saves no workbook under another name.");
+      book->Close(a.Bool(0));
+      return Variant();
+    };
+    const auto workbook = [shared, book, close](const Args&) {
+      return (new Object(shared))
+          ->Property(L"Name", [book](const Args&) { return Variant(book->Name()); })
+          .Property(L"Path", [book](const Args&) { return Variant(book->Path()); })
+          .Method(L"Close", close, {L"SaveChanges", L"Filename", L"RouteWorkbook"})
+          .Value();
+    };
+    return (new Object(shared))
+        ->Property(L"Name", [s](const Args&) { return Variant(s->Name()); })
+        .Property(L"Parent", workbook)
+        .Value();
+  };
+  const auto address = [r](const Args& a) {
+    if (a.Has(2) || a.Has(3) || a.Has(4)) Refuse(u"The stand-in gives A1 addresses of its own sheet only.");
+    return Variant(r->Address(a.Has(0) ? a.Bool(0) : true, a.Has(1) ? a.Bool(1) : true));
+  };
+  return (new Object(shared))
+      ->Property(
+          L"Formula", [r](const Args&) { return Variant(r->Formula()); },
+          [r](const Args& a) { r->SetFormula(a.Text(0)); })
+      .Property(
+          L"WrapText", [r](const Args&) { return r->WrapText(); },
+          [r](const Args& a) { r->SetWrapText(a.items[0].value); })
+      .Property(L"HasArray", [r](const Args&) { return r->HasArray(); })
+      .Property(L"Parent", sheet)
+      .Property(L"Address", address, {}, {L"RowAbsolute", L"ColumnAbsolute", L"ReferenceStyle", L"External", L"RelativeTo"})
+      .Value();
 }
 
-// ---- Worksheet ----
-
-WorksheetObject::WorksheetObject(std::shared_ptr<Shared> shared, std::shared_ptr<MemorySheet> sheet)
-    : Object(std::move(shared), u"Worksheet"), sheet_(std::move(sheet)) {
-  MemorySheet& s = *sheet_;
-  Property(L"Name", [&s](const Args&, VARIANT* out) { Return(out, Variant(s.Name())); });
-  Property(L"Parent", [this, &s](const Args&, VARIANT* out) {
-    ReturnNew<WorkbookObject>(out, shared_, As<MemoryWorkbook>(s.Parent()));
-  });
-  Property(
-      L"Cells",
-      [this, &s](const Args& a, VARIANT* out) {
-        if (!a.Has(0) && !a.Has(1)) {
-          (void)s.Name();  // a call on the sheet: fails as every call does once its workbook is closed
-          return ReturnNew<RangeObject>(out, shared_, s.Range(1, 1, memory::kMaxRows, memory::kMaxColumns));
-        }
-        if (!a.Has(0)) Refuse(u"Cells needs a row or an index.");
-        if (!a.Has(1)) return ReturnNew<RangeObject>(out, shared_, As<MemoryRange>(s.Cells(a.Long(0))));
-        const auto first = As<MemoryRange>(s.Cells(1));
-        ReturnNew<RangeObject>(out, shared_, As<MemoryRange>(first->Cells(a.Long(0), a.Long(1))));
-      },
-      {}, {L"RowIndex", L"ColumnIndex"});
-}
-
-// ---- Worksheets ----
-
-WorksheetsObject::WorksheetsObject(std::shared_ptr<Shared> shared, std::shared_ptr<MemoryWorkbook> book)
-    : Object(std::move(shared), u"Worksheets"), book_(std::move(book)) {
-  Property(L"Count", [this](const Args&, VARIANT* out) {
-    std::int32_t count = 0;
-    (void)book_->Name();  // counted, and refused once the workbook is closed
-    for (;; ++count) {
-      try {
-        book_->Sheet(count + 1);
-      } catch (const AutomationError&) {
-        break;
-      }
-    }
-    Return(out, Variant(count));
-  });
-  Property(
-      L"Item", [this](const Args& a, VARIANT* out) { Item(shared_, *book_, a.Long(0), out); }, {}, {L"Index"}, 1);
-  Property(L"Parent", [this](const Args&, VARIANT* out) { ReturnNew<WorkbookObject>(out, shared_, book_); });
-}
-
-// ---- Workbook ----
-
-WorkbookObject::WorkbookObject(std::shared_ptr<Shared> shared, std::shared_ptr<MemoryWorkbook> book)
-    : Object(std::move(shared), u"Workbook"), book_(std::move(book)) {
-  MemoryWorkbook& b = *book_;
-  Property(L"Name", [&b](const Args&, VARIANT* out) { Return(out, Variant(b.Name())); });
-  Property(L"Path", [&b](const Args&, VARIANT* out) { Return(out, Variant(b.Path())); });
-  Property(L"Parent", [this](const Args&, VARIANT* out) { ReturnNew<ApplicationObject>(out, shared_); });
-  Property(
-      L"Worksheets",
-      [this, &b](const Args& a, VARIANT* out) {
-        if (a.Has(0)) return WorksheetsObject::Item(shared_, b, a.Long(0), out);
-        ReturnNew<WorksheetsObject>(out, shared_, book_);
-      },
-      {}, {L"Index"});
-  Method(
-      L"Close",
-      [&b](const Args& a, VARIANT* out) {
-        if (!a.Has(0)) Refuse(u"Close without SaveChanges would ask the user whether to save the workbook.");
-        if (a.Has(1) || a.Has(2)) Refuse(u"The stand-in saves no workbook under another name.");
-        b.Close(a.Bool(0));
-        Return(out, Variant());
-      },
-      {L"SaveChanges", L"Filename", L"RouteWorkbook"});
-}
-
-// ---- Workbooks ----
-
-WorkbooksObject::WorkbooksObject(std::shared_ptr<Shared> shared) : Object(std::move(shared), u"Workbooks") {
-  Property(L"Count", [this](const Args&, VARIANT* out) {
-    shared_->app->CountCall();
-    Return(out, Variant(static_cast<std::int32_t>(shared_->app->OpenWorkbooks().size())));
-  });
-  Property(
-      L"Item", [this](const Args& a, VARIANT* out) { Item(shared_, a.Long(0), out); }, {}, {L"Index"}, 1);
-  Method(
-      L"Add",
-      [this](const Args& a, VARIANT* out) {
-        if (a.Has(0)) Refuse(u"The stand-in keeps no workbook templates.");
-        ReturnNew<WorkbookObject>(out, shared_, As<MemoryWorkbook>(shared_->app->WorkbooksAdd()));
-      },
-      {L"Template"});
-  Property(L"Parent", [this](const Args&, VARIANT* out) { ReturnNew<ApplicationObject>(out, shared_); });
-}
-
-// ---- Application ----
-
-ApplicationObject::ApplicationObject(std::shared_ptr<Shared> shared) : Object(std::move(shared), u"Application") {
-  MemoryApplication& app = *shared_->app;
-  Property(L"Name", [](const Args&, VARIANT* out) { Return(out, Variant(u"Microsoft Excel")); });
-  Property(L"Version", [&app](const Args&, VARIANT* out) { Return(out, Variant(app.Version())); });
-  Property(
-      L"StandardFont", [&app](const Args&, VARIANT* out) { Return(out, Variant(app.StandardFont())); },
-      [&app](const Variant& v) { app.SetStandardFont(ToText(v, Services().regional)); });
-  Property(L"StandardFontSize", [&app](const Args&, VARIANT* out) { Return(out, Variant(app.StandardFontSize())); });
-  Property(L"ActiveCell", [this, &app](const Args&, VARIANT* out) {
-    ReturnNew<RangeObject>(out, shared_, As<MemoryRange>(app.ActiveCell()));
-  });
-  Property(L"ActiveWorkbook", [this, &app](const Args&, VARIANT* out) {
-    const auto cell = As<MemoryRange>(app.ActiveCell());
-    ReturnNew<WorkbookObject>(out, shared_, As<MemoryWorkbook>(cell->Parent()->Parent()));
-  });
-  Property(
-      L"International", [&app](const Args& a, VARIANT* out) { Return(out, app.International(a.Long(0))); }, {},
-      {L"Index"}, 1);
-  Property(
-      L"ScreenUpdating", [&app](const Args&, VARIANT* out) { Return(out, Variant(app.ScreenUpdating())); },
-      [&app](const Variant& v) { app.SetScreenUpdating(ToBool(v, Services().regional)); });
-  Property(
-      L"Workbooks",
-      [this](const Args& a, VARIANT* out) {
-        if (a.Has(0)) return WorkbooksObject::Item(shared_, a.Long(0), out);
-        ReturnNew<WorkbooksObject>(out, shared_);
-      },
-      {}, {L"Index"});
+Variant Application(const SharedPtr& shared) {
+  const auto app = shared->app;
+  return (new Object(shared))
+      ->Property(L"StandardFont", [app](const Args&) { return Variant(app->StandardFont()); })
+      .Property(L"Version", [app](const Args&) { return Variant(app->Version()); })
+      .Property(L"ActiveCell", [shared, app](const Args&) { return Range(shared, As<MemoryRange>(app->ActiveCell())); })
+      .Property(
+          L"International", [app](const Args& a) { return app->International(a.Long(0)); }, {}, {L"Index"}, 1)
+      .Value();
 }
 
 }  // namespace
 
-ExcelStandIn::ExcelStandIn(std::shared_ptr<memory::MemoryApplication> app)
-    : app_(std::move(app)), shared_(std::make_shared<Shared>()) {
-  shared_->app = app_;
+ExcelStandIn::ExcelStandIn(std::shared_ptr<memory::MemoryApplication> app) : shared_(std::make_shared<Shared>()) {
+  shared_->app = std::move(app);
 }
 
 ExcelStandIn::~ExcelStandIn() { shared_->observer = {}; }
 
 ComPtr<IDispatch> ExcelStandIn::Application() const {
-  return ComPtr<IDispatch>::Adopt(new ApplicationObject(shared_));
+  return ComPtr<IDispatch>(win32::DispatchOf(standin::Application(shared_).object()));
 }
 
 void ExcelStandIn::SetObserver(CallObserver observer) { shared_->observer = std::move(observer); }

@@ -1,17 +1,10 @@
 // Excel's stand-in for the add-in's tests: the in-memory workbook (hosts/memory) as an automation
 // object model with Excel's member names and calling forms, reached through IDispatch by name.
-// Contract:
-//  - Application: Name, Version, StandardFont (get, put), StandardFontSize, ActiveCell,
-//    ActiveWorkbook, International(Index), ScreenUpdating (get, put), Workbooks / Workbooks(Index).
-//    Workbooks: Count, Item(Index), Add([Template]), Parent.
-//    Workbook: Name, Path, Parent, Worksheets / Worksheets(Index), Close([SaveChanges],
-//    [Filename], [RouteWorkbook]). Worksheets: Count, Item(Index), Parent.
-//    Worksheet: Name, Parent, Cells / Cells(Index) / Cells(Row, Column).
-//    Range: Formula (get, put), FormulaArray (get, put), Value (put), WrapText (get, put),
-//    HasArray, CurrentArray, Rows, Columns, Count, Cells(...), EntireColumn, AutoFit (method),
-//    Width, Parent, Address([RowAbsolute], [ColumnAbsolute], ...).
-//    A collection's or a range's arguments given to the property that returns it go to its item,
-//    as Excel does for Worksheets(1) or Cells(2, 3).
+// It has the members the add-in's Excel adapter calls to lay out a cell, and no more:
+//  - Application: StandardFont, Version, ActiveCell, International(Index).
+//    Range: Formula (get, put), WrapText (get, put), HasArray, Parent, Address([RowAbsolute],
+//    [ColumnAbsolute], ...). Worksheet: Name, Parent. Workbook: Name, Path, Close([SaveChanges],
+//    [Filename], [RouteWorkbook]).
 //  - Strict like Excel: a property is read only with DISPATCH_PROPERTYGET and written only with
 //    DISPATCH_PROPERTYPUT carrying the named argument DISPID_PROPERTYPUT, a method is called only
 //    with DISPATCH_METHOD (DISP_E_MEMBERNOTFOUND otherwise); too many or too few arguments give
@@ -45,7 +38,6 @@ struct Argument {
 
 // One call as the stand-in received it.
 struct Call {
-  std::u16string object;  // "Application", "Workbooks", "Workbook", "Worksheets", "Worksheet", "Range"
   std::u16string member;
   WORD flags = 0;
   std::vector<Argument> args;  // by position (named ones in their place); for a put, the value
@@ -61,14 +53,12 @@ class ExcelStandIn {
 
   // The Application object (a new counted reference each time).
   win32::ComPtr<IDispatch> Application() const;
-  memory::MemoryApplication& Memory() const { return *app_; }
   // Receives every call from now on; an empty function stops the reports.
   void SetObserver(CallObserver observer);
 
   struct Shared;
 
  private:
-  std::shared_ptr<memory::MemoryApplication> app_;
   std::shared_ptr<Shared> shared_;
 };
 

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 
 #include "addin/mdl_support.h"
 #include "platform/win32/artwork.h"
@@ -48,16 +47,15 @@ void CALLBACK CloseUnexpectedMessage(HWND, UINT, UINT_PTR, DWORD) {
   box->CloseBox();
 }
 
-DWORD MouseFlag(windows::MouseButton button, bool down) {
-  switch (button) {
-    case windows::MouseButton::Right:
-      return down ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP;
-    case windows::MouseButton::Middle:
-      return down ? MOUSEEVENTF_MIDDLEDOWN : MOUSEEVENTF_MIDDLEUP;
-    case windows::MouseButton::Left:
-      break;
-  }
-  return down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+// Sends mouse button events (each of `down` pressed, then each of them released when `up`).
+void SendButton(windows::MouseButton button, bool down, bool up) {
+  const bool right = button == windows::MouseButton::Right, middle = button == windows::MouseButton::Middle;
+  INPUT inputs[2]{};
+  UINT count = 0;
+  if (down) inputs[count++].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : middle ? MOUSEEVENTF_MIDDLEDOWN : MOUSEEVENTF_LEFTDOWN;
+  if (up) inputs[count++].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : middle ? MOUSEEVENTF_MIDDLEUP : MOUSEEVENTF_LEFTUP;
+  for (INPUT& input : inputs) input.type = INPUT_MOUSE;
+  ::SendInput(count, inputs, sizeof(INPUT));
 }
 
 Image ReadBitmap(HDC dc, HBITMAP bitmap, int width, int height) {
@@ -168,18 +166,12 @@ void WindowTest::PointAt(POINT screen) {
 }
 
 void WindowTest::Press(windows::MouseButton button) {
-  INPUT input{};
-  input.type = INPUT_MOUSE;
-  input.mi.dwFlags = MouseFlag(button, true);
-  ::SendInput(1, &input, sizeof(input));
+  SendButton(button, true, false);
   PumpFor(60);
 }
 
 void WindowTest::Release(windows::MouseButton button) {
-  INPUT input{};
-  input.type = INPUT_MOUSE;
-  input.mi.dwFlags = MouseFlag(button, false);
-  ::SendInput(1, &input, sizeof(input));
+  SendButton(button, false, true);
   PumpFor(60);
 }
 
@@ -189,12 +181,7 @@ void WindowTest::ClickAt(POINT screen, windows::MouseButton button) {
   PointAt(screen);
   // Press and release in one go, as a quick click comes: the frame's buttons track the mouse in
   // a loop of their own until the release.
-  INPUT inputs[2]{};
-  inputs[0].type = INPUT_MOUSE;
-  inputs[0].mi.dwFlags = MouseFlag(button, true);
-  inputs[1].type = INPUT_MOUSE;
-  inputs[1].mi.dwFlags = MouseFlag(button, false);
-  ::SendInput(2, inputs, sizeof(INPUT));
+  SendButton(button, true, true);
   PumpFor(80);
 }
 
@@ -270,12 +257,6 @@ SIZE WindowTest::SizeOf(HWND window) {
   return SIZE{rect.right - rect.left, rect.bottom - rect.top};
 }
 
-SIZE WindowTest::ClientSizeOf(HWND window) {
-  RECT rect{};
-  ::GetClientRect(window, &rect);
-  return SIZE{rect.right, rect.bottom};
-}
-
 void WindowTest::ExpectMatchesModel(const windows::Form& form) {
   const double tpp = form.TwipsPerPixel();
   const auto px = [&](float twips) { return static_cast<LONG>(std::lround(twips / tpp)); };
@@ -284,9 +265,10 @@ void WindowTest::ExpectMatchesModel(const windows::Form& form) {
   const SIZE size = SizeOf(hwnd);
   EXPECT_EQ(size.cx, px(form.Width())) << "outer width of the window";
   EXPECT_EQ(size.cy, px(form.Height())) << "outer height of the window";
-  const SIZE client = ClientSizeOf(hwnd);
-  EXPECT_EQ(client.cx, px(form.ScaleWidth())) << "client width of the window";
-  EXPECT_EQ(client.cy, px(form.ScaleHeight())) << "client height of the window";
+  RECT client{};
+  ::GetClientRect(hwnd, &client);
+  EXPECT_EQ(client.right, px(form.ScaleWidth())) << "client width of the window";
+  EXPECT_EQ(client.bottom, px(form.ScaleHeight())) << "client height of the window";
   if (form.Border() == windows::BorderStyle::FixedDialog) {
     const auto style = static_cast<DWORD>(::GetWindowLongPtrW(hwnd, GWL_STYLE));
     const auto exStyle = static_cast<DWORD>(::GetWindowLongPtrW(hwnd, GWL_EXSTYLE));

@@ -102,7 +102,6 @@ class WindowTest : public ::testing::Test {
   // A child window's rectangle in its parent's client coordinates.
   static RECT PlaceOf(HWND child);
   static SIZE SizeOf(HWND window);
-  static SIZE ClientSizeOf(HWND window);
 
   // ---- Pixels ----
   // What the window's client area shows, read back from the screen once it has been redrawn and
