@@ -320,22 +320,6 @@ TEST(XlsxHost, ScratchWorkbooksMeasureInTheWorkbooksStandardFont) {
   EXPECT_FALSE(s.app->Workbook()->file().Modified());
 }
 
-// An element may hold an attribute once: of two, reading would see the first and a rewrite
-// could keep the second (a shared formula's master turned into a member without one).
-TEST(XlsxHost, AWorksheetThatIsNotWellFormedIsAClearError) {
-  for (const char* cells : {R"(<row r="1"><c r="A1"><f>1+1</c></row>)",
-                            R"(<row r="1"><c r="A1"><f t="shared" ref="A1:A2" si="0" t="shared" si="0"/></c></row>)"
-                            R"(<row r="2"><c r="A2"><f t="shared" si="0"/></c></row>)",
-                            R"(<row r="1"><c r="A1" r="A1"><f>1+1</f></c></row>)", R"(<row r="1" r="1"><c r="A1"><f>1+1</f></c></row>)"}) {
-    TempFolder folder;
-    XlsxBuilder().Sheet("S", cells).Write(folder / "b.xlsx");
-    auto app = XlsxApplication::Open((folder / "b.xlsx").string());
-    EXPECT_NE(Refusal([&] { app->Workbook()->Sheet(0)->Range({1, 1, 1, 1})->Formula(); }).find("not a valid workbook"),
-              std::string::npos)
-        << cells;
-  }
-}
-
 // Sheet names are compared through the folding table: it must be ordered for its binary search,
 // and a folded letter must fold to itself, or two names could match one way and not the other.
 TEST(XlsxHost, TheCaseFoldingTableIsOrderedAndStable) {

@@ -107,6 +107,12 @@ TEST(XlsxPackage, FilesThatAreNoUsableWorkbookAreRefusedAndLeftAlone) {
       {"binary workbook", zip(Edited(types, "sheet.main+xml", "sheet.binary.macroEnabled.main")), ".xlsb"},
       {"a document", zip(Edited(types, "spreadsheetml.sheet.main+xml", "wordprocessingml.document.main+xml")), "not a spreadsheet"},
       {"damaged sheet", book(XlsxBuilder().Sheet("S", R"(<row r="1"><c r="A1"><f>1</c></row>)")), "not well-formed"},
+      // An attribute twice: reading would see the first and a rewrite could keep the second.
+      {"row attribute twice", book(XlsxBuilder().Sheet("S", R"(<row r="1" r="1"><c r="A1"><f>1+1</f></c></row>)")), "repeats an attribute"},
+      {"cell attribute twice", book(XlsxBuilder().Sheet("S", R"(<row r="1"><c r="A1" r="A1"><f>1+1</f></c></row>)")), "repeats an attribute"},
+      {"formula attribute twice",
+       book(XlsxBuilder().Sheet("S", R"(<row r="1"><c r="A1"><f t="shared" ref="A1:A2" si="0" t="shared" si="0"/></c></row>)")),
+       "repeats an attribute"},
       {"document type", zip(Edited("xl/worksheets/sheet1.xml", "<worksheet", "<!DOCTYPE worksheet [<!ENTITY e \"x\">]><worksheet")),
        "document type declaration"},
       {"sheet part missing", zip(Edited("xl/worksheets/sheet1.xml", "", "")), "is missing"},
