@@ -185,24 +185,6 @@ TEST(Layout, FailuresAndTheParenthesisWidth) {
   EXPECT_EQ(trimmed(Variant(std::int32_t{12})), "12");
 }
 
-// The store gives a special character's width; nothing is measured in a new workbook.
-TEST(Layout, SpecialCharactersAreMeasuredThroughTheStore) {
-  MemoryStore store;
-  memory::FixedMeasurer measurer;
-  PlatformServices services;
-  services.store = &store;
-  services.textMeasurer = &measurer;
-  ScopedServices scoped(services);
-  auto app = memory::MemoryApplication::Create(&measurer);
-  cls_corvane a;
-  ObjectRef ref = app;
-  a.SetExcelApp(ref);
-  Configure(a, Mode::Cell, false);
-  store.SaveSetting(calibration::kAppName, calibration::SpecialSection(u"Calibri"), DecimalKey(kEuro), u"2");
-  EXPECT_EQ(Render(Laid(a, std::u16string{u'=', kEuro, u'(', u'1', u')'})), "0: =\xE2\x82\xAC(\n11: 1\n3: )\n3:");
-  EXPECT_EQ(app->WorkbooksAdded(), 0);
-}
-
 // Without the add-in: the caller's measure gets the whole line of a special character through
 // the room after "("; without a measure the sum ends there.
 TEST(Layout, IsAFunctionOfTheFormulaTheOptionsAndTheWidths) {
@@ -493,6 +475,14 @@ class LayoutAgainstReference : public ::testing::Test {
   std::shared_ptr<memory::MemoryApplication> app_;
   cls_corvane addin_;
 };
+
+// The store gives a special character's width; nothing is measured in a new workbook.
+TEST_F(LayoutAgainstReference, SpecialCharactersAreMeasuredThroughTheStore) {
+  Configure(addin_, Mode::Cell, false);
+  store_.SaveSetting(calibration::kAppName, calibration::SpecialSection(u"Calibri"), DecimalKey(kEuro), u"2");
+  EXPECT_EQ(Render(Laid(addin_, std::u16string{u'=', kEuro, u'(', u'1', u')'})), "0: =\xE2\x82\xAC(\n11: 1\n3: )\n3:");
+  EXPECT_EQ(app_->WorkbooksAdded(), 0);
+}
 
 TEST_F(LayoutAgainstReference, Corpus) {
   const std::vector<corpus::Formula> formulas = corpus::Sample();
