@@ -89,9 +89,9 @@ TEST(XlsxFormulaText, ShowsTheDialectsSeparatorsAndNoStoragePrefixes) {
             "_xlfn.CONCAT(\n       A1,\n       _xlfn.TEXTJOIN(\n              \",\",TRUE,B1:B3\n       )\n)");
   EXPECT_EQ(Utf16ToUtf8(FileFormula(u"=concat(A1,SUM(1))", Dialect{}, previous)), "_xlfn.concat(A1,SUM(1))");
   // Text the dialect cannot have written is refused.
-  for (const auto& [shown, refused] : std::vector<std::pair<std::u16string, bool>>{
+  for (const auto& c : std::vector<std::pair<std::u16string, bool>>{
            {u"=SUM(1,5,2)", true}, {u"SUM(1;2)", true}, {u"={1;2,3,4}", true}, {u"={1,2.3}", false}, {u"=SUM(1,5;2)", false}})
-    EXPECT_EQ(Outcome([&] { return FileFormula(shown, kGerman, u""); }).starts_with("refused 1004"), refused) << Utf16ToUtf8(shown);
+    EXPECT_EQ(Outcome([&] { return FileFormula(c.first, kGerman, u""); }).starts_with("refused 1004"), c.second) << Utf16ToUtf8(c.first);
   EXPECT_THROW(MakeDialect(u',', u','), AutomationError);
   EXPECT_THROW(MakeDialect(u'a', u'.'), AutomationError);
   EXPECT_THROW(MakeDialect(u'.', u','), AutomationError);

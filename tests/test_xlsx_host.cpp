@@ -145,7 +145,7 @@ TEST(XlsxHost, RefusesWhatWouldNeedMoreThanAFormulaChange) {
   HostOptions options;
   options.version = u"11.0";
   Session s(options);
-  const auto set = [&](const char* cell, std::u16string formula) { return [&s, cell, formula] { s.Cell(u"Sheet1", cell)->SetFormula(formula); }; };
+  const auto set = [&](const char* cell, const std::u16string& formula) { return [&s, cell, formula] { s.Cell(u"Sheet1", cell)->SetFormula(formula); }; };
   const std::vector<std::pair<const char*, std::function<void()>>> actions = {
       {"a formula into a constant", set("B1", u"=1+1")},
       {"a formula into an empty cell", set("Z9", u"=1+1")},

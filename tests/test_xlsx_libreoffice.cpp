@@ -25,13 +25,11 @@ using testsupport::TempFolder;
 using testsupport::XlsxBuilder;
 
 std::string Office() {
-  for (const std::string name : {"soffice", "libreoffice"})
-    if (std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0) return name;
+  for (const char* name : {"soffice", "libreoffice"})
+    if (std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0) return name;
   return "";
 }
-#define NEED_OFFICE(office) \
-  const std::string office = Office(); \
-  if (office.empty()) GTEST_SKIP() << "LibreOffice is not installed (apt-get install libreoffice-calc); not checked"
+constexpr const char* kNoOffice = "LibreOffice is not installed (apt-get install libreoffice-calc); not checked";
 
 // Converts the files with LibreOffice into `format` (a filter with options) in `out`.
 void Convert(const std::string& office, const TempFolder& folder, const std::string& format,
@@ -65,7 +63,8 @@ XlsxBuilder Workbook() {
 }
 
 TEST(XlsxLibreOffice, FormattedWorkbooksComputeTheSameValues) {
-  NEED_OFFICE(office);
+  const std::string office = Office();
+  if (office.empty()) GTEST_SKIP() << kNoOffice;
   TempFolder folder;
   const fs::path original = folder / "original.xlsx";
   const fs::path formatted = folder / "formatted.xlsx";
@@ -88,7 +87,8 @@ TEST(XlsxLibreOffice, FormattedWorkbooksComputeTheSameValues) {
 }
 
 TEST(XlsxLibreOffice, AWorkbookWrittenByLibreOfficeGoesThereAndBack) {
-  NEED_OFFICE(office);
+  const std::string office = Office();
+  if (office.empty()) GTEST_SKIP() << kNoOffice;
   TempFolder folder;
   const fs::path made = folder / "made.xlsx";
   Workbook().Write(made);
@@ -162,7 +162,8 @@ std::string Comparable(std::string formula) {
 }
 
 TEST(XlsxLibreOffice, SharedFormulasReadAsLibreOfficeReadsThem) {
-  NEED_OFFICE(office);
+  const std::string office = Office();
+  if (office.empty()) GTEST_SKIP() << kNoOffice;
   TempFolder folder;
   const fs::path book = folder / "lookalike.xlsx";
   testsupport::WriteZip(book, LookalikeWorkbook());

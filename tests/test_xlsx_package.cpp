@@ -73,9 +73,9 @@ TEST(XlsxPackage, FilesThatAreNoUsableWorkbookAreRefusedAndLeftAlone) {
   fewEntries.maxEntries = 5;
   spaced.plausibleRatioFrom = 1 << 20;
   const std::string cfb("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-  const auto zip = [](Entries entries) { return [entries](const fs::path& p) { testsupport::WriteZip(p, entries); }; };
-  const auto book = [](XlsxBuilder b) { return [b](const fs::path& p) { b.Write(p); }; };
-  const auto bytes = [](std::string b) { return [b](const fs::path& p) { WriteBytes(p, b); }; };
+  const auto zip = [](const Entries& entries) { return [entries](const fs::path& p) { testsupport::WriteZip(p, entries); }; };
+  const auto book = [](const XlsxBuilder& b) { return [b](const fs::path& p) { b.Write(p); }; };
+  const auto bytes = [](const std::string& b) { return [b](const fs::path& p) { WriteBytes(p, b); }; };
   const std::string rels = "xl/_rels/workbook.xml.rels", types = "[Content_Types].xml";
   Entries padded = Standard();
   for (int k = 0; k < 3; ++k) padded.emplace_back("xl/pad" + std::to_string(k) + ".xml", std::string(600 << 10, ' '));
