@@ -507,7 +507,8 @@ TEST_F(LayoutAgainstReference, RandomFormulas) {
     for (int k = length(random); k > 0; --k) f.text += pieces[pick(random)];
     formulas.push_back(std::move(f));
   }
-  EXPECT_GT(CheckAll(formulas, true), 1200 / static_cast<int>(corpus::kStride)) << "enough are laid out, not refused";
+  // Laid out rather than refused: over half of them in the four configurations without gaps.
+  EXPECT_GT(CheckAll(formulas, true), 2 * static_cast<int>(formulas.size()));
 }
 
 }  // namespace
