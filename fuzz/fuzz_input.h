@@ -19,24 +19,17 @@ namespace corvane::fuzzing {
 
 inline std::u16string LooseUtf16(std::string_view bytes) {
   std::u16string out;
-  out.reserve(bytes.size());
-  std::size_t i = 0;
-  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
-  while (i < bytes.size()) {
-    const unsigned b = byte(i);
-    if (b == 0xFF && i + 2 < bytes.size()) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    if (byte(i) == 0xFF && i + 2 < bytes.size()) {
       out.push_back(static_cast<char16_t>((byte(i + 1) << 8) | byte(i + 2)));
       i += 3;
-      continue;
+    } else if (const utf8::Decoded d = utf8::DecodeUtf8(bytes, i); d.error != utf8::Error::None) {
+      out.push_back(static_cast<char16_t>(byte(i++)));
+    } else {
+      utf8::AppendUtf16(out, d.codePoint);
+      i += d.length;
     }
-    const utf8::Decoded d = utf8::DecodeUtf8(bytes, i);
-    if (d.error != utf8::Error::None) {
-      out.push_back(static_cast<char16_t>(b));
-      ++i;
-      continue;
-    }
-    utf8::AppendUtf16(out, d.codePoint);
-    i += d.length;
   }
   return out;
 }

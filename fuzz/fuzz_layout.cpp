@@ -11,6 +11,7 @@
 //    the line breaks out (what the formulate command does before it lays a formula out again);
 //  - with "," or ";" as the separator, unformatting the output gives what unformatting the input
 //    gives, whatever spaces the input holds.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,50 +32,24 @@ using namespace corvane;
 
 namespace {
 
+// The store and host that special characters are measured with.
 struct World {
   MemoryStore store;
   memory::FixedMeasurer measurer;
   ScopedServices scoped{Services_()};
-  std::shared_ptr<memory::MemoryApplication> app = memory::MemoryApplication::Create(&measurer);
-
   PlatformServices Services_() {
     PlatformServices s;
     s.store = &store;
     s.textMeasurer = &measurer;
     return s;
   }
+  std::shared_ptr<memory::MemoryApplication> app = memory::MemoryApplication::Create(&measurer);
 };
 
-World& TheWorld() {
-  static World world;
-  return world;
-}
-
 Variant WidthOfKind(unsigned kind, char16_t code) {
-  switch (kind % 12) {
-    case 0: return Variant(u"Not Found");
-    case 1: return Variant(u"0.5");
-    case 2: return Variant(u"0");
-    case 3: return Variant(u"-3.25");
-    case 4: return Variant(u"1e300");
-    case 5: return Variant(u"");
-    case 6: return Variant(u"abc");
-    case 7: return Variant(std::int32_t{1});
-    case 8: return Variant();
-    case 9: return Variant(2.5);
-    case 10: return Variant(u"1,5");
-    default: return Variant(memory::FixedMeasurer::BaseWidth(code) / 3.0);
-  }
-}
-
-std::u16string Scanned(cls_corvane& addin, std::u16string_view text) {
-  addin.strFormula = text;
-  addin.iLenFormula = static_cast<std::int32_t>(text.size());
-  Variant t(addin.strFormula);
-  Variant n(addin.iLenFormula);
-  const Variant table = addin.PopulateCharArray(t, n);
-  addin.strCharArray = table.isEmpty() ? StringTable() : table.table();
-  return addin.strFormula;
+  const Variant kinds[] = {Variant(u"Not Found"), Variant(u"0.5"), Variant(u"0"), Variant(u"-3.25"), Variant(u"1e300"), Variant(u""),
+                           Variant(u"abc"), Variant(std::int32_t{1}), Variant(), Variant(2.5), Variant(u"1,5")};
+  return kind % 12 < 11 ? kinds[kind % 12] : Variant(memory::FixedMeasurer::BaseWidth(code) / 3.0);
 }
 
 // Output = input + added spaces and line feeds - spaces removed before a ")".
@@ -85,10 +60,8 @@ bool OnlyBreaksAdded(std::u16string_view in, std::u16string_view out) {
       ++i, ++j;
     } else if (j < out.size() && (out[j] == u' ' || out[j] == u'\n')) {
       ++j;
-    } else if (i < in.size() && in[i] == u' ') {
-      std::size_t k = i;
-      while (k < in.size() && in[k] == u' ') ++k;
-      if (k == in.size() || in[k] != u')') return false;
+    } else if (i < in.size() && in[i] == u' ' && in.find_first_not_of(u' ', i) != std::u16string_view::npos &&
+               in[in.find_first_not_of(u' ', i)] == u')') {
       ++i;
     } else {
       return false;
@@ -97,22 +70,16 @@ bool OnlyBreaksAdded(std::u16string_view in, std::u16string_view out) {
   return true;
 }
 
-std::size_t Count(std::u16string_view s, std::u16string_view what) {
-  if (what.empty()) return 0;
-  std::size_t n = 0;
-  for (std::size_t p = s.find(what); p != std::u16string_view::npos; p = s.find(what, p + what.size())) ++n;
-  return n;
-}
+std::size_t Count(std::u16string_view s, char16_t c) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), c)); }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   constexpr std::size_t kHeader = 8;
   if (size <= kHeader) return 0;
-  World& world = TheWorld();
+  static World world;
   const unsigned flags = data[0];
-  const std::u16string formula =
-      fuzzing::LooseUtf16(std::string_view(reinterpret_cast<const char*>(data + kHeader), size - kHeader));
+  const std::u16string formula = fuzzing::LooseUtf16(std::string_view(reinterpret_cast<const char*>(data + kHeader), size - kHeader));
 
   cls_corvane addin;
   ObjectRef ref = world.app;
@@ -121,58 +88,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   addin.bSendToNotepad = notepad;
   addin.bFormatAllParens = (flags & 2) != 0;
   addin.strAfterParen.assign(notepad ? 2 : 7, u' ');
-  const std::u16string separators[] = {u",", u";", u"\\", u"."};
-  addin.strListSeparator = separators[(flags >> 2) & 3];
+  const char16_t separators[] = {u',', u';', u'\\', u'.'};
+  addin.strListSeparator.assign(1, separators[(flags >> 2) & 3]);
   for (std::int32_t k = 2; k <= 767; ++k)
     addin.SpacingArray.at(k) = (flags & 16) ? Variant(std::int32_t{1}) : WidthOfKind(11, static_cast<char16_t>(k));
   const char16_t interesting[] = {u'(', u')', u',', u'=', u'A', u'"', u'\'', u' ', u'[', u'S'};
   for (std::size_t p = 0; p < 3; ++p) {
     const unsigned codeByte = data[1 + 2 * p];
-    const char16_t code = (codeByte & 0x80) ? interesting[codeByte % 10]
-                                            : static_cast<char16_t>(2 + (codeByte * 7) % 766);
+    const char16_t code = (codeByte & 0x80) ? interesting[codeByte % 10] : static_cast<char16_t>(2 + (codeByte * 7) % 766);
     addin.SpacingArray.at(code) = WidthOfKind(data[2 + 2 * p], code);
   }
 
-  Scanned(addin, formula);
+  addin.strFormula = formula;
+  addin.iLenFormula = static_cast<std::int32_t>(formula.size());
+  Variant text(addin.strFormula), length(addin.iLenFormula);
+  const Variant table = addin.PopulateCharArray(text, length);
+  addin.strCharArray = table.isEmpty() ? StringTable() : table.table();
   std::u16string out;
   try {
     out = addin.LayoutFormula();
   } catch (const AutomationError&) {
     return 0;  // the command's trap ends it quietly; nothing was written
   }
-  if (!OnlyBreaksAdded(formula, out)) {
-    fuzzing::Dump("input", formula);
-    fuzzing::Dump("output", out);
-    fuzzing::Broken("the layout changed more than spaces and line feeds");
-  }
-  const std::size_t added = Count(out, u"\n") - Count(formula, u"\n");
-  if (added > 3 * Count(formula, u"(") + Count(formula, addin.strListSeparator)) {
-    fuzzing::Dump("input", formula);
-    fuzzing::Broken("too many line feeds");
-  }
-
-  const bool ownWhitespace = formula.find_first_of(u" \n") != std::u16string::npos;
-  if (!ownWhitespace) {
-    cls_corvane other;
-    other.strListSeparator = addin.strListSeparator;
-    Scanned(other, out);
-    const std::u16string back = Unformat(out);
-    if (back != formula) {
-      fuzzing::Dump("input", formula);
-      fuzzing::Dump("laid out", out);
-      fuzzing::Dump("unformatted", back);
-      fuzzing::Broken("unformat after the layout does not give the input back");
-    }
-    if (RemoveLineBreaks(out) != formula) {
-      fuzzing::Dump("input", formula);
-      fuzzing::Dump("laid out", out);
-      fuzzing::Broken("taking the line breaks out does not give the input back");
-    }
-  } else if ((addin.strListSeparator == u"," || addin.strListSeparator == u";") &&
-             formula.find(u'\n') == std::u16string::npos && Unformat(out) != Unformat(formula)) {
+  const auto broken = [&](const char* what) {
     fuzzing::Dump("input", formula);
     fuzzing::Dump("laid out", out);
-    fuzzing::Broken("unformat after the layout differs from unformat alone");
+    fuzzing::Broken(what);
+  };
+  if (!OnlyBreaksAdded(formula, out)) broken("the layout changed more than spaces and line feeds");
+  if (Count(out, u'\n') - Count(formula, u'\n') > 3 * Count(formula, u'(') + Count(formula, addin.strListSeparator[0]))
+    broken("too many line feeds");
+  if (formula.find_first_of(u" \n") == std::u16string::npos) {
+    if (Unformat(out) != formula) broken("unformat after the layout does not give the input back");
+    if (RemoveLineBreaks(out) != formula) broken("taking the line breaks out does not give the input back");
+  } else if ((addin.strListSeparator == u"," || addin.strListSeparator == u";") && formula.find(u'\n') == std::u16string::npos &&
+             Unformat(out) != Unformat(formula)) {
+    broken("unformat after the layout differs from unformat alone");
   }
   return 0;
 }

@@ -23,6 +23,7 @@
 #include "base/automation.h"
 #include "hosts/xlsx/workbook_file.h"
 #include "hosts/xlsx/xml_text.h"
+#include "fuzz_input.h"
 
 using namespace corvane;
 using namespace corvane::xlsx;
@@ -94,9 +95,7 @@ std::map<std::pair<std::int32_t, std::int32_t>, WholeText> WholeTexts(const std:
   std::set<std::string> groups;
   for (const pugi::xpath_node& hit : root.select_nodes("*[local-name()='sheetData']/*[local-name()='row']/*[local-name()='c']")) {
     const pugi::xml_node c = hit.node();
-    pugi::xml_node f;
-    for (pugi::xml_node child = c.first_child(); child && !f; child = child.next_sibling())
-      if (child.type() == pugi::node_element && LocalName(child.name()) == "f") f = child;
+    const pugi::xml_node f = c.find_child([](const pugi::xml_node& n) { return n.type() == pugi::node_element && LocalName(n.name()) == "f"; });
     const auto at = ParseCellAddress(std::string_view(c.attribute("r").value()));
     if (!f || !at) continue;
     const std::string_view type = f.attribute("t").value();
@@ -107,13 +106,6 @@ std::map<std::pair<std::int32_t, std::int32_t>, WholeText> WholeTexts(const std:
     found.emplace(std::pair{at->row, at->col}, std::move(whole));
   }
   return found;
-}
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-  }
 }
 
 }  // namespace
@@ -131,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& [at, whole] : WholeTexts(std::string(reinterpret_cast<const char*>(data), size))) {
       const auto read = expected.find(at);
       if (read != expected.end() && (whole.array || !sheet.ArrayBlockAt(at.first, at.second)))
-        Check(Utf8(read->second) == whole.text, "a formula reads as its element's whole text");
+        CORVANE_FUZZ_CHECK(Utf8(read->second) == whole.text, "a formula reads as its element's whole text");
     }
     int changed = 0;
     for (const auto& [at, text] : expected) {
@@ -139,14 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::u16string laidOut = u"(\n " + text + u"\n)";
       try {
         const auto block = sheet.ArrayBlockAt(at.first, at.second);
-        for (const std::u16string* put : {&laidOut, changed % 2 == 0 ? &text : nullptr}) {
-          if (!put) continue;
-          if (block) {
-            sheet.SetArrayFormula(*block, *put);
-          } else {
-            sheet.SetFormulaAt(at.first, at.second, *put);
-          }
-        }
+        for (const std::u16string* put : {&laidOut, changed % 2 == 0 ? &text : &laidOut})
+          block ? sheet.SetArrayFormula(*block, *put) : sheet.SetFormulaAt(at.first, at.second, *put);
       } catch (const AutomationError&) {
         // Refused (a shared formula that cannot move on): the cell keeps its formula.
       }
@@ -157,12 +143,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     content->Rewind();
     char chunk[1024];
     for (std::size_t n; (n = content->Read(chunk, sizeof chunk)) > 0;) saved.append(chunk, n);
-    Check(saved.size() == content->Size(), "the saved part has its announced size");
+    CORVANE_FUZZ_CHECK(saved.size() == content->Size(), "the saved part has its announced size");
   } catch (const AutomationError&) {
     return 0;
   }
   file.Write(saved);
   auto again = WorkbookFile::Open(file.path);
-  Check(Formulas(again->WorksheetAt(0)) == expected, "the saved part reads back with the changes");
+  CORVANE_FUZZ_CHECK(Formulas(again->WorksheetAt(0)) == expected, "the saved part reads back with the changes");
   return 0;
 }

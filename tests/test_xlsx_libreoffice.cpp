@@ -25,12 +25,11 @@ using testsupport::TempFolder;
 using testsupport::XlsxBuilder;
 
 std::string Office() {
-  for (const char* name : {"soffice", "libreoffice"}) {
-    const std::string probe = std::string("command -v ") + name + " >/dev/null 2>&1";
-    if (std::system(probe.c_str()) == 0) return name;
-  }
+  for (const char* name : {"soffice", "libreoffice"})
+    if (std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0) return name;
   return "";
 }
+constexpr const char* kNoOffice = "LibreOffice is not installed (apt-get install libreoffice-calc); not checked";
 
 // Converts the files with LibreOffice into `format` (a filter with options) in `out`.
 void Convert(const std::string& office, const TempFolder& folder, const std::string& format,
@@ -65,7 +64,7 @@ XlsxBuilder Workbook() {
 
 TEST(XlsxLibreOffice, FormattedWorkbooksComputeTheSameValues) {
   const std::string office = Office();
-  if (office.empty()) GTEST_SKIP() << "LibreOffice is not installed (apt-get install libreoffice-calc); not checked";
+  if (office.empty()) GTEST_SKIP() << kNoOffice;
   TempFolder folder;
   const fs::path original = folder / "original.xlsx";
   const fs::path formatted = folder / "formatted.xlsx";
@@ -78,23 +77,18 @@ TEST(XlsxLibreOffice, FormattedWorkbooksComputeTheSameValues) {
 
   fs::create_directory(folder / "csv");
   Convert(office, folder, kCsvAllSheets, {original, formatted}, folder / "csv");
-  for (const char* sheet : {"Sheet1", "Other Sheet"}) {
-    SCOPED_TRACE(sheet);
-    const std::string before = testsupport::ReadBytes(folder / "csv" / ("original-" + std::string(sheet) + ".csv"));
-    const std::string after = testsupport::ReadBytes(folder / "csv" / ("formatted-" + std::string(sheet) + ".csv"));
-    ASSERT_FALSE(before.empty());
-    EXPECT_EQ(after, before);
+  for (const std::string sheet : {"Sheet1", "Other Sheet"}) {
+    const std::string before = testsupport::ReadBytes(folder / "csv" / ("original-" + sheet + ".csv"));
+    EXPECT_FALSE(before.empty()) << sheet;
+    EXPECT_EQ(testsupport::ReadBytes(folder / "csv" / ("formatted-" + sheet + ".csv")), before) << sheet;
   }
   const std::string values = testsupport::ReadBytes(folder / "csv" / "formatted-Sheet1.csv");
-  EXPECT_NE(values.find("4,10,34"), std::string::npos) << values;
-  EXPECT_NE(values.find("\"yes, (really)\""), std::string::npos) << values;
-  EXPECT_NE(values.find("9,1,1.9"), std::string::npos) << values;
-  EXPECT_NE(values.find(",,5"), std::string::npos) << values;
+  for (const char* value : {"4,10,34", "\"yes, (really)\"", "9,1,1.9", ",,5"}) EXPECT_NE(values.find(value), std::string::npos) << values;
 }
 
 TEST(XlsxLibreOffice, AWorkbookWrittenByLibreOfficeGoesThereAndBack) {
   const std::string office = Office();
-  if (office.empty()) GTEST_SKIP() << "LibreOffice is not installed (apt-get install libreoffice-calc); not checked";
+  if (office.empty()) GTEST_SKIP() << kNoOffice;
   TempFolder folder;
   const fs::path made = folder / "made.xlsx";
   Workbook().Write(made);
@@ -169,7 +163,7 @@ std::string Comparable(std::string formula) {
 
 TEST(XlsxLibreOffice, SharedFormulasReadAsLibreOfficeReadsThem) {
   const std::string office = Office();
-  if (office.empty()) GTEST_SKIP() << "LibreOffice is not installed (apt-get install libreoffice-calc); not checked";
+  if (office.empty()) GTEST_SKIP() << kNoOffice;
   TempFolder folder;
   const fs::path book = folder / "lookalike.xlsx";
   testsupport::WriteZip(book, LookalikeWorkbook());

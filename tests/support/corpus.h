@@ -1,7 +1,6 @@
-// The shared formula corpus for tests: UTF-8 and JSON string decoding, and loading.
-// Contract: decoders throw std::invalid_argument on malformed input (they never guess);
-// LoadCorpus reads formulas.txt (one per line) and formulas-multiline.jsonl (one JSON string
-// per line) from CORVANE_CORPUS_DIR and throws std::runtime_error when a file cannot be read.
+// The shared formula corpus for tests: formulas.txt (one per line) and formulas-multiline.jsonl
+// (one JSON string per line) from CORVANE_CORPUS_DIR; loading throws std::runtime_error when a
+// file cannot be read or a line is malformed.
 #pragma once
 
 #include <string>
@@ -10,13 +9,7 @@
 
 namespace corvane::corpus {
 
-// Strict UTF-8 to UTF-16: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::u16string Utf8ToUtf16(std::string_view utf8);
-// UTF-16 to UTF-8 for messages; an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
-
-// One JSON string literal (surrounding whitespace allowed), escapes and surrogate pairs decoded.
-std::u16string DecodeJsonString(std::string_view json);
 
 struct Formula {
   std::u16string text;
@@ -24,6 +17,21 @@ struct Formula {
 };
 
 // Every formula of the corpus: formulas.txt first, then formulas-multiline.jsonl.
-std::vector<Formula> LoadCorpus();
+const std::vector<Formula>& LoadCorpus();
+
+// Under the sanitizers (ten times slower) every fifth formula, else the whole corpus: the
+// corpus-wide checks must keep CI within its time.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kStride = 5;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr std::size_t kStride = 5;
+#else
+constexpr std::size_t kStride = 1;
+#endif
+#else
+constexpr std::size_t kStride = 1;
+#endif
+std::vector<Formula> Sample();
 
 }  // namespace corvane::corpus

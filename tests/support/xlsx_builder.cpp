@@ -33,106 +33,78 @@ XlsxBuilder& XlsxBuilder::Font(std::string name, double size) {
   size_ = size;
   return *this;
 }
-
 XlsxBuilder& XlsxBuilder::Sheet(std::string name, std::string cells, std::string before, std::string after) {
   sheets_.push_back({std::move(name), std::move(cells), std::move(before), std::move(after)});
   return *this;
 }
-
 XlsxBuilder& XlsxBuilder::SharedStrings(std::vector<std::string> strings) {
   strings_ = std::move(strings);
   return *this;
 }
-
 XlsxBuilder& XlsxBuilder::CalcChain(std::string cells) {
   calcChain_ = std::move(cells);
   return *this;
 }
-
 XlsxBuilder& XlsxBuilder::ActiveTab(int tab) {
   activeTab_ = tab;
   return *this;
 }
-
 XlsxBuilder& XlsxBuilder::Entry(std::string name, std::string content) {
   extra_.emplace_back(std::move(name), std::move(content));
   return *this;
 }
-
 XlsxBuilder& XlsxBuilder::Stored(bool stored) {
   stored_ = stored;
   return *this;
 }
 
 std::vector<std::pair<std::string, std::string>> XlsxBuilder::Entries() const {
-  std::vector<std::pair<std::string, std::string>> entries;
-  std::ostringstream types;
-  types << R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)" << "\n"
-        << R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
-        << R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
-        << R"(<Default Extension="xml" ContentType="application/xml"/>)"
-        << R"(<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>)";
-  for (std::size_t i = 0; i < sheets_.size(); ++i)
-    types << R"(<Override PartName="/xl/worksheets/sheet)" << i + 1
-          << R"(.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)";
-  types << R"(<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>)";
-  if (!strings_.empty())
-    types << R"(<Override PartName="/xl/sharedStrings.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml"/>)";
-  if (!calcChain_.empty())
-    types << R"(<Override PartName="/xl/calcChain.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml"/>)";
-  types << "</Types>";
-  entries.emplace_back("[Content_Types].xml", types.str());
-
-  entries.emplace_back("_rels/.rels", std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)") + "\n" +
-                                          "<Relationships xmlns=\"" + kPkgRel + "\">" +
-                                          R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)"
-                                          "</Relationships>");
-
-  std::ostringstream workbook;
-  workbook << R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)" << "\n"
-           << "<workbook xmlns=\"" << kMain << "\" xmlns:r=\"" << kRel << "\">"
-           << "<bookViews><workbookView activeTab=\"" << activeTab_ << "\"/></bookViews><sheets>";
-  for (std::size_t i = 0; i < sheets_.size(); ++i)
-    workbook << "<sheet name=\"" << XmlEscape(sheets_[i].name) << "\" sheetId=\"" << i + 1 << "\" r:id=\"rId" << i + 1
-             << "\"/>";
-  workbook << "</sheets><calcPr calcId=\"191029\"/>"
-           << R"(<extLst><ext uri="{140A7094-0E35-4892-8432-C4D2E57EDEB5}" xmlns:x15="http://schemas.microsoft.com/office/spreadsheetml/2010/11/main"><x15:workbookPr chartTrackingRefBase="1"/></ext></extLst>)"
-           << "</workbook>";
-  entries.emplace_back("xl/workbook.xml", workbook.str());
-
-  std::ostringstream rels;
-  rels << R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)" << "\n<Relationships xmlns=\"" << kPkgRel << "\">";
+  const std::string xml = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)";
+  const std::string officeType = "application/vnd.openxmlformats-officedocument.spreadsheetml.";
+  const std::string relType = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+  const auto override = [&](const std::string& part, const std::string& type) {
+    return "<Override PartName=\"/xl/" + part + "\" ContentType=\"" + officeType + type + "+xml\"/>";
+  };
+  std::string types = xml + "\n" + R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)" +
+                      R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)" +
+                      R"(<Default Extension="xml" ContentType="application/xml"/>)" + override("workbook.xml", "sheet.main");
+  std::string workbook = xml + "\n<workbook xmlns=\"" + kMain + "\" xmlns:r=\"" + kRel + "\"><bookViews><workbookView activeTab=\"" +
+                         std::to_string(activeTab_) + "\"/></bookViews><sheets>";
+  std::string rels = xml + "\n<Relationships xmlns=\"" + kPkgRel + "\">";
   std::size_t id = 1;
-  for (std::size_t i = 0; i < sheets_.size(); ++i, ++id)
-    rels << "<Relationship Id=\"rId" << id
-         << R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet)"
-         << i + 1 << ".xml\"/>";
-  rels << "<Relationship Id=\"rId" << id++
-       << R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)";
-  if (!strings_.empty())
-    rels << "<Relationship Id=\"rId" << id++
-         << R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings" Target="sharedStrings.xml"/>)";
-  if (!calcChain_.empty())
-    rels << "<Relationship Id=\"rId" << id++
-         << R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/calcChain" Target="calcChain.xml"/>)";
-  rels << "</Relationships>";
-  entries.emplace_back("xl/_rels/workbook.xml.rels", rels.str());
-
-  for (std::size_t i = 0; i < sheets_.size(); ++i) {
-    const SheetSpec& s = sheets_[i];
-    entries.emplace_back("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml",
-                         std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)") + "\r\n<worksheet xmlns=\"" +
-                             kMain + "\" xmlns:r=\"" + kRel + "\">" + s.before + "<sheetData>" + s.cells +
-                             "</sheetData>" + s.after + "</worksheet>");
+  const auto relationship = [&](const std::string& type, const std::string& target) {
+    rels += "<Relationship Id=\"rId" + std::to_string(id++) + "\" Type=\"" + relType + type + "\" Target=\"" + target + "\"/>";
+  };
+  for (std::size_t i = 1; i <= sheets_.size(); ++i) {
+    types += override("worksheets/sheet" + std::to_string(i) + ".xml", "worksheet");
+    workbook += "<sheet name=\"" + XmlEscape(sheets_[i - 1].name) + "\" sheetId=\"" + std::to_string(i) + "\" r:id=\"rId" +
+                std::to_string(i) + "\"/>";
+    relationship("worksheet", "worksheets/sheet" + std::to_string(i) + ".xml");
   }
+  types += override("styles.xml", "styles");
+  relationship("styles", "styles.xml");
+  if (!strings_.empty()) types += override("sharedStrings.xml", "sharedStrings"), relationship("sharedStrings", "sharedStrings.xml");
+  if (!calcChain_.empty()) types += override("calcChain.xml", "calcChain"), relationship("calcChain", "calcChain.xml");
+  workbook += "</sheets><calcPr calcId=\"191029\"/>"
+              R"(<extLst><ext uri="{140A7094-0E35-4892-8432-C4D2E57EDEB5}" xmlns:x15="http://schemas.microsoft.com/office/spreadsheetml/2010/11/main"><x15:workbookPr chartTrackingRefBase="1"/></ext></extLst>)"
+              "</workbook>";
 
+  std::vector<std::pair<std::string, std::string>> entries = {
+      {"[Content_Types].xml", types + "</Types>"},
+      {"_rels/.rels", xml + "\n<Relationships xmlns=\"" + kPkgRel + "\"><Relationship Id=\"rId1\" Type=\"" + relType +
+                          "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+      {"xl/workbook.xml", workbook},
+      {"xl/_rels/workbook.xml.rels", rels + "</Relationships>"}};
+  for (std::size_t i = 0; i < sheets_.size(); ++i)
+    entries.emplace_back("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml",
+                         xml + "\r\n<worksheet xmlns=\"" + kMain + "\" xmlns:r=\"" + kRel + "\">" + sheets_[i].before + "<sheetData>" +
+                             sheets_[i].cells + "</sheetData>" + sheets_[i].after + "</worksheet>");
   std::ostringstream size;
   size << size_;
   entries.emplace_back(
       "xl/styles.xml",
-      std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)") + "\n<styleSheet xmlns=\"" + kMain +
-          "\"><fonts count=\"2\"><font><sz val=\"" + size.str() + "\"/><name val=\"" + XmlEscape(font_) +
-          "\"/></font><font><b/><sz val=\"9\"/><name val=\"Arial\"/></font></fonts>"
+      xml + "\n<styleSheet xmlns=\"" + kMain + "\"><fonts count=\"2\"><font><sz val=\"" + size.str() + "\"/><name val=\"" +
+          XmlEscape(font_) + "\"/></font><font><b/><sz val=\"9\"/><name val=\"Arial\"/></font></fonts>"
           R"(<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>)"
           R"(<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>)"
           R"(<cellStyleXfs count="2"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/>)"
@@ -143,22 +115,16 @@ std::vector<std::pair<std::string, std::string>> XlsxBuilder::Entries() const {
           R"(<xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0" applyAlignment="1"><alignment horizontal="left"/></xf></cellXfs>)"
           R"(<cellStyles count="2"><cellStyle name="Normal" xfId="0" builtinId="0"/><cellStyle name="Wrapped" xfId="1"/></cellStyles>)"
           "</styleSheet>");
-
   if (!strings_.empty()) {
-    std::ostringstream sst;
-    sst << R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)" << "\n<sst xmlns=\"" << kMain << "\" count=\""
-        << strings_.size() << "\" uniqueCount=\"" << strings_.size() << "\">";
-    for (const auto& s : strings_) sst << "<si><t xml:space=\"preserve\">" << XmlEscape(s) << "</t></si>";
-    sst << "</sst>";
-    entries.emplace_back("xl/sharedStrings.xml", sst.str());
+    std::string sst = xml + "\n<sst xmlns=\"" + kMain + "\" count=\"" + std::to_string(strings_.size()) + "\" uniqueCount=\"" +
+                      std::to_string(strings_.size()) + "\">";
+    for (const auto& s : strings_) sst += "<si><t xml:space=\"preserve\">" + XmlEscape(s) + "</t></si>";
+    entries.emplace_back("xl/sharedStrings.xml", sst + "</sst>");
   }
   if (!calcChain_.empty())
-    entries.emplace_back("xl/calcChain.xml", std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)") +
-                                                 "\n<calcChain xmlns=\"" + kMain + "\">" + calcChain_ + "</calcChain>");
-  entries.emplace_back("docProps/app.xml",
-                       std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)") +
-                           R"(<Properties xmlns="http://schemas.openxmlformats.org/officeDocument/2006/extended-properties"><Application>Corvane tests</Application></Properties>)");
-  for (const auto& e : extra_) entries.push_back(e);
+    entries.emplace_back("xl/calcChain.xml", xml + "\n<calcChain xmlns=\"" + kMain + "\">" + calcChain_ + "</calcChain>");
+  entries.emplace_back("docProps/app.xml", xml + R"(<Properties xmlns="http://schemas.openxmlformats.org/officeDocument/2006/extended-properties"><Application>Corvane tests</Application></Properties>)");
+  entries.insert(entries.end(), extra_.begin(), extra_.end());
   return entries;
 }
 
