@@ -22,9 +22,10 @@ struct CliResult {
 CliResult RunCli(const std::vector<std::string>& args, const std::string& input = {},
                  const std::vector<std::pair<std::string, std::string>>& env = {}, void (*beforeExec)() = nullptr);
 
-// Starts the program without waiting for it (standard input, output and error on /dev/null), for
-// tests that act on it while it runs; WaitCli gives its status as CliResult::status does.
-pid_t SpawnCli(const std::vector<std::string>& args);
+// Starts the program without waiting for it, for tests that act on it while it runs: standard
+// input and output on /dev/null, standard error into `errFile` if named. WaitCli gives its status
+// as CliResult::status does.
+pid_t SpawnCli(const std::vector<std::string>& args, const std::string& errFile = {});
 int WaitCli(pid_t pid);
 
 }  // namespace corvane::testing
