@@ -10,7 +10,6 @@
 
 #include "support/files.h"
 #include "support/run_cli.h"
-#include "support/xlsx_builder.h"
 
 namespace corvane {
 namespace {
@@ -19,23 +18,7 @@ namespace fs = std::filesystem;
 using testing::CliResult;
 using testsupport::ReadBytes;
 
-// A scratch folder `name` for the text files and the store, in a folder of its own.
-class Scratch {
- public:
-  explicit Scratch(const std::string& name = "folder") : folder_(root_ / name) { fs::create_directory(folder_); }
-  const fs::path& folder() const { return folder_; }
-  // The program with this folder as "tmp" and as the store's place, and no desktop.
-  CliResult Run(const std::vector<std::string>& args, const std::string& input = {},
-                std::vector<std::pair<std::string, std::string>> env = {}) const {
-    env.insert(env.begin(), {{"CORVANE_STORE", (folder_ / "set tings.db").string()}, {"tmp", folder_.string()},
-                             {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-    return testing::RunCli(args, input, env);
-  }
-
- private:
-  testsupport::TempFolder root_;
-  fs::path folder_;
-};
+using Scratch = testing::CliFolder;
 
 const std::string kFileName = "Book1 - Sheet1 - A1 - formatted formula.txt";
 
@@ -65,14 +48,14 @@ TEST(HostileCli, FormulasBeyondTheLimitAreRefusedAndTheLongestGoToAFile) {
       EXPECT_EQ(r.err, "corvane " + command + ": " + message);
     }
   }
-  EXPECT_FALSE(fs::exists(scratch.folder() / kFileName));
+  EXPECT_FALSE(fs::exists(scratch.path() / kFileName));
 
   // A formula at the limit, nested as deep as it can be: its layout grows with the square of
   // the depth, far beyond the limit, and goes to the text file whole.
   const std::string deepest = NestedFormula(8192);
   const CliResult r = scratch.Run({"format", "--uncalibrated"}, deepest);
   ASSERT_EQ(r.status, 0) << r.err;
-  const fs::path file = scratch.folder() / kFileName;
+  const fs::path file = scratch.path() / kFileName;
   EXPECT_EQ(r.out, file.string() + "\n");
   const std::string text = ReadBytes(file);
   EXPECT_TRUE(text.starts_with("Unable to enter this formatted formula into Excel, because it has too many characters."));
@@ -120,7 +103,7 @@ TEST(HostileCli, InvalidUtf8IsRefusedWithItsPlaceAndNothingIsWritten) {
       EXPECT_EQ(r.err, message);
       EXPECT_EQ(r.out, "");
     }
-    EXPECT_TRUE(fs::is_empty(scratch.folder())) << "neither a store nor a text file";
+    EXPECT_TRUE(fs::is_empty(scratch.path())) << "neither a store nor a text file";
   }
 }
 
@@ -134,7 +117,7 @@ TEST(HostileCli, NulControlCharactersAndLoneSurrogatesTravelWhole) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, formula + "\n");
 
-  const fs::path file = scratch.folder() / kFileName;
+  const fs::path file = scratch.path() / kFileName;
   r = scratch.Run({"format", "--notepad", "--uncalibrated"}, formula);
   ASSERT_EQ(r.status, 0) << r.err;
   std::string text = ReadBytes(file);
@@ -167,16 +150,16 @@ TEST(HostileCli, FoldersWithSpacesLineFeedsAndOtherLettersHoldStoreAndTextFile) 
 
     // The stored option sends the layout to a file in "tmp", else in TMPDIR, whose path is
     // printed byte for byte.
-    const fs::path file = scratch.folder() / kFileName;
-    for (const std::string& tmp : {scratch.folder().string(), std::string()}) {
-      r = scratch.Run({"format", "--uncalibrated", "=SUM(A1,B1)"}, "", {{"tmp", tmp}, {"TMPDIR", scratch.folder().string()}});
+    const fs::path file = scratch.path() / kFileName;
+    for (const std::string& tmp : {scratch.path().string(), std::string()}) {
+      r = scratch.Run({"format", "--uncalibrated", "=SUM(A1,B1)"}, "", {{"tmp", tmp}, {"TMPDIR", scratch.path().string()}});
       EXPECT_EQ(r.status, 0) << r.err;
       EXPECT_EQ(r.out, file.string() + "\n");
       EXPECT_NE(ReadBytes(file).find("=SUM(\r\n"), std::string::npos);
       fs::remove(file);
     }
     // A folder that is not there: the message names the file that could not be written.
-    r = scratch.Run({"format", "--uncalibrated", "=SUM(A1,B1)"}, "", {{"tmp", (scratch.folder() / "missing").string()}});
+    r = scratch.Run({"format", "--uncalibrated", "=SUM(A1,B1)"}, "", {{"tmp", (scratch.path() / "missing").string()}});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "=SUM(A1,B1)\n");
     EXPECT_TRUE(r.err.starts_with("corvane format: Cannot write /")) << r.err;

@@ -1,24 +1,29 @@
-// `corvane format` and `corvane unformat` on text as a user runs them: arguments and standard
-// input, what goes to standard output and error, exit statuses, --jsonl, the text file and the
-// options of one run; and the one table of the program's bad usage.
+// `corvane` on text as a user runs it: arguments and standard input, standard output and error,
+// exit statuses, --jsonl, the text file and the desktop's opener, the options of one run, and the
+// one table of the program's bad usage; `corvane calibrate` run whole, interrupted and killed;
+// runs against a settings file that fails them (read-only, full disk, deleted or moved while the
+// program waits, damaged), which name the file, end with status 1 and lose nothing stored before.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "platform/posix/sqlite_store.h"
-#include "support/files.h"
+#include "support/on_terminal.h"
 #include "support/run_cli.h"
-#include "support/xlsx_builder.h"
 
 namespace corvane {
 namespace {
@@ -31,41 +36,68 @@ const std::string kIfSum = "=IF(A1,SUM(B1,C1),0)";
 const std::string kIfSumMono = "=IF(\n      A1,\n      SUM(\n            B1,\n            C1\n         ),\n      0\n   )\n   ";
 const std::string kFileName = "Book1 - Sheet1 - A1 - formatted formula.txt";
 
+// One value of a query, read the way another program would; "" when the file cannot answer.
+std::string Query(const std::string& store, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::string result;
+  if (sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW &&
+        sqlite3_column_text(stmt, 0) != nullptr)
+      result = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+// What a store holds, in one line: the options, how many widths each font has and whether they
+// are the codes 2 to n without a gap, and the file's own check.
+std::string Contents(const std::string& store) {
+  return Query(store,
+               "SELECT group_concat(line, '; ') FROM ("
+               " SELECT key || '=' || value AS line FROM settings WHERE section = 'Settings'"
+               " UNION ALL SELECT section || ' ' || count(*) || (CASE WHEN min(CAST(key AS INT)) = 2 AND"
+               "  max(CAST(key AS INT)) = count(*) + 1 THEN ' from 2' ELSE ' with a gap' END)"
+               "  FROM settings WHERE section LIKE 'Spacing_%' GROUP BY section)") +
+         " | " + Query(store, "PRAGMA integrity_check");
+}
+
+// How many widths the store holds for Calibri if they are the codes 2 to n without a gap, else -1.
+int CalibriPrefix(const std::string& store) {
+  return std::stoi("0" + Query(store, "SELECT CASE WHEN count(*) = 0 OR (min(CAST(key AS INT)) = 2 AND max(CAST(key AS "
+                                      "INT)) = count(*) + 1) THEN count(*) ELSE -1 END FROM settings WHERE section = "
+                                      "'Spacing_Calibri'"));
+}
+
+// A store with both options and every width of `font`, written as a program would (the widths in
+// one transaction: the store's own saves are durable one by one, far too slow for 766 keys).
+void MakeStore(const std::string& store, const std::string& font = "Calibri", const std::string& width = "1") {
+  posix::SqliteStore(store).SaveSetting(u"Corvane", u"Settings", u"Format All Parens", u"1");
+  posix::SqliteStore(store).SaveSetting(u"Corvane", u"Settings", u"Always Send to Notepad", u"0");
+  std::string sql = "BEGIN;";
+  for (int k = 2; k <= 767; ++k)
+    sql += "INSERT INTO settings VALUES('Corvane', 'Spacing_" + font + "', '" + std::to_string(k) + "', '" + width + "');";
+  sqlite3* db = nullptr;
+  sqlite3_open(store.c_str(), &db);
+  EXPECT_EQ(sqlite3_exec(db, (sql + "COMMIT;").c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+const std::string kEarlier = "Always Send to Notepad=0; Format All Parens=1; Spacing_Arial 766 from 2 | ok";
+
 class FormatCli : public ::testing::Test {
  protected:
-  FormatCli() { fs::create_directory(Tmp()); }
+  CliResult Run(const std::vector<std::string>& args, const std::string& input = {}) const { return folder_.Run(args, input); }
 
-  std::string Store() const { return (folder_ / "settings.db").string(); }
-  fs::path Tmp() const { return folder_ / "tmp"; }
-
-  // Every ordinary width of the font stored as one space, in one transaction (the store's own
-  // saves are durable one by one, far too slow for 766 keys per test).
-  void Calibrate(const std::string& font = "Calibri") {
-    SetOption(u"Created by", u"test");
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(Store().c_str(), &db), SQLITE_OK);
-    std::string sql = "BEGIN;";
-    for (int k = 2; k <= 767; ++k)
-      sql += "INSERT INTO settings VALUES('Corvane', 'Spacing_" + font + "', '" + std::to_string(k) + "', '1');";
-    EXPECT_EQ(sqlite3_exec(db, (sql + "COMMIT;").c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-    sqlite3_close(db);
-  }
-  void SetOption(std::u16string_view key, std::u16string_view value) {
-    posix::SqliteStore(Store()).SaveSetting(u"Corvane", u"Settings", key, value);
-  }
-  // The program with this test's store and "tmp", and no desktop on which to open anything.
-  CliResult Run(const std::vector<std::string>& args, const std::string& input = {},
-                void (*beforeExec)() = nullptr) const {
-    return testing::RunCli(args, input,
-                           {{"CORVANE_STORE", Store()}, {"tmp", Tmp().string()}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
-                           beforeExec);
-  }
-
-  testsupport::TempFolder folder_;
+  testing::CliFolder folder_;
+  const std::string store_ = folder_.store();
+  const fs::path file_ = folder_ / kFileName;
 };
 
 TEST_F(FormatCli, TextInAndOutAsTheUserSeesIt) {
-  Calibrate();
+  MakeStore(store_);
+  posix::SqliteStore(store_).SaveSetting(u"Corvane", u"Settings", u"Format All Parens", u"0");
   // In the cell the layout is measured in the font; --mono counts characters.
   const std::string cell = Run({"format", kIfSum}).out;
   ASSERT_TRUE(cell.starts_with("=IF(\n") && cell.size() > kIfSum.size() + 1) << cell;
@@ -77,7 +109,6 @@ TEST_F(FormatCli, TextInAndOutAsTheUserSeesIt) {
     std::string err;  // a part of standard error; "" for none at all
   };
   const std::vector<Row> rows = {
-
       // One trailing line feed of the input is dropped; a second is part of the formula, and
       // laying it out takes it out again as the layout it had.
       {{"format"}, kIfSum + "\n", 0, cell, ""},
@@ -122,13 +153,9 @@ TEST_F(FormatCli, TextInAndOutAsTheUserSeesIt) {
     const CliResult r = Run(row.args, row.input);
     EXPECT_EQ(r.status, row.status) << r.err;
     EXPECT_EQ(r.out, row.out);
-    if (row.err.empty()) {
-      EXPECT_EQ(r.err, "");
-    } else {
-      EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
-    }
+    EXPECT_TRUE(row.err.empty() ? r.err.empty() : r.err.find(row.err) != std::string::npos) << r.err;
   }
-  EXPECT_TRUE(fs::is_empty(Tmp())) << "no text file without --notepad";
+  EXPECT_FALSE(fs::exists(file_)) << "no text file without --notepad";
   const CliResult help = Run({"help-path"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.out.ends_with("/corvane.chm\n")) << help.out;
@@ -162,7 +189,7 @@ TEST_F(FormatCli, BadUsageIsRefusedAndTouchesNothing) {
     std::vector<std::string> args;
     std::string input;
     int status;
-    std::string message;  // a part of what the program says
+    std::string message;         // a part of what the program says
     bool beforeTheStore = true;  // refused before the settings are opened (and the store made)
   };
   const std::vector<Row> rows = {
@@ -203,113 +230,91 @@ TEST_F(FormatCli, BadUsageIsRefusedAndTouchesNothing) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args.back() + " | " + row.input);
     // An input that is no file is refused at once: a run that hangs on it ends here.
-    const CliResult r = Run(row.args, row.input, [] { alarm(20); });
+    const CliResult r = folder_.Run(row.args, row.input, {}, [] { alarm(20); });
     EXPECT_EQ(r.status, row.status) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
     EXPECT_FALSE(DrivesTheTerminal(r.err)) << r.err;
-    EXPECT_TRUE(!row.beforeTheStore || !fs::exists(Store())) << "bad usage must not create the store";
-    fs::remove(Store());
+    EXPECT_TRUE(!row.beforeTheStore || !fs::exists(store_)) << "bad usage must not create the store";
+    fs::remove(store_);
   }
-  EXPECT_TRUE(fs::is_empty(Tmp()));
+  EXPECT_FALSE(fs::exists(file_));
   EXPECT_EQ(ReadBytes(book), original);
   EXPECT_EQ(ReadBytes(folder_ / "notes.xlsx"), "just text\n");
   EXPECT_EQ(fs::status(folder_ / "fifo.xlsx").type(), fs::file_type::fifo);
 }
 
-TEST_F(FormatCli, NotepadWritesTheFileToTmpAndPrintsItsPath) {
-  Calibrate();
-  const fs::path file = Tmp() / kFileName;
-  CliResult r = Run({"format", "--notepad", kIfSum});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, file.string() + "\n");
-  EXPECT_EQ(ReadBytes(file),
-            "Corvane is currently configured to always send the formatted formula to Notepad instead of formatting "
-            "the formula in the cell.\r\n\r\nTo format formulas in their cells, go to Corvane Settings and uncheck "
-            "\"Always Send to Notepad\".\r\n\r\n\r\n\r\n=IF(\r\n      A1,\r\n      SUM(\r\n            B1,\r\n   "
-            "         C1\r\n         ),\r\n      0\r\n   )\r\n   \r\n");
-  // The option held for that run only.
-  EXPECT_EQ(posix::SqliteStore(Store()).GetSetting(u"Corvane", u"Settings", u"Always Send to Notepad", u"absent"),
-            u"absent");
-  r = Run({"format", "--jsonl", "--notepad"}, "\"" + kIfSum + "\"\n\"=A1\"\n");
-  EXPECT_EQ(r.out, "{\"cell\":\"" + kIfSum + "\",\"file\":\"" + file.string() +
-                       "\",\"messages\":[]}\n{\"cell\":\"=A1\",\"file\":null,\"messages\":[\"Unable to format this "
-                       "cell.\"]}\n");
-
-  // A symbolic link at the name, dangling or not, is replaced, never written through.
-  testsupport::WriteBytes(folder_ / "victim.txt", "keep");
-  for (const fs::path& target : {folder_ / "victim.txt", folder_ / "elsewhere" / "made.txt"}) {
-    fs::remove(file);
-    fs::create_symlink(target, file);
-    EXPECT_EQ(Run({"format", "--notepad", "=SUM(A1)"}).status, 0);
-    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(file)));
-    EXPECT_NE(ReadBytes(file).find("=SUM(\r\n"), std::string::npos);
-  }
-  EXPECT_EQ(ReadBytes(folder_ / "victim.txt"), "keep");
-  EXPECT_FALSE(fs::exists(folder_ / "elsewhere"));
-  EXPECT_EQ(std::distance(fs::directory_iterator(Tmp()), {}), 1) << "no temporary file beside it";
-}
-
-// With a desktop the text file is handed to the opener, which the program does not wait for and
-// which holds none of its standard streams; without one nothing is started.
-TEST_F(FormatCli, TheOpenerShowsTheTextFileOnlyOnADesktop) {
-  Calibrate();
+// The text file goes to "tmp" and its path is printed; a link at its name, dangling or not, is
+// replaced, never written through. With a desktop the file is handed to the opener, which the
+// program does not wait for and which holds none of its standard streams.
+TEST_F(FormatCli, NotepadWritesTheFileAndHandsItToTheOpenerOnADesktop) {
+  MakeStore(store_);
   const fs::path log = folder_ / "opened.log";
   testsupport::WriteBytes(folder_ / "xdg-open", "#!/bin/sh\nprintf '%s|%s|%s|%s' \"$1\" \"$#\" \"$(readlink /proc/$$/fd/0)\" "
                                                 "\"$(readlink /proc/$$/fd/1)\" > '" + log.string() + ".tmp'\nmv '" +
                                                 log.string() + ".tmp' '" + log.string() + "'\nsleep 3\n");
   fs::permissions(folder_ / "xdg-open", fs::perms::owner_all);
-  const std::string path = folder_.path().string() + ":" + std::getenv("PATH");
-  for (const auto& [display, wayland] : {std::pair{"", ""}, std::pair{":0", ""}, std::pair{"", "wayland-0"}}) {
+  testsupport::WriteBytes(folder_ / "victim.txt", "keep");
+  for (const auto& [display, wayland, link] :
+       {std::tuple{"", "", "victim.txt"}, std::tuple{":0", "", "elsewhere/made.txt"}, std::tuple{"", "wayland-0", ""}}) {
     SCOPED_TRACE(std::string(display) + wayland);
     fs::remove(log);
+    fs::remove(file_);
+    if (*link) fs::create_symlink(folder_ / link, file_);
     const auto start = std::chrono::steady_clock::now();
-    const CliResult r = testing::RunCli({"format", "--notepad", kIfSum}, "",
-                                        {{"CORVANE_STORE", Store()}, {"tmp", Tmp().string()}, {"PATH", path},
-                                         {"DISPLAY", display}, {"WAYLAND_DISPLAY", wayland}});
+    const CliResult r = folder_.Run({"format", "--notepad", kIfSum}, "",
+                                    {{"PATH", folder_.path().string() + ":" + std::getenv("PATH")},
+                                     {"DISPLAY", display}, {"WAYLAND_DISPLAY", wayland}});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "waited for the opener";
-    EXPECT_EQ(r.status, 0) << r.err;
-    for (int k = 0; k < 300 && !fs::exists(log); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(ReadBytes(log), *display || *wayland ? (Tmp() / kFileName).string() + "|1|/dev/null|/dev/null" : "");
+    EXPECT_EQ(r.out, file_.string() + "\n") << r.err;
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(file_)));
+    EXPECT_EQ(ReadBytes(file_),
+              "Corvane is currently configured to always send the formatted formula to Notepad instead of formatting "
+              "the formula in the cell.\r\n\r\nTo format formulas in their cells, go to Corvane Settings and uncheck "
+              "\"Always Send to Notepad\".\r\n\r\n\r\n\r\n=IF(\r\n      A1,\r\n      SUM(\r\n            B1,\r\n   "
+              "         C1\r\n         ),\r\n      0\r\n   )\r\n   \r\n");
+    const bool desktop = *display || *wayland;
+    for (int k = 0; k < 300 && desktop && !fs::exists(log); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ReadBytes(log), desktop ? file_.string() + "|1|/dev/null|/dev/null" : "");
   }
+  EXPECT_EQ(ReadBytes(folder_ / "victim.txt"), "keep");
+  EXPECT_FALSE(fs::exists(folder_ / "elsewhere"));
+  for (const auto& entry : fs::directory_iterator(folder_.path()))
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".corvane-")) << "a temporary file is left";
+  // The option held for those runs only.
+  EXPECT_EQ(Contents(store_), "Always Send to Notepad=0; Format All Parens=1; Spacing_Calibri 766 from 2 | ok");
+  EXPECT_EQ(Run({"format", "--jsonl", "--notepad"}, "\"" + kIfSum + "\"\n\"=A1\"\n").out,
+            "{\"cell\":\"" + kIfSum + "\",\"file\":\"" + file_.string() +
+                "\",\"messages\":[]}\n{\"cell\":\"=A1\",\"file\":null,\"messages\":[\"Unable to format this cell.\"]}\n");
 }
 
 TEST_F(FormatCli, StoredOptionsApplyAndRunOptionsOverrideThem) {
-  Calibrate("Arial");
-  // The stored font needs no question; --uncalibrated answers them, so every width is one, and
-  // stores nothing.
+  MakeStore(store_, "Arial");
+  // The stored font needs no question; --uncalibrated answers them (every width one), storing nothing.
   EXPECT_EQ(Run({"format", "--font", "Arial", "--mono", kIfSum}).err, "");
-  CliResult r = Run({"format", "--uncalibrated", "--mono", kIfSum});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, kIfSumMono + "\n");
-  EXPECT_EQ(posix::SqliteStore(Store()).GetSetting(u"Corvane", u"Spacing_Calibri", u"40", u"absent"), u"absent");
-
+  EXPECT_EQ(Run({"format", "--uncalibrated", "--mono", kIfSum}).out, kIfSumMono + "\n");
+  EXPECT_EQ(CalibriPrefix(store_), 0);
   // The version sets the limit, and the file explains it.
-  std::string formula = "=CONCATENATE(";
-  for (int i = 1; i <= 60; ++i) formula += (i > 1 ? ",LEFT(A" : "LEFT(A") + std::to_string(i) + ",1)";
-  r = Run({"format", "--font", "Arial", "--excel-version", "11.0", formula + ")"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, (Tmp() / kFileName).string() + "\n");
-  const std::string text = ReadBytes(Tmp() / kFileName);
-  EXPECT_NE(text.find("This version of Excel allows a maximum of 1,024 characters in a formula."), std::string::npos);
-  EXPECT_NE(text.find(" characters when formatted for Arial font, or "), std::string::npos);
+  std::string formula = "=CONCATENATE(LEFT(A1,1)";
+  for (int i = 2; i <= 60; ++i) formula += ",LEFT(A" + std::to_string(i) + ",1)";
+  EXPECT_EQ(Run({"format", "--font", "Arial", "--excel-version", "11.0", formula + ")"}).out, file_.string() + "\n");
+  EXPECT_NE(ReadBytes(file_).find("This version of Excel allows a maximum of 1,024 characters in a formula."), std::string::npos);
+  EXPECT_NE(ReadBytes(file_).find(" characters when formatted for Arial font, or "), std::string::npos);
 
-  SetOption(u"Always Send to Notepad", u"1");
-  SetOption(u"Format All Parens", u"1");
-  EXPECT_EQ(Run({"format", "--font", "Arial", "--mono", "=SUM(A1*(B1+C1),2)"}).out,
-            "=SUM(\n       A1*(\n             B1+C1\n          ),\n       2\n    )\n    \n");
   EXPECT_EQ(Run({"format", "--font", "Arial", "--mono", "--no-all-parens", "=SUM(A1*(B1+C1),2)"}).out,
             "=SUM(\n       A1*(B1+C1),\n       2\n    )\n    \n");
-  EXPECT_EQ(Run({"format", "--font", "Arial", "=SUM(A1)"}).out, (Tmp() / kFileName).string() + "\n");
+  EXPECT_EQ(Run({"format", "--font", "Arial", "--mono", "=SUM(A1*(B1+C1),2)"}).out,
+            "=SUM(\n       A1*(\n             B1+C1\n          ),\n       2\n    )\n    \n");
+  EXPECT_EQ(Run({"settings", "--always-notepad", "on"}).status, 0);
+  EXPECT_EQ(Run({"format", "--font", "Arial", "=SUM(A1)"}).out, file_.string() + "\n");
 }
 
 TEST_F(FormatCli, FirstUseWithoutATerminalStartsTheCalibration) {
   const CliResult r = Run({"format", kIfSum});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("Corvane is not yet calibrated to your configuration. Calibrate now?"), std::string::npos)
-      << r.err;
+  EXPECT_NE(r.err.find("Corvane is not yet calibrated to your configuration. Calibrate now?"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Calibration done."), std::string::npos) << r.err;
-  EXPECT_NE(posix::SqliteStore(Store()).GetSetting(u"Corvane", u"Spacing_Calibri", u"767", u"Not Found"), u"Not Found");
+  EXPECT_EQ(CalibriPrefix(store_), 766);
 }
 
 #if !defined(__SANITIZE_ADDRESS__)  // AddressSanitizer's quarantine of freed memory hides the peak
@@ -318,32 +323,173 @@ TEST_F(FormatCli, FirstUseWithoutATerminalStartsTheCalibration) {
 // memory (two bytes a character) and a constant: no copy of it is made beyond the file's own
 // text and its UTF-8 bytes.
 TEST_F(FormatCli, MemoryStaysInProportionToTheLayout) {
-  Calibrate();
-  const std::string deep = "=" + [] {
-    std::string s;
-    for (int k = 0; k < 2700; ++k) s += "A(";
-    return s;
-  }() + "1" + std::string(2700, ')');
+  MakeStore(store_);
+  std::string deep = "=";
+  for (int k = 0; k < 2700; ++k) deep += "A(";
+  deep += "1" + std::string(2700, ')');
   // The program's peak counts what this process holds when it starts the program.
-  malloc_trim(0);
   const long start = testing::RunCli({"help-path"}).peakKilobytes * 1024L;
-  CliResult r = Run({"format", "--mono", "-"}, deep);
-  ASSERT_EQ(r.status, 0) << r.err;
-  const long textBytes = 2L * static_cast<long>(r.out.size() - 1);
-  EXPECT_GT(textBytes, 55000000L);
-  const long bound = start + 3 * textBytes + (16L << 20);
-  EXPECT_LE(r.peakKilobytes * 1024L, bound) << r.peakKilobytes << " KiB at the peak";
-  // The file ends with the same layout, its lines ended by carriage return and line feed.
-  std::string tail;
-  for (const char c : std::string_view(r.out).substr(r.out.size() - 20001, 20000)) tail += c == '\n' ? "\r\n" : std::string(1, c);
-  r = CliResult();
-  malloc_trim(0);
-  r = Run({"format", "--notepad", "-"}, deep);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_LE(r.peakKilobytes * 1024L, bound) << r.peakKilobytes << " KiB at the peak";
-  EXPECT_TRUE(ReadBytes(Tmp() / kFileName).ends_with(tail + "\r\n"));
+  std::string tail;  // the layout's end, its lines ended by carriage return and line feed as in the file
+  for (const char* option : {"--mono", "--notepad"}) {
+    malloc_trim(0);
+    const CliResult r = Run({"format", option, "-"}, deep);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const long textBytes = 2L * static_cast<long>(tail.empty() ? r.out.size() : fs::file_size(file_));
+    EXPECT_GT(textBytes, 55000000L);
+    EXPECT_LE(r.peakKilobytes * 1024L - start, 3 * textBytes + (16L << 20)) << r.peakKilobytes << " KiB at the peak";
+    for (const char c : tail.empty() ? std::string_view(r.out).substr(r.out.size() - 20001, 20000) : "")
+      tail += c == '\n' ? "\r\n" : std::string(1, c);
+  }
+  EXPECT_TRUE(ReadBytes(file_).ends_with(tail + "\r\n"));
 }
 #endif
+
+TEST_F(FormatCli, CalibrationRunThenListing) {
+  const CliResult run = Run({"calibrate", "--font", "Arial"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The notice, as the terminal shows it: its line breaks as lines.
+  EXPECT_NE(run.err.find("Calibration done.\n\nYou should calibrate again whenever"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("\n\nSee Corvane Help for more information.\n"), std::string::npos) << run.err;
+  EXPECT_TRUE(run.out.starts_with("Calibrated Arial (Spacing_Arial in " + store_ + "); Arial is measured with ")) << run.out;
+  // Control characters are listed by their code point, the others as themselves; another font
+  // has its own sections, where nothing is calibrated yet.
+  std::string show = Run({"calibrate", "--show", "--font", "Arial"}).out;
+  EXPECT_EQ(std::count(show.begin(), show.end(), '\n'), 767);
+  EXPECT_TRUE(show.starts_with("2\tU+0002\t0\n")) << show.substr(0, 100);
+  for (const char* line : {"\n32\t \t1\n", "\n127\tU+007F\t", "\n159\tU+009F\t", "\n160\t\xC2\xA0\t", "\n767\t\xCB\xBF\t",
+                           "\nArial: fully calibrated; Arial is measured with "})
+    EXPECT_NE(show.find(line), std::string::npos) << line;
+  show = Run({"calibrate", "--show"}).out;
+  EXPECT_NE(show.find("\n101\te\tNot Found\n"), std::string::npos);
+  EXPECT_NE(show.find("\nCalibri: not calibrated; Calibri is measured with "), std::string::npos);
+}
+
+TEST_F(FormatCli, CalibrationInterruptedOrKilledPartWayLeavesAReadablePrefix) {
+  for (const int sig : {SIGINT, SIGKILL}) {
+    SCOPED_TRACE(strsignal(sig));
+    const testing::CliFolder folder;
+    const std::string store = folder.store();
+    const CliResult r = folder.Run({"calibrate"}, "", {}, nullptr, [&](pid_t pid) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+      while (CalibriPrefix(store) < 20 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      kill(pid, sig);
+    });
+    const int saved = CalibriPrefix(store);
+    EXPECT_GE(saved, 20);
+    EXPECT_LT(saved, 766);
+    EXPECT_EQ(Query(store, "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(Query(store, "SELECT count(*) FROM settings"), std::to_string(saved)) << "nothing but the prefix";
+    // Ctrl-C cancels after the code being measured, without the closing notice.
+    EXPECT_EQ(r.status, sig == SIGINT ? 1 : 128 + SIGKILL);
+    EXPECT_EQ(r.err.find("cancelled") != std::string::npos, sig == SIGINT) << r.err;
+    EXPECT_EQ(r.err.find("Calibration done."), std::string::npos);
+    EXPECT_NE(folder.Run({"calibrate", "--show"}).out.find("\nCalibri: not fully calibrated, first missing code " +
+                                                           std::to_string(saved + 2) + "; Calibri is measured with "),
+              std::string::npos);
+  }
+}
+
+TEST_F(FormatCli, AReadOnlyStoreIsNamedAndKeepsItsValues) {
+  MakeStore(store_, "Arial", "0.5");
+  // File modes do not hold root back, so the program then runs as nobody.
+  fs::permissions(folder_.path().parent_path(), fs::perms::all);
+  const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  fs::permissions(store_, readOnly);
+  const std::string bytes = ReadBytes(store_);
+  // A read-only folder first: a writable one keeps the files of the write-ahead log.
+  fs::permissions(folder_.path(), readOnly | fs::perms::owner_exec | fs::perms::others_exec);
+  for (const char* cannot : {"opened", "written"}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"settings", "--always-notepad", "on"}, {"calibrate"}, {"format", "=SUM(A1,B1)"}}) {
+      SCOPED_TRACE(args.front() + " " + cannot);
+      const CliResult r = folder_.Run(args, "", {}, [] {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+      });
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_NE(r.err.find("The settings file " + store_ + " cannot be " + cannot), std::string::npos) << r.err;
+      EXPECT_EQ(ReadBytes(store_), bytes);
+    }
+    fs::permissions(folder_.path(), fs::perms::all);
+  }
+  EXPECT_EQ(Contents(store_), kEarlier);
+}
+
+// A disk with room for a few more pages only: every file of the program stops growing there.
+rlim_t fileSizeLimit = 0;
+void OnAFullDisk() {
+  const rlimit limit{fileSizeLimit, fileSizeLimit};
+  ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+TEST_F(FormatCli, AFullDiskStopsTheCalibrationWithItsPrefixAndTheFileIsNamed) {
+  MakeStore(store_, "Arial", "0.5");
+  // Room for the shared-memory index and a few pages of the write-ahead log.
+  fileSizeLimit = static_cast<rlim_t>(std::max<std::uintmax_t>(fs::file_size(store_), 32768) + std::uintmax_t{4} * 4096);
+  const std::string named = "The settings file " + store_ + " cannot be written: ";
+  CliResult r = folder_.Run({"calibrate"}, "", {}, OnAFullDisk);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.starts_with("corvane: " + named)) << r.err;
+  const int prefix = CalibriPrefix(store_);
+  EXPECT_LT(prefix, 766);
+  EXPECT_EQ(Contents(store_), "Always Send to Notepad=0; Format All Parens=1; Spacing_Arial 766 from 2; Spacing_Calibri " +
+                                  std::to_string(prefix) + " from 2 | ok");
+  // The formatting command, which fails quietly, names the file as the cause all the same.
+  r = folder_.Run({"format", "--font", "Cambria", "=SUM(A1,B1)"}, "", {}, OnAFullDisk);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "=SUM(A1,B1)\n") << "the cell as it was";
+  EXPECT_NE(r.err.find("corvane format: " + named), std::string::npos) << r.err;
+  r = folder_.Run({"format", "--jsonl", "--font", "Cambria"}, "\"=SUM(A1)\"\n\"=T(1)\"\n", {}, OnAFullDisk);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "the first formula's answer only: " << r.out;
+  EXPECT_NE(r.err.find("corvane format: line 1: " + named), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("The formulas after this line were not formatted."), std::string::npos) << r.err;
+}
+
+TEST_F(FormatCli, AStoreDeletedOrMovedWhileTheProgramWaitsIsNamedAndLosesNothing) {
+  for (const bool moved : {false, true}) {
+    SCOPED_TRACE(moved ? "moved" : "deleted");
+    const testing::CliFolder folder;
+    const std::string store = folder.store(), elsewhere = (folder / "elsewhere.db").string();
+    MakeStore(store, "Arial", "0.5");
+    // Calibri has no widths: the program asks whether to calibrate, and waits for the answer.
+    testing::OnTerminal program({"format", "--store", store, "=SUM(A1,B1)"});
+    ASSERT_TRUE(program.WaitFor("Calibrate now?")) << program.screen();
+    moved ? fs::rename(store, elsewhere) : (void)fs::remove(store);
+    program.Type("y");
+    EXPECT_EQ(program.Finish(), 1) << program.screen();
+    EXPECT_NE(program.screen().find("corvane format: The settings file " + store +
+                                    " cannot be written: it was moved or deleted after it was opened."),
+              std::string::npos)
+        << program.screen();
+    EXPECT_FALSE(fs::exists(store)) << "no new file in its place";
+    EXPECT_EQ(Contents(elsewhere), moved ? kEarlier : " | ");
+  }
+}
+
+// The store refuses a damaged file itself (test_settings_store); the program names it, ends with
+// status 1 and leaves it as it was, also when the damage shows only once the rows are read.
+TEST_F(FormatCli, ADamagedStoreIsNamedAndLeftAsItWas) {
+  MakeStore(store_, "Arial", "0.5");
+  {
+    std::fstream file(store_, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(4096);
+    file << std::string(4096, 'U');  // a sound header over a destroyed table page
+  }
+  const std::string bytes = ReadBytes(store_);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"format", "=SUM(A1,B1)"}, {"format", "--jsonl"},
+                                               {"settings", "--format-all-parens", "off"}, {"calibrate", "--show"}}) {
+    SCOPED_TRACE(args.back());
+    const CliResult r = Run(args, "\"=SUM(A1)\"\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "corvane: The settings file " + store_ + " cannot be read: database disk image is malformed.\n");
+    EXPECT_EQ(ReadBytes(store_), bytes);
+  }
+  // Removing a layout needs no settings: a damaged store is no obstacle.
+  EXPECT_EQ(Run({"unformat", "=SUM(A1, B1)"}).out, "=SUM(A1,B1)\n");
+}
 
 }  // namespace
 }  // namespace corvane

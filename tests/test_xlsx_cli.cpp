@@ -386,25 +386,19 @@ TEST(XlsxCliSafety, WhatIsNoWritableRegularFileIsRefusedAndLeftAlone) {
   EXPECT_EQ(FormulasOf(out).at("S!A1"), kPlain);
 }
 
-// Starts a run that saves a large workbook and sends it `sig` as soon as its temporary file
-// appears; gives the run's exit status.
-int SignalWhileWriting(const TempFolder& folder, const fs::path& book, int sig) {
-  const int watch = inotify_init1(IN_CLOEXEC);
-  if (watch < 0 || inotify_add_watch(watch, folder.path().c_str(), IN_CREATE) < 0) return -1;
-  const pid_t pid = testing::SpawnCli({"unformat", book.string(), "S!A1"});
-  const std::string prefix = "." + book.filename().string() + ".corvane-";
+// Sends the run `pid` the signal `sig` as soon as `watch` sees a temporary file of a save made.
+void SignalWhenTheSaveStarts(int watch, pid_t pid, int sig) {
   alignas(inotify_event) char buffer[4096];
   for (bool sent = false; !sent;) {
     const ssize_t n = read(watch, buffer, sizeof buffer);
     if (n <= 0) break;
     for (ssize_t at = 0; at < n && !sent;) {
       const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-      sent = event->len > 0 && std::string(event->name).starts_with(prefix) && kill(pid, sig) == 0;
+      sent = event->len > 0 && std::string(event->name).starts_with(".Book.xlsx.corvane-") && kill(pid, sig) == 0;
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
   }
   close(watch);
-  return testing::WaitCli(pid);
 }
 
 TEST(XlsxCliSafety, ASignalOrTheFileSizeLimitDuringTheWriteLeavesNoTemporaryFile) {
@@ -414,7 +408,10 @@ TEST(XlsxCliSafety, ASignalOrTheFileSizeLimitDuringTheWriteLeavesNoTemporaryFile
   const std::string original = ReadBytes(book);
   for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(sig));
-    EXPECT_EQ(SignalWhileWriting(folder, book, sig), 128 + sig);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, folder.path().c_str(), IN_CREATE), 0);
+    const auto signal = [&](pid_t pid) { SignalWhenTheSaveStarts(watch, pid, sig); };
+    EXPECT_EQ(testing::RunCli({"unformat", book.string(), "S!A1"}, {}, {}, nullptr, signal).status, 128 + sig);
     EXPECT_EQ(Leftovers(folder), std::vector<std::string>{});
     EXPECT_TRUE(ReadBytes(book) == original) << "the workbook changed";
   }
