@@ -400,29 +400,6 @@ TEST_F(FormatCli, CalibrationCancelledPartWayKeepsAReadablePrefix) {
             std::string::npos);
 }
 
-TEST_F(FormatCli, AReadOnlyStoreIsNamedAndKeepsItsValues) {
-  MakeStore(store_, "Arial", "0.5");
-  const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
-  fs::permissions(store_, readOnly);
-  fs::permissions(folder_.path().parent_path(), fs::perms::all);
-  // A read-only folder first: a writable one keeps the files of the write-ahead log.
-  for (const auto& [perms, cannot] : {std::pair{readOnly | fs::perms::owner_exec | fs::perms::others_exec, "opened"},
-                                      std::pair{fs::perms::all, "written"}}) {
-    fs::permissions(folder_.path(), perms);
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"settings", "--always-notepad", "on"}, {"calibrate"}, {"format", "=SUM(A1,B1)"}}) {
-      SCOPED_TRACE(args.front() + " " + cannot);
-      // File modes do not hold root back, so the program then runs as nobody.
-      const CliResult r = folder_.Run(args, "", {}, [] {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
-      });
-      EXPECT_EQ(r.status, 1) << r.err;
-      EXPECT_NE(r.err.find("The settings file " + store_ + " cannot be " + cannot), std::string::npos) << r.err;
-    }
-  }
-  EXPECT_EQ(Contents(store_), kEarlier);
-}
-
 // A disk with room for a few more pages only: every file of the program stops growing there.
 rlim_t fileSizeLimit = 0;
 void OnAFullDisk() {
@@ -468,24 +445,36 @@ TEST_F(FormatCli, AStoreMovedWhileTheProgramWaitsIsNamedAndLosesNothing) {
   EXPECT_EQ(Contents((folder_ / "elsewhere.db").string()), kEarlier);
 }
 
-// The store refuses a damaged file itself (test_settings_store); the program names it, ends with
-// status 1 and leaves it as it was, also when the damage shows only once the rows are read.
-TEST_F(FormatCli, ADamagedStoreIsNamedAndLeftAsItWas) {
+// Runs against a store that fails them, read-only or damaged (the refusals themselves are
+// test_settings_store's), name the file, end with status 1 and leave it as it was.
+TEST_F(FormatCli, AReadOnlyOrDamagedStoreIsNamedAndLeftAsItWas) {
   MakeStore(store_, "Arial", "0.5");
-  {
-    std::fstream file(store_, std::ios::in | std::ios::out | std::ios::binary);
-    file.seekp(4096);
-    file << std::string(4096, 'U');  // a sound header over a destroyed table page
-  }
-  const std::string bytes = ReadBytes(store_);
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"format", "=SUM(A1,B1)"}, {"format", "--jsonl"},
-                                               {"settings", "--format-all-parens", "off"}, {"calibrate", "--show"}}) {
-    SCOPED_TRACE(args.back());
-    const CliResult r = Run(args, "\"=SUM(A1)\"\n");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "corvane: The settings file " + store_ + " cannot be read: database disk image is malformed.\n");
-    EXPECT_EQ(ReadBytes(store_), bytes);
+  const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  fs::permissions(store_, readOnly);
+  fs::permissions(folder_.path().parent_path(), fs::perms::all);
+  // A read-only folder first: a writable one keeps the files of the write-ahead log.
+  fs::permissions(folder_.path(), readOnly | fs::perms::owner_exec | fs::perms::others_exec);
+  for (const std::string cannot : {"opened", "written", "read: database disk image is malformed.\n"}) {
+    if (cannot == "written") fs::permissions(folder_.path(), fs::perms::all);
+    if (cannot.starts_with("read")) {
+      EXPECT_EQ(Contents(store_), kEarlier);
+      fs::permissions(store_, fs::perms::owner_all);
+      std::fstream file(store_, std::ios::in | std::ios::out | std::ios::binary);
+      file.seekp(4096);
+      file << std::string(4096, 'U');  // a sound header over a destroyed table page
+    }
+    const std::string bytes = ReadBytes(store_);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"settings", "--always-notepad", "on"},
+                                                 {"calibrate"}, {"format", "=SUM(A1,B1)"}, {"format", "--jsonl"}}) {
+      SCOPED_TRACE(args.back() + ": " + cannot);
+      // File modes do not hold root back, so the program then runs as nobody.
+      const CliResult r = folder_.Run(args, "\"=SUM(A1)\"\n", {}, cannot.starts_with("read") ? nullptr : +[] {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+      });
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_NE(r.err.find("The settings file " + store_ + " cannot be " + cannot), std::string::npos) << r.err;
+      EXPECT_EQ(ReadBytes(store_), bytes);
+    }
   }
   // Removing a layout needs no settings: a damaged store is no obstacle.
   EXPECT_EQ(Run({"unformat", "=SUM(A1, B1)"}).out, "=SUM(A1,B1)\n");
@@ -495,17 +484,13 @@ TEST_F(FormatCli, ADamagedStoreIsNamedAndLeftAsItWas) {
 // control characters, and folders whose names hold spaces, line feeds or letters beyond ASCII.
 // Bad input is refused with a clear message and status 2 before anything is written; a hang
 // runs into this program's time limit (tests/CMakeLists.txt).
-using Scratch = testing::CliFolder;
-
 // A formula at the limit, nested as deep as it can be: its layout grows with the square of the
 // depth, far beyond the limit, and goes to the text file whole.
-TEST(HostileCli, TheDeepestFormulaGoesToTheTextFileWhole) {
-  Scratch scratch;
+TEST_F(FormatCli, TheDeepestFormulaGoesToTheTextFileWhole) {
   const std::string deepest = NestedFormula(8192);
-  const CliResult r = scratch.Run({"format", "--uncalibrated"}, deepest);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, (scratch / kFileName).string() + "\n");
-  const std::string text = ReadBytes(scratch / kFileName);
+  const CliResult r = Run({"format", "--uncalibrated"}, deepest);
+  ASSERT_EQ(r.out, file_.string() + "\n") << r.err;
+  const std::string text = ReadBytes(file_);
   EXPECT_TRUE(text.starts_with("Unable to enter this formatted formula into Excel, because it has too many characters."));
   // The laid-out formula is the input with only line breaks and spaces added.
   std::string squeezed;
@@ -514,38 +499,33 @@ TEST(HostileCli, TheDeepestFormulaGoesToTheTextFileWhole) {
   EXPECT_EQ(squeezed, deepest);
 }
 
-TEST(HostileCli, NulControlCharactersAndLoneSurrogatesTravelWhole) {
-  Scratch scratch;
+TEST_F(FormatCli, NulControlCharactersAndLoneSurrogatesTravelWhole) {
   // NUL, other C0 controls, DEL, a C1 control (U+0085) and the line separator U+2028, inside
   // string literals and outside: nothing may cut the text short or drop a character.
   const std::string literal = std::string("\"a\0b\x01\x1B[2J\x7F", 10) + "\xC2\x85\xE2\x80\xA8\"";
   const std::string formula = "=CONCAT(" + literal + ",\"\t\r\",A1" + std::string(1, '\0') + ")";
-  CliResult r = scratch.Run({"unformat"}, formula);
-  EXPECT_EQ(r.out, formula + "\n") << r.err;
-
-  const fs::path file = scratch / kFileName;
-  r = scratch.Run({"format", "--notepad", "--uncalibrated"}, formula);
+  EXPECT_EQ(Run({"unformat"}, formula).out, formula + "\n");
+  CliResult r = Run({"format", "--notepad", "--uncalibrated"}, formula);
   ASSERT_EQ(r.status, 0) << r.err;
-  std::string text = ReadBytes(file);
+  std::string text = ReadBytes(file_);
   EXPECT_NE(text.find("=CONCAT(\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find(literal), std::string::npos) << "the literal, NUL and all, in one piece";
   EXPECT_NE(text.find(std::string("A1\0", 3)), std::string::npos);
 
   // JSON lines carry NUL and lone surrogates as escapes; the text file, which is UTF-8, gets
   // U+FFFD for a lone surrogate.
-  r = scratch.Run({"format", "--jsonl", "--notepad", "--uncalibrated"}, "\"=T(\\ud800,\\u0000)\"\n");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("\"file\":\"" + file.string() + "\""), std::string::npos) << r.out;
-  text = ReadBytes(file);
+  r = Run({"format", "--jsonl", "--notepad", "--uncalibrated"}, "\"=T(\\ud800,\\u0000)\"\n");
+  EXPECT_NE(r.out.find("\"file\":\"" + file_.string() + "\""), std::string::npos) << r.out << r.err;
+  text = ReadBytes(file_);
   EXPECT_NE(text.find(std::string("\xEF\xBF\xBD,\r\n", 6)), std::string::npos);
   EXPECT_NE(text.find(std::string("\0\r\n", 3)), std::string::npos);
 }
 
-TEST(HostileCli, FoldersWithSpacesLineFeedsAndOtherLettersHoldStoreAndTextFile) {
+TEST(FormatCliFolders, WithSpacesLineFeedsAndOtherLettersHoldStoreAndTextFile) {
   // The last is Latin-1, not UTF-8: file names are bytes, and these must come back unchanged.
   for (const std::string name : {"with space", "line\nfeed", "\xC3\x9Cn\xC3\xAF \xE6\x97\xA5\xE6\x9C\xAC", "caf\xE9"}) {
     SCOPED_TRACE(name);
-    const Scratch scratch(name);
+    const testing::CliFolder scratch(name);
     ASSERT_EQ(scratch.Run({"settings", "--always-notepad", "on"}).status, 0);
     // The stored option sends the layout to a file in "tmp", else in TMPDIR, whose path is
     // printed byte for byte; a folder that is not there is named in the message.
