@@ -244,7 +244,7 @@ constexpr const char* kPlain = "SUM(1,2)";
 // entry of `padding` random bytes stored as they are, so that writing the file takes a while.
 void LaidOutBook(const fs::path& path, int cells, std::size_t padding = 0) {
   std::string row = R"(<row r="1">)";
-  for (char c = 'A'; c < 'A' + cells; ++c) row += std::string(R"(<c r=")") + c + R"(1"><f>)" + kLaidOut + "</f><v>3</v></c>";
+  for (int i = 0; i < cells; ++i) row += R"(<c r=")" + std::string(1, static_cast<char>('A' + i)) + R"(1"><f>)" + kLaidOut + "</f><v>3</v></c>";
   XlsxBuilder book;
   book.Sheet("S", row + "</row>");
   std::string bytes(padding, '\0');

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -27,9 +28,8 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
   const std::string out = (dir / "out").string(), err = (dir / "err").string();
   std::vector<std::string> words = {CORVANE_CLI_PATH};
   words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv(words.size() + 1, nullptr);  // ended by a null pointer
+  std::transform(words.begin(), words.end(), argv.begin(), [](std::string& w) { return w.data(); });
   int in[2];
   if (pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
