@@ -80,12 +80,13 @@ TEST(XlsxCli, CellsRangesAndEveryFormulaTheirWayAndBack) {
   EXPECT_TRUE(fs::exists(folder / "Book.xlsx - My Sheet - B7 - formatted formula.txt"));
   r = Cli(root, {"format", book.string(), "Sheet1!Z99"});
   EXPECT_TRUE(r.status == 1 && r.out.find("no formula found") != std::string::npos) << r.out;
+  // Into another file (--output): only the worksheet of the cell differs there, the workbook stays.
+  r = Cli(root, {"format", book.string(), "Sheet1!A2", "--output", (folder / "out.xlsx").string()});
+  EXPECT_EQ(r.out, shown + ": 1 formula formatted, 0 sent to text files, 0 skipped\nsaved " + (root / "caf\\xE9" / "out.xlsx").string() + "\n");
+  EXPECT_NE(FormulasOf(folder / "out.xlsx").at("Sheet1!A2").find('\n'), std::string::npos);
+  EXPECT_EQ(testsupport::ChangedEntries(original, folder / "out.xlsx"), std::vector<std::string>{"xl/worksheets/sheet1.xml"});
   EXPECT_EQ(ReadBytes(book), ReadBytes(original));
 
-  r = Cli(root, {"format", book.string(), "Sheet1!A2"});
-  EXPECT_EQ(r.out, shown + ": 1 formula formatted, 0 sent to text files, 0 skipped\nsaved " + shown + "\n");
-  EXPECT_NE(FormulasOf(book).at("Sheet1!A2").find('\n'), std::string::npos);
-  EXPECT_EQ(testsupport::ChangedEntries(original, book), std::vector<std::string>{"xl/worksheets/sheet1.xml"});
   r = Cli(root, {"format", book.string(), "'It''s'!A1"});
   EXPECT_TRUE(FormulasOf(book).at("It's!A1").starts_with("_xlfn.CONCAT(\n"));
   // A range: the array block counts once; a formula without parentheses is skipped with the reason.
