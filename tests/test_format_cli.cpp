@@ -1,19 +1,26 @@
-// `corvane format` as a user runs it: the real program with a store file and a scratch folder for
-// the text files; exit statuses, --mono, --jsonl and the options of one run.
+// `corvane` on text as a user runs it: arguments and standard input, standard output and error,
+// exit statuses, --jsonl, the text file and the desktop's opener, the options of one run, and the
+// one table of the program's bad usage; `corvane calibrate` run whole and cancelled; runs against
+// a settings file that fails them (read-only, full disk, moved while the program waits, damaged),
+// which name the file, end with status 1 and lose nothing stored before; hostile input.
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/sqlite_store.h"
-#include "support/files.h"
+#include "support/on_terminal.h"
 #include "support/run_cli.h"
 
 namespace corvane {
@@ -21,289 +28,483 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::CliResult;
-
-#if defined(__SANITIZE_ADDRESS__)
-// AddressSanitizer keeps freed memory in quarantine: peak memory says nothing there.
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
+using testsupport::ReadBytes;
 
 const std::string kIfSum = "=IF(A1,SUM(B1,C1),0)";
 const std::string kIfSumMono = "=IF(\n      A1,\n      SUM(\n            B1,\n            C1\n         ),\n      0\n   )\n   ";
 const std::string kFileName = "Book1 - Sheet1 - A1 - formatted formula.txt";
 
+// One value of a query, read the way another program would; "" when the file cannot answer.
+std::string Query(const std::string& store, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::string result;
+  if (sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW &&
+        sqlite3_column_text(stmt, 0) != nullptr)
+      result = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+// What a store holds, in one line: the options, how many widths each font has and whether they
+// are the codes 2 to n without a gap, and the file's own check.
+std::string Contents(const std::string& store) {
+  return Query(store,
+               "SELECT group_concat(line, '; ') FROM ("
+               " SELECT key || '=' || value AS line FROM settings WHERE section = 'Settings'"
+               " UNION ALL SELECT section || ' ' || count(*) || (CASE WHEN min(CAST(key AS INT)) = 2 AND"
+               "  max(CAST(key AS INT)) = count(*) + 1 THEN ' from 2' ELSE ' with a gap' END)"
+               "  FROM settings WHERE section LIKE 'Spacing_%' GROUP BY section)") +
+         " | " + Query(store, "PRAGMA integrity_check");
+}
+
+// How many widths the store holds for Calibri if they are the codes 2 to n without a gap, else -1.
+int CalibriPrefix(const std::string& store) {
+  return std::stoi("0" + Query(store, "SELECT CASE WHEN count(*) = 0 OR (min(CAST(key AS INT)) = 2 AND max(CAST(key AS "
+                                      "INT)) = count(*) + 1) THEN count(*) ELSE -1 END FROM settings WHERE section = "
+                                      "'Spacing_Calibri'"));
+}
+
+// A store with both options and every width of `font`, written as a program would (the widths in
+// one transaction: the store's own saves are durable one by one, far too slow for 766 keys).
+void MakeStore(const std::string& store, const std::string& font = "Calibri", const std::string& width = "1") {
+  posix::SqliteStore(store).SaveSetting(u"Corvane", u"Settings", u"Format All Parens", u"1");
+  posix::SqliteStore(store).SaveSetting(u"Corvane", u"Settings", u"Always Send to Notepad", u"0");
+  std::string sql = "BEGIN;";
+  for (int k = 2; k <= 767; ++k)
+    sql += "INSERT INTO settings VALUES('Corvane', 'Spacing_" + font + "', '" + std::to_string(k) + "', '" + width + "');";
+  sqlite3* db = nullptr;
+  sqlite3_open(store.c_str(), &db);
+  EXPECT_EQ(sqlite3_exec(db, (sql + "COMMIT;").c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+const std::string kEarlier = "Always Send to Notepad=0; Format All Parens=1; Spacing_Arial 766 from 2 | ok";
+
 class FormatCli : public ::testing::Test {
  protected:
-  FormatCli() {
-    std::string pattern = (fs::temp_directory_path() / "corvane-format-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-    fs::create_directory(dir_ / "tmp");
-  }
-  ~FormatCli() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  CliResult Run(const std::vector<std::string>& args, const std::string& input = {}) const { return folder_.Run(args, input); }
 
-  std::string Store() const { return (dir_ / "settings.db").string(); }
-  fs::path Tmp() const { return dir_ / "tmp"; }
-
-  // Every ordinary width of the font stored as one space, in one transaction (the store's own
-  // saves are durable one by one, far too slow for 766 keys per test).
-  void Calibrate(const std::string& font = "Calibri") {
-    posix::SqliteStore(Store()).SaveSetting(u"Corvane", u"Settings", u"Created by", u"test");
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(Store().c_str(), &db), SQLITE_OK);
-    std::string sql = "BEGIN;";
-    for (int k = 2; k <= 767; ++k)
-      sql += "INSERT INTO settings(app, section, key, value) VALUES('Corvane', 'Spacing_" + font + "', '" +
-             std::to_string(k) + "', '1');";
-    sql += "COMMIT;";
-    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-    sqlite3_close(db);
-  }
-  void SetOption(std::u16string_view key, std::u16string_view value) {
-    posix::SqliteStore(Store()).SaveSetting(u"Corvane", u"Settings", key, value);
-  }
-
-  CliResult Format(std::vector<std::string> args, const std::string& input = {}) {
-    args.insert(args.begin(), {"format", "--store", Store()});
-    // No desktop: nothing may be opened during the tests.
-    return testing::RunCli(args, input, {{"tmp", Tmp().string()}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-  }
-
-  fs::path dir_;
+  testing::CliFolder folder_;
+  const std::string store_ = folder_.store();
+  const fs::path file_ = folder_ / kFileName;
 };
 
-TEST_F(FormatCli, LaysOutIntoTheCellFromArgumentOrStandardInput) {
-  Calibrate();
-  const CliResult fromArg = Format({kIfSum});
-  EXPECT_EQ(fromArg.status, 0) << fromArg.err;
-  EXPECT_EQ(fromArg.err, "");
-  ASSERT_GT(fromArg.out.size(), kIfSum.size());
-  EXPECT_EQ(fromArg.out.substr(0, 5), "=IF(\n");
-  EXPECT_EQ(fromArg.out.back(), '\n');
-
-  // One trailing line feed of the input is dropped; a second one would be part of the formula,
-  // where laying it out takes it out again as the layout it had.
-  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"-"}}) {
-    const CliResult fromStdin = Format(args, kIfSum + "\n");
-    EXPECT_EQ(fromStdin.status, 0) << fromStdin.err;
-    EXPECT_EQ(fromStdin.out, fromArg.out);
+TEST_F(FormatCli, TextInAndOutAsTheUserSeesIt) {
+  MakeStore(store_);
+  // In the cell the layout is measured in the font; --mono counts characters.
+  const std::string cell = Run({"format", kIfSum}).out;
+  ASSERT_TRUE(cell.starts_with("=IF(\n") && cell.size() > kIfSum.size() + 1) << cell;
+  struct Row {
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string out;
+    std::string err;  // a part of standard error; "" for none at all
+  };
+  const std::vector<Row> rows = {
+      // One trailing line feed of the input is dropped; a second is part of the formula, and
+      // laying it out takes it out again as the layout it had.
+      {{"format"}, kIfSum + "\n", 0, cell, ""},
+      {{"format", "-"}, kIfSum + "\n\n", 0, cell, ""},
+      {{"format", "--mono", kIfSum}, "", 0, kIfSumMono + "\n", ""},
+      {{"format", "--mono", "--separator", ";", "=IF(A1;B1,C1;2)"}, "", 0,
+       "=IF(\n      A1;\n      B1,C1;\n      2\n   )\n   \n", ""},
+      // What cannot be laid out is printed as it was, with the reason and status 1.
+      {{"format", "=A1+B1"}, "", 1, "=A1+B1\n", "Unable to format this cell."},
+      {{"format", "--", "-net (draft)"}, "", 1, "-net (draft)\n", "Unable to format this cell."},
+      {{"format"}, "\n", 1, "\n", "No formula in cell."},
+      {{"format", "--jsonl", "--mono"}, "\"" + kIfSum + "\"\n\"=A1+B1\"\n  \"\"  \n", 0,
+       "{\"cell\":\"=IF(\\n      A1,\\n      SUM(\\n            B1,\\n            C1\\n         ),\\n      0\\n   )\\n   \","
+       "\"file\":null,\"messages\":[]}\n"
+       "{\"cell\":\"=A1+B1\",\"file\":null,\"messages\":[\"Unable to format this cell.\"]}\n"
+       "{\"cell\":\"\",\"file\":null,\"messages\":[\"No formula in cell.\"]}\n",
+       ""},
+      {{"unformat", "=IF(\n   A1,\n   SUM(\n      B1,\n      C1\n   ),\n   0\n)\n   "}, "", 0, kIfSum + "\n", ""},
+      {{"unformat"}, "=SUM(\n  \"a b\",\n  'My Sheet'!A1\n)\n", 0, "=SUM(\"a b\",'My Sheet'!A1)\n", ""},
+      {{"unformat", "-"}, "=A1 +\n  1", 0, "=A1+1\n", ""},
+      {{"unformat", "=€ + é"}, "", 0, "=€+é\n", ""},
+      // A lone surrogate cannot be written as UTF-8, nor NUL in a JSON line: they come back escaped.
+      {{"unformat", "--jsonl"}, "\"=SUM(\\n 1, 2)\"\n\"=A1  +  B1\"\n  \"x y\"  \n\"=\\ud83d\\ude00 + \\u00e9\"\n\"=T(\\ud800) & \\udc00 & \\u0000\"\n", 0,
+       "{\"cell\":\"=SUM(1,2)\"}\n{\"cell\":\"=A1+B1\"}\n{\"cell\":\"x y\"}\n"
+       "{\"cell\":\"=\xF0\x9F\x98\x80+\xC3\xA9\"}\n{\"cell\":\"=T(\\ud800)&\\udc00&\\u0000\"}\n",
+       ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.back() + " | " + row.input);
+    const CliResult r = Run(row.args, row.input);
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_TRUE(row.err.empty() ? r.err.empty() : r.err.find(row.err) != std::string::npos) << r.err;
   }
-  EXPECT_EQ(Format({}, kIfSum + "\n\n").out, fromArg.out);
-  EXPECT_TRUE(fs::is_empty(Tmp()));
+  EXPECT_FALSE(fs::exists(file_)) << "no text file without --notepad";
+  EXPECT_TRUE(Run({"help-path"}).out.ends_with("/corvane.chm\n"));
+  EXPECT_EQ(Run({"--help"}).status, 0);
 }
 
-TEST_F(FormatCli, MessagesGoToStandardErrorWithStatusOne) {
-  Calibrate();
-  const CliResult noParen = Format({"=A1+B1"});
-  EXPECT_EQ(noParen.status, 1);
-  EXPECT_EQ(noParen.out, "=A1+B1\n");
-  EXPECT_NE(noParen.err.find("Unable to format this cell."), std::string::npos) << noParen.err;
-
-  const CliResult constant = Format({"--", "-net (draft)"});
-  EXPECT_EQ(constant.status, 1);
-  EXPECT_EQ(constant.out, "-net (draft)\n");
-
-  const CliResult empty = Format({}, "\n");
-  EXPECT_EQ(empty.status, 1);
-  EXPECT_EQ(empty.out, "\n");
-  EXPECT_NE(empty.err.find("No formula in cell."), std::string::npos) << empty.err;
+// =IF(A1,IF(A1,...)) nested to `bytes` characters or a little less, parentheses balanced.
+std::string NestedFormula(std::size_t bytes) {
+  const std::size_t depth = (bytes - 2) / 7;
+  std::string formula = "=";
+  for (std::size_t i = 0; i < depth; ++i) formula += "IF(A1,";
+  return formula + "0" + std::string(depth, ')');
 }
 
-TEST_F(FormatCli, BadUsageAndInvalidInputGiveStatusTwo) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--frobnicate", kIfSum},
-           {"--all-parens", "--no-all-parens", kIfSum},
-           {kIfSum, "=A1"},
-           {"--jsonl", kIfSum},
-           {"--separator"},
-           {std::string("=SUM(\xC3(") + ")"},
-       }) {
-    const CliResult r = Format(args);
-    EXPECT_EQ(r.status, 2) << args.front() << ": " << r.err;
+// Bad usage, bad input and input that is no file: refused with the status and a message that
+// shows control characters and broken bytes as escapes; nothing is written, no store is made. A
+// hang (on a FIFO, on megabytes of formula) runs into the alarm or this program's time limit.
+TEST_F(FormatCli, BadUsageIsRefusedAndTouchesNothing) {
+  const fs::path book = folder_ / "Book.xlsx";
+  testsupport::XlsxBuilder().Sheet("Sheet1", R"(<row r="1"><c r="A1"><f>SUM(1,2)</f></c></row>)").Write(book);
+  const std::string original = ReadBytes(book);
+  testsupport::WriteBytes(folder_ / "notes.xlsx", "just text\n");
+  ASSERT_EQ(mkfifo((folder_ / "fifo.xlsx").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", folder_ / "zero.xlsx");
+  fs::create_directory(folder_ / "folder.xlsx");
+  fs::copy_file(book, folder_ / "ro.xlsx");
+  fs::permissions(folder_ / "ro.xlsx", fs::perms::owner_read);
+  fs::copy_file(book, folder_ / "ro-out.xlsx");
+  fs::permissions(folder_ / "ro-out.xlsx", fs::perms::owner_read);
+  const auto at = [&](const char* name) { return (folder_ / name).string(); };
+  const std::string b = book.string();
+  struct Row {
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string message;         // a part of what the program says
+    bool beforeTheStore = true;  // refused before the settings are opened (and the store made)
+  };
+  std::vector<Row> rows = {
+      {{"\x1B]0;title\x07"}, "", 2, "corvane: unknown command \"\\x1B]0;title\\x07\" (see corvane --help)\n"},
+      {{"format", "--\x1B[2Jx\xFF"}, "", 2, "corvane format: unknown option --\\x1B[2Jx\\xFF\n"},
+      {{"format", "--all-parens", "--no-all-parens", kIfSum}, "", 2, "parens"},
+      {{"format", kIfSum, "=A1"}, "", 2, "corvane format: "},
+      {{"format", "--jsonl", kIfSum}, "", 2, "corvane format: "},
+      {{"format", "--separator"}, "", 2, "--separator"},
+      {{"format"}, "=SUM((A1", 2, "does not accept", false},
+      {{"format", "--jsonl"}, "\"=SUM(A1)\"\n=SUM(A1)\n", 2, "line 2"},
+      {{"unformat", "--bogus"}, "", 2, "unknown option --bogus"},
+      {{"unformat", "=A1", "=B1"}, "", 2, "corvane unformat: "},
+      {{"unformat", "=SUM((1)"}, "", 2, "does not accept"},
+      {{"unformat", "--jsonl"}, "not json\n", 2, "line 1: "},
+      {{"unformat", "--jsonl"}, "\"a\\\x1B\"\n", 2, "corvane unformat: line 1: unknown escape \\\\x1B in a JSON string\n"},
+      {{"settings", "--always-notepad", "\xC2\x9B" "31m\xC3\xA9"}, "", 2,
+       "corvane settings: --always-notepad takes on or off, not \"\\xC2\\x9B31m\xC3\xA9\"\n"},
+      {{"calibrate", "--font", ""}, "", 2, "--font needs a font name"},
+      {{"calibrate", "--fast"}, "", 2, "unknown option --fast"},
+      {{"calibrate", "now"}, "", 2, "takes no arguments"},
+      {{"format", b, "Nowhere!A1"}, "", 2, "no worksheet named \"Nowhere\"", false},
+      {{"unformat", b, "'Sheet1!A1"}, "", 2, "no worksheet named"},
+      {{"unformat", b, "'\xD0\x85heet1'!A1"}, "", 2, "no worksheet named"},  // a Cyrillic Ѕ only looks alike
+      {{"format", b, "Sheet1!A0"}, "", 2, "is not a cell or range", false},
+      {{"format", b, "Sheet1!A1", "--all"}, "", 2, "--all takes no CELL"},
+      {{"format", b}, "", 2, "expected CELL"},
+      {{"format", b, "Sheet1!A1", "--mono"}, "", 2, "single formulas"},
+      {{"format", b, "Sheet1!A1", "--separator", "a"}, "", 2, "cannot serve", false},
+      {{"format", at("notes.xlsx"), "Sheet1!A1"}, "", 1, "not a workbook file", false},
+      {{"format", at("missing.xlsx"), "Sheet1!A1"}, "", 1, "cannot be opened", false},
+      {{"unformat", at("fifo.xlsx"), "S!A1"}, "", 1, "is a FIFO, not a workbook file"},
+      {{"unformat", at("zero.xlsx"), "S!A1"}, "", 1, "is a character device, not a workbook file"},
+      {{"unformat", at("folder.xlsx"), "S!A1"}, "", 1, "is a folder, not a workbook file"},
+      // What --output names must be a regular file that may be written; so must a workbook
+      // replaced in place, even for root, whom the system would let write it.
+      {{"unformat", b, "--all", "--output", at("fifo.xlsx")}, "", 1, "is a FIFO; a workbook is written only to a regular file or a new name. Nothing was written."},
+      {{"unformat", b, "--all", "--output", at("folder.xlsx")}, "", 1, "is a folder; a workbook is written only to a regular file or a new name. Nothing was written."},
+      {{"unformat", b, "--all", "--output", at("ro-out.xlsx")}, "", 1, "is read-only; it was not replaced."},
+      {{"unformat", at("ro.xlsx"), "--all"}, "", 1, "is read-only; it was not replaced. Name another file with --output"},
+  };
+  // Formulas beyond the limit (Linux passes arguments up to 128 KiB).
+  const std::string huge = NestedFormula(10U << 20), longArgument = NestedFormula(120'000);
+  for (const std::string command : {"format", "unformat"}) {
+    const std::string refused = "the spreadsheet does not accept this text in a cell: The formula is longer than the 8192 "
+                                "characters this version allows.\n";
+    const std::string by = "corvane " + command + ": ";
+    const bool storeless = command == "unformat";
+    rows.insert(rows.end(), {{{command}, huge, 2, by + refused, storeless},
+                             {{command, longArgument}, "", 2, by + refused, storeless},
+                             {{command, "--jsonl"}, "\"" + huge + "\"\n", 2, by + "line 1: " + refused, storeless}});
+  }
+  // Bytes that are not UTF-8, named with their place: the ninth byte of the formula, the tenth of
+  // its JSON line, the sixth of the font's name.
+  for (const auto& [bytes, reason] : std::vector<std::pair<std::string, std::string>>{
+           {"\xFF", "a byte that cannot start a character"},
+           {"\xF8\x88\x80\x80\x80", "a byte that cannot start a character"},
+           {"\xC3(", "a character cut short"},
+           {"\xC0\xAF", "an overlong encoding"},
+           {"\xED\xA0\x80", "an encoded surrogate"},              // a lone high surrogate (CESU-8)
+           {"\xED\xA0\xBD\xED\xB8\x80", "an encoded surrogate"},  // U+1F600 as CESU-8
+           {"\xF4\x90\x80\x80", "a value beyond U+10FFFF"}}) {
+    const std::string formula = "=SUM(A1," + bytes + ")", invalid = "the input is not valid UTF-8: " + reason + " at byte ";
+    rows.insert(rows.end(), {{{"format"}, formula, 2, "corvane format: " + invalid + "9\n"},
+                             {{"format", formula}, "", 2, "corvane format: " + invalid + "9\n"},
+                             {{"format", "--jsonl"}, "\"=1\"\n\"" + formula + "\"\n", 2, "corvane format: line 2: " + invalid + "10\n"},
+                             {{"unformat"}, formula, 2, "corvane unformat: " + invalid + "9\n"},
+                             {{"unformat", formula}, "", 2, "corvane unformat: " + invalid + "9\n"},
+                             {{"format", "--font", "Arial" + bytes, "=SUM(A1)"}, "", 2, "corvane format: --font: " + invalid + "6\n"},
+                             {{"calibrate", "--font", "Arial" + bytes}, "", 2, "corvane calibrate: --font: " + invalid + "6\n"}});
+  }
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.back().substr(0, 60) + " | " + row.input.substr(0, 60));
+    const CliResult r = folder_.Run(row.args, row.input, {}, [] { alarm(20); });
+    EXPECT_EQ(r.status, row.status) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err, "");
+    EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
+    EXPECT_TRUE(!row.beforeTheStore || !fs::exists(store_)) << "bad usage must not create the store";
+    fs::remove(store_);
   }
-  EXPECT_EQ(Format({}, "=SUM(\xED\xA0\x80)").status, 2);              // an encoded surrogate
-  EXPECT_EQ(Format({"--jsonl"}, "\"=SUM(\xFF)\"\n").status, 2);       // inside a JSON string
-  EXPECT_EQ(Format({"--jsonl"}, "\"=SUM(A1)\"\n=SUM(A1)\n").status, 2);  // not a JSON string
-  EXPECT_FALSE(fs::exists(Store())) << "bad input must not create the store";
-  const CliResult refused = Format({}, "=SUM((A1)");
-  EXPECT_EQ(refused.status, 2);
-  EXPECT_NE(refused.err.find("does not accept"), std::string::npos) << refused.err;
+  EXPECT_FALSE(fs::exists(file_));
+  EXPECT_EQ(ReadBytes(book), original);
+  EXPECT_EQ(ReadBytes(folder_ / "notes.xlsx"), "just text\n");
+  EXPECT_EQ(fs::status(folder_ / "fifo.xlsx").type(), fs::file_type::fifo);
+  EXPECT_EQ(ReadBytes(folder_ / "ro.xlsx") + ReadBytes(folder_ / "ro-out.xlsx"), original + original);
+  EXPECT_EQ(fs::status(folder_ / "ro.xlsx").permissions(), fs::perms::owner_read);
+  for (const auto& entry : fs::directory_iterator(folder_.path()))
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << "a temporary file is left";
 }
 
-TEST_F(FormatCli, MonoPrintsTheMonospacedLayoutAndWritesNothing) {
-  Calibrate();
-  const CliResult r = Format({"--mono", kIfSum});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, kIfSumMono + "\n");
-  EXPECT_TRUE(fs::is_empty(Tmp()));
-}
-
-// A formula nested 2,700 levels deep becomes 29 million characters of layout. Printed or
-// written to the text file, the program's memory stays within three times that text's size in
-// memory (two bytes a character) and a constant: no copy of it is made beyond the file's own
-// text and its UTF-8 bytes.
-TEST_F(FormatCli, MemoryStaysInProportionToTheLayout) {
-  Calibrate();
-  std::string deep = "=";
-  for (int k = 0; k < 2700; ++k) deep += "A(";
-  deep += "1" + std::string(2700, ')');
-  constexpr long kConstant = 16L << 20;
-  // The program's peak counts what this process holds when it starts the program.
-  malloc_trim(0);
-  const long start = testing::RunCli({"help-path"}).peakKilobytes * 1024L;
-
-  CliResult r = Format({"--mono", "-"}, deep);
-  ASSERT_EQ(r.status, 0) << r.err;
-  const long textBytes = 2L * static_cast<long>(r.out.size() - 1);
-  EXPECT_GT(textBytes, 55000000L);
-  if (!kSanitized) {
-    EXPECT_LE(r.peakKilobytes * 1024L - start, 3 * textBytes + kConstant) << r.peakKilobytes << " KiB at the peak";
+// The text file goes to "tmp" and its path is printed; a link at its name, dangling or not, is
+// replaced, never written through. With a desktop the file is handed to the opener, which the
+// program does not wait for and which holds none of its standard streams.
+TEST_F(FormatCli, NotepadWritesTheFileAndHandsItToTheOpenerOnADesktop) {
+  MakeStore(store_);
+  const fs::path log = folder_ / "opened.log";
+  testsupport::WriteBytes(folder_ / "xdg-open", "#!/bin/sh\nprintf '%s|%s|%s|%s' \"$1\" \"$#\" \"$(readlink /proc/$$/fd/0)\" "
+                                                "\"$(readlink /proc/$$/fd/1)\" > '" + log.string() + ".tmp'\nmv '" +
+                                                log.string() + ".tmp' '" + log.string() + "'\nsleep 3\n");
+  fs::permissions(folder_ / "xdg-open", fs::perms::owner_all);
+  testsupport::WriteBytes(folder_ / "victim.txt", "keep");
+  for (const auto& [display, wayland, link] :
+       {std::tuple{"", "", "victim.txt"}, std::tuple{":0", "", "elsewhere/made.txt"}, std::tuple{"", "wayland-0", ""}}) {
+    SCOPED_TRACE(std::string(display) + wayland);
+    fs::remove(log);
+    fs::remove(file_);
+    if (*link) fs::create_symlink(folder_ / link, file_);
+    const auto start = std::chrono::steady_clock::now();
+    const CliResult r = folder_.Run({"format", "--notepad", kIfSum}, "",
+                                    {{"PATH", folder_.path().string() + ":" + std::getenv("PATH")},
+                                     {"DISPLAY", display}, {"WAYLAND_DISPLAY", wayland}});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "waited for the opener";
+    EXPECT_EQ(r.out, file_.string() + "\n") << r.err;
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(file_)));
+    // The file's text (the formatting command's) as UTF-8, its lines ended by carriage returns.
+    EXPECT_TRUE(ReadBytes(file_).ends_with(".\r\n\r\n\r\n\r\n=IF(\r\n      A1,\r\n      SUM(\r\n            B1,\r\n            "
+                                           "C1\r\n         ),\r\n      0\r\n   )\r\n   \r\n"));
+    const bool desktop = *display || *wayland;
+    for (int k = 0; k < 300 && desktop && !fs::exists(log); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ReadBytes(log), desktop ? file_.string() + "|1|/dev/null|/dev/null" : "");
   }
-  // The file ends with the same layout, its lines ended by carriage return and line feed.
-  std::string tail;
-  for (const char c : std::string_view(r.out).substr(r.out.size() - 20001, 20000))
-    tail += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  tail += "\r\n";
-  r = CliResult();
-  malloc_trim(0);
-
-  r = Format({"--notepad", "-"}, deep);
-  ASSERT_EQ(r.status, 0) << r.err;
-  if (!kSanitized) {
-    EXPECT_LE(r.peakKilobytes * 1024L - start, 3 * textBytes + kConstant) << r.peakKilobytes << " KiB at the peak";
-  }
-  EXPECT_TRUE(testsupport::ReadBytes(Tmp() / kFileName).ends_with(tail));
-}
-
-// An apostrophe inside brackets escapes one character, and a double quote inside a sheet name is
-// text of the name: neither hides the syntax after the name from the layout.
-TEST_F(FormatCli, EscapesInsideNamesLeaveTheRestOfTheFormulaLaidOut) {
-  Calibrate();
-  CliResult r = Format({"--mono", "=SUM(Table1['#Items],IF(A1,B1,C1))"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "=SUM(\n       Table1['#Items],\n       IF(\n            A1,\n            B1,\n            C1\n"
-                   "         )\n    )\n    \n");
-  r = Format({"--mono", "=T['#]*F(T['#])"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "=T['#]*F(\n           T['#]\n        )\n        \n");
-  r = Format({"--mono", "='a\"b'!A1+SUM(1,2)"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "='a\"b'!A1+SUM(\n                1,\n                2\n             )\n             \n");
-  r = Format({"--mono", "=SUM(Table1[[#This Row],['[Qty']]],IF(A1,B1))"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "=SUM(\n       Table1[[#This Row],['[Qty']]],\n       IF(\n            A1,\n            B1\n"
-                   "         )\n    )\n    \n");
-}
-
-TEST_F(FormatCli, NotepadWritesTheFileToTmpAndPrintsItsPath) {
-  Calibrate();
-  const CliResult r = Format({"--notepad", kIfSum});
-  EXPECT_EQ(r.status, 0) << r.err;
-  const fs::path file = Tmp() / kFileName;
-  EXPECT_EQ(r.out, file.string() + "\n");
-  EXPECT_EQ(testsupport::ReadBytes(file),
-            "Corvane is currently configured to always send the formatted formula to Notepad instead of formatting "
-            "the formula in the cell.\r\n\r\nTo format formulas in their cells, go to Corvane Settings and uncheck "
-            "\"Always Send to Notepad\".\r\n\r\n\r\n\r\n=IF(\r\n      A1,\r\n      SUM(\r\n            B1,\r\n   "
-            "         C1\r\n         ),\r\n      0\r\n   )\r\n   \r\n");
-  // The option held for that run only.
-  posix::SqliteStore store(Store());
-  EXPECT_EQ(store.GetSetting(u"Corvane", u"Settings", u"Always Send to Notepad", u"absent"), u"absent");
-
-  // A symbolic link at the name is replaced, never written through.
-  const fs::path victim = dir_ / "victim.txt";
-  std::ofstream(victim) << "keep";
-  fs::remove(file);
-  fs::create_symlink(victim, file);
-  EXPECT_EQ(Format({"--notepad", "=SUM(A1)"}).status, 0);
-  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(file)));
-  EXPECT_EQ(testsupport::ReadBytes(victim), "keep");
-  EXPECT_NE(testsupport::ReadBytes(file).find("=SUM(\r\n"), std::string::npos);
+  EXPECT_EQ(ReadBytes(folder_ / "victim.txt"), "keep");
+  EXPECT_FALSE(fs::exists(folder_ / "elsewhere"));
+  for (const auto& entry : fs::directory_iterator(folder_.path()))
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".corvane-")) << "a temporary file is left";
+  // The option held for those runs only.
+  EXPECT_EQ(Contents(store_), "Always Send to Notepad=0; Format All Parens=1; Spacing_Calibri 766 from 2 | ok");
 }
 
 TEST_F(FormatCli, StoredOptionsApplyAndRunOptionsOverrideThem) {
-  Calibrate();
-  SetOption(u"Always Send to Notepad", u"1");
-  SetOption(u"Format All Parens", u"1");
-  EXPECT_EQ(Format({"--mono", "=SUM(A1*(B1+C1),2)"}).out,
-            "=SUM(\n       A1*(\n             B1+C1\n          ),\n       2\n    )\n    \n");
-  EXPECT_EQ(Format({"--mono", "--no-all-parens", "=SUM(A1*(B1+C1),2)"}).out,
+  MakeStore(store_, "Arial");
+  // The stored font needs no question; --uncalibrated answers them (every width one), storing nothing.
+  EXPECT_EQ(Run({"format", "--font", "Arial", "--mono", kIfSum}).err, "");
+  EXPECT_EQ(Run({"format", "--uncalibrated", "--mono", kIfSum}).out, kIfSumMono + "\n");
+  EXPECT_EQ(CalibriPrefix(store_), 0);
+  // The version sets the limit, and the file explains it.
+  std::string formula = "=CONCATENATE(LEFT(A1,1)";
+  for (int i = 2; i <= 60; ++i) formula += ",LEFT(A" + std::to_string(i) + ",1)";
+  EXPECT_EQ(Run({"format", "--font", "Arial", "--excel-version", "11.0", formula + ")"}).out, file_.string() + "\n");
+  EXPECT_NE(ReadBytes(file_).find("This version of Excel allows a maximum of 1,024 characters in a formula."), std::string::npos);
+  EXPECT_EQ(Run({"format", "--font", "Arial", "--mono", "--no-all-parens", "=SUM(A1*(B1+C1),2)"}).out,
             "=SUM(\n       A1*(B1+C1),\n       2\n    )\n    \n");
-  EXPECT_EQ(Format({"=SUM(A1)"}).out, (Tmp() / kFileName).string() + "\n");
-
-  EXPECT_EQ(Format({"--mono", "--separator", ";", "=IF(A1;B1,C1;2)"}).out,
-            "=IF(\n      A1;\n      B1,C1;\n      2\n   )\n   \n");
+  EXPECT_EQ(Run({"format", "--font", "Arial", "--mono", "=SUM(A1*(B1+C1),2)"}).out,
+            "=SUM(\n       A1*(\n             B1+C1\n          ),\n       2\n    )\n    \n");
+  EXPECT_EQ(Run({"settings", "--always-notepad", "on"}).status, 0);
+  EXPECT_EQ(Run({"format", "--font", "Arial", "=SUM(A1)"}).out, file_.string() + "\n");
 }
 
-TEST_F(FormatCli, TheVersionSetsTheLimitAndTheFileExplainsIt) {
-  Calibrate();
-  std::string formula = "=CONCATENATE(";
-  for (int i = 1; i <= 60; ++i) formula += (i > 1 ? ",LEFT(A" : "LEFT(A") + std::to_string(i) + ",1)";
-  formula += ")";
-  EXPECT_EQ(Format({formula}).out.substr(0, 14), "=CONCATENATE(\n");
-
-  const CliResult r = Format({"--excel-version", "11.0", formula});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, (Tmp() / kFileName).string() + "\n");
-  const std::string text = testsupport::ReadBytes(Tmp() / kFileName);
-  EXPECT_NE(text.find("This version of Excel allows a maximum of 1,024 characters in a formula."), std::string::npos);
-  EXPECT_NE(text.find(" characters when formatted for Calibri font, or "), std::string::npos);
+TEST_F(FormatCli, FirstUseWithoutATerminalCalibratesThenCalibrateAndListing) {
+  CliResult run = Run({"format", kIfSum});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("Corvane is not yet calibrated to your configuration. Calibrate now?"), std::string::npos) << run.err;
+  EXPECT_EQ(CalibriPrefix(store_), 766);
+  run = Run({"calibrate", "--font", "Arial"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The notice, as the terminal shows it: its line breaks as lines.
+  EXPECT_NE(run.err.find("Calibration done.\n\nYou should calibrate again whenever"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("\n\nSee Corvane Help for more information.\n"), std::string::npos) << run.err;
+  EXPECT_TRUE(run.out.starts_with("Calibrated Arial (Spacing_Arial in " + store_ + "); Arial is measured with ")) << run.out;
+  // Control characters are listed by their code point, the others as themselves; another font
+  // has its own sections, where nothing is calibrated yet.
+  const std::string show = Run({"calibrate", "--show", "--font", "Arial"}).out + Run({"calibrate", "--show", "--font", "Cambria"}).out;
+  EXPECT_EQ(std::count(show.begin(), show.end(), '\n'), 2 * 767);
+  for (const char* line : {"2\tU+0002\t0\n", "\n32\t \t1\n", "\n159\tU+009F\t", "\n160\t\xC2\xA0\t", "\n767\t\xCB\xBF\t",
+                           "\nArial: fully calibrated; Arial is measured with ", "\n101\te\tNot Found\n",
+                           "\nCambria: not calibrated; Cambria is measured with "})
+    EXPECT_NE(show.find(line), std::string::npos) << line;
 }
 
-TEST_F(FormatCli, UncalibratedAndOtherFontsAnswerTheCalibrationQuestions) {
-  Calibrate("Arial");
-  // The stored font needs no question; --uncalibrated answers them, so every width is one.
-  EXPECT_EQ(Format({"--font", "Arial", "--mono", kIfSum}).err, "");
-  const CliResult r = Format({"--uncalibrated", "--mono", kIfSum});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, kIfSumMono + "\n");
-  posix::SqliteStore store(Store());
-  EXPECT_EQ(store.GetSetting(u"Corvane", u"Spacing_Calibri", u"40", u"absent"), u"absent");
+// Ctrl-C cancels after the code being measured, without the closing notice, and keeps the codes
+// saved before it (a killed writer's prefix is the store's own test).
+TEST_F(FormatCli, CalibrationCancelledPartWayKeepsAReadablePrefix) {
+  const CliResult r = folder_.Run({"calibrate"}, "", {}, nullptr, [&](pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (CalibriPrefix(store_) < 20 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    kill(pid, SIGINT);
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.find("cancelled") != std::string::npos && r.err.find("Calibration done.") == std::string::npos) << r.err;
+  const int saved = CalibriPrefix(store_);
+  EXPECT_GE(saved, 20);
+  EXPECT_EQ(Contents(store_), "Spacing_Calibri " + std::to_string(saved) + " from 2 | ok") << "nothing but the prefix";
+  EXPECT_NE(Run({"calibrate", "--show"}).out.find("\nCalibri: not fully calibrated, first missing code " +
+                                                  std::to_string(saved + 2) + "; "),
+            std::string::npos);
 }
 
-TEST_F(FormatCli, FirstUseWithoutATerminalStartsTheCalibration) {
-  const CliResult r = Format({kIfSum}, "");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("Corvane is not yet calibrated to your configuration. Calibrate now?"), std::string::npos)
+// A disk with room for a few more pages only: every file of the program stops growing there.
+rlim_t fileSizeLimit = 0;
+void OnAFullDisk() {
+  const rlimit limit{fileSizeLimit, fileSizeLimit};
+  ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+TEST_F(FormatCli, AFullDiskStopsTheCalibrationWithItsPrefixAndTheFileIsNamed) {
+  MakeStore(store_, "Arial", "0.5");
+  // Room for the shared-memory index and a few pages of the write-ahead log.
+  fileSizeLimit = static_cast<rlim_t>(std::max<std::uintmax_t>(fs::file_size(store_), 32768) + std::uintmax_t{4} * 4096);
+  const std::string named = "The settings file " + store_ + " cannot be written: ";
+  CliResult r = folder_.Run({"calibrate"}, "", {}, OnAFullDisk);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.starts_with("corvane: " + named)) << r.err;
+  EXPECT_LT(CalibriPrefix(store_), 766);
+  EXPECT_EQ(Contents(store_), "Always Send to Notepad=0; Format All Parens=1; Spacing_Arial 766 from 2; Spacing_Calibri " +
+                                  std::to_string(CalibriPrefix(store_)) + " from 2 | ok");
+  // The formatting command, which fails quietly, names the file as the cause all the same.
+  r = folder_.Run({"format", "--jsonl", "--font", "Cambria"}, "\"=SUM(A1)\"\n\"=T(1)\"\n", {}, OnAFullDisk);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "the first formula's answer only: " << r.out;
+  EXPECT_TRUE(r.err.find("corvane format: line 1: " + named) != std::string::npos &&
+              r.err.find("The formulas after this line were not formatted.") != std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("Calibration done."), std::string::npos) << r.err;
-  posix::SqliteStore store(Store());
-  EXPECT_NE(store.GetSetting(u"Corvane", u"Spacing_Calibri", u"767", u"Not Found"), u"Not Found");
 }
 
-TEST_F(FormatCli, JsonlRunsEachFormulaOnAFreshCellAndReportsInOrder) {
-  Calibrate();
-  const std::string input = "\"" "=IF(A1,SUM(B1,C1),0)" "\"\n\"=A1+B1\"\n\"\"\n  \"=SUM(A1)\\n+1\"  \n";
-  const CliResult cell = Format({"--jsonl"}, input);
-  EXPECT_EQ(cell.status, 0) << cell.err;
-  std::vector<std::string> lines;
-  std::istringstream in(cell.out);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 4U) << cell.out;
-  EXPECT_TRUE(lines[0].starts_with("{\"cell\":\"=IF(\\n")) << lines[0];
-  EXPECT_NE(lines[0].find("\"file\":null,\"messages\":[]}"), std::string::npos) << lines[0];
-  EXPECT_EQ(lines[1], "{\"cell\":\"=A1+B1\",\"file\":null,\"messages\":[\"Unable to format this cell.\"]}");
-  EXPECT_EQ(lines[2], "{\"cell\":\"\",\"file\":null,\"messages\":[\"No formula in cell.\"]}");
-  EXPECT_TRUE(lines[3].starts_with("{\"cell\":\"=SUM(\\n")) << lines[3];
-  EXPECT_EQ(cell.err, "");
+// The program holds the store open while it asks (the store's own test covers a folder deleted).
+TEST_F(FormatCli, AStoreMovedWhileTheProgramWaitsIsNamedAndLosesNothing) {
+  MakeStore(store_, "Arial", "0.5");
+  // Calibri has no widths: the program asks whether to calibrate, and waits for the answer.
+  testing::OnTerminal program({"format", "--store", store_, "=SUM(A1,B1)"});
+  ASSERT_TRUE(program.WaitFor("Calibrate now?")) << program.screen();
+  fs::rename(store_, folder_ / "elsewhere.db");
+  program.Type("y");
+  EXPECT_EQ(program.Finish(), 1) << program.screen();
+  EXPECT_NE(program.screen().find("corvane format: The settings file " + store_ +
+                                  " cannot be written: it was moved or deleted after it was opened."),
+            std::string::npos)
+      << program.screen();
+  EXPECT_FALSE(fs::exists(store_)) << "no new file in its place";
+  EXPECT_EQ(Contents((folder_ / "elsewhere.db").string()), kEarlier);
+}
 
-  const CliResult mono = Format({"--jsonl", "--mono"}, "\"" + kIfSum + "\"\n");
-  EXPECT_EQ(mono.out,
-            "{\"cell\":\"=IF(\\n      A1,\\n      SUM(\\n            B1,\\n            C1\\n         ),\\n      "
-            "0\\n   )\\n   \",\"file\":null,\"messages\":[]}\n");
+// Runs against a store that fails them, read-only or damaged (the refusals themselves are
+// test_settings_store's), name the file, end with status 1 and leave it as it was.
+TEST_F(FormatCli, AReadOnlyOrDamagedStoreIsNamedAndLeftAsItWas) {
+  MakeStore(store_, "Arial", "0.5");
+  const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  fs::permissions(store_, readOnly);
+  fs::permissions(folder_.path().parent_path(), fs::perms::all);
+  // A read-only folder first: a writable one keeps the files of the write-ahead log.
+  fs::permissions(folder_.path(), readOnly | fs::perms::owner_exec | fs::perms::others_exec);
+  for (const std::string cannot : {"opened", "written", "read: database disk image is malformed.\n"}) {
+    if (cannot == "written") fs::permissions(folder_.path(), fs::perms::all);
+    if (cannot.starts_with("read")) {
+      EXPECT_EQ(Contents(store_), kEarlier);
+      fs::permissions(store_, fs::perms::owner_all);
+      std::fstream file(store_, std::ios::in | std::ios::out | std::ios::binary);
+      file.seekp(4096);
+      file << std::string(4096, 'U');  // a sound header over a destroyed table page
+    }
+    const std::string bytes = ReadBytes(store_);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"settings", "--always-notepad", "on"},
+                                                 {"calibrate"}, {"format", "=SUM(A1,B1)"}, {"format", "--jsonl"}}) {
+      SCOPED_TRACE(args.back() + ": " + cannot);
+      // File modes do not hold root back, so the program then runs as nobody.
+      const CliResult r = folder_.Run(args, "\"=SUM(A1)\"\n", {}, cannot.starts_with("read") ? nullptr : +[] {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+      });
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_NE(r.err.find("The settings file " + store_ + " cannot be " + cannot), std::string::npos) << r.err;
+      EXPECT_EQ(ReadBytes(store_), bytes);
+    }
+  }
+  // Removing a layout needs no settings: a damaged store is no obstacle.
+  EXPECT_EQ(Run({"unformat", "=SUM(A1, B1)"}).out, "=SUM(A1,B1)\n");
+}
 
-  const CliResult file = Format({"--jsonl", "--notepad"}, "\"" + kIfSum + "\"\n\"=A1\"\n");
-  const std::string path = (Tmp() / kFileName).string();
-  EXPECT_EQ(file.out, "{\"cell\":\"" + kIfSum + "\",\"file\":\"" + path +
-                          "\",\"messages\":[]}\n{\"cell\":\"=A1\",\"file\":null,\"messages\":[\"Unable to format this "
-                          "cell.\"]}\n");
-  EXPECT_TRUE(fs::exists(path));
+// The program against hostile input: formulas of megabytes, bytes that are not UTF-8, NUL and
+// control characters, and folders whose names hold spaces, line feeds or letters beyond ASCII.
+// Bad input is refused with a clear message and status 2 before anything is written; a hang
+// runs into this program's time limit (tests/CMakeLists.txt).
+// A formula at the limit, nested as deep as it can be: its layout grows with the square of the
+// depth, far beyond the limit, and goes to the text file whole.
+TEST_F(FormatCli, TheDeepestFormulaGoesToTheTextFileWhole) {
+  const std::string deepest = NestedFormula(8192);
+  const CliResult r = Run({"format", "--uncalibrated"}, deepest);
+  ASSERT_EQ(r.out, file_.string() + "\n") << r.err;
+  const std::string text = ReadBytes(file_);
+  EXPECT_TRUE(text.starts_with("Unable to enter this formatted formula into Excel, because it has too many characters."));
+  // The laid-out formula is the input with only line breaks and spaces added.
+  std::string squeezed;
+  for (const char c : text.substr(text.find("\r\n\r\n\r\n\r\n", text.find("Excel 2003 and earlier"))))
+    if (c != ' ' && c != '\r' && c != '\n') squeezed.push_back(c);
+  EXPECT_EQ(squeezed, deepest);
+}
+
+TEST_F(FormatCli, NulControlCharactersAndLoneSurrogatesTravelWhole) {
+  // NUL, other C0 controls, DEL, a C1 control (U+0085) and the line separator U+2028, inside
+  // string literals and outside: nothing may cut the text short or drop a character.
+  const std::string literal = std::string("\"a\0b\x01\x1B[2J\x7F", 10) + "\xC2\x85\xE2\x80\xA8\"";
+  const std::string formula = "=CONCAT(" + literal + ",\"\t\r\",A1" + std::string(1, '\0') + ")";
+  EXPECT_EQ(Run({"unformat"}, formula).out, formula + "\n");
+  CliResult r = Run({"format", "--notepad", "--uncalibrated"}, formula);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string text = ReadBytes(file_);
+  EXPECT_NE(text.find("=CONCAT(\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(literal), std::string::npos) << "the literal, NUL and all, in one piece";
+  EXPECT_NE(text.find(std::string("A1\0", 3)), std::string::npos);
+
+  // JSON lines carry NUL and lone surrogates as escapes; the text file, which is UTF-8, gets
+  // U+FFFD for a lone surrogate.
+  r = Run({"format", "--jsonl", "--notepad", "--uncalibrated"}, "\"=T(\\ud800,\\u0000)\"\n");
+  EXPECT_NE(r.out.find("\"file\":\"" + file_.string() + "\""), std::string::npos) << r.out << r.err;
+  text = ReadBytes(file_);
+  EXPECT_NE(text.find(std::string("\xEF\xBF\xBD,\r\n", 6)), std::string::npos);
+  EXPECT_NE(text.find(std::string("\0\r\n", 3)), std::string::npos);
+}
+
+TEST(FormatCliFolders, WithSpacesLineFeedsAndOtherLettersHoldStoreAndTextFile) {
+  // The last is Latin-1, not UTF-8: file names are bytes, and these must come back unchanged.
+  for (const std::string name : {"with space", "line\nfeed", "\xC3\x9Cn\xC3\xAF \xE6\x97\xA5\xE6\x9C\xAC", "caf\xE9"}) {
+    SCOPED_TRACE(name);
+    const testing::CliFolder scratch(name);
+    ASSERT_EQ(scratch.Run({"settings", "--always-notepad", "on"}).status, 0);
+    // The stored option sends the layout to a file in "tmp", else in TMPDIR, whose path is
+    // printed byte for byte; a folder that is not there is named in the message.
+    for (const auto& [tmp, out] : {std::pair{scratch.path().string(), (scratch / kFileName).string()},
+                                   std::pair{std::string(), (scratch / kFileName).string()},
+                                   std::pair{(scratch / "missing").string(), std::string("=SUM(A1,B1)")}}) {
+      fs::remove(scratch / kFileName);
+      const CliResult r = scratch.Run({"format", "--uncalibrated", "=SUM(A1,B1)"}, "", {{"tmp", tmp}, {"TMPDIR", scratch.path().string()}});
+      EXPECT_EQ(r.out, out + "\n") << r.err;
+      EXPECT_TRUE(r.status == 0 ? r.err.empty()
+                                : r.err.starts_with("corvane format: Cannot write /") &&
+                                      r.err.ends_with("/missing/" + kFileName + ": No such file or directory; the cell was left as it was\n"))
+          << r.err;
+      EXPECT_EQ(ReadBytes(scratch / kFileName).find("=SUM(\r\n") != std::string::npos, r.status == 0);
+    }
+  }
 }
 
 }  // namespace

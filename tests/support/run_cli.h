@@ -4,9 +4,13 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/xlsx_builder.h"
 
 namespace corvane::testing {
 
@@ -17,14 +21,28 @@ struct CliResult {
   std::string err;
 };
 
-// `beforeExec` runs in the child just before the program starts (async-signal-safe calls only:
-// limits, user ids); it may end the child with _exit.
-CliResult RunCli(const std::vector<std::string>& args, const std::string& input = {},
-                 const std::vector<std::pair<std::string, std::string>>& env = {}, void (*beforeExec)() = nullptr);
+using Env = std::vector<std::pair<std::string, std::string>>;
 
-// Starts the program without waiting for it (standard input, output and error on /dev/null), for
-// tests that act on it while it runs; WaitCli gives its status as CliResult::status does.
-pid_t SpawnCli(const std::vector<std::string>& args);
-int WaitCli(pid_t pid);
+// `beforeExec` runs in the child just before the program starts (async-signal-safe calls only:
+// limits, user ids); it may end the child with _exit. `whileRunning` gets the program's process
+// id as soon as it is started, for tests that act on it (signals) while it runs.
+CliResult RunCli(const std::vector<std::string>& args, const std::string& input = {}, const Env& env = {},
+                 void (*beforeExec)() = nullptr, const std::function<void(pid_t)>& whileRunning = {});
+
+// A scratch folder `name` (in a folder of its own) that holds the settings store and serves as
+// "tmp" for the text files; the program runs there without a desktop.
+class CliFolder {
+ public:
+  explicit CliFolder(const std::string& name = "folder") : path_(root_ / name) { std::filesystem::create_directory(path_); }
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+  std::string store() const { return (path_ / "settings.db").string(); }
+  CliResult Run(const std::vector<std::string>& args, const std::string& input = {}, const Env& env = {},
+                void (*beforeExec)() = nullptr, const std::function<void(pid_t)>& whileRunning = {}) const;
+
+ private:
+  testsupport::TempFolder root_;
+  std::filesystem::path path_;
+};
 
 }  // namespace corvane::testing
