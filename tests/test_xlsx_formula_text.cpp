@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -105,42 +106,19 @@ TEST(XlsxFormulaText, Balance) {
     EXPECT_EQ(memory::Balanced(text), balanced) << Utf16ToUtf8(text);
 }
 
+// tests/golden/shared_formulas.txt: the rows and columns moved and the master's formula, then the
+// member's.
 TEST(XlsxFormulaText, SharedFormulasMoveTheirRelativeReferences) {
-  struct Case {
-    std::u16string text;
-    std::int32_t rows, cols;
-    std::u16string moved;
-  };
-  const std::vector<Case> cases = {
-      {u"A1+$B$2+C$3+$D4", 2, 1, u"B3+$B$2+D$3+$D6"},
-      {u"SUM(A:A,$B:B,1:1,$2:3)", 1, 1, u"SUM(B:B,$B:C,2:2,$2:4)"},
-      {u"LOG10(A1)+ATAN2(B1,C1)", 1, 0, u"LOG10(A2)+ATAN2(B2,C2)"},
-      {u"Sheet1!A1+'My Sheet'!B2+[1]Data!C3", 0, 2, u"Sheet1!C1+'My Sheet'!D2+[1]Data!E3"},
-      {u"\"A1\"&A1&Table1[A1]", 1, 1, u"\"A1\"&B2&Table1[A1]"},
-      {u"IF(TRUE,ABS(A1),Tax)", 3, 0, u"IF(TRUE,ABS(A4),Tax)"},
-      {u"SUM(A1:B2)*{1,2}", 0, 0, u"SUM(A1:B2)*{1,2}"},
-      {u"XFC10", -9, 1, u"XFD1"},
-      // Names that look like columns or cells stay what they are: sheets, 3-D ranges, workbooks.
-      {u"IF(A1>0,SUM(Jan:Mar!B2),MAX(A1,A2))", 0, 1, u"IF(B1>0,SUM(Jan:Mar!C2),MAX(B1,B2))"},
-      {u"SUM(A1:B2!C3,XFD:Jan!$A1,R1C1!A1,XFD!A1:B2)", 1, 1, u"SUM(A1:B2!D4,XFD:Jan!$A2,R1C1!B2,XFD!B2:C3)"},
-      {u"[1]Jan:Mar!B2+[Book.xlsx]Jan!A1+'[Book (1).xlsx]Sheet 1'!A1", 1, 0,
-       u"[1]Jan:Mar!B3+[Book.xlsx]Jan!A2+'[Book (1).xlsx]Sheet 1'!A2"},
-      {u"'A1'!A1+'Jan:Mar'!B2+'It''s A1'!C3", 0, 1, u"'A1'!B1+'Jan:Mar'!C2+'It''s A1'!D3"},
-      {u"Jan:Mar!A:B+Jan:Mar!1:2", 1, 1, u"Jan:Mar!B:C+Jan:Mar!2:3"},
-      // Tables and their columns, with quotes escaping brackets inside.
-      {u"SUM(T1[Col])+Table1[[#This Row],[Qty]]*A1+Tab['[A1'][B1]", 1, 0,
-       u"SUM(T1[Col])+Table1[[#This Row],[Qty]]*A2+Tab['[A1'][B1]"},
-      {u"ABC1(A1)+DEF(1)+Jan+Tax*IF(\"Jan:Mar!B2\"=\"\",A1)", 0, 1, u"ABC1(B1)+DEF(1)+Jan+Tax*IF(\"Jan:Mar!B2\"=\"\",B1)"},
-      {u"#REF!+A1", 1, 0, u"#REF!+A2"},
-      // Off the sheet: the whole reference, prefix and range, reads #REF!.
-      {u"A1+B2+$A$1", -1, 0, u"#REF!+B1+$A$1"},
-      {u"XFD1*2", 0, 1, u"#REF!*2"},
-      {u"SUM(A1048576,A1:A1048576,1:1048576,Jan!A1)", 1, 0, u"SUM(#REF!,#REF!,#REF!,Jan!A2)"},
-      {u"SUM(Jan:Mar!A1,[1]Jan!A:B,'My Sheet'!A1:B1)-Jan!$A$1", 0, -1, u"SUM(#REF!,#REF!,#REF!)-Jan!$A$1"},
-      {u"#REF!+Sheet1!#REF!+A2", -1, 0, u"#REF!+Sheet1!#REF!+A1"},
-      {u"$A$1+Jan!A$1+$B2", -1, 1, u"$A$1+Jan!B$1+$B1"},  // absolute parts never move
-  };
-  for (const auto& c : cases) EXPECT_EQ(Utf16ToUtf8(ShiftReferences(c.text, c.rows, c.cols)), Utf16ToUtf8(c.moved)) << Utf16ToUtf8(c.text);
+  const auto cases = corpus::LoadGolden("shared_formulas.txt");
+  ASSERT_GE(cases.size(), 20U);
+  for (const corpus::Golden& c : cases) {
+    std::istringstream header(c.header);
+    std::int32_t rows = 0, cols = 0;
+    std::string text;
+    header >> rows >> cols >> std::ws;
+    std::getline(header, text);
+    EXPECT_EQ(Utf16ToUtf8(ShiftReferences(Ascii16(text), rows, cols)), c.lines) << c.header;
+  }
 }
 
 TEST(XlsxFormulaText, TheSpreadsheetsLimitsOnLengthAndNesting) {
