@@ -1,6 +1,6 @@
-// The workbook-file host: what it reads from a workbook, what it refuses, how the commands work
-// on it, and what a save changes (only the changed cells) and never does (leave a half-written
-// file, or write through a file another program changed).
+// The workbook-file host: what it reads from a workbook, what it refuses, and what a save
+// changes (only the changed cells) and never does (write over a file another program changed).
+// The commands on workbook files are the program's tests (test_xlsx_cli).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,10 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "addin/cls_corvane.h"
 #include "hosts/xlsx/xlsx_host.h"
 #include "support/corpus.h"
-#include "support/fake_delivery.h"
 #include "support/fake_ui.h"
 #include "support/xlsx_builder.h"
 
@@ -179,42 +177,6 @@ TEST(XlsxHost, ShowsFormulasInTheListSeparatorsOfTheRegion) {
   cell->SetFormula(u"=ROUND(\n  SUM(1,5;2);\n  1)");
   app->Workbook()->Save();
   EXPECT_EQ(FormulasOf(folder / "b.xlsx").at("S!A1"), "ROUND(\n  SUM(1.5,2),\n  1)");
-}
-
-TEST(XlsxHost, TheCommandsLayOutAndUnformatCellsOfTheFile) {
-  Session s;
-  testsupport::FakeDelivery delivery;
-  cls_corvane corvane;
-  ObjectRef host = s.app;
-  corvane.SetExcelApp(host);
-  // A plain cell, a cell of the array block, a quoted sheet, a member of a shared formula.
-  for (const auto& [sheet, cell] : std::vector<std::pair<std::u16string, const char*>>{
-           {u"Sheet1", "A2"}, {u"Sheet1", "C4"}, {u"My Sheet", "B7"}, {u"Sheet1", "E6"}}) {
-    s.app->SetActiveCell(s.Cell(sheet, cell));
-    corvane.cvFormulateCell();
-    EXPECT_NE(s.FormulaOf(sheet, cell).find("(\n"), std::string::npos) << s.FormulaOf(sheet, cell);
-  }
-  EXPECT_EQ(s.Cell(u"Sheet1", "A2")->WrapText(), Variant(true));
-  EXPECT_EQ(s.FormulaOf(u"Sheet1", "E7"), "=SUM(A7,B7)+$A$1");
-  EXPECT_TRUE(delivery.files.written.empty());
-  const fs::path formatted = s.folder / "formatted.xlsx";
-  s.app->Workbook()->Save(formatted.string());
-  EXPECT_EQ(FormulasOf(formatted).at("Sheet1!A2"), s.FormulaOf(u"Sheet1", "A2").substr(1)) << "stored with its line feeds";
-
-  // Unformatted again: every formula is back; only the worksheets whose cells changed differ.
-  auto again = XlsxApplication::Open(formatted.string());
-  ObjectRef host2 = again;
-  corvane.SetExcelApp(host2);
-  for (const auto& [sheet, cell] : std::vector<std::pair<std::u16string, const char*>>{
-           {u"Sheet1", "A2"}, {u"Sheet1", "B4"}, {u"My Sheet", "B7"}, {u"Sheet1", "E6"}}) {
-    again->SetActiveCell(again->Workbook()->SheetNamed(sheet)->Range(*ParseRangeAddress(cell)));
-    corvane.cvDeformulateCell();
-    EXPECT_TRUE(again->LastRefusal().empty()) << Utf16ToUtf8(again->LastRefusal());
-  }
-  const fs::path unformatted = s.folder / "unformatted.xlsx";
-  again->Workbook()->Save(unformatted.string());
-  EXPECT_EQ(FormulasOf(unformatted), FormulasOf(s.path));
-  EXPECT_EQ(ChangedEntries(s.path, unformatted), (std::vector<std::string>{"xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml"}));
 }
 
 // A save rewrites only the changed cells' elements: their cached values (and value types) go,
