@@ -96,16 +96,6 @@ TEST(XlsxFormulaText, ShowsTheDialectsSeparatorsAndNoStoragePrefixes) {
   EXPECT_THROW(MakeDialect(u'.', u','), AutomationError);
 }
 
-// Parentheses balance outside literals, quoted names and brackets, where an apostrophe escapes
-// the next character ("]" and "[" included); every literal and name must be closed.
-TEST(XlsxFormulaText, Balance) {
-  for (const auto& [text, balanced] : std::vector<std::pair<std::u16string, bool>>{
-           {u"=IF(A1=\")\",'a(b'!A1,[x(]y)", true}, {u"=SUM(1", false}, {u"=SUM(1))", false}, {u"=)(", false}, {u"=\"open", false},
-           {u"='open!A1", false}, {u"=Table1[[#This Row],['[Qty']]]*F(T['#])", true}, {u"=T['#]]", false}, {u"=T['#']", false},
-           {u"='a\"b'!A1+SUM(1,2)", true}, {u"=a]", false}, {u"=[a[b]]c", true}, {u"={1,(2)}", true}, {u"='[x'!A1+[y']]", true}})
-    EXPECT_EQ(memory::Balanced(text), balanced) << Utf16ToUtf8(text);
-}
-
 // tests/golden/shared_formulas.txt: the rows and columns moved and the master's formula, then the
 // member's.
 TEST(XlsxFormulaText, SharedFormulasMoveTheirRelativeReferences) {
@@ -133,14 +123,6 @@ TEST(XlsxFormulaText, TheSpreadsheetsLimitsOnLengthAndNesting) {
   EXPECT_TRUE(BeyondFormulaLimits(std::u16string(8192, u'1')));
   EXPECT_FALSE(BeyondFormulaLimits(nested(64, u"ABS(", nested(200, u"(", u"\"F(F(\"&'F(x'!A1&T[F(]+ABS(1)+ABS(1)"))));
   EXPECT_TRUE(BeyondFormulaLimits(nested(65, u"ABS(", u"1")));
-}
-
-TEST(XlsxFormulaText, CellAddresses) {
-  EXPECT_EQ(ParseCellAddress(std::string_view("xfd1048576")), (CellPosition{1048576, 16384}));
-  EXPECT_EQ(ParseCellAddress(u"$C$0000007"), (CellPosition{7, 3}));
-  for (const char* wrong : {"XFE1", "A0", "A", "$", "A00000000000000001", "A$$1", "A1048577", "A1$", "1A"})
-    EXPECT_FALSE(ParseCellAddress(std::string_view(wrong))) << wrong;
-  EXPECT_EQ(Utf16ToUtf8(RangeAddress(*ParseRangeAddress("D5:B2"))), "B2:D5");
 }
 
 }  // namespace
