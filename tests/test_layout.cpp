@@ -350,16 +350,14 @@ const Config kConfigs[] = {
 // The host and store that special characters are measured with.
 class LayoutAgainstReference : public ::testing::Test {
  protected:
-  LayoutAgainstReference() : scoped_(TestServices()) {
-    app_ = memory::MemoryApplication::Create(&measurer_);
-    ObjectRef ref = app_;
-    addin_.SetExcelApp(ref);
-  }
-  PlatformServices TestServices() {
+  LayoutAgainstReference() : scoped_([this] {
     PlatformServices s;
     s.store = &store_;
     s.textMeasurer = &measurer_;
     return s;
+  }()) {
+    ObjectRef ref = app_;
+    addin_.SetExcelApp(ref);
   }
 
   // Widths as a calibration with the fixed measurer leaves them, so that the cell layout meets
@@ -419,7 +417,7 @@ class LayoutAgainstReference : public ::testing::Test {
   MemoryStore store_;
   memory::FixedMeasurer measurer_;
   ScopedServices scoped_;
-  std::shared_ptr<memory::MemoryApplication> app_;
+  std::shared_ptr<memory::MemoryApplication> app_ = memory::MemoryApplication::Create(&measurer_);
   cls_corvane addin_;
 };
 

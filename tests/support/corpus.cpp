@@ -73,7 +73,7 @@ std::vector<Golden> LoadGolden(const std::string& name) {
   if (!in) throw std::runtime_error("cannot read golden file " + name);
   std::vector<Golden> cases(1);
   for (std::string line; std::getline(in, line);) {
-    if (line.starts_with('#')) continue;
+    if (line == "#" || line.starts_with("# ")) continue;
     Golden& g = cases.back();
     if (line.empty()) {
       if (!g.header.empty()) cases.emplace_back();
