@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 2) return 0;
   const unsigned lengthMode = data[0] % 8;
   const char16_t separators[] = {u',', u';', u'"', u'(', u'\'', u' ', u'\\', u'.'};
-  const std::u16string text = fuzzing::LooseUtf16(std::string_view(reinterpret_cast<const char*>(data + 2), size - 2));
+  const std::u16string text = fuzzing::TextOf(data, size, 2);
   const auto full = static_cast<std::int32_t>(text.size());
   // A shorter length scans a prefix; a longer one, 0, a fraction or text fail quietly.
   const Variant lengths[] = {Variant(full - 1), Variant(full + 1), Variant(std::int32_t{0}), Variant(full + 0.5),

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/utf8.h"
 
@@ -34,14 +35,18 @@ inline std::u16string LooseUtf16(std::string_view bytes) {
   return out;
 }
 
-// Prints the code units (hex) for a failure report.
-inline void Dump(const char* label, std::u16string_view text) {
-  std::fprintf(stderr, "%s (%zu units):", label, text.size());
-  for (const char16_t c : text) std::fprintf(stderr, " %04x", static_cast<unsigned>(c));
-  std::fprintf(stderr, "\n");
+// The fuzzer's bytes from `skip` on, as text.
+inline std::u16string TextOf(const std::uint8_t* data, std::size_t size, std::size_t skip = 0) {
+  return LooseUtf16(std::string_view(reinterpret_cast<const char*>(data + skip), size - skip));
 }
 
-[[noreturn]] inline void Broken(const char* what) {
+// Reports the broken property, with the input and output text as code units (hex) if given.
+[[noreturn]] inline void Broken(const char* what, std::u16string_view input = {}, std::u16string_view output = {}) {
+  for (const auto& [label, text] : {std::pair{"input", input}, std::pair{"output", output}}) {
+    std::fprintf(stderr, "%s (%zu units):", label, text.size());
+    for (const char16_t c : text) std::fprintf(stderr, " %04x", static_cast<unsigned>(c));
+    std::fprintf(stderr, "\n");
+  }
   std::fprintf(stderr, "property broken: %s\n", what);
   std::abort();
 }

@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size <= kHeader) return 0;
   static World world;
   const unsigned flags = data[0];
-  const std::u16string formula = fuzzing::LooseUtf16(std::string_view(reinterpret_cast<const char*>(data + kHeader), size - kHeader));
+  const std::u16string formula = fuzzing::TextOf(data, size, kHeader);
 
   cls_corvane addin;
   ObjectRef ref = world.app;
@@ -110,11 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const AutomationError&) {
     return 0;  // the command's trap ends it quietly; nothing was written
   }
-  const auto broken = [&](const char* what) {
-    fuzzing::Dump("input", formula);
-    fuzzing::Dump("laid out", out);
-    fuzzing::Broken(what);
-  };
+  const auto broken = [&](const char* what) { fuzzing::Broken(what, formula, out); };
   if (!OnlyBreaksAdded(formula, out)) broken("the layout changed more than spaces and line feeds");
   if (Count(out, u'\n') - Count(formula, u'\n') > 3 * Count(formula, u'(') + Count(formula, addin.strListSeparator[0]))
     broken("too many line feeds");

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   static const std::u16string separators[] = {u",", u";", u"\"", u"(", u"'", u" ", u"[", u"=", u"", u",,"};
   const std::u16string& separator = separators[data[0] % std::size(separators)];
-  const std::u16string text = fuzzing::LooseUtf16(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
+  const std::u16string text = fuzzing::TextOf(data, size, 1);
 
   std::vector<lex::Span> spans{{0, 1, Kind::Text, true}};  // leftovers must not matter
   lex::Lex(text, separator, spans);

@@ -11,7 +11,7 @@
 using namespace corvane;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::u16string text = fuzzing::LooseUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::u16string text = fuzzing::TextOf(data, size);
   const std::u16string once = Unformat(text);
   // `once` is `text` with some spaces and line feeds taken out.
   std::size_t j = 0;
@@ -19,13 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (j < once.size() && once[j] == c) ++j;
     else if (c != u' ' && c != u'\n') j = once.size() + 1;
   }
-  if (j != once.size()) {
-    fuzzing::Dump("input", text);
-    fuzzing::Broken("unformat removed more than spaces and line feeds");
-  }
-  if (Unformat(once) != once) {
-    fuzzing::Dump("input", text);
-    fuzzing::Broken("unformat is not idempotent");
-  }
+  if (j != once.size()) fuzzing::Broken("unformat removed more than spaces and line feeds", text, once);
+  if (Unformat(once) != once) fuzzing::Broken("unformat is not idempotent", text, once);
   return 0;
 }

@@ -1,7 +1,6 @@
-// The add-in's character table (PopulateCharArray) and CheckChar, as a macro sees them: quote
-// classes, literal and sheet-name marks, and over the corpus the literal marks against a simpler
-// rule and CheckChar's parentheses in balance. (The fuzz target covers failures and the
-// consistency of every classification.)
+// The add-in's character table (PopulateCharArray) as a macro sees it: quote classes, literal and
+// sheet-name marks. CheckChar is the Excel end-to-end test's (a parenthesis in and out of a
+// literal) and the fuzz target's (never syntax inside a literal).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -57,38 +56,6 @@ TEST(CharScan, QuoteClassesAndMarks) {
     ASSERT_EQ(t.colUpper(), 4);
     for (std::int32_t row = 1; row <= t.rowUpper(); ++row) EXPECT_EQ(t.at(row, 1), formula.substr(row - 1, 1));
     EXPECT_EQ(Marks(t), marks);
-  }
-}
-
-// Text of literals by a simpler rule than the scan's: from an opening quote to the closing one,
-// a doubled quote standing for one quote character (the first of the pair unmarked). And outside
-// names in quotes or brackets, CheckChar's parentheses balance.
-TEST(CharScan, CorpusLiteralMarksAndBalance) {
-  cls_corvane addin;
-  addin.strListSeparator = u",";
-  for (const auto& f : corpus::Sample()) {
-    std::string marks(f.text.size(), '.');
-    for (std::size_t i = 0, inside = 0; i < f.text.size(); ++i) {
-      if (inside == 0) {
-        inside = f.text[i] == u'"' ? 1 : 0;
-      } else if (f.text[i] != u'"') {
-        marks[i] = 'S';
-      } else if (i + 1 < f.text.size() && f.text[i + 1] == u'"') {
-        marks[++i] = 'S';
-      } else {
-        inside = 0;
-      }
-    }
-    const StringTable t = ScanOf(addin, f.text);
-    const std::string scanned = Marks(t);
-    ASSERT_EQ(scanned.substr(f.text.size() + 1, f.text.size()), marks) << f.source;
-    if (f.text.find_first_of(u"'[") != std::u16string::npos) continue;
-    int depth = 0;
-    for (std::int32_t i = 1; i <= t.rowUpper(); ++i) {
-      const ParenCheck p = addin.CheckCharAt(i, t);
-      depth += (p.bIsLeftParen ? 1 : 0) - (p.bIsRightParen ? 1 : 0);
-    }
-    ASSERT_EQ(depth, 0) << f.source;
   }
 }
 

@@ -84,74 +84,21 @@ std::string Render(std::u16string_view text) {
   }
 }
 
-// ---- Laid out as the user sees it ----
-
-struct Golden {
-  Mode mode;
-  std::u16string formula;
-  const char* options;  // "off", "on" or "both": the "Format All Parens" settings it holds for
-  std::string lines;
-};
-
-const Mode E = Mode::Notepad;
-const Mode C = Mode::Cell;
+// ---- Laid out as the user sees it (tests/golden/layout.txt) ----
 
 TEST(Layout, AsTheUserSeesIt) {
-  const std::vector<Golden> goldens = {
-      // Levels, separators, closing parentheses under their opening ones.
-      {E, u"=IF(A1,SUM(B1,C1),0)", "both", "0: =IF(\n6: A1,\n6: SUM(\n12: B1,\n12: C1\n9: ),\n6: 0\n3: )\n3:"},
-      // Text after a level's close starts a new line at the enclosing level's indentation.
-      {E, u"=SUM(A1)+1", "both", "0: =SUM(\n7: A1\n4: )\n0: +1"},
-      {E, u"=IF(A1=\"(,)\",1,2)", "both", "0: =IF(\n6: A1=\"(,)\",\n6: 1,\n6: 2\n3: )\n3:"},
-      // Level closes in a row, each under its parenthesis, with no empty line between them.
-      {E, u"=A(B(C(1)))", "both", "0: =A(\n5: B(\n9: C(\n13: 1\n10: )\n6: )\n2: )\n2:"},
-      {C, u"=A(B(C(1)))", "both", "0: =A(\n10: B(\n19: C(\n28: 1\n20: )\n11: )\n2: )\n2:"},
-      {E, u"=IF(ISNA(MATCH(A1,B1,0)),0,1)", "both",
-       "0: =IF(\n6: ISNA(\n13: MATCH(\n21: A1,\n21: B1,\n21: 0\n18: )\n10: ),\n6: 0,\n6: 1\n3: )\n3:"},
-      // Empty pairs stay whole; what follows one starts a line, a separator joins it.
-      {E, u"=NOW()+1", "both", "0: =NOW()\n0: +1"},
-      {E, u"=IF(A1,NOW(),1)", "both", "0: =IF(\n6: A1,\n6: NOW(),\n6: 1\n3: )\n3:"},
-      // Groups after arithmetic operators stay inline when the option is off.
-      {E, u"=SUM(A1*(B1+C1),2)", "off", "0: =SUM(\n7: A1*(B1+C1),\n7: 2\n4: )\n4:"},
-      {E, u"=SUM(A1*(B1+C1),2)", "on", "0: =SUM(\n7: A1*(\n13: B1+C1\n10: ),\n7: 2\n4: )\n4:"},
-      {E, u"=A1*(B1+NOW())+SUM(C1,D1)", "off", "0: =A1*(B1+NOW())+SUM(\n21: C1,\n21: D1\n18: )\n18:"},
-      // An inline group's ")" that would begin a line goes under its "(", indentation counted.
-      {E, u"=A1*(SUM(B1,C1))", "off", "0: =A1*(SUM(\n11: B1,\n11: C1\n8: )\n4: )"},
-      {E, u"=IF(A1,B1*(SUM(C1,D1)),0)", "off",
-       "0: =IF(\n6: A1,\n6: B1*(SUM(\n16: C1,\n16: D1\n13: )\n9: ),\n6: 0\n3: )\n3:"},
-      {C, u"=IF(W,W*(SUM(1,2)),0)", "off",
-       "0: =IF(\n11: W,\n11: W*(SUM(\n27: 1,\n27: 2\n19: )\n15: ),\n11: 0\n3: )\n3:"},
-      {C, u"=W*(SUM(1))", "off", "0: =W*(SUM(\n17: 1\n9: )\n5: )"},
-      // A "(" right after a level's ")" stays on that line; its level is measured from there.
-      {E, u"=LAMBDA(x,y,x+y)(1,2)", "both", "0: =LAMBDA(\n10: x,\n10: y,\n10: x+y\n7: )(\n11: 1,\n11: 2\n8: )\n8:"},
-      {E, u"=F(1)(2)", "both", "0: =F(\n5: 1\n2: )(\n6: 2\n3: )\n3:"},
-      {C, u"=F(1)(2)", "both", "0: =F(\n10: 1\n2: )(\n11: 2\n3: )\n3:"},
-      // The cell's indentation follows the font: "=WW" is 7 wide; 9.5 and 1.5 round to even.
-      {C, u"=WW(i,Wii(1,2))", "both", "0: =WW(\n15: i,\n15: Wii(\n27: 1,\n27: 2\n19: )\n7: )\n7:"},
-      {C, u"=i(W)", "both", "0: =i(\n10: W\n2: )\n2:"},
-      // An intersection after a ")" stays on its line with its operand; other spaces do not.
-      {E, u"=F() A1:B2", "both", "0: =F() A1:B2"},
-      {E, u"=D8:(E7) (E9):F8", "both", "0: =D8:(\n7: E7\n4: ) (\n9: E9\n6: )\n0: :F8"},
-      {C, u"=D8:(E7) (E9):F8", "both", "0: =D8:(\n12: E7\n4: ) (\n14: E9\n6: )\n0: :F8"},
-      {E, u"=SUM(1) +2", "both", "0: =SUM(\n7: 1\n4: )\n1: +2"},
-      // Array constants, literals, sheet names and bracketed names are never broken.
-      {E, u"=SUM({1,2;3,4},INDEX({\"a,b\",\"c\"},2))", "both",
-       "0: =SUM(\n7: {1,2;3,4},\n7: INDEX(\n15: {\"a,b\",\"c\"},\n15: 2\n12: )\n4: )\n4:"},
-      {C, u"=SUM({1,2;3,4},INDEX({\"a,b\",\"c\"},2))", "both",
-       "0: =SUM(\n12: {1,2;3,4},\n12: INDEX(\n25: {\"a,b\",\"c\"},\n25: 2\n17: )\n4: )\n4:"},
-      {E, u"='Jan (2)'!A1", "both", "0: ='Jan (2)'!A1"},
-      {E, u"=SUM('Jan (2)'!A1,'Aid, 2019'!B2)", "both", "0: =SUM(\n7: 'Jan (2)'!A1,\n7: 'Aid, 2019'!B2\n4: )\n4:"},
-      {E, u"=SUM(Table1[[#This Row],[Price, net]])", "both", "0: =SUM(\n7: Table1[[#This Row],[Price, net]]\n4: )\n4:"},
-      {E, u"=IF([Book (1).xlsx]Data!A1,'[Q1, Q2.xlsx]Sum (net)'!B2)", "both",
-       "0: =IF(\n6: [Book (1).xlsx]Data!A1,\n6: '[Q1, Q2.xlsx]Sum (net)'!B2\n3: )\n3:"},
-  };
-  for (const Golden& g : goldens) {
+  const std::vector<corpus::Golden> goldens = corpus::LoadGolden("layout.txt");
+  ASSERT_GE(goldens.size(), 30U);
+  for (const corpus::Golden& g : goldens) {
+    const std::size_t modeEnd = g.header.find(' '), optionsEnd = g.header.find(' ', modeEnd + 1);
+    const std::string mode = g.header.substr(0, modeEnd), options = g.header.substr(modeEnd + 1, optionsEnd - modeEnd - 1);
+    ASSERT_TRUE((mode == "editor" || mode == "cell") && (options == "off" || options == "on" || options == "both")) << g.header;
     for (const bool allParens : {false, true}) {
-      if (std::string(g.options) != "both" && std::string(g.options) != (allParens ? "on" : "off")) continue;
-      SCOPED_TRACE(Utf16ToUtf8(g.formula) + (g.mode == C ? " (cell" : " (editor") + (allParens ? ", all parens)" : ")"));
+      if (options != "both" && options != (allParens ? "on" : "off")) continue;
+      SCOPED_TRACE(g.header + (allParens ? ", all parens" : ""));
       cls_corvane a;
-      Configure(a, g.mode, allParens);
-      EXPECT_EQ(Render(Laid(a, g.formula)), g.lines);
+      Configure(a, mode == "cell" ? Mode::Cell : Mode::Notepad, allParens);
+      EXPECT_EQ(Render(Laid(a, Ascii16(g.header.substr(optionsEnd + 1)))), g.lines);
     }
   }
 }
@@ -403,16 +350,14 @@ const Config kConfigs[] = {
 // The host and store that special characters are measured with.
 class LayoutAgainstReference : public ::testing::Test {
  protected:
-  LayoutAgainstReference() : scoped_(TestServices()) {
-    app_ = memory::MemoryApplication::Create(&measurer_);
-    ObjectRef ref = app_;
-    addin_.SetExcelApp(ref);
-  }
-  PlatformServices TestServices() {
+  LayoutAgainstReference() : scoped_([this] {
     PlatformServices s;
     s.store = &store_;
     s.textMeasurer = &measurer_;
     return s;
+  }()) {
+    ObjectRef ref = app_;
+    addin_.SetExcelApp(ref);
   }
 
   // Widths as a calibration with the fixed measurer leaves them, so that the cell layout meets
@@ -472,7 +417,7 @@ class LayoutAgainstReference : public ::testing::Test {
   MemoryStore store_;
   memory::FixedMeasurer measurer_;
   ScopedServices scoped_;
-  std::shared_ptr<memory::MemoryApplication> app_;
+  std::shared_ptr<memory::MemoryApplication> app_ = memory::MemoryApplication::Create(&measurer_);
   cls_corvane addin_;
 };
 

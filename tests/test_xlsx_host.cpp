@@ -1,21 +1,15 @@
-// The workbook-file host: what it reads from a workbook, what it refuses, how the commands work
-// on it, and what a save changes (only the changed cells) and never does (leave a half-written
-// file, or write through a file another program changed).
+// The workbook-file host: what it reads from a workbook, what it refuses, and what a save
+// changes (only the changed cells) and never does (write over a file another program changed).
+// The commands on workbook files are the program's tests (test_xlsx_cli).
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "addin/cls_corvane.h"
-#include "hosts/xlsx/case_fold.h"
-#include "hosts/xlsx/case_fold_table.h"
 #include "hosts/xlsx/xlsx_host.h"
 #include "support/corpus.h"
-#include "support/fake_delivery.h"
 #include "support/fake_ui.h"
 #include "support/xlsx_builder.h"
 
@@ -185,42 +179,6 @@ TEST(XlsxHost, ShowsFormulasInTheListSeparatorsOfTheRegion) {
   EXPECT_EQ(FormulasOf(folder / "b.xlsx").at("S!A1"), "ROUND(\n  SUM(1.5,2),\n  1)");
 }
 
-TEST(XlsxHost, TheCommandsLayOutAndUnformatCellsOfTheFile) {
-  Session s;
-  testsupport::FakeDelivery delivery;
-  cls_corvane corvane;
-  ObjectRef host = s.app;
-  corvane.SetExcelApp(host);
-  // A plain cell, a cell of the array block, a quoted sheet, a member of a shared formula.
-  for (const auto& [sheet, cell] : std::vector<std::pair<std::u16string, const char*>>{
-           {u"Sheet1", "A2"}, {u"Sheet1", "C4"}, {u"My Sheet", "B7"}, {u"Sheet1", "E6"}}) {
-    s.app->SetActiveCell(s.Cell(sheet, cell));
-    corvane.cvFormulateCell();
-    EXPECT_NE(s.FormulaOf(sheet, cell).find("(\n"), std::string::npos) << s.FormulaOf(sheet, cell);
-  }
-  EXPECT_EQ(s.Cell(u"Sheet1", "A2")->WrapText(), Variant(true));
-  EXPECT_EQ(s.FormulaOf(u"Sheet1", "E7"), "=SUM(A7,B7)+$A$1");
-  EXPECT_TRUE(delivery.files.written.empty());
-  const fs::path formatted = s.folder / "formatted.xlsx";
-  s.app->Workbook()->Save(formatted.string());
-  EXPECT_EQ(FormulasOf(formatted).at("Sheet1!A2"), s.FormulaOf(u"Sheet1", "A2").substr(1)) << "stored with its line feeds";
-
-  // Unformatted again: every formula is back; only the worksheets whose cells changed differ.
-  auto again = XlsxApplication::Open(formatted.string());
-  ObjectRef host2 = again;
-  corvane.SetExcelApp(host2);
-  for (const auto& [sheet, cell] : std::vector<std::pair<std::u16string, const char*>>{
-           {u"Sheet1", "A2"}, {u"Sheet1", "B4"}, {u"My Sheet", "B7"}, {u"Sheet1", "E6"}}) {
-    again->SetActiveCell(again->Workbook()->SheetNamed(sheet)->Range(*ParseRangeAddress(cell)));
-    corvane.cvDeformulateCell();
-    EXPECT_TRUE(again->LastRefusal().empty()) << Utf16ToUtf8(again->LastRefusal());
-  }
-  const fs::path unformatted = s.folder / "unformatted.xlsx";
-  again->Workbook()->Save(unformatted.string());
-  EXPECT_EQ(FormulasOf(unformatted), FormulasOf(s.path));
-  EXPECT_EQ(ChangedEntries(s.path, unformatted), (std::vector<std::string>{"xl/worksheets/sheet1.xml", "xl/worksheets/sheet2.xml"}));
-}
-
 // A save rewrites only the changed cells' elements: their cached values (and value types) go,
 // their attributes and the formula's own attributes stay. A changed shared formula keeps its
 // group whole: the next cell of a column becomes the master, a block's other cells get their
@@ -258,79 +216,23 @@ TEST(XlsxHost, ASaveRewritesOnlyTheChangedCellElements) {
   EXPECT_EQ(ChangedEntries(s.path, out), std::vector<std::string>{"xl/worksheets/sheet1.xml"});
 }
 
-TEST(XlsxHost, ASaveThatFailsLeavesTheWorkbookAsItWas) {
+// (A failing write and a save through a link are the program's tests, in a real process.)
+TEST(XlsxHost, ASaveKeepsPermissionsAndNeverWritesOverAnotherProgramsChange) {
   Session s;
+  const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(s.path, perms);
+  s.Cell(u"Data", "A1")->SetFormula(u"=1 + 1");
+  s.app->Workbook()->Save();
+  EXPECT_EQ(fs::status(s.path).permissions() & fs::perms::all, perms);
+  EXPECT_EQ(FormulasOf(s.path).at("Data!A1"), "1 + 1");
+
   const std::string original = testsupport::ReadBytes(s.path);
   s.Cell(u"Sheet1", "A1")->SetFormula(u"=SUM(1,\n2)");
-  // A full disk: the file size limit makes every write past 500 bytes fail.
-  struct rlimit old;
-  getrlimit(RLIMIT_FSIZE, &old);
-  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = old;
-  small.rlim_cur = 500;
-  setrlimit(RLIMIT_FSIZE, &small);
-  EXPECT_THROW(s.app->Workbook()->Save(), AutomationError);
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, previousHandler);
-  EXPECT_EQ(testsupport::ReadBytes(s.path), original);
-  EXPECT_EQ(s.folder.Files(), std::vector<std::string>{"Budget.xlsx"}) << "no temporary file is left";
-
   EXPECT_THROW(s.app->Workbook()->Save((s.folder / "missing" / "x.xlsx").string()), AutomationError);
-  // Another program changed the file meanwhile: it is not overwritten.
   testsupport::WriteBytes(s.path, original + "x");
   EXPECT_NE(Refusal([&] { s.app->Workbook()->Save(); }).find("changed by another program"), std::string::npos);
   EXPECT_EQ(testsupport::ReadBytes(s.path), original + "x");
-  EXPECT_EQ(s.folder.Files(), std::vector<std::string>{"Budget.xlsx"});
-}
-
-TEST(XlsxHost, ASaveKeepsPermissionsAndWritesThroughALink) {
-  TempFolder folder;
-  Fixture().Write(folder / "real.xlsx");
-  const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
-  fs::permissions(folder / "real.xlsx", perms);
-  fs::create_symlink("real.xlsx", folder / "link.xlsx");
-  auto app = XlsxApplication::Open((folder / "link.xlsx").string());
-  app->Workbook()->SheetNamed(u"Data")->Range({1, 1, 1, 1})->SetFormula(u"=1 + 1");
-  app->Workbook()->Save();
-  EXPECT_TRUE(fs::is_symlink(folder / "link.xlsx"));
-  EXPECT_EQ(fs::status(folder / "real.xlsx").permissions() & fs::perms::all, perms);
-  EXPECT_EQ(FormulasOf(folder / "real.xlsx").at("Data!A1"), "1 + 1");
-}
-
-TEST(XlsxHost, ScratchWorkbooksMeasureInTheWorkbooksStandardFont) {
-  struct RecordingMeasurer final : TextMeasurer {
-    std::vector<std::pair<std::u16string, double>> fonts;
-    double LineWidthPixels(std::u16string_view text, std::u16string_view face, double points, double) override {
-      fonts.emplace_back(face, points);
-      return static_cast<double>(text.size()) * 5.0;
-    }
-    double LineHeightPixels(std::u16string_view, double, double) override { return 15.0; }
-    std::u16string ResolvedFace(std::u16string_view face) override { return std::u16string(face); }
-  } measurer;
-  HostOptions options;
-  options.measurer = &measurer;
-  Session s(options);
-  auto scratch = s.app->WorkbooksAdd();
-  auto cell = scratch->Worksheets(1)->Cells(1);
-  cell->SetValue(Variant(u"'" + std::u16string(10, u'x')));
-  cell->EntireColumnAutoFit();
-  EXPECT_DOUBLE_EQ(cell->EntireColumnWidth(), (50 + memory::kColumnPaddingPixels) * 0.75);
-  EXPECT_EQ(measurer.fonts.back(), (std::pair<std::u16string, double>{u"Arial Narrow", 10.0}));
-  scratch->Close(false);
-  EXPECT_FALSE(s.app->Workbook()->file().Modified());
-}
-
-// Sheet names are compared through the folding table: it must be ordered for its binary search,
-// and a folded letter must fold to itself, or two names could match one way and not the other.
-TEST(XlsxHost, TheCaseFoldingTableIsOrderedAndStable) {
-  const auto& table = casefold::kTable;
-  for (std::size_t i = 1; i < std::size(table); ++i) EXPECT_LT(table[i - 1].from, table[i].from) << i;
-  for (const auto& fold : table) {
-    EXPECT_EQ(FoldCase(fold.from), fold.to);
-    EXPECT_EQ(FoldCase(fold.to), fold.to) << static_cast<int>(fold.from);
-  }
-  EXPECT_TRUE(SameSheetName(u"Ärger ΣΟΦΊΑ", u"äRGER σοφία"));
-  EXPECT_FALSE(SameSheetName(u"Stra\u00DFe", u"Strasse"));  // simple folding: one letter stays one
+  EXPECT_EQ(s.folder.Files(), std::vector<std::string>{"Budget.xlsx"}) << "no temporary file is left";
 }
 
 }  // namespace

@@ -68,4 +68,23 @@ std::vector<Formula> Sample() {
   return sample;
 }
 
+std::vector<Golden> LoadGolden(const std::string& name) {
+  std::ifstream in(std::string(CORVANE_SOURCE_DIR) + "/tests/golden/" + name);
+  if (!in) throw std::runtime_error("cannot read golden file " + name);
+  std::vector<Golden> cases(1);
+  for (std::string line; std::getline(in, line);) {
+    if (line == "#" || line.starts_with("# ")) continue;
+    Golden& g = cases.back();
+    if (line.empty()) {
+      if (!g.header.empty()) cases.emplace_back();
+    } else if (g.header.empty()) {
+      g.header = line;
+    } else {
+      g.lines += (g.lines.empty() ? "" : "\n") + line;
+    }
+  }
+  if (cases.back().header.empty()) cases.pop_back();
+  return cases;
+}
+
 }  // namespace corvane::corpus

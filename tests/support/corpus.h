@@ -34,4 +34,11 @@ constexpr std::size_t kStride = 1;
 #endif
 std::vector<Formula> Sample();
 
+// A golden file, tests/golden/<name>: cases ended by a blank line, each a header line and the
+// lines expected (joined by line feeds); lines starting with "# " are comments.
+struct Golden {
+  std::string header, lines;
+};
+std::vector<Golden> LoadGolden(const std::string& name);
+
 }  // namespace corvane::corpus

@@ -28,36 +28,6 @@ std::string XmlEscape(const std::string& text) {
 
 }  // namespace
 
-XlsxBuilder& XlsxBuilder::Font(std::string name, double size) {
-  font_ = std::move(name);
-  size_ = size;
-  return *this;
-}
-XlsxBuilder& XlsxBuilder::Sheet(std::string name, std::string cells, std::string before, std::string after) {
-  sheets_.push_back({std::move(name), std::move(cells), std::move(before), std::move(after)});
-  return *this;
-}
-XlsxBuilder& XlsxBuilder::SharedStrings(std::vector<std::string> strings) {
-  strings_ = std::move(strings);
-  return *this;
-}
-XlsxBuilder& XlsxBuilder::CalcChain(std::string cells) {
-  calcChain_ = std::move(cells);
-  return *this;
-}
-XlsxBuilder& XlsxBuilder::ActiveTab(int tab) {
-  activeTab_ = tab;
-  return *this;
-}
-XlsxBuilder& XlsxBuilder::Entry(std::string name, std::string content) {
-  extra_.emplace_back(std::move(name), std::move(content));
-  return *this;
-}
-XlsxBuilder& XlsxBuilder::Stored(bool stored) {
-  stored_ = stored;
-  return *this;
-}
-
 std::vector<std::pair<std::string, std::string>> XlsxBuilder::Entries() const {
   const std::string xml = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)";
   const std::string officeType = "application/vnd.openxmlformats-officedocument.spreadsheetml.";

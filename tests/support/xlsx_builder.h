@@ -25,16 +25,19 @@ namespace corvane::testsupport {
 
 class XlsxBuilder {
  public:
-  XlsxBuilder& Font(std::string name, double size);
+  XlsxBuilder& Font(std::string name, double size) { font_ = std::move(name); size_ = size; return *this; }
   // A worksheet: `cells` is the content of its <sheetData>; `before` and `after` raw XML placed
   // before and after it (columns, merged cells, an extension list, ...).
-  XlsxBuilder& Sheet(std::string name, std::string cells, std::string before = {}, std::string after = {});
-  XlsxBuilder& SharedStrings(std::vector<std::string> strings);
-  XlsxBuilder& CalcChain(std::string cells);  // the content of <calcChain>
-  XlsxBuilder& ActiveTab(int tab);
+  XlsxBuilder& Sheet(std::string name, std::string cells, std::string before = {}, std::string after = {}) {
+    sheets_.push_back({std::move(name), std::move(cells), std::move(before), std::move(after)});
+    return *this;
+  }
+  XlsxBuilder& SharedStrings(std::vector<std::string> strings) { strings_ = std::move(strings); return *this; }
+  XlsxBuilder& CalcChain(std::string cells) { calcChain_ = std::move(cells); return *this; }  // the content of <calcChain>
+  XlsxBuilder& ActiveTab(int tab) { activeTab_ = tab; return *this; }
   // Another entry, written as given (after the standard ones).
-  XlsxBuilder& Entry(std::string name, std::string content);
-  XlsxBuilder& Stored(bool stored);  // entries stored instead of deflated
+  XlsxBuilder& Entry(std::string name, std::string content) { extra_.emplace_back(std::move(name), std::move(content)); return *this; }
+  XlsxBuilder& Stored(bool stored) { stored_ = stored; return *this; }  // entries stored instead of deflated
 
   // The entries of the package, in order.
   std::vector<std::pair<std::string, std::string>> Entries() const;
