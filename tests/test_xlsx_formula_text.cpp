@@ -1,8 +1,9 @@
 // Formula text between the workbook file and what the spreadsheet shows: separators of other
 // locales, storage prefixes of newer functions, the copying of shared formulas, the
-// spreadsheet's limits, balance and cell addresses.
+// spreadsheet's limits, balance and cell addresses; the fast text scans against their plain twins.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include "formatting/lexer.h"
 #include "hosts/memory/formula_balance.h"
 #include "hosts/xlsx/formula_text.h"
+#include "hosts/xlsx/text_kernel.h"
 #include "support/corpus.h"
 
 namespace corvane::xlsx {
@@ -123,6 +125,51 @@ TEST(XlsxFormulaText, TheSpreadsheetsLimitsOnLengthAndNesting) {
   EXPECT_TRUE(BeyondFormulaLimits(std::u16string(8192, u'1')));
   EXPECT_FALSE(BeyondFormulaLimits(nested(63, u"ABS(", u"ABS(1)+ABS(1)+" + nested(200, u"(", u"\"F(F(\"&'F(x'!A1&T[F(]"))));
   EXPECT_TRUE(BeyondFormulaLimits(nested(65, u"ABS(", u"1")));
+}
+
+// The block-wise scans held to their plain twins// The block-wise scans held to their plain twins: each unit that matters, at every place around
+// the block boundaries, in text of every length up to three blocks.
+TEST(XlsxTextKernel, ScansAgreeWithTheirPlainTwins) {
+  const char16_t units[] = {u'a', u' ', u'\n', u'\t', u'\r', 0x1F, u'&', u'<', u'>', 0x7F, 0x80, 0x801F, 0xD7FF, 0xD800, 0xDC00, 0xFFFE};
+  for (std::size_t length = 0; length <= 100; ++length)
+    for (std::size_t at = 0; at <= length; ++at)
+      for (const char16_t unit : units) {
+        std::u16string wide(length, u'x');
+        std::string narrow(length, 'x');
+        if (at < length) wide[at] = unit, narrow[at] = static_cast<char>(unit & 0xFF);
+        SCOPED_TRACE(std::to_string(length) + " units, " + std::to_string(unit) + " at " + std::to_string(at));
+        ASSERT_EQ(kernel::IsAscii(wide), kernel::IsAsciiPlain(wide));
+        ASSERT_EQ(kernel::IsAscii(narrow), kernel::IsAsciiPlain(narrow));
+        ASSERT_EQ(kernel::OrdinaryXmlText(wide), kernel::OrdinaryXmlTextPlain(wide));
+        for (const std::size_t from : {std::size_t{0}, at - (at > 0 ? 1 : 0), at, std::min(at + 1, length)})
+          ASSERT_EQ(kernel::NextToEscape(narrow, from), kernel::NextToEscapePlain(narrow, from)) << "from " << from;
+      }
+}
+
+// The balance check's several-units-a-step scan held to its plain twin: the lexer's spans.
+TEST(XlsxFormulaText, BalanceAgreesWithTheLexersSpans) {
+  const auto bySpans = [](std::u16string_view formula) {
+    std::int64_t parens = 0;
+    for (const lex::Span& s : lex::Lex(formula, u"")) {
+      if (s.unclosed || (s.kind == lex::Kind::CloseParen && --parens < 0)) return false;
+      if (s.kind == lex::Kind::OpenParen) ++parens;
+      if (s.kind == lex::Kind::Text && formula.substr(s.begin, s.end - s.begin).find(u']') != std::u16string_view::npos)
+        return false;
+    }
+    return parens == 0;
+  };
+  std::vector<std::u16string> texts = {u"=a]", u"=[a", u"=[a[b]]c", u"='a''", u"='a''b'!A1", u"=\"a\"\"", u"=\"(\"&)",
+                                       u"=)(", u"=((a)", u"={1,(2)}", u"='[x'!A1+[y']]", u"=T['#]*F(T['#])", u""};
+  std::size_t k = 0;
+  for (const auto& f : corpus::Sample()) {
+    texts.push_back(f.text);
+    std::u16string laidOut;  // a line and an indent after each "(", inside literals too
+    for (const char16_t c : f.text) laidOut += c == u'(' ? std::u16string(u"(\n       ") : std::u16string(1, c);
+    texts.push_back(laidOut);
+    if (++k % 97 == 0)  // every cut of some: literals and names left open, parentheses not closed
+      for (std::size_t cut = 1; cut < f.text.size(); ++cut) texts.push_back(f.text.substr(0, cut));
+  }
+  for (const auto& text : texts) ASSERT_EQ(memory::Balanced(text), bySpans(text)) << Utf16ToUtf8(text);
 }
 
 }  // namespace
