@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -295,41 +294,44 @@ TEST(SqliteStore, CacheFollowsOtherConnectionsWithoutStaleReads) {
 
 // ---- The SQLite store: other processes and crashes (a refused save is test_cli_store_faults') --
 
+// A writer in a process of its own: once every write end of the pipe `start` is closed, it saves
+// the keys first .. first + count - 1 of Spacing_Arial (values "value <key>"), writing a byte to
+// `acks` after each save has returned. It exits 0, or 3 when the store refuses.
 struct Child {
   pid_t pid;
-  int out, in;  // its standard output and input; its errors go to the test's
+  int acks;
 };
 
-// Starts the writer program.
-Child Spawn(std::vector<std::string> args) {
-  args.insert(args.begin(), CORVANE_STORE_WRITER);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int out[2], in[2];
-  if (::pipe2(out, O_CLOEXEC) || ::pipe2(in, O_CLOEXEC)) throw std::runtime_error("pipe");
+Child Spawn(const std::string& path, int first, int count, const int (&start)[2]) {
+  int acks[2];
+  if (::pipe(acks)) throw std::runtime_error("pipe");
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(out[1], 1), ::dup2(in[0], 0);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
+    ::close(acks[0]), ::close(start[1]);
+    char c = 0;
+    while (::read(start[0], &c, 1) > 0) {
+    }
+    try {
+      SqliteStore store(path);
+      for (int k = first; k < first + count; ++k) {
+        store.SaveSetting(kApp, u"Spacing_Arial", Key(k), Value(k));
+        if (::write(acks[1], "\n", 1) != 1) ::_exit(4);
+      }
+    } catch (const AutomationError&) {
+      ::_exit(3);
+    }
+    ::_exit(0);
   }
-  ::close(out[1]), ::close(in[0]);
-  return Child{pid, out[0], in[1]};
+  ::close(acks[1]);
+  return Child{pid, acks[0]};
 }
 
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-  return text;
-}
-
-// Waits for the child; returns its exit code.
+// Reads the child's acknowledgements to their end and waits for it; returns its exit code.
 int Finish(const Child& c) {
-  ::close(c.in);
-  ReadAll(c.out);
-  ::close(c.out);
+  char buffer[4096];
+  while (::read(c.acks, buffer, sizeof buffer) > 0) {
+  }
+  ::close(c.acks);
   int status = 0;
   ::waitpid(c.pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -338,9 +340,12 @@ int Finish(const Child& c) {
 TEST(SqliteStore, WritersInTwoProcessesLoseNothing) {
   TempFolder dir;
   const std::string path = dir.file("shared.db");  // absent: they also race to create it
-  const Child one = Spawn({path, "write", "Spacing_Arial", "1", "1000", "wait"});
-  const Child two = Spawn({path, "write", "Spacing_Arial", "1001", "1000", "wait"});
-  EXPECT_EQ(Finish(one), 0);  // closing standard input starts it
+  int start[2];
+  ASSERT_EQ(::pipe(start), 0);
+  const Child one = Spawn(path, 1, 1000, start);
+  const Child two = Spawn(path, 1001, 1000, start);
+  ::close(start[0]), ::close(start[1]);
+  EXPECT_EQ(Finish(one), 0);
   EXPECT_EQ(Finish(two), 0);
   SqliteStore s(path);
   for (int k = 1; k <= 2000; ++k) ASSERT_EQ(s.GetSetting(kApp, u"Spacing_Arial", Key(k), kNotFound), Value(k)) << k;
@@ -353,22 +358,26 @@ TEST(SqliteStore, KilledWriterLeavesExactlyAPrefixOfItsSaves) {
   for (const long acknowledged : {1, 40, 150}) {
     SCOPED_TRACE("killed after " + std::to_string(acknowledged) + " saves");
     const std::string path = dir.file("killed-" + std::to_string(acknowledged) + ".db");
-    const Child c = Spawn({path, "write", "Spacing_Arial", "1", "1000000"});
-    std::string seen;  // one line per save that returned
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    const Child c = Spawn(path, 1, 1000000, start);
+    ::close(start[0]), ::close(start[1]);
+    long seen = 0;  // saves that returned
     char buffer[256];
-    while (std::count(seen.begin(), seen.end(), '\n') < acknowledged) {
-      const ssize_t n = ::read(c.out, buffer, sizeof buffer);
+    while (seen < acknowledged) {
+      const ssize_t n = ::read(c.acks, buffer, sizeof buffer);
       ASSERT_GT(n, 0);
-      seen.append(buffer, static_cast<std::size_t>(n));
+      seen += n;
     }
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
     ::kill(c.pid, SIGKILL);
-    seen += ReadAll(c.out);
+    char ack = 0;
+    while (::read(c.acks, &ack, 1) > 0) ++seen;
     Finish(c);
 
     SqliteStore s(path);
     const auto rows = RawSql(path, "SELECT count(*) FROM settings");
-    EXPECT_GE(rows, std::count(seen.begin(), seen.end(), '\n')) << "every save that returned is kept";
+    EXPECT_GE(rows, seen) << "every save that returned is kept";
     for (int k = 1; k <= rows + 1; ++k) {
       ASSERT_EQ(s.GetSetting(kApp, u"Spacing_Arial", Key(k), kNotFound), k <= rows ? Value(k) : kNotFound) << k;
     }
