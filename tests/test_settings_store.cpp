@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -292,24 +293,26 @@ TEST(SqliteStore, CacheFollowsOtherConnectionsWithoutStaleReads) {
   EXPECT_NE(a.Version(), before);
 }
 
-// ---- The SQLite store: other processes and crashes (a refused save is test_cli_store_faults') --
+// ---- The SQLite store: other processes, crashes, refusals ----------------------------------------
 
-// A writer in a process of its own: once every write end of the pipe `start` is closed, it saves
-// the keys first .. first + count - 1 of Spacing_Arial (values "value <key>"), writing a byte to
-// `acks` after each save has returned. It exits 0, or 3 when the store refuses.
+// A writer in a process of its own (forked with no connection open, as SQLite requires): once
+// every write end of the pipe `start` (if any) is closed, it saves the keys first .. first +
+// count - 1 of Spacing_Arial (values "value <key>"), writing a byte to `acks` after each save
+// has returned. It exits 0, or 3 when the store refuses.
 struct Child {
   pid_t pid;
   int acks;
 };
 
-Child Spawn(const std::string& path, int first, int count, const int (&start)[2]) {
+Child Spawn(const std::string& path, int first, int count, const int* start = nullptr) {
   int acks[2];
   if (::pipe(acks)) throw std::runtime_error("pipe");
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::close(acks[0]), ::close(start[1]);
+    ::close(acks[0]);
     char c = 0;
-    while (::read(start[0], &c, 1) > 0) {
+    if (start) ::close(start[1]);
+    while (start && ::read(start[0], &c, 1) > 0) {
     }
     try {
       SqliteStore store(path);
@@ -326,15 +329,16 @@ Child Spawn(const std::string& path, int first, int count, const int (&start)[2]
   return Child{pid, acks[0]};
 }
 
-// Reads the child's acknowledgements to their end and waits for it; returns its exit code.
-int Finish(const Child& c) {
+// Reads the child's acknowledgements to their end and waits for it; returns its exit code and
+// how many there were.
+std::pair<int, long> Finish(const Child& c) {
+  long acks = 0;
   char buffer[4096];
-  while (::read(c.acks, buffer, sizeof buffer) > 0) {
-  }
+  for (ssize_t n; (n = ::read(c.acks, buffer, sizeof buffer)) > 0;) acks += n;
   ::close(c.acks);
   int status = 0;
   ::waitpid(c.pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, acks};
 }
 
 TEST(SqliteStore, WritersInTwoProcessesLoseNothing) {
@@ -345,8 +349,8 @@ TEST(SqliteStore, WritersInTwoProcessesLoseNothing) {
   const Child one = Spawn(path, 1, 1000, start);
   const Child two = Spawn(path, 1001, 1000, start);
   ::close(start[0]), ::close(start[1]);
-  EXPECT_EQ(Finish(one), 0);
-  EXPECT_EQ(Finish(two), 0);
+  EXPECT_EQ(Finish(one).first, 0);
+  EXPECT_EQ(Finish(two).first, 0);
   SqliteStore s(path);
   for (int k = 1; k <= 2000; ++k) ASSERT_EQ(s.GetSetting(kApp, u"Spacing_Arial", Key(k), kNotFound), Value(k)) << k;
   EXPECT_EQ(RawSql(path, "SELECT count(*) FROM settings"), 2000);
@@ -358,10 +362,7 @@ TEST(SqliteStore, KilledWriterLeavesExactlyAPrefixOfItsSaves) {
   for (const long acknowledged : {1, 40, 150}) {
     SCOPED_TRACE("killed after " + std::to_string(acknowledged) + " saves");
     const std::string path = dir.file("killed-" + std::to_string(acknowledged) + ".db");
-    int start[2];
-    ASSERT_EQ(::pipe(start), 0);
-    const Child c = Spawn(path, 1, 1000000, start);
-    ::close(start[0]), ::close(start[1]);
+    const Child c = Spawn(path, 1, 1000000);
     long seen = 0;  // saves that returned
     char buffer[256];
     while (seen < acknowledged) {
@@ -371,9 +372,7 @@ TEST(SqliteStore, KilledWriterLeavesExactlyAPrefixOfItsSaves) {
     }
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
     ::kill(c.pid, SIGKILL);
-    char ack = 0;
-    while (::read(c.acks, &ack, 1) > 0) ++seen;
-    Finish(c);
+    seen += Finish(c).second;
 
     SqliteStore s(path);
     const auto rows = RawSql(path, "SELECT count(*) FROM settings");
@@ -383,6 +382,48 @@ TEST(SqliteStore, KilledWriterLeavesExactlyAPrefixOfItsSaves) {
     }
     s.SaveSetting(kApp, u"Settings", u"Format All Parens", u"1");  // and the store goes on working
   }
+}
+
+// Saves refused to a second connection (a file this user may not write; a disk that takes no
+// more bytes) are reported and lose nothing the first one reads; under a running program, a
+// folder deleted refuses every save. (The program's reports of them are test_format_cli's.)
+TEST(SqliteStore, RefusedSavesAreReportedAndLoseNothing) {
+  TempFolder dir;
+  fs::permissions(dir.path, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  const std::string path = dir.file("s.db");
+  SqliteStore keeper(path);  // held open, as a running program would
+  for (int k = 1; k <= 20; ++k) keeper.SaveSetting(kApp, u"Spacing_Arial", Key(k), Value(k));
+  const std::string refusal = "The settings file " + path + " cannot be written: ";
+  const auto refusedSave = [&] {
+    return ErrorOf([&] { SqliteStore(path).SaveSetting(kApp, u"Spacing_Arial", u"25", u"refused"); });
+  };
+  // A read-only file; root ignores file modes, so the save is made as nobody.
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const uid_t user = ::geteuid();
+  ASSERT_TRUE(user != 0 || (::setegid(65534) == 0 && ::seteuid(65534) == 0));
+  const std::string asReader = refusedSave();
+  ASSERT_TRUE(user != 0 || (::seteuid(0) == 0 && ::setegid(0) == 0));
+  EXPECT_TRUE(asReader.starts_with(refusal)) << asReader;
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  // A full disk: a file size limit of zero fails every write.
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit none{0, limit.rlim_max};
+  const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &none);
+  const std::string onAFullDisk = refusedSave();
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(onAFullDisk.starts_with(refusal)) << onAFullDisk;
+
+  for (int k = 1; k <= 20; ++k) ASSERT_EQ(keeper.GetSetting(kApp, u"Spacing_Arial", Key(k), kNotFound), Value(k)) << k;
+  EXPECT_EQ(keeper.GetSetting(kApp, u"Spacing_Arial", u"25", kNotFound), kNotFound);
+  keeper.SaveSetting(kApp, u"Spacing_Arial", u"21", u"kept");
+  EXPECT_EQ(SqliteStore(path).GetSetting(kApp, u"Spacing_Arial", u"21", kNotFound), u"kept");
+
+  fs::remove_all(dir.path);
+  EXPECT_EQ(ErrorOf([&] { keeper.SaveSetting(kApp, u"Spacing_Arial", u"22", u"lost"); }),
+            refusal + "it was moved or deleted after it was opened.");
 }
 
 }  // namespace
