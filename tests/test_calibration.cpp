@@ -27,7 +27,7 @@ using testsupport::FakeWindowSystem;
 std::string Narrow(std::u16string_view s) { return corpus::Utf16ToUtf8(s); }
 
 // ---- The calibration command on the in-memory workbook; a refused host call or save is the
-// fault-injection table's (test_fault_injection) and the program's (test_cli_store_faults) ----
+// fault-injection table's (test_fault_injection) and the program's (test_format_cli) ----
 
 // The width relative to the space from three fits (one, two and 100 copies) less the cell's
 // overhead, to four places in the regional format. At the end the scratch workbook is closed

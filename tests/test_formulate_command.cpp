@@ -102,6 +102,10 @@ const std::u16string kIfSum = u"=IF(A1,SUM(B1,C1),0)";
 // kIfSum laid out for the text file, every width one character.
 const Texts kIfSumNotepad = {u"=IF(", u"      A1,", u"      SUM(", u"            B1,", u"            C1",
                              u"         ),", u"      0", u"   )", u"   "};
+const Texts kAlwaysSendHeader = {
+    u"Corvane is currently configured to always send the formatted formula to Notepad instead of formatting the "
+    u"formula in the cell.",
+    u"", u"To format formulas in their cells, go to Corvane Settings and uncheck \"Always Send to Notepad\".", u"", u"", u""};
 const std::u16string kA1File = u"/home/user/tmp/Book1 - Sheet1 - A1 - formatted formula.txt";
 
 class CellCommands : public ::testing::Test {
@@ -243,9 +247,10 @@ TEST_F(CellCommands, TheLayoutGoesIntoTheCellOrTheTextFile) {
     EXPECT_EQ(sheet_->CellWrap(1, 1), wrap);
     EXPECT_FALSE(sheet_->CellInArray(1, 1));
     if (!c.notepad) continue;
-    // Under the explanation (its text is test_format_cli's), the last line ended by CR LF too.
+    // Under the explanation, the last line ended by CR LF too.
     const Texts file = Lines(FileText(), u"\r\n");
     ASSERT_EQ(file.size(), c.lines.size() + 7);
+    EXPECT_EQ(Texts(file.begin(), file.begin() + 6), kAlwaysSendHeader);
     EXPECT_EQ(Texts(file.begin() + 6, file.end() - 1), c.lines);
     EXPECT_EQ(file.back(), u"");
     EXPECT_EQ(outcome.filePath, kA1File);
