@@ -102,10 +102,12 @@ const std::u16string kIfSum = u"=IF(A1,SUM(B1,C1),0)";
 // kIfSum laid out for the text file, every width one character.
 const Texts kIfSumNotepad = {u"=IF(", u"      A1,", u"      SUM(", u"            B1,", u"            C1",
                              u"         ),", u"      0", u"   )", u"   "};
-const Texts kAlwaysSendHeader = {
+const std::u16string kAlwaysSendFirstLine =
     u"Corvane is currently configured to always send the formatted formula to Notepad instead of formatting the "
-    u"formula in the cell.",
-    u"", u"To format formulas in their cells, go to Corvane Settings and uncheck \"Always Send to Notepad\".", u"", u"", u""};
+    u"formula in the cell.";
+const Texts kAlwaysSendHeader = {
+    kAlwaysSendFirstLine, u"",
+    u"To format formulas in their cells, go to Corvane Settings and uncheck \"Always Send to Notepad\".", u"", u"", u""};
 const std::u16string kA1File = u"/home/user/tmp/Book1 - Sheet1 - A1 - formatted formula.txt";
 
 class CellCommands : public ::testing::Test {
