@@ -69,11 +69,7 @@ struct Rig {
   std::shared_ptr<memory::MemorySheet> Sheet() const { return book->Sheet(1); }
   void Select(std::u16string_view address, const std::u16string& formula, bool array = false) {
     auto range = Sheet()->Range(address);
-    if (array) {
-      range->SetFormulaArray(formula);
-    } else {
-      range->SetFormula(formula);
-    }
+    array ? range->SetFormulaArray(formula) : range->SetFormula(formula);
     app->SetActiveCell(Sheet()->Range(range->row1(), range->col1(), range->row1(), range->col1()));
   }
   // The formulas of the cells of `address`, row by row.

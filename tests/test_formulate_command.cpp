@@ -107,8 +107,7 @@ const std::u16string kAlwaysSendFirstLine =
     u"formula in the cell.";
 const Texts kAlwaysSendHeader = {
     kAlwaysSendFirstLine, u"",
-    u"To format formulas in their cells, go to Corvane Settings and uncheck \"Always Send to Notepad\".", u"", u"",
-    u""};
+    u"To format formulas in their cells, go to Corvane Settings and uncheck \"Always Send to Notepad\".", u"", u"", u""};
 const std::u16string kA1File = u"/home/user/tmp/Book1 - Sheet1 - A1 - formatted formula.txt";
 
 class CellCommands : public ::testing::Test {
@@ -250,10 +249,12 @@ TEST_F(CellCommands, TheLayoutGoesIntoTheCellOrTheTextFile) {
     EXPECT_EQ(sheet_->CellWrap(1, 1), wrap);
     EXPECT_FALSE(sheet_->CellInArray(1, 1));
     if (!c.notepad) continue;
-    Texts expected = kAlwaysSendHeader;
-    expected.insert(expected.end(), c.lines.begin(), c.lines.end());
-    expected.emplace_back();  // after the last line's CR LF
-    EXPECT_EQ(Lines(FileText(), u"\r\n"), expected);
+    // Under the explanation, the last line ended by CR LF too.
+    const Texts file = Lines(FileText(), u"\r\n");
+    ASSERT_EQ(file.size(), c.lines.size() + 7);
+    EXPECT_EQ(Texts(file.begin(), file.begin() + 6), kAlwaysSendHeader);
+    EXPECT_EQ(Texts(file.begin() + 6, file.end() - 1), c.lines);
+    EXPECT_EQ(file.back(), u"");
     EXPECT_EQ(outcome.filePath, kA1File);
   }
   EXPECT_EQ(delivery_.editor.opened, Texts(5, kA1File));
@@ -295,7 +296,9 @@ TEST_F(CellCommands, AnArrayBlockIsRewrittenWholeAndEveryCellKeepsItsWrapping) {
   EXPECT_EQ(sheet_->CellFormula(2, 2), kIfSum);
 }
 
-TEST_F(CellCommands, TheLimitFollowsTheVersionAndCountsEveryCharacterOfTheLayout) {
+// The limit follows the version and counts every character of the layout. A layout over it goes
+// to the text file under its explanation, in the text file's layout (character counts).
+TEST_F(CellCommands, ALayoutOverTheVersionsLimitGoesToTheTextFileWithItsExplanation) {
   for (const auto& [version, limit] : std::vector<std::pair<std::u16string, std::int32_t>>{
            {u"11.5", 8192}, {u" 12.0 (Build 4518)", 8192}, {u"\t+12", 8192}, {u"11", 1024}, {u"-12", 1024},
            {u"Excel", 1024}})
@@ -312,53 +315,36 @@ TEST_F(CellCommands, TheLimitFollowsTheVersionAndCountsEveryCharacterOfTheLayout
     Ending ending;
   };
   for (const auto& c : std::vector<Case>{{u"11.0", 1024, Ending::IntoCell},
-                                         {u"11.0", 1025, Ending::IntoFile},
                                          {u"12.0", 1025, Ending::IntoCell},
                                          {u"12.0", 8192, Ending::IntoCell},
-                                         {u"16.0", 8193, Ending::IntoFile}}) {
+                                         {u"16.0", 8193, Ending::IntoFile},
+                                         {u"11.0", 1025, Ending::IntoFile}}) {
     SCOPED_TRACE(U8(c.version) + " " + std::to_string(c.layoutLength));
     app_->SetVersion(c.version);
-    Select(u"A1", formula(c.layoutLength - overhead));
+    Select(u"B7", formula(c.layoutLength - overhead), true);
     const auto outcome = Run();
     EXPECT_EQ(outcome.ending, c.ending);
-    EXPECT_EQ(Cell(u"A1"), c.ending == Ending::IntoCell ? outcome.laidOut : formula(c.layoutLength - overhead));
+    EXPECT_EQ(Cell(u"B7"), c.ending == Ending::IntoCell ? outcome.laidOut : formula(c.layoutLength - overhead));
+    EXPECT_TRUE(sheet_->CellWrap(7, 2));
     if (c.ending == Ending::IntoCell) {
       EXPECT_EQ(outcome.laidOut.size(), c.layoutLength);
+      continue;
     }
+    const std::u16string path = u"/home/user/tmp/Book1 - Sheet1 - B7 - formatted formula.txt";
+    EXPECT_EQ(delivery_.editor.opened.back(), path);
+    EXPECT_EQ(Lines(outcome.laidOut)[1], std::u16string(7, u' ') + u"\"" + std::u16string(c.layoutLength - overhead, u'x') + u"\"");
+    const Texts file = Lines(FileText(path), u"\r\n");
+    ASSERT_GT(file.size(), 9U);
+    EXPECT_TRUE(file[0].starts_with(u"Unable to enter this formatted formula into Excel, because it has too many"));
+    EXPECT_EQ(file[2], u"This version of Excel allows a maximum of " +
+                           FormatThousands(formulate::FormulaLengthLimit(c.version), {}) +
+                           u" characters in a formula. This formatted formula has " +
+                           FormatThousands(static_cast<double>(c.layoutLength), {}) +
+                           u" characters when formatted for Calibri font, or " +
+                           FormatThousands(static_cast<double>(outcome.laidOut.size()), {}) +
+                           u" characters when formatted for a non-proportional font such as Courier New or Lucinda Console.");
+    EXPECT_EQ(Texts(file.begin() + 8, file.end() - 1), Lines(outcome.laidOut));
   }
-}
-
-// ---- The text file ---------------------------------------------------------------------------
-
-TEST_F(CellCommands, ATooLongLayoutIsWrittenWithItsExplanation) {
-  Calibrate();
-  std::u16string formula = u"=CONCATENATE(";
-  for (int i = 1; i <= 60; ++i) formula += (i > 1 ? u",LEFT(A" : u"LEFT(A") + DecimalKey(i) + u",1)";
-  formula += u")";
-  Select(u"B7", formula);
-  const std::size_t inCell = Run().laidOut.size();  // as a newer version takes it
-
-  app_->SetVersion(u"11.0");
-  Select(u"B7", formula, true);
-  const auto outcome = Run();
-  ASSERT_EQ(outcome.ending, Ending::IntoFile);
-  const std::u16string path = u"/home/user/tmp/Book1 - Sheet1 - B7 - formatted formula.txt";
-  EXPECT_EQ(delivery_.editor.opened, Texts{path});
-  EXPECT_EQ(Cell(u"B7"), formula);
-  EXPECT_TRUE(sheet_->CellWrap(7, 2));
-  // The file's layout is the one for the text file: character counts, two spaces after "(".
-  EXPECT_EQ(Lines(outcome.laidOut)[1], std::u16string(15, u' ') + u"LEFT(");
-  ASSERT_GT(inCell, 7000U);
-  ASSERT_LT(outcome.laidOut.size(), inCell);
-  // The explanation, then the layout line by line.
-  const Texts file = Lines(FileText(path), u"\r\n");
-  ASSERT_GT(file.size(), 9U);
-  EXPECT_TRUE(file[0].starts_with(u"Unable to enter this formatted formula into Excel, because it has too many"));
-  EXPECT_EQ(file[2], u"This version of Excel allows a maximum of 1,024 characters in a formula. This formatted formula has " +
-                         FormatThousands(static_cast<double>(inCell), {}) + u" characters when formatted for Calibri font, or " +
-                         FormatThousands(static_cast<double>(outcome.laidOut.size()), {}) +
-                         u" characters when formatted for a non-proportional font such as Courier New or Lucinda Console.");
-  EXPECT_EQ(Texts(file.begin() + 8, file.end() - 1), Lines(outcome.laidOut));
   // The numbers take the regional thousands separator.
   PlatformServices services = Services();
   services.regional = RegionalFormat{u',', u'.'};
