@@ -1,7 +1,9 @@
 #include "standin/excel_standin.h"
 
 #include <atomic>
+#include <functional>
 #include <utility>
+#include <vector>
 
 #include "platform/win32/dispatch_host.h"
 
@@ -12,7 +14,6 @@ using win32::UniqueBstr;
 
 struct ExcelStandIn::Shared {
   std::shared_ptr<memory::MemoryApplication> app;
-  CallObserver observer;
 };
 
 namespace {
@@ -33,6 +34,12 @@ std::shared_ptr<T> As(const std::shared_ptr<AutomationObject>& object) {
   return typed;
 }
 
+// One argument as the callee received it; a missing optional argument is Empty and `given` false.
+struct Argument {
+  Variant value;
+  bool given = false;
+};
+
 struct Args {
   std::vector<Argument> items;
   bool Has(std::size_t i) const { return i < items.size() && items[i].given; }
@@ -48,7 +55,6 @@ class Object final : public IDispatch {
   using Putter = std::function<void(const Args&)>;
   struct Member {
     const wchar_t* name;
-    bool method;                         // called, not read
     std::vector<const wchar_t*> params;  // every parameter, in order
     std::size_t required;                // how many of them must be given
     Getter get;
@@ -61,11 +67,7 @@ class Object final : public IDispatch {
 
   Object& Property(const wchar_t* name, Getter get, Putter put = {}, std::vector<const wchar_t*> params = {},
                    std::size_t required = 0) {
-    members_.push_back({name, false, std::move(params), required, std::move(get), std::move(put)});
-    return *this;
-  }
-  Object& Method(const wchar_t* name, Getter call, std::vector<const wchar_t*> params = {}) {
-    members_.push_back({name, true, std::move(params), 0, std::move(call), {}});
+    members_.push_back({name, std::move(params), required, std::move(get), std::move(put)});
     return *this;
   }
   // The object as a value to return; it takes over the reference the object was made with.
@@ -136,14 +138,12 @@ class Object final : public IDispatch {
         if (params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
           return DISP_E_PARAMNOTOPTIONAL;
         if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
-        args.items.push_back({win32::FromVariant(params->rgvarg[0]), true, false});
+        args.items.push_back({win32::FromVariant(params->rgvarg[0]), true});
       } else {
-        if (!(flags & (member.method ? DISPATCH_METHOD : DISPATCH_PROPERTYGET)) || !member.get)
+        if (!(flags & DISPATCH_PROPERTYGET) || !member.get)
           return DISP_E_MEMBERNOTFOUND;
         if (const HRESULT hr = ReadArguments(member, *params, args, badArgument); FAILED(hr)) return hr;
       }
-      if (shared_->observer)
-        shared_->observer(Call{std::u16string(reinterpret_cast<const char16_t*>(member.name)), flags, args.items});
       if (put) {
         member.put(args);
       } else {
@@ -182,7 +182,7 @@ class Object final : public IDispatch {
     for (UINT i = 0; i < positional; ++i) {
       const VARIANT& v = params.rgvarg[params.cArgs - 1 - i];
       if (v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND) continue;  // left out
-      args.items[i] = {win32::FromVariant(v), true, false};
+      args.items[i] = {win32::FromVariant(v), true};
     }
     for (UINT n = 0; n < params.cNamedArgs; ++n) {
       const DISPID at = params.rgdispidNamedArgs[n];
@@ -190,7 +190,7 @@ class Object final : public IDispatch {
         if (badArgument) *badArgument = n;
         return DISP_E_PARAMNOTFOUND;
       }
-      args.items[static_cast<std::size_t>(at)] = {win32::FromVariant(params.rgvarg[n]), true, true};
+      args.items[static_cast<std::size_t>(at)] = {win32::FromVariant(params.rgvarg[n]), true};
     }
     for (std::size_t i = 0; i < member.required; ++i)
       if (!args.items[i].given) return i < positional ? DISP_E_PARAMNOTOPTIONAL : DISP_E_BADPARAMCOUNT;
@@ -206,17 +206,10 @@ Variant Range(const SharedPtr& shared, std::shared_ptr<MemoryRange> r) {
   const auto sheet = [shared, r](const Args&) {
     const auto s = As<MemorySheet>(r->Parent());
     const auto book = As<MemoryWorkbook>(s->Parent());
-    const auto close = [book](const Args& a) {
-      if (!a.Has(0)) Refuse(u"Close without SaveChanges would ask the user whether to save the workbook.");
-      if (a.Has(1) || a.Has(2)) Refuse(u"The stand-in saves no workbook under another name.");
-      book->Close(a.Bool(0));
-      return Variant();
-    };
-    const auto workbook = [shared, book, close](const Args&) {
+    const auto workbook = [shared, book](const Args&) {
       return (new Object(shared))
           ->Property(L"Name", [book](const Args&) { return Variant(book->Name()); })
           .Property(L"Path", [book](const Args&) { return Variant(book->Path()); })
-          .Method(L"Close", close, {L"SaveChanges", L"Filename", L"RouteWorkbook"})
           .Value();
     };
     return (new Object(shared))
@@ -258,12 +251,8 @@ ExcelStandIn::ExcelStandIn(std::shared_ptr<memory::MemoryApplication> app) : sha
   shared_->app = std::move(app);
 }
 
-ExcelStandIn::~ExcelStandIn() { shared_->observer = {}; }
-
 ComPtr<IDispatch> ExcelStandIn::Application() const {
   return ComPtr<IDispatch>(win32::DispatchOf(standin::Application(shared_).object()));
 }
-
-void ExcelStandIn::SetObserver(CallObserver observer) { shared_->observer = std::move(observer); }
 
 }  // namespace corvane::standin
