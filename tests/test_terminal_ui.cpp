@@ -9,7 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -90,27 +89,6 @@ TEST_F(TerminalFixture, TheFirstLetterOfAButtonAnswersAndEndOfInputCloses) {
     EXPECT_TRUE(mode.c_lflag & ECHO);
     TearDown();
   }
-}
-
-TEST_F(TerminalFixture, OffATerminalAQuestionIsPrintedAndCountsAsClosedAndProgressDrawsNothing) {
-  int keys[2];
-  ASSERT_EQ(pipe(keys), 0);
-  ASSERT_EQ(::write(keys[1], "y", 1), 1);
-  std::FILE* out = std::tmpfile();
-  ASSERT_NE(out, nullptr);
-  Install(keys[0], fileno(out));
-  EXPECT_EQ(ui_->Ask(u"Calibration done.\r\n\r\nSee Corvane Help.", 4, u"Corvane"), -1);
-  auto progress = mdl_Support::frmCalibrationProgress();
-  progress->Show(windows::ShowMode::Modeless);
-  progress->pbCalibration.SetValue(400.0F);
-  progress->Unload();
-  std::rewind(out);
-  char printed[256]{};
-  const std::size_t n = std::fread(printed, 1, sizeof printed, out);
-  EXPECT_EQ(std::string(printed, n), "Corvane\n-------\nCalibration done.\n\nSee Corvane Help.\n\n[Y]es  [N]o\n");
-  std::fclose(out);
-  ::close(keys[0]);
-  ::close(keys[1]);
 }
 
 TEST_F(TerminalFixture, SettingsAreToggledByNumberAndConfirmedByLetter) {

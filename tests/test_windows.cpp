@@ -259,36 +259,11 @@ TEST(AboutWindow, OneInstanceWhileOpenAndAClickOnTheAddressOpensIt) {
   EXPECT_EQ(fake.ui.Open(u"frmAbout"), nullptr);
 }
 
-TEST(ProgressWindow, OnlyCancelCancelsAndAFreshWindowStartsAtTheFirstCode) {
-  FakeWindowSystem fake;
-  Module().bCancelCalibration = false;
-  auto progress = mdl_Support::frmCalibrationProgress();
-  progress->Show(windows::ShowMode::Modeless);
-  progress->CloseBox();
-  EXPECT_FALSE(Module().bCancelCalibration) << "the close box is no Cancel";
-
-  auto fresh = mdl_Support::frmCalibrationProgress();
-  EXPECT_EQ(fresh->pbCalibration.Value(), 1.0F);
-  fresh->Show(windows::ShowMode::Modeless);
-  fake.ui.Click(*fresh, u"imgButtonCancelMain");
-  EXPECT_TRUE(Module().bCancelCalibration);
-  EXPECT_FALSE(fresh->Loaded());
-  const std::size_t logged = fake.ui.Log().size();
-  fresh->Unload();  // the command's own closing afterwards changes nothing
-  EXPECT_EQ(fake.ui.Log().size(), logged);
-  Module().bCancelCalibration = false;
-}
-
-TEST(LabelLayout, LineBreaksAndWordWrap) {
+// What the message box tests leave out: runs of spaces, and a surrogate pair is never split.
+TEST(LabelLayout, WordWrap) {
   const auto chars = [](std::u16string_view s) { return static_cast<float>(s.size()); };
-  EXPECT_EQ(windows::SplitLines(u"a\r\nb\nc\rd\r\n"), (Lines{u"a", u"b", u"c", u"d", u""}));
-  EXPECT_EQ(windows::SplitLines(u""), Lines{u""});
-  EXPECT_EQ(windows::WrapLine(u"aaa bbb ccc", 7, chars), (Lines{u"aaa bbb", u"ccc"}));
   EXPECT_EQ(windows::WrapLine(u"aaa     bbb", 4, chars), (Lines{u"aaa", u"bbb"}));
-  EXPECT_EQ(windows::WrapLine(u"aaa ", 3, chars), Lines{u"aaa"});
-  EXPECT_EQ(windows::WrapLine(u"  indented", 20, chars), Lines{u"  indented"});
   EXPECT_EQ(windows::WrapLine(u"abcdefgh ij", 3, chars), (Lines{u"abc", u"def", u"gh", u"ij"}));
-  // A surrogate pair is never split.
   EXPECT_EQ(windows::WrapLine(u"a\U0001F600b", 2, chars), (Lines{u"a", u"\U0001F600", u"b"}));
 }
 

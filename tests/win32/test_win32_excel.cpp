@@ -16,7 +16,6 @@
 #include "support/harness.h"
 #include "hosts/memory/memory_workbook.h"
 #include "platform/win32/com/com_handles.h"
-#include "platform/win32/dispatch_host.h"
 #include "platform/win32/registry_store.h"
 #include "platform/win32/text.h"
 #include "standin/excel_standin.h"
@@ -238,28 +237,6 @@ TEST_F(ExcelEndToEnd, ATooLongFormulaGoesToAnAnsiFileWithRegionalNumbersShownInN
       << "the layout for Notepad after the explanation";
   for (std::size_t at = wide.find(L'\n'); at != std::wstring::npos; at = wide.find(L'\n', at + 1))
     ASSERT_TRUE(at > 0 && wide[at - 1] == L'\r') << "a line feed without a carriage return at " << at;
-}
-
-// What the spreadsheet refuses arrives through the adapter as its error, with its description.
-TEST_F(ExcelEndToEnd, TheAdapterReadsExcelsRefusalsAsItsErrors) {
-  sheet_->Range(u"B2:B3")->SetFormulaArray(u"=A1:A2");
-  app_->SetActiveCell(sheet_->Range(u"B3"));
-  const ComPtr<IDispatch> application = excel_.Application();
-  const auto host = win32::MakeExcelApplication(application.get());
-  try {
-    host->ActiveCell()->SetFormula(u"=1");
-    ADD_FAILURE() << "changing part of an array block went through";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), err::kApplicationDefined);
-    EXPECT_EQ(e.description(), u"You can't change part of an array.");
-    EXPECT_EQ(e.source(), u"Microsoft Excel");
-  }
-  try {
-    win32::CallByName(application.get(), u"NoSuchMember", DISPATCH_PROPERTYGET);
-    ADD_FAILURE() << "an unknown member answered";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), 438);
-  }
 }
 
 }  // namespace

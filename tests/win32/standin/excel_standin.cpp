@@ -111,19 +111,12 @@ class Object final : public IDispatch {
         member = &members_[m];
         ids[0] = static_cast<DISPID>(m + 1);
       }
-    if (!member) return DISP_E_UNKNOWNNAME;
-    HRESULT hr = S_OK;
-    // Named arguments are known by their position in the member's parameter list.
-    for (UINT i = 1; i < count; ++i) {
-      for (std::size_t p = 0; p < member->params.size(); ++p)
-        if (::lstrcmpiW(names[i], member->params[p]) == 0) ids[i] = static_cast<DISPID>(p);
-      if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
-    }
-    return hr;
+    // The adapter names no argument of a read.
+    return !member ? DISP_E_UNKNOWNNAME : count > 1 ? DISP_E_UNKNOWNNAME : S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO* exception, UINT* badArgument) noexcept override {
+                                   EXCEPINFO* exception, UINT*) noexcept override {
     if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (id < 1 || static_cast<std::size_t>(id) > members_.size()) return DISP_E_MEMBERNOTFOUND;
     const Member& member = members_[static_cast<std::size_t>(id - 1)];
@@ -142,7 +135,7 @@ class Object final : public IDispatch {
       } else {
         if (!(flags & DISPATCH_PROPERTYGET) || !member.get)
           return DISP_E_MEMBERNOTFOUND;
-        if (const HRESULT hr = ReadArguments(member, *params, args, badArgument); FAILED(hr)) return hr;
+        if (const HRESULT hr = ReadArguments(member, *params, args); FAILED(hr)) return hr;
       }
       if (put) {
         member.put(args);
@@ -173,27 +166,18 @@ class Object final : public IDispatch {
  private:
   ~Object() = default;
 
-  static HRESULT ReadArguments(const Member& member, const DISPPARAMS& params, Args& args, UINT* badArgument) {
-    if (params.cNamedArgs > params.cArgs) return E_INVALIDARG;
-    const UINT positional = params.cArgs - params.cNamedArgs;
-    if (positional > member.params.size()) return DISP_E_BADPARAMCOUNT;
+  // Positional arguments only (rgvarg holds them from the last to the first).
+  static HRESULT ReadArguments(const Member& member, const DISPPARAMS& params, Args& args) {
+    if (params.cNamedArgs > 0) return DISP_E_PARAMNOTFOUND;
+    if (params.cArgs > member.params.size()) return DISP_E_BADPARAMCOUNT;
     args.items.assign(member.params.size(), Argument{});
-    // rgvarg holds the named arguments first, then the positional ones from the last to the first.
-    for (UINT i = 0; i < positional; ++i) {
+    for (UINT i = 0; i < params.cArgs; ++i) {
       const VARIANT& v = params.rgvarg[params.cArgs - 1 - i];
       if (v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND) continue;  // left out
       args.items[i] = {win32::FromVariant(v), true};
     }
-    for (UINT n = 0; n < params.cNamedArgs; ++n) {
-      const DISPID at = params.rgdispidNamedArgs[n];
-      if (at < 0 || static_cast<std::size_t>(at) >= member.params.size() || static_cast<UINT>(at) < positional) {
-        if (badArgument) *badArgument = n;
-        return DISP_E_PARAMNOTFOUND;
-      }
-      args.items[static_cast<std::size_t>(at)] = {win32::FromVariant(params.rgvarg[n]), true};
-    }
     for (std::size_t i = 0; i < member.required; ++i)
-      if (!args.items[i].given) return i < positional ? DISP_E_PARAMNOTOPTIONAL : DISP_E_BADPARAMCOUNT;
+      if (!args.items[i].given) return i < params.cArgs ? DISP_E_PARAMNOTOPTIONAL : DISP_E_BADPARAMCOUNT;
     return S_OK;
   }
 

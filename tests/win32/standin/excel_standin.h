@@ -6,10 +6,10 @@
 //    [ColumnAbsolute], ...). Worksheet: Name, Parent. Workbook: Name, Path.
 //  - Strict like Excel: a property is read only with DISPATCH_PROPERTYGET and written only with
 //    DISPATCH_PROPERTYPUT carrying the named argument DISPID_PROPERTYPUT (DISP_E_MEMBERNOTFOUND
-//    otherwise); too many or too few arguments give
-//    DISP_E_BADPARAMCOUNT, an unknown name DISP_E_UNKNOWNNAME, a named argument the member does
-//    not have DISP_E_PARAMNOTFOUND. A refusal of the workbook comes back as DISP_E_EXCEPTION
-//    with Excel's code (0x800A03EC for error 1004) and the description.
+//    otherwise); too many or too few arguments give DISP_E_BADPARAMCOUNT, an unknown name
+//    DISP_E_UNKNOWNNAME, a named argument of a read DISP_E_PARAMNOTFOUND (the adapter names
+//    none). A refusal of the workbook comes back as DISP_E_EXCEPTION with Excel's code
+//    (0x800A03EC for error 1004) and the description.
 #pragma once
 
 #include <oaidl.h>
