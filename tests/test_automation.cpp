@@ -30,24 +30,6 @@ TEST(Conversions, RegionalNumbersAndRoundingAsTheMacroLanguageDoes) {
   EXPECT_EQ(ToText(Variant(0.5), kComma), u"0,5");
 }
 
-// Bounds are checked, and equal texts get equal handles however they were set (the hot loops
-// compare cells by handle).
-TEST(Arrays, BoundsAndCanonicalHandles) {
-  VariantArray spacing(2, 767);
-  EXPECT_THROW(spacing.at(1), AutomationError);
-  EXPECT_THROW(spacing.at(768), AutomationError);
-  StringTable table(1, 4, 1, 4);
-  table.set(1, 3, u"Str");
-  table.set(2, 3, u"Some long text");
-  table.set(3, 3, u"Some long text");
-  table.column(3)[3] = table.Intern(u"Str");  // row 4
-  EXPECT_EQ(table.handle(1, 3), StringTable::CommonHandle(u"Str"));
-  EXPECT_EQ(table.handle(4, 3), table.handle(1, 3));
-  EXPECT_EQ(table.handle(2, 3), table.handle(3, 3));
-  EXPECT_NE(table.handle(2, 3), table.handle(1, 3));
-  EXPECT_THROW(table.at(1, 5), AutomationError);
-}
-
 // Every part that meets bytes decodes through these: boundaries of each length, each kind of
 // error, and lone surrogates on the way out.
 TEST(Utf8, BoundariesErrorsAndLoneSurrogates) {

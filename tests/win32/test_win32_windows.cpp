@@ -18,22 +18,14 @@
 namespace corvane::wintest {
 namespace {
 
-class ModelessTest : public WindowTest {
- protected:
-  // The window in `slot` once it is on the screen (the add-in's commands return at once).
-  template <typename F>
-  F& Shown(const std::shared_ptr<F>& slot) {
-    EXPECT_TRUE(PumpUntil([&] { return slot && ::IsWindowVisible(Window(*slot)) != FALSE; }));
-    PumpFor(50);
-    return *slot;
-  }
-  cls_corvane corvane_;
-};
-
-TEST_F(ModelessTest, SettingsShowTheStoredOptionsAndRealClicksTickThemForOk) {
+TEST_F(WindowTest, SettingsShowTheStoredOptionsAndRealClicksTickThemForOk) {
   store_.SaveSetting(u"Corvane", u"Settings", u"Format All Parens", u"1");
-  corvane_.cvSettings();  // returns at once: the window is modeless
-  windows::frmSettings& settings = Shown(mdl_Support::Module().frmSettings);
+  cls_corvane corvane;
+  corvane.cvSettings();  // returns at once: the window is modeless
+  const auto& slot = mdl_Support::Module().frmSettings;
+  ASSERT_TRUE(PumpUntil([&] { return slot && ::IsWindowVisible(Window(*slot)) != FALSE; }));
+  PumpFor(50);
+  windows::frmSettings& settings = *slot;
   const HWND hwnd = Window(settings);
   ExpectMatchesModel(settings);
   const HWND formatAll = Window(settings.chkFormatAllParens);

@@ -51,8 +51,6 @@ class WindowTest : public ::testing::Test {
   // Delivers what is waiting until `done` holds or `timeoutMs` has passed; says whether it held.
   bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
   void PumpFor(DWORD ms);
-  // The pointer to a point on the screen (a real move: the windows under it see it).
-  void PointAt(POINT screen);
   // A left click (press and release together) on the middle of a window, or at a point.
   void ClickOn(HWND window) { ClickAt(CentreOf(window)); }
   void ClickAt(POINT screen);
@@ -79,9 +77,9 @@ class WindowTest : public ::testing::Test {
   };
 
   // ---- Geometry ----
-  // The window has the model's outer and client size (in pixels at the screen's resolution),
-  // frame, icon and white background; the window of every control has the model's place, size
-  // and visibility, a picture control the size of its picture.
+  // The window has the model's outer and client size (in pixels at the screen's resolution);
+  // the window of every control has the model's place, size and visibility, a picture control
+  // the size of its picture.
   void ExpectMatchesModel(const windows::Form& form);
   // A child window's rectangle in its parent's client coordinates.
   static RECT PlaceOf(HWND child);
