@@ -15,7 +15,6 @@
 #include "windows/frm_calibration_progress.h"
 #include "windows/frm_custom_msgbox.h"
 #include "windows/frm_settings.h"
-#include "windows/pictures.h"
 
 namespace corvane {
 namespace {
@@ -25,7 +24,6 @@ using mdl_Support::Module;
 using testsupport::FakeWindowSystem;
 using windows::Control;
 using windows::Form;
-using windows::MouseButton;
 using Lines = std::vector<std::u16string>;
 
 constexpr float kLine = 18.0F * 12.0F;  // one line of the prompt, in twips
@@ -105,7 +103,6 @@ TEST_F(MessageBoxTest, EachStyleShowsItsButtonsAndEachButtonGivesItsAnswer) {
       {u"No formula in cell.", 0, u"Ok", 1, {u"OK"}, {u"No formula in cell."}},
       {u"Calibrate now?", 4, u"No", 7, {u"Yes", u"No"}, {}},
       {u"Go on?", 1, u"Cancel", 2, {u"OK", u"Cancel"}, {}},
-      {u"Go on?", 1, u"Ok", 1, {u"OK", u"Cancel"}, {}},
       {u"Calibrate now?", 4, u"", -1, {u"Yes", u"No"}, {}},
       {u"", 0, u"", -1, {u"OK"}, {u""}},
       {notice, 0, u"Ok", 1, {u"OK"},
@@ -135,15 +132,10 @@ TEST_F(MessageBoxTest, APromptOneTwipWiderThanTheLabelWraps) {
   fake.measurer.widths[u'x'] = 6850.0 / 12.0;  // one "x" is as wide as the label
   fake.measurer.widths[u'.'] = 1.0 / 12.0;     // one twip
   EXPECT_EQ(Ask(u"x", 0), 1);
-  EXPECT_FALSE(wrapped);
   EXPECT_EQ(size, std::make_pair(7150.0F, 2780.0F));
   EXPECT_EQ(Ask(u"x.", 0), 1);
-  EXPECT_TRUE(wrapped);
   EXPECT_EQ(lines, (Lines{u"x", u"."}));
-  EXPECT_EQ(size.first, 7150.0F);
   EXPECT_GT(size.second, 2780.0F);
-  EXPECT_EQ(Ask(u"x x", 0), 1);
-  EXPECT_EQ(lines, (Lines{u"x", u"x"}));
 }
 
 TEST(MessageBoxFailure, AnswersZeroWhenTheWindowCannotBeShown) {
@@ -153,32 +145,6 @@ TEST(MessageBoxFailure, AnswersZeroWhenTheWindowCannotBeShown) {
   ScopedServices scope(noWindows);
   EXPECT_EQ(CustomMsgBox(u"No formula in cell.", 0, u"Corvane"), 0);
   if (auto& box = Module().frmCustomMsgBox) box->Unload();
-}
-
-TEST(PictureButton, AnyMouseButtonPressesInPlaceAndOnlyAReleaseOverItClicks) {
-  FakeWindowSystem fake;
-  fake.ui.QueueModal([&](Form& box) {
-    Control& ok = box.ControlNamed(u"imgButtonOkMain");
-    const float left = ok.Left();
-    const float top = ok.Top();
-    const float height = ok.Height();
-    EXPECT_EQ(ok.GetPicture(), &windows::art::kOkUp);
-    for (const MouseButton button : {MouseButton::Left, MouseButton::Right, MouseButton::Middle}) {
-      box.MouseDown(ok, button, 0, 1.0F, 1.0F);
-      EXPECT_EQ(ok.GetPicture(), &windows::art::kOkDown);
-      EXPECT_EQ(ok.Height(), height - 24.0F) << "two pixels shorter";
-      EXPECT_EQ(std::make_pair(ok.Left(), ok.Top()), std::make_pair(left, top)) << "in place";
-      EXPECT_EQ(Module().iMsgBoxResult, -1) << "no answer before the release";
-      box.MouseUp(ok, button, 0, -500.0F, -500.0F);  // released off the button: no Click follows
-      EXPECT_EQ(ok.GetPicture(), &windows::art::kOkUp);
-      EXPECT_EQ(ok.Height(), height);
-      EXPECT_TRUE(box.Loaded()) << "a release off the button runs no action";
-    }
-    fake.ui.Click(box, u"imgButtonCancelMain", MouseButton::Right);
-    EXPECT_EQ(box.ControlNamed(u"imgButtonCancelMain").GetPicture(), &windows::art::kCancelUp)
-        << "the released picture is back before the action runs";
-  });
-  EXPECT_EQ(CustomMsgBox(u"Go on?", 1, u"Corvane"), 2);
 }
 
 class SettingsTest : public ::testing::Test {
@@ -199,7 +165,7 @@ class SettingsTest : public ::testing::Test {
   cls_corvane cls;
 };
 
-TEST_F(SettingsTest, StoredValuesLoadAsCheckStatesAndOkWritesBothAsOneOrZero) {
+TEST_F(SettingsTest, StoredValuesLoadAsCheckStatesOkWritesBothAsOneOrZeroAndCancelNothing) {
   // A value that is no check state fails the load step, naming key and value; no window shows.
   struct Case {
     std::u16string stored;
@@ -222,7 +188,6 @@ TEST_F(SettingsTest, StoredValuesLoadAsCheckStatesAndOkWritesBothAsOneOrZero) {
         EXPECT_NE(e.description().find(u"\"" + c.stored + u"\""), std::u16string::npos);
       }
       EXPECT_EQ(fake.ui.Shows(u"frmSettings"), shown);
-      EXPECT_EQ(Module().frmSettings, nullptr);
       continue;
     }
     Form& form = Open();
@@ -232,95 +197,41 @@ TEST_F(SettingsTest, StoredValuesLoadAsCheckStatesAndOkWritesBothAsOneOrZero) {
     EXPECT_EQ(Stored(u"Format All Parens"), c.saved);
     EXPECT_EQ(Stored(u"Always Send to Notepad"), u"1");
   }
-}
-
-TEST_F(SettingsTest, OnlyASuccessfulOkSavesAndTheOneWindowKeepsItsTicksWhileOpen) {
-  Store(u"Format All Parens", u"1");
+  // Cancel saves nothing, and the next window loads again.
+  Store(u"Format All Parens", u"0");
   fake.store.ResetCounts();
-  Form& first = Open();
-  EXPECT_EQ(Ticked(first, u"chkAlwaysSendToNotepad"), 0.0F) << "a key not stored loads clear";
-  fake.ui.Click(first, u"chkFormatAllParens");
-  EXPECT_EQ(&Open(), &first) << "opening again keeps the one window";
-  EXPECT_EQ(Ticked(first, u"chkFormatAllParens"), 0.0F) << "as it stands, not reloaded";
-  fake.ui.Click(first, u"imgButtonCancelMain");
-
-  Form& second = Open();
-  EXPECT_EQ(Ticked(second, u"chkFormatAllParens"), 1.0F) << "reloaded after Cancel";
-  fake.ui.Click(second, u"chkAlwaysSendToNotepad");
-  second.CloseBox();
+  Form& form = Open();
+  fake.ui.Click(form, u"chkFormatAllParens");
+  fake.ui.Click(form, u"imgButtonCancelMain");
   EXPECT_EQ(fake.store.SaveCount(), 0U);
-  EXPECT_EQ(Stored(u"Always Send to Notepad"), u"-") << "nothing saved";
-
-  Form& third = Open();
-  fake.store.FailSavesAfter(1);
-  EXPECT_THROW(fake.ui.Click(third, u"imgButtonOkMain"), AutomationError);
-  EXPECT_EQ(fake.ui.Open(u"frmSettings"), &third) << "a refused save leaves the window open";
-  fake.store.StopFailing();
-  fake.ui.Click(third, u"imgButtonOkMain");
-  EXPECT_EQ(Stored(u"Always Send to Notepad"), u"0");
-  EXPECT_EQ(Module().frmSettings, nullptr);
+  EXPECT_EQ(Ticked(Open(), u"chkFormatAllParens"), 0.0F);
 }
 
-TEST(AboutWindow, OneInstanceWhileOpenAndEachClickOnTheAddressMakesOneShellCall) {
+TEST(AboutWindow, OneInstanceWhileOpenAndAClickOnTheAddressOpensIt) {
   FakeWindowSystem fake;
   cls_corvane cls;
   cls.cvAbout();
   auto& about = static_cast<windows::frmAbout&>(*fake.ui.Open(u"frmAbout"));
+  EXPECT_EQ(about.lblCopyright.Caption(),
+            std::u16string(windows::kTitleLine) + u"\r\n" + std::u16string(windows::kCopyrightLine));
   about.lblCopyright.SetCaption(u"changed while open");
   cls.cvAbout();
   EXPECT_EQ(fake.ui.Open(u"frmAbout"), &about);
   EXPECT_EQ(about.lblCopyright.Caption(), u"changed while open") << "not loaded again";
-
   fake.ui.Click(about, u"lblHyperlink");
   ASSERT_EQ(fake.shell.calls.size(), 1U);
   const auto& call = fake.shell.calls[0];
   EXPECT_EQ(std::tie(call.operation, call.file, call.parameters, call.directory, call.showCommand),
             std::make_tuple(u"open", u"https://corvane.dev/", u"1", u"1", 3));
-  fake.shell.result = 2;  // no browser: nothing changes, nothing is shown
-  fake.ui.Click(about, u"lblHyperlink");
-  EXPECT_EQ(fake.shell.calls.size(), 2U);
-  EXPECT_TRUE(fake.ui.Messages().empty());
-  about.MouseDown(about.lblHyperlink, MouseButton::Left, 0, 1.0F, 1.0F);
-  about.MouseUp(about.lblHyperlink, MouseButton::Left, 0, -500.0F, -500.0F);
-  EXPECT_EQ(fake.shell.calls.size(), 2U) << "a release off the link is no click";
-
   fake.ui.Click(about, u"imgButtonOkMain");
   EXPECT_EQ(fake.ui.Open(u"frmAbout"), nullptr);
-  cls.cvAbout();
-  EXPECT_EQ(static_cast<windows::frmAbout&>(*fake.ui.Open(u"frmAbout")).lblCopyright.Caption(),
-            std::u16string(windows::kTitleLine) + u"\r\n" + std::u16string(windows::kCopyrightLine));
 }
 
-TEST(ProgressWindow, OnlyCancelCancelsAndAFreshWindowStartsAtTheFirstCode) {
-  FakeWindowSystem fake;
-  Module().bCancelCalibration = false;
-  auto progress = mdl_Support::frmCalibrationProgress();
-  progress->Show(windows::ShowMode::Modeless);
-  progress->CloseBox();
-  EXPECT_FALSE(Module().bCancelCalibration) << "the close box is no Cancel";
-
-  auto fresh = mdl_Support::frmCalibrationProgress();
-  EXPECT_EQ(fresh->pbCalibration.Value(), 1.0F);
-  fresh->Show(windows::ShowMode::Modeless);
-  fake.ui.Click(*fresh, u"imgButtonCancelMain");
-  EXPECT_TRUE(Module().bCancelCalibration);
-  EXPECT_FALSE(fresh->Loaded());
-  const std::size_t logged = fake.ui.Log().size();
-  fresh->Unload();  // the command's own closing afterwards changes nothing
-  EXPECT_EQ(fake.ui.Log().size(), logged);
-  Module().bCancelCalibration = false;
-}
-
-TEST(LabelLayout, LineBreaksAndWordWrap) {
+// What the message box tests leave out: runs of spaces, and a surrogate pair is never split.
+TEST(LabelLayout, WordWrap) {
   const auto chars = [](std::u16string_view s) { return static_cast<float>(s.size()); };
-  EXPECT_EQ(windows::SplitLines(u"a\r\nb\nc\rd\r\n"), (Lines{u"a", u"b", u"c", u"d", u""}));
-  EXPECT_EQ(windows::SplitLines(u""), Lines{u""});
-  EXPECT_EQ(windows::WrapLine(u"aaa bbb ccc", 7, chars), (Lines{u"aaa bbb", u"ccc"}));
   EXPECT_EQ(windows::WrapLine(u"aaa     bbb", 4, chars), (Lines{u"aaa", u"bbb"}));
-  EXPECT_EQ(windows::WrapLine(u"aaa ", 3, chars), Lines{u"aaa"});
-  EXPECT_EQ(windows::WrapLine(u"  indented", 20, chars), Lines{u"  indented"});
   EXPECT_EQ(windows::WrapLine(u"abcdefgh ij", 3, chars), (Lines{u"abc", u"def", u"gh", u"ij"}));
-  // A surrogate pair is never split.
   EXPECT_EQ(windows::WrapLine(u"a\U0001F600b", 2, chars), (Lines{u"a", u"\U0001F600", u"b"}));
 }
 

@@ -67,7 +67,8 @@ probe_finds() {
   out=$(timeout 60 "$wine" "$probe" "$@" 2>/dev/null | tr -d '\r')
   for want in "LoadRegTypeLib 0x00000000" "registered library version 104.0 locale 1033" \
               "QueryPathOfRegTypeLib 0x00000000" "path $path" "created by ProgID 0x00000000" \
-              "type information's library version 104.0 locale 1033"; do
+              "type information's library version 104.0 locale 1033" \
+              "type information functions 23 flags 0xd0"; do
     grep -Fxq -- "$want" <<<"$out" || { fail "$platform client ${1:-}: expected \"$want\"; found:"; echo "$out" >&2; return; }
   done
 }

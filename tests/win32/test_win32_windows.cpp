@@ -1,6 +1,6 @@
 // The modeless windows as real windows: what the Win32 layer adds to the models (test_windows) —
-// the windows' geometry against the model's, check boxes ticked by real clicks, the link through
-// ShellExecute with its owner, the hand pointer, and Cancel clicked while the calibration runs.
+// the windows' geometry against the model's, check boxes ticked by real clicks, and Cancel
+// clicked while the calibration runs.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -12,29 +12,20 @@
 #include "addin/mdl_support.h"
 #include "hosts/memory/memory_workbook.h"
 #include "spacing/calibration_store.h"
-#include "windows/frm_about.h"
 #include "windows/frm_calibration_progress.h"
 #include "windows/frm_settings.h"
 
 namespace corvane::wintest {
 namespace {
 
-class ModelessTest : public WindowTest {
- protected:
-  // The window in `slot` once it is on the screen (the add-in's commands return at once).
-  template <typename F>
-  F& Shown(const std::shared_ptr<F>& slot) {
-    EXPECT_TRUE(PumpUntil([&] { return slot && ::IsWindowVisible(Window(*slot)) != FALSE; }));
-    PumpFor(50);
-    return *slot;
-  }
-  cls_corvane corvane_;
-};
-
-TEST_F(ModelessTest, SettingsShowTheStoredOptionsAndRealClicksTickThemForOk) {
+TEST_F(WindowTest, SettingsShowTheStoredOptionsAndRealClicksTickThemForOk) {
   store_.SaveSetting(u"Corvane", u"Settings", u"Format All Parens", u"1");
-  corvane_.cvSettings();  // returns at once: the window is modeless
-  windows::frmSettings& settings = Shown(mdl_Support::Module().frmSettings);
+  cls_corvane corvane;
+  corvane.cvSettings();  // returns at once: the window is modeless
+  const auto& slot = mdl_Support::Module().frmSettings;
+  ASSERT_TRUE(PumpUntil([&] { return slot && ::IsWindowVisible(Window(*slot)) != FALSE; }));
+  PumpFor(50);
+  windows::frmSettings& settings = *slot;
   const HWND hwnd = Window(settings);
   ExpectMatchesModel(settings);
   const HWND formatAll = Window(settings.chkFormatAllParens);
@@ -45,7 +36,6 @@ TEST_F(ModelessTest, SettingsShowTheStoredOptionsAndRealClicksTickThemForOk) {
   ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(formatAll, WM_GETFONT, 0, 0)), sizeof(font), &font);
   EXPECT_EQ(std::wstring(font.lfFaceName), L"Verdana");
   EXPECT_EQ(font.lfHeight, -std::lround(7.8 * 1440.0 / settings.TwipsPerPixel() / 72.0));
-  Screenshot(hwnd, "settings");
 
   for (const HWND box : {notepad, formatAll}) {  // on the box itself: near its left end, halfway down
     RECT rect{};
@@ -54,40 +44,10 @@ TEST_F(ModelessTest, SettingsShowTheStoredOptionsAndRealClicksTickThemForOk) {
   }
   EXPECT_EQ(::SendMessageW(notepad, BM_GETCHECK, 0, 0), BST_CHECKED);
   EXPECT_EQ(::SendMessageW(formatAll, BM_GETCHECK, 0, 0), BST_UNCHECKED);
-  Screenshot(hwnd, "settings_ticked");
   ClickOn(Window(settings.imgButtonOkMain));
   EXPECT_FALSE(::IsWindow(hwnd));
   EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Format All Parens", u""), u"0");
   EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Always Send to Notepad", u""), u"1");
-}
-
-TEST_F(ModelessTest, AboutsLinkShowsTheHandAndAClickAsksTheShellForItsWindow) {
-  corvane_.cvAbout();
-  windows::frmAbout& about = Shown(mdl_Support::Module().frmAbout);
-  const HWND hwnd = Window(about);
-  ExpectMatchesModel(about);
-  Screenshot(hwnd, "about");
-
-  PointAt(Window(about.lblHyperlink));
-  const HCURSOR hand = ::GetCursor();
-  ICONINFO info{};
-  ASSERT_TRUE(::GetIconInfo(hand, &info));
-  const win32::UniqueBitmap mask(info.hbmMask);
-  const win32::UniqueBitmap color(info.hbmColor);
-  EXPECT_FALSE(info.fIcon);
-  EXPECT_EQ(std::make_pair(info.xHotspot, info.yHotspot), std::make_pair(6UL, 1UL)) << "the fingertip points";
-  PointAt(Window(about.lblCopyright));
-  EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_ARROW)) << "the normal pointer elsewhere";
-
-  ClickOn(Window(about.lblHyperlink));
-  ASSERT_EQ(ShellCalls().size(), 1U);
-  EXPECT_EQ(ShellCalls()[0].owner, hwnd);
-  EXPECT_EQ(ShellCalls()[0].operation, "open");
-  EXPECT_EQ(ShellCalls()[0].file, "https://corvane.dev/");
-  ClickOn(Window(about.lblCopyright));
-  EXPECT_EQ(ShellCalls().size(), 1U) << "only the link opens anything";
-  ClickOn(Window(about.imgButtonOkMain));
-  EXPECT_FALSE(::IsWindow(hwnd));
 }
 
 // Measures with GDI and lets the test act at a chosen moment of the calibration run.
@@ -119,31 +79,21 @@ TEST_F(WindowTest, CancelClickedWhileCodeOneHundredIsMeasuredStopsTheCalibration
   HWND window = nullptr;
   LRESULT lastPosition = 0;
   bool clicked = false;
-  bool looked = false;
   measurer.onMeasure = [&] {
     const auto progress = mdl_Support::Module().frmCalibrationProgress;
     if (!progress || clicked) return;
     window = Window(*progress);
     lastPosition = ::SendMessageW(Window(progress->pbCalibration), PBM_GETPOS, 0, 0);
-    if (!looked && lastPosition >= 50) {
-      looked = true;
-      ExpectMatchesModel(*progress);
-      PBRANGE range{};
-      ::SendMessageW(Window(progress->pbCalibration), PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-      EXPECT_EQ(std::make_pair(range.iLow, range.iHigh), std::make_pair(1, 767));
-      EXPECT_EQ(lastPosition, 50);
-      Screenshot(window, "calibration_progress");
-    }
     if (progress->pbCalibration.Value() >= 99.0F) {
       // The user clicks Cancel now, while code 100 is measured: the click waits in the queue
       // until the calibration lets pending events through.
       clicked = true;
+      ExpectMatchesModel(*progress);
       const POINT cancel = CentreOf(Window(progress->imgButtonCancelMain));
       ::SetCursorPos(cancel.x, cancel.y);
       INPUT inputs[2]{};
-      inputs[0].type = INPUT_MOUSE;
+      inputs[0].type = inputs[1].type = INPUT_MOUSE;
       inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-      inputs[1].type = INPUT_MOUSE;
       inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
       ::SendInput(2, inputs, sizeof(INPUT));
       ::Sleep(100);  // the input has reached the queue before the measurement goes on

@@ -1,7 +1,7 @@
 // What a client finds of the registered add-in, printed one fact a line for
 // com_registration.sh: the type library through LoadRegTypeLib and QueryPathOfRegTypeLib (as a
 // VBA reference or the automation marshaller finds it), and the class created by its programmatic
-// identifier with the type information its IDispatch hands out.
+// identifier with the type information its IDispatch hands out (its library, functions and flags).
 //
 //   typelib_probe           the class root as the process sees it
 //   typelib_probe user      the current user's registrations (HKCU\Software\Classes), which Windows
@@ -27,10 +27,7 @@ const GUID kLibId = {0x523cd1e6, 0x66cc, 0x4825, {0x81, 0x62, 0xa6, 0xda, 0x2b, 
 
 void PrintLibAttr(const char* what, ITypeLib* library) {
   TLIBATTR* attr = nullptr;
-  if (FAILED(library->GetLibAttr(&attr))) {
-    std::printf("%s attributes unreadable\n", what);
-    return;
-  }
+  if (FAILED(library->GetLibAttr(&attr))) return (void)std::printf("%s attributes unreadable\n", what);
   std::printf("%s version %u.%u locale %lu\n", what, attr->wMajorVerNum, attr->wMinorVerNum,
               static_cast<unsigned long>(attr->lcid));
   library->ReleaseTLibAttr(attr);
@@ -41,45 +38,38 @@ std::wstring UserClassValue(const std::wstring& path) {
   wchar_t value[MAX_PATH + 1]{};
   DWORD size = sizeof(value) - sizeof(wchar_t);
   const std::wstring key = L"Software\\Classes\\" + path;
-  if (::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-    return {};
-  return value;
+  return ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS
+             ? value
+             : L"";
 }
 
-// The class created through the user's keys: ProgID to CLSID to the library's path, then the
-// library's class factory.
+// The class created through the user's keys: ProgID to CLSID to the library's path (which stays
+// loaded for the object's life), then the library's class factory.
 HRESULT CreateFromUserKeys(IDispatch** out) {
   const std::wstring clsidText = UserClassValue(L"Corvane.cls_corvane\\CLSID");
   CLSID clsid{};
   if (clsidText.empty() || FAILED(::CLSIDFromString(clsidText.c_str(), &clsid))) return CO_E_CLASSSTRING;
-  const std::wstring path = UserClassValue(L"CLSID\\" + clsidText + L"\\InprocServer32");
-  if (path.empty()) return REGDB_E_CLASSNOTREG;
-  HMODULE library = ::LoadLibraryW(path.c_str());  // stays loaded for the object's life
-  if (!library) return HRESULT_FROM_WIN32(::GetLastError());
+  const HMODULE library = ::LoadLibraryW(UserClassValue(L"CLSID\\" + clsidText + L"\\InprocServer32").c_str());
+  if (!library) return REGDB_E_CLASSNOTREG;
   using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
   auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(::GetProcAddress(library, "DllGetClassObject")));
-  if (!get) return E_NOINTERFACE;
   ComPtr<IClassFactory> factory;
-  const HRESULT got = get(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.Receive()));
-  if (FAILED(got)) return got;
-  return factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(out));
+  const HRESULT got = get ? get(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.Receive())) : E_NOINTERFACE;
+  return FAILED(got) ? got : factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(out));
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const bool user = argc > 1 && std::wcscmp(argv[1], L"user") == 0;
-  if (user) {
-    HKEY classes = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, &classes) != ERROR_SUCCESS ||
-        ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes) != ERROR_SUCCESS) {
-      std::printf("no user class root\n");
-      return 1;
-    }
-    ::RegCloseKey(classes);
+  HKEY classes = nullptr;
+  if (user && (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, &classes) != ERROR_SUCCESS ||
+               ::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes) != ERROR_SUCCESS)) {
+    std::printf("no user class root\n");
+    return 1;
   }
+  if (classes) ::RegCloseKey(classes);
   if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-
   {
     ComPtr<ITypeLib> library;
     const HRESULT loaded = ::LoadRegTypeLib(kLibId, 104, 0, 0x409, library.Receive());
@@ -92,26 +82,25 @@ int wmain(int argc, wchar_t** argv) {
     if (SUCCEEDED(queried)) std::printf("path %ls\n", path.get());
 
     ComPtr<IDispatch> object;
-    HRESULT created = S_OK;
-    if (user) {
-      created = CreateFromUserKeys(object.Receive());
-    } else {
-      CLSID clsid{};
-      created = ::CLSIDFromProgID(L"Corvane.cls_corvane", &clsid);
-      if (SUCCEEDED(created))
-        created = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                     reinterpret_cast<void**>(object.Receive()));
-    }
+    CLSID clsid{};
+    HRESULT created = user ? CreateFromUserKeys(object.Receive()) : ::CLSIDFromProgID(L"Corvane.cls_corvane", &clsid);
+    if (!user && SUCCEEDED(created))
+      created = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                   reinterpret_cast<void**>(object.Receive()));
     std::printf("created by ProgID 0x%08lx\n", static_cast<unsigned long>(created));
-    if (SUCCEEDED(created)) {
-      ComPtr<ITypeInfo> info;
-      ComPtr<ITypeLib> containing;
-      UINT index = 0;
-      if (SUCCEEDED(object->GetTypeInfo(0, 0x409, info.Receive())) &&
-          SUCCEEDED(info->GetContainingTypeLib(containing.Receive(), &index)))
-        PrintLibAttr("type information's library", containing.get());
-      else
-        std::printf("type information unavailable\n");
+    ComPtr<ITypeInfo> info;
+    ComPtr<ITypeLib> containing;
+    UINT index = 0;
+    TYPEATTR* attr = nullptr;
+    if (SUCCEEDED(created) && SUCCEEDED(object->GetTypeInfo(0, 0x409, info.Receive())) &&
+        SUCCEEDED(info->GetContainingTypeLib(containing.Receive(), &index)) && SUCCEEDED(info->GetTypeAttr(&attr))) {
+      PrintLibAttr("type information's library", containing.get());
+      // IDispatch's seven functions and the class's own; hidden, dual and not extensible.
+      std::printf("type information functions %u flags 0x%x\n", attr->cFuncs,
+                  attr->wTypeFlags & (TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE));
+      info->ReleaseTypeAttr(attr);
+    } else if (SUCCEEDED(created)) {
+      std::printf("type information unavailable\n");
     }
   }
   ::CoUninitialize();

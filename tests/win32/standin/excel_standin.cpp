@@ -1,7 +1,9 @@
 #include "standin/excel_standin.h"
 
 #include <atomic>
+#include <functional>
 #include <utility>
+#include <vector>
 
 #include "platform/win32/dispatch_host.h"
 
@@ -12,7 +14,6 @@ using win32::UniqueBstr;
 
 struct ExcelStandIn::Shared {
   std::shared_ptr<memory::MemoryApplication> app;
-  CallObserver observer;
 };
 
 namespace {
@@ -33,6 +34,12 @@ std::shared_ptr<T> As(const std::shared_ptr<AutomationObject>& object) {
   return typed;
 }
 
+// One argument as the callee received it; a missing optional argument is Empty and `given` false.
+struct Argument {
+  Variant value;
+  bool given = false;
+};
+
 struct Args {
   std::vector<Argument> items;
   bool Has(std::size_t i) const { return i < items.size() && items[i].given; }
@@ -48,7 +55,6 @@ class Object final : public IDispatch {
   using Putter = std::function<void(const Args&)>;
   struct Member {
     const wchar_t* name;
-    bool method;                         // called, not read
     std::vector<const wchar_t*> params;  // every parameter, in order
     std::size_t required;                // how many of them must be given
     Getter get;
@@ -61,11 +67,7 @@ class Object final : public IDispatch {
 
   Object& Property(const wchar_t* name, Getter get, Putter put = {}, std::vector<const wchar_t*> params = {},
                    std::size_t required = 0) {
-    members_.push_back({name, false, std::move(params), required, std::move(get), std::move(put)});
-    return *this;
-  }
-  Object& Method(const wchar_t* name, Getter call, std::vector<const wchar_t*> params = {}) {
-    members_.push_back({name, true, std::move(params), 0, std::move(call), {}});
+    members_.push_back({name, std::move(params), required, std::move(get), std::move(put)});
     return *this;
   }
   // The object as a value to return; it takes over the reference the object was made with.
@@ -109,19 +111,12 @@ class Object final : public IDispatch {
         member = &members_[m];
         ids[0] = static_cast<DISPID>(m + 1);
       }
-    if (!member) return DISP_E_UNKNOWNNAME;
-    HRESULT hr = S_OK;
-    // Named arguments are known by their position in the member's parameter list.
-    for (UINT i = 1; i < count; ++i) {
-      for (std::size_t p = 0; p < member->params.size(); ++p)
-        if (::lstrcmpiW(names[i], member->params[p]) == 0) ids[i] = static_cast<DISPID>(p);
-      if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
-    }
-    return hr;
+    // The adapter names no argument of a read.
+    return !member ? DISP_E_UNKNOWNNAME : count > 1 ? DISP_E_UNKNOWNNAME : S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO* exception, UINT* badArgument) noexcept override {
+                                   EXCEPINFO* exception, UINT*) noexcept override {
     if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (id < 1 || static_cast<std::size_t>(id) > members_.size()) return DISP_E_MEMBERNOTFOUND;
     const Member& member = members_[static_cast<std::size_t>(id - 1)];
@@ -136,14 +131,12 @@ class Object final : public IDispatch {
         if (params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
           return DISP_E_PARAMNOTOPTIONAL;
         if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
-        args.items.push_back({win32::FromVariant(params->rgvarg[0]), true, false});
+        args.items.push_back({win32::FromVariant(params->rgvarg[0]), true});
       } else {
-        if (!(flags & (member.method ? DISPATCH_METHOD : DISPATCH_PROPERTYGET)) || !member.get)
+        if (!(flags & DISPATCH_PROPERTYGET) || !member.get)
           return DISP_E_MEMBERNOTFOUND;
-        if (const HRESULT hr = ReadArguments(member, *params, args, badArgument); FAILED(hr)) return hr;
+        if (const HRESULT hr = ReadArguments(member, *params, args); FAILED(hr)) return hr;
       }
-      if (shared_->observer)
-        shared_->observer(Call{std::u16string(reinterpret_cast<const char16_t*>(member.name)), flags, args.items});
       if (put) {
         member.put(args);
       } else {
@@ -173,27 +166,18 @@ class Object final : public IDispatch {
  private:
   ~Object() = default;
 
-  static HRESULT ReadArguments(const Member& member, const DISPPARAMS& params, Args& args, UINT* badArgument) {
-    if (params.cNamedArgs > params.cArgs) return E_INVALIDARG;
-    const UINT positional = params.cArgs - params.cNamedArgs;
-    if (positional > member.params.size()) return DISP_E_BADPARAMCOUNT;
+  // Positional arguments only (rgvarg holds them from the last to the first).
+  static HRESULT ReadArguments(const Member& member, const DISPPARAMS& params, Args& args) {
+    if (params.cNamedArgs > 0) return DISP_E_PARAMNOTFOUND;
+    if (params.cArgs > member.params.size()) return DISP_E_BADPARAMCOUNT;
     args.items.assign(member.params.size(), Argument{});
-    // rgvarg holds the named arguments first, then the positional ones from the last to the first.
-    for (UINT i = 0; i < positional; ++i) {
+    for (UINT i = 0; i < params.cArgs; ++i) {
       const VARIANT& v = params.rgvarg[params.cArgs - 1 - i];
       if (v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND) continue;  // left out
-      args.items[i] = {win32::FromVariant(v), true, false};
-    }
-    for (UINT n = 0; n < params.cNamedArgs; ++n) {
-      const DISPID at = params.rgdispidNamedArgs[n];
-      if (at < 0 || static_cast<std::size_t>(at) >= member.params.size() || static_cast<UINT>(at) < positional) {
-        if (badArgument) *badArgument = n;
-        return DISP_E_PARAMNOTFOUND;
-      }
-      args.items[static_cast<std::size_t>(at)] = {win32::FromVariant(params.rgvarg[n]), true, true};
+      args.items[i] = {win32::FromVariant(v), true};
     }
     for (std::size_t i = 0; i < member.required; ++i)
-      if (!args.items[i].given) return i < positional ? DISP_E_PARAMNOTOPTIONAL : DISP_E_BADPARAMCOUNT;
+      if (!args.items[i].given) return i < params.cArgs ? DISP_E_PARAMNOTOPTIONAL : DISP_E_BADPARAMCOUNT;
     return S_OK;
   }
 
@@ -206,17 +190,10 @@ Variant Range(const SharedPtr& shared, std::shared_ptr<MemoryRange> r) {
   const auto sheet = [shared, r](const Args&) {
     const auto s = As<MemorySheet>(r->Parent());
     const auto book = As<MemoryWorkbook>(s->Parent());
-    const auto close = [book](const Args& a) {
-      if (!a.Has(0)) Refuse(u"Close without SaveChanges would ask the user whether to save the workbook.");
-      if (a.Has(1) || a.Has(2)) Refuse(u"The stand-in saves no workbook under another name.");
-      book->Close(a.Bool(0));
-      return Variant();
-    };
-    const auto workbook = [shared, book, close](const Args&) {
+    const auto workbook = [shared, book](const Args&) {
       return (new Object(shared))
           ->Property(L"Name", [book](const Args&) { return Variant(book->Name()); })
           .Property(L"Path", [book](const Args&) { return Variant(book->Path()); })
-          .Method(L"Close", close, {L"SaveChanges", L"Filename", L"RouteWorkbook"})
           .Value();
     };
     return (new Object(shared))
@@ -258,12 +235,8 @@ ExcelStandIn::ExcelStandIn(std::shared_ptr<memory::MemoryApplication> app) : sha
   shared_->app = std::move(app);
 }
 
-ExcelStandIn::~ExcelStandIn() { shared_->observer = {}; }
-
 ComPtr<IDispatch> ExcelStandIn::Application() const {
   return ComPtr<IDispatch>(win32::DispatchOf(standin::Application(shared_).object()));
 }
-
-void ExcelStandIn::SetObserver(CallObserver observer) { shared_->observer = std::move(observer); }
 
 }  // namespace corvane::standin

@@ -3,25 +3,20 @@
 // It has the members the add-in's Excel adapter calls to lay out a cell, and no more:
 //  - Application: StandardFont, Version, ActiveCell, International(Index).
 //    Range: Formula (get, put), WrapText (get, put), HasArray, Parent, Address([RowAbsolute],
-//    [ColumnAbsolute], ...). Worksheet: Name, Parent. Workbook: Name, Path, Close([SaveChanges],
-//    [Filename], [RouteWorkbook]).
+//    [ColumnAbsolute], ...). Worksheet: Name, Parent. Workbook: Name, Path.
 //  - Strict like Excel: a property is read only with DISPATCH_PROPERTYGET and written only with
-//    DISPATCH_PROPERTYPUT carrying the named argument DISPID_PROPERTYPUT, a method is called only
-//    with DISPATCH_METHOD (DISP_E_MEMBERNOTFOUND otherwise); too many or too few arguments give
-//    DISP_E_BADPARAMCOUNT, an unknown name DISP_E_UNKNOWNNAME, a named argument the member does
-//    not have DISP_E_PARAMNOTFOUND. A refusal of the workbook comes back as DISP_E_EXCEPTION
-//    with Excel's code (0x800A03EC for error 1004) and the description.
-//  - Close without SaveChanges is refused: Excel would ask the user.
-//  - Every call is reported to the observer before it runs.
+//    DISPATCH_PROPERTYPUT carrying the named argument DISPID_PROPERTYPUT (DISP_E_MEMBERNOTFOUND
+//    otherwise); too many or too few arguments give DISP_E_BADPARAMCOUNT, an unknown name
+//    DISP_E_UNKNOWNNAME, a named argument of a read DISP_E_PARAMNOTFOUND (the adapter names
+//    none). A refusal of the workbook comes back as DISP_E_EXCEPTION with Excel's code
+//    (0x800A03EC for error 1004) and the description.
 #pragma once
 
 #include <oaidl.h>
 #include <windows.h>
 
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "base/automation.h"
 #include "hosts/memory/memory_workbook.h"
@@ -29,32 +24,14 @@
 
 namespace corvane::standin {
 
-// One argument as the callee received it; a missing optional argument is Empty and `given` false.
-struct Argument {
-  Variant value;
-  bool given = false;
-  bool byName = false;
-};
-
-// One call as the stand-in received it.
-struct Call {
-  std::u16string member;
-  WORD flags = 0;
-  std::vector<Argument> args;  // by position (named ones in their place); for a put, the value
-};
-using CallObserver = std::function<void(const Call&)>;
-
 class ExcelStandIn {
  public:
   explicit ExcelStandIn(std::shared_ptr<memory::MemoryApplication> app);
-  ~ExcelStandIn();
   ExcelStandIn(const ExcelStandIn&) = delete;
   ExcelStandIn& operator=(const ExcelStandIn&) = delete;
 
   // The Application object (a new counted reference each time).
   win32::ComPtr<IDispatch> Application() const;
-  // Receives every call from now on; an empty function stops the reports.
-  void SetObserver(CallObserver observer);
 
   struct Shared;
 

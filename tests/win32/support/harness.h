@@ -1,7 +1,7 @@
 // What the window tests of the Windows build share: the Win32 platform installed for one test
-// (with an in-memory store and a recorded ShellExecuteA), real input (SendInput, SetCursorPos),
-// message pumping until something has happened, scripts that act while a modal window waits,
-// geometry in pixels, pixel captures and screenshots.
+// (with an in-memory store and a ShellExecuteA that starts nothing), real input (SendInput,
+// SetCursorPos), message pumping until something has happened, scripts that act while a modal
+// window waits, geometry in pixels and pixel captures.
 //
 // Typical use:
 //
@@ -17,7 +17,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,23 +30,12 @@
 
 namespace corvane::wintest {
 
-// One ShellExecuteA call, as the shell function received it.
-struct ShellCall {
-  HWND owner;
-  std::string operation, file, parameters, directory;
-  int showCommand;
-};
-// The calls since the current test started; no program is started.
-const std::vector<ShellCall>& ShellCalls();
-
 // Pixels top-down, 0x00RRGGBB.
 struct Image {
   int width = 0;
   int height = 0;
   std::vector<std::uint32_t> pixels;
   std::uint32_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
-  bool operator==(const Image&) const = default;
-  friend void PrintTo(const Image& image, std::ostream* out) { *out << image.width << " x " << image.height << " image"; }
 };
 
 class WindowTest : public ::testing::Test {
@@ -63,15 +51,9 @@ class WindowTest : public ::testing::Test {
   // Delivers what is waiting until `done` holds or `timeoutMs` has passed; says whether it held.
   bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
   void PumpFor(DWORD ms);
-  // The pointer to a point on the screen (a real move: the windows under it see it).
-  void PointAt(POINT screen);
-  void PointAt(HWND window) { PointAt(CentreOf(window)); }
-  // A mouse button pressed or released where the pointer is, then the input is delivered.
-  void Press(windows::MouseButton button = windows::MouseButton::Left);
-  void Release(windows::MouseButton button = windows::MouseButton::Left);
-  // A click (press and release together) on the middle of a window, or at a point.
-  void ClickOn(HWND window, windows::MouseButton button = windows::MouseButton::Left);
-  void ClickAt(POINT screen, windows::MouseButton button = windows::MouseButton::Left);
+  // A left click (press and release together) on the middle of a window, or at a point.
+  void ClickOn(HWND window) { ClickAt(CentreOf(window)); }
+  void ClickAt(POINT screen);
   // A key pressed and released (with Alt held when `alt`), then the input is delivered.
   void Tap(WORD virtualKey, bool alt = false);
   static POINT CentreOf(HWND window);
@@ -95,9 +77,9 @@ class WindowTest : public ::testing::Test {
   };
 
   // ---- Geometry ----
-  // The window has the model's outer and client size (in pixels at the screen's resolution),
-  // frame, icon and white background; the window of every control has the model's place, size
-  // and visibility, a picture control the size of its picture.
+  // The window has the model's outer and client size (in pixels at the screen's resolution);
+  // the window of every control has the model's place, size and visibility, a picture control
+  // the size of its picture.
   void ExpectMatchesModel(const windows::Form& form);
   // A child window's rectangle in its parent's client coordinates.
   static RECT PlaceOf(HWND child);
@@ -107,10 +89,6 @@ class WindowTest : public ::testing::Test {
   // What the window's client area shows, read back from the screen once it has been redrawn and
   // the drawing has reached the display.
   Image Capture(HWND window);
-  // The pixels of the picture resource that the layer draws for `identity`.
-  static Image PictureOf(std::string_view identity);
-  // Saves the whole window (frame included) as <name>.bmp in the screenshot folder.
-  void Screenshot(HWND window, const std::string& name);
 
   MemoryStore store_;
   win32::Win32Platform platform_;
