@@ -426,5 +426,40 @@ TEST(SqliteStore, RefusedSavesAreReportedAndLoseNothing) {
             refusal + "it was moved or deleted after it was opened.");
 }
 
+// Each lookup is of its application too, also of one named "".
+TEST(MemoryStore, AnEmptyApplicationNameIsANameOfItsOwn) {
+  MemoryStore s;
+  s.SaveSetting(kApp, u"Settings", u"k", u"v");
+  EXPECT_EQ(s.GetSetting(kApp, u"Settings", u"k", kNotFound), u"v");
+  EXPECT_EQ(s.GetSetting(u"", u"Settings", u"k", kNotFound), kNotFound);
+}
+
+// The last character of two bytes and the first of three, and two keys with one 64-bit hash
+// (found by a search), which stay two keys.
+TEST(SqliteStore, TextsAtTheirBoundariesAndKeysOfOneHash) {
+  TempFolder dir;
+  const std::string path = dir.file("s.db");
+  const std::u16string a = u"\uE71A\u978A\u87F1\uFAEE", b = u"\xDBED\x323D\x02F7\x7BAA";
+  SqliteStore s(path);
+  s.SaveSetting(kApp, u"Text", a, u"\u07FF\u0800");
+  EXPECT_EQ(s.GetSetting(kApp, u"Text", b, kNotFound), kNotFound);
+  s.SaveSetting(kApp, u"Text", b, u"b");
+  EXPECT_EQ(SqliteStore(path).GetSetting(kApp, u"Text", a, kNotFound), u"\u07FF\u0800");
+}
+
+// A program started without standard input does not find the settings file there.
+TEST(SqliteStore, AClosedStandardInputStaysFreeOfTheSettingsFile) {
+  TempFolder dir;
+  const std::string path = dir.file("s.db");
+  SqliteStore(path).SaveSetting(kApp, u"Text", u"k", u"v");
+  const int input = ::dup(0);
+  ::close(0);
+  SqliteStore(path).GetSetting(kApp, u"Text", u"k", kNotFound);
+  std::error_code ec;
+  EXPECT_FALSE(fs::equivalent("/proc/self/fd/0", path, ec));
+  ::dup2(input, 0);
+  ::close(input);
+}
+
 }  // namespace
 }  // namespace corvane

@@ -188,5 +188,25 @@ TEST(XlsxPackage, WritingCopiesEveryOtherEntryAndTheCommentAsTheyWere) {
   EXPECT_EQ(Utf16ToUtf8(*WorkbookFile::Open(out.string())->WorksheetAt(1).FormulaAt(1, 1)), "SUM(1, 2)");
 }
 
+// Shared strings at any index, a rich one joined from its runs without its phonetic guide; a
+// standard font of size 0 keeps the default size.
+TEST(XlsxPackage, ReadsSharedStringsByIndexAndNoFontSizeOfZero) {
+  TempFolder dir;
+  std::vector<std::string> strings(11, "plain");
+  strings[10] = "tenth";
+  Entries entries = XlsxBuilder().Font("Arial", 0).SharedStrings(strings)
+                        .Sheet("S", R"(<row r="1"><c r="A1" t="s"><v>10</v></c><c r="B1" t="s"><v>0</v></c></row>)")
+                        .Entries();
+  const std::string first = R"(<t xml:space="preserve">plain</t>)";
+  for (auto& [name, content] : entries)
+    if (name == "xl/sharedStrings.xml")
+      content.replace(content.find(first), first.size(), R"(<r><t>ri</t></r><r><rPr><b/></rPr><t>ch</t></r><rPh sb="0" eb="1"><t>x</t></rPh>)");
+  testsupport::WriteZip(dir / "b.xlsx", entries);
+  const auto book = WorkbookFile::Open((dir / "b.xlsx").string());
+  EXPECT_EQ(Utf16ToUtf8(book->WorksheetAt(0).ConstantAt(1, 1)), "tenth");
+  EXPECT_EQ(Utf16ToUtf8(book->WorksheetAt(0).ConstantAt(1, 2)), "rich");
+  EXPECT_EQ(book->StandardFontSize(), 11.0);
+}
+
 }  // namespace
 }  // namespace corvane::xlsx
