@@ -40,6 +40,26 @@ inline std::u16string TextOf(const std::uint8_t* data, std::size_t size, std::si
   return LooseUtf16(std::string_view(reinterpret_cast<const char*>(data + skip), size - skip));
 }
 
+// Whether `longer` is `shorter` with only spaces and line feeds added; when `spacesBeforeParen`,
+// `shorter` may also hold spaces (right before a ")") that `longer` has taken out.
+inline bool OnlyBreaksAdded(std::u16string_view shorter, std::u16string_view longer, bool spacesBeforeParen = false) {
+  std::size_t i = 0, j = 0;
+  while (i < shorter.size() || j < longer.size()) {
+    if (i < shorter.size() && j < longer.size() && shorter[i] == longer[j]) {
+      ++i, ++j;
+    } else if (j < longer.size() && (longer[j] == u' ' || longer[j] == u'\n')) {
+      ++j;
+    } else if (const std::size_t next = shorter.find_first_not_of(u' ', i);
+               spacesBeforeParen && i < shorter.size() && shorter[i] == u' ' && next != std::u16string_view::npos &&
+               shorter[next] == u')') {
+      ++i;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Reports the broken property, with the input and output text as code units (hex) if given.
 [[noreturn]] inline void Broken(const char* what, std::u16string_view input = {}, std::u16string_view output = {}) {
   for (const auto& [label, text] : {std::pair{"input", input}, std::pair{"output", output}}) {

@@ -52,24 +52,6 @@ Variant WidthOfKind(unsigned kind, char16_t code) {
   return kind % 12 < 11 ? kinds[kind % 12] : Variant(memory::FixedMeasurer::BaseWidth(code) / 3.0);
 }
 
-// Output = input + added spaces and line feeds - spaces removed before a ")".
-bool OnlyBreaksAdded(std::u16string_view in, std::u16string_view out) {
-  std::size_t i = 0, j = 0;
-  while (i < in.size() || j < out.size()) {
-    if (i < in.size() && j < out.size() && in[i] == out[j]) {
-      ++i, ++j;
-    } else if (j < out.size() && (out[j] == u' ' || out[j] == u'\n')) {
-      ++j;
-    } else if (i < in.size() && in[i] == u' ' && in.find_first_not_of(u' ', i) != std::u16string_view::npos &&
-               in[in.find_first_not_of(u' ', i)] == u')') {
-      ++i;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::size_t Count(std::u16string_view s, char16_t c) { return static_cast<std::size_t>(std::count(s.begin(), s.end(), c)); }
 
 }  // namespace
@@ -111,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;  // the command's trap ends it quietly; nothing was written
   }
   const auto broken = [&](const char* what) { fuzzing::Broken(what, formula, out); };
-  if (!OnlyBreaksAdded(formula, out)) broken("the layout changed more than spaces and line feeds");
+  if (!fuzzing::OnlyBreaksAdded(formula, out, true)) broken("the layout changed more than spaces and line feeds");
   if (Count(out, u'\n') - Count(formula, u'\n') > 3 * Count(formula, u'(') + Count(formula, addin.strListSeparator[0]))
     broken("too many line feeds");
   if (formula.find_first_of(u" \n") == std::u16string::npos) {

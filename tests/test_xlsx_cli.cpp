@@ -2,7 +2,6 @@
 // program says (names from the file escaped), text files beside the workbook, the questions on a
 // terminal; and nothing lost under runs at once, locks, signals and the file size limit.
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -185,37 +184,6 @@ TEST(XlsxCli, OddFormulasAreReadWholeOrSkippedWithTheirReason) {
   unformatted["X!C1"] = "SUM(1,2)";  // the space goes, as it would anywhere
   EXPECT_EQ(read(), unformatted);
 }
-
-#if !defined(__SANITIZE_ADDRESS__)  // AddressSanitizer's quarantine of freed memory hides the peak
-// A run over many worksheets holds about one worksheet's text at a time: eight worksheets of
-// 6 MB each (a formula and a comment between the rows) cost the program a few times one of them
-// beyond what it needs to start, far from their sum; every formula is laid out and taken back.
-TEST(XlsxCli, ManyLargeWorksheetsCostAboutOneOfThem) {
-  TempFolder folder;
-  const fs::path book = folder / "wide.xlsx";
-  constexpr std::size_t kPadding = 6U << 20;
-  // Padding that does not pack well (a packed worksheet of spaces is refused as a ZIP bomb).
-  std::string padding = "<!--";
-  std::minstd_rand random(1);
-  while (padding.size() < kPadding) padding += static_cast<char>('a' + random() % 26);
-  XlsxBuilder builder;
-  for (int k = 1; k <= 8; ++k)
-    builder.Sheet("S" + std::to_string(k), "<row r=\"1\"><c r=\"A1\"><f>SUM(B1,MAX(C1,D1))</f></c></row>" + padding + "-->");
-  builder.Write(book);
-  padding = {};
-  const auto before = FormulasOf(book);
-  // The program's peak counts what this process holds when it starts the program.
-  malloc_trim(0);
-  const long bound = testing::RunCli({"help-path"}).peakKilobytes * 1024L + static_cast<long>(3 * kPadding);
-  CliResult r = Cli(folder, {"format", book.string(), "--all"});
-  EXPECT_NE(r.out.find(": 8 formulas formatted, 0 sent to text files, 0 skipped\n"), std::string::npos) << r.out << r.err;
-  EXPECT_LT(r.peakKilobytes * 1024L, bound) << r.peakKilobytes << " KiB at the peak";
-  r = Cli(folder, {"unformat", book.string(), "--all"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_LT(r.peakKilobytes * 1024L, bound) << r.peakKilobytes << " KiB at the peak";
-  EXPECT_EQ(FormulasOf(book), before);
-}
-#endif
 
 // Names from the file reach the terminal escaped; a name no file can have is a reason to skip.
 TEST(XlsxCli, NamesFromTheWorkbookReachTheTerminalEscaped) {
