@@ -13,7 +13,6 @@
 #include <fstream>
 #include <thread>
 
-#include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
 #include "base/memory_store.h"
 #include "platform/posix/shell_open.h"
@@ -21,7 +20,6 @@
 #include "support/fake_ui.h"
 #include "support/on_terminal.h"
 #include "windows/frm_calibration_progress.h"
-#include "windows/frm_settings.h"
 
 namespace corvane {
 namespace {
@@ -41,9 +39,9 @@ std::thread TypeWhenShown(Terminal& terminal, std::string cue, std::string keys)
 // The program's services with the terminal front end on the given descriptors.
 class TerminalFixture : public ::testing::Test {
  protected:
-  void Install(int input, int output) {
+  void Install(int terminal) {
     scope_.reset();
-    ui_ = std::make_unique<posix::TerminalUi>(posix::TerminalUi::Options{input, output, 120.0});
+    ui_ = std::make_unique<posix::TerminalUi>(posix::TerminalUi::Options{terminal, terminal, 120.0});
     PlatformServices services;
     services.ui = ui_.get();
     services.textMeasurer = &measurer_;
@@ -51,7 +49,6 @@ class TerminalFixture : public ::testing::Test {
     scope_ = std::make_unique<ScopedServices>(services);
   }
   void TearDown() override {
-    if (auto& settings = Module().frmSettings) settings->Unload();
     if (auto& progress = Module().frmCalibrationProgress) progress->Unload();
     scope_.reset();
   }
@@ -74,7 +71,7 @@ TEST_F(TerminalFixture, TheFirstLetterOfAButtonAnswersAndEndOfInputCloses) {
                         Case{36, "[O]K", "yo", 1}}) {
     SCOPED_TRACE(c.keys);
     Terminal pty;
-    Install(pty.slave(), pty.slave());
+    Install(pty.slave());
     std::thread user = TypeWhenShown(pty, c.buttons, c.keys);
     EXPECT_EQ(ui_->Ask(u"Corvane is not yet calibrated.\r\nCalibrate now?", c.style, u"Corvane"), c.answer);
     user.join();
@@ -91,23 +88,6 @@ TEST_F(TerminalFixture, TheFirstLetterOfAButtonAnswersAndEndOfInputCloses) {
   }
 }
 
-TEST_F(TerminalFixture, SettingsAreToggledByNumberAndConfirmedByLetter) {
-  Terminal pty;
-  Install(pty.slave(), pty.slave());
-  cls_corvane().cvSettings();
-  std::thread user = TypeWhenShown(pty, "[C]ancel", "2o");
-  ui_->Run(*Module().frmSettings);
-  user.join();
-  EXPECT_TRUE(pty.WaitFor("2 [x] Always Send to Notepad"));
-  const std::string& screen = pty.screen();
-  EXPECT_NE(screen.find("1 [ ] Format All Parens"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("Determines whether parens after arithmetic operators are formatted."), std::string::npos);
-  EXPECT_NE(screen.find("2 [x] Always Send to Notepad"), std::string::npos) << screen;
-  EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Always Send to Notepad", u""), u"1");
-  EXPECT_EQ(store_.GetSetting(u"Corvane", u"Settings", u"Format All Parens", u""), u"0");
-  EXPECT_EQ(Module().frmSettings, nullptr);
-}
-
 std::atomic<int> gTestInterrupts{0};
 extern "C" void CountInterrupt(int) { ++gTestInterrupts; }
 
@@ -118,7 +98,7 @@ TEST_F(TerminalFixture, ProgressBarAndCtrlCAsCancelWhileTheWindowIsOpen) {
   struct sigaction before {};
   ASSERT_EQ(sigaction(SIGINT, &counting, &before), 0);
   Terminal pty;
-  Install(pty.slave(), pty.slave());
+  Install(pty.slave());
   Module().bCancelCalibration = false;
   auto progress = mdl_Support::frmCalibrationProgress();
   std::thread screen([&] { pty.WaitFor("100%"); });  // read while the bar is drawn

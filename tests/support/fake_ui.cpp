@@ -70,18 +70,12 @@ void FakeUi::Changed(Form&, const Control* control) {
   if (control && control->Kind() == ControlKind::ProgressBar) progress_.push_back(control->Value());
 }
 
-void FakeUi::Click(Form& form, std::u16string_view control, windows::MouseButton button) {
+void FakeUi::Click(Form& form, std::u16string_view control) {
   Control& c = form.ControlNamed(control);
   const auto keep = form.weak_from_this().lock();  // the click may close the window
-  form.MouseDown(c, button, 0, 1.0F, 1.0F);
-  form.MouseUp(c, button, 0, 1.0F, 1.0F);
+  form.MouseDown(c, windows::MouseButton::Left, 0, 1.0F, 1.0F);
+  form.MouseUp(c, windows::MouseButton::Left, 0, 1.0F, 1.0F);
   form.Click(c);
-}
-
-std::size_t FakeUi::Shows(std::u16string_view form) const {
-  return static_cast<std::size_t>(std::count_if(log_.begin(), log_.end(), [&](const Record& r) {
-    return r.kind == Record::Kind::Show && r.form == form;
-  }));
 }
 
 Form* FakeUi::Open(std::u16string_view form) const {

@@ -22,7 +22,7 @@
 //   fake.ui.onDoEvents = [&] { if (++n == 99) fake.ui.Click(*fake.ui.Open(u"frmCalibrationProgress"),
 //                                                           u"imgButtonCancelMain"); };
 //
-// Observation: Log() (every Show and Unload in order), Shows per window name,
+// Observation: Log() (every Show and Unload in order),
 // Messages() (title, prompt and buttons of every modal window, taken when it was shown) and
 // ProgressValues() (each value the calibration progress bar took).
 //
@@ -75,10 +75,8 @@ class FakeUi final : public windows::UiBackend {
   std::function<void()> onDoEvents;
 
   // ---- The user's actions, as the window system delivers them ----
-  // A click with the pointer over the control: press, release and click. (A test that presses
-  // and releases apart calls the window's MouseDown and MouseUp itself.)
-  static void Click(windows::Form& form, std::u16string_view control,
-                    windows::MouseButton button = windows::MouseButton::Left);
+  // A left click with the pointer over the control: press, release and click.
+  static void Click(windows::Form& form, std::u16string_view control);
 
   // ---- Observing ----
   struct Record {
@@ -90,7 +88,6 @@ class FakeUi final : public windows::UiBackend {
     std::vector<std::u16string> buttons;  // texts of the visible picture buttons, left to right
   };
   const std::vector<Record>& Log() const { return log_; }
-  std::size_t Shows(std::u16string_view form) const;
   const std::vector<Message>& Messages() const { return messages_; }
   // The open window of that name (shown and not unloaded), or null.
   windows::Form* Open(std::u16string_view form) const;
@@ -123,13 +120,12 @@ class RecordingShell final : public Shell {
     std::int32_t showCommand = 0;
   };
   std::vector<Call> calls;
-  std::int32_t result = 42;
 
   std::int32_t ShellOpen(std::u16string_view operation, std::u16string_view file, std::u16string_view parameters,
                          std::u16string_view directory, std::int32_t showCommand) override {
     calls.push_back({std::u16string(operation), std::u16string(file), std::u16string(parameters),
                      std::u16string(directory), showCommand});
-    return result;
+    return 42;  // above 32: started
   }
 };
 

@@ -7,8 +7,9 @@
 #include <windows.h>
 #include <oaidl.h>
 
-#include <cstdio>
-#include <map>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -111,8 +112,8 @@ class ExcelEndToEnd : public WindowTest {
     for (int code = 2; code <= 767; ++code) store.SaveSetting(u"Corvane", u"Spacing_Calibri", DecimalKey(code), u"1");
   }
 
-  // Each message window of the add-in is answered with a real click on `answer_` ("ok", "yes" or
-  // "no") and the buttons it showed are noted in `shown_`; while `answer_` is empty a message
+  // Each message window of the add-in is answered with a real click on OK, and which of the
+  // Yes, No and OK buttons it showed is noted in `shown_`; while `answerOk_` is false a message
   // window fails the test and is closed from its frame.
   static void CALLBACK AnswerMessage(HWND, UINT, UINT_PTR, DWORD) {
     const HWND box = ::FindWindowW(L"CorvaneForm", L"Corvane");
@@ -120,20 +121,15 @@ class ExcelEndToEnd : public WindowTest {
     current_->answering_ = true;
     current_->PumpFor(50);  // drawn
     const auto model = std::make_shared<windows::frmCustomMsgBox>();
-    const auto item = [&](const windows::Control& control) {
-      return ::GetDlgItem(box, win32::ControlIdOf(*model, control));
-    };
-    std::map<std::string, HWND> buttons{
-        {"no", item(model->imgButtonNoMain)}, {"ok", item(model->imgButtonOkMain)}, {"yes", item(model->imgButtonYesMain)}};
     std::string shown;
-    for (const auto& [name, button] : buttons)
-      if (::IsWindowVisible(button)) shown += (shown.empty() ? "" : " ") + name;
+    for (const windows::Control* button : {&model->imgButtonYesMain, &model->imgButtonNoMain, &model->imgButtonOkMain})
+      shown += ::IsWindowVisible(::GetDlgItem(box, win32::ControlIdOf(*model, *button))) ? "1" : "0";
     current_->shown_.push_back(shown);
-    if (current_->answer_.empty()) {
+    if (current_->answerOk_) {
+      current_->ClickOn(::GetDlgItem(box, win32::ControlIdOf(*model, model->imgButtonOkMain)));
+    } else {
       ADD_FAILURE() << "an unexpected message window appeared (" << shown << "); closing it";
       ::PostMessageW(box, WM_CLOSE, 0, 0);
-    } else {
-      current_->ClickOn(buttons[current_->answer_]);
     }
     EXPECT_TRUE(current_->PumpUntil([&] { return !::IsWindow(box); })) << "the message window stayed open";
     current_->answering_ = false;
@@ -146,7 +142,7 @@ class ExcelEndToEnd : public WindowTest {
   std::shared_ptr<memory::MemoryWorkbook> book_ = app_->AddWorkbook();
   std::shared_ptr<memory::MemorySheet> sheet_ = book_->Sheet(1);
   ComPtr<IDispatch> corvane_;
-  std::string answer_;
+  bool answerOk_ = false;
   std::vector<std::string> shown_;
   bool answering_ = false;
   UINT_PTR timer_ = 0;
@@ -165,9 +161,9 @@ TEST_F(ExcelEndToEnd, LaysOutTheActiveCellAndTakesTheLayoutOutAgain) {
 
   // An empty cell: the message window with OK alone, closed by a click.
   ActiveCellWith(u"D1", u"", false);
-  answer_ = "ok";
+  answerOk_ = true;
   ASSERT_EQ(Invoke(L"cvFormulateCell"), S_OK);
-  EXPECT_EQ(shown_, std::vector<std::string>{"ok"});
+  EXPECT_EQ(shown_, std::vector<std::string>{"001"}) << "Yes, No, OK";
 }
 
 // The first visible window whose title starts with the file's name (Notepad's), if one is up.
@@ -200,27 +196,15 @@ TEST_F(ExcelEndToEnd, ATooLongFormulaGoesToAnAnsiFileWithRegionalNumbersShownInN
   ASSERT_EQ(Invoke(L"cvFormulateCell"), S_OK);
   EXPECT_EQ(sheet_->CellFormula(7, 2), formula) << "the cell is left as it was";
 
-  // Notepad shows the file by its name; closed, its process ends.
+  // Notepad shows the file by its name.
   HWND notepad = nullptr;
   EXPECT_TRUE(PumpUntil([&] { return !::EnumWindows(MatchNotepad, reinterpret_cast<LPARAM>(&notepad)); }, 30000))
       << "Notepad did not show the file";
-  DWORD id = 0;
-  ::GetWindowThreadProcessId(notepad, &id);
-  if (const HANDLE process = notepad ? ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id) : nullptr) {
-    ::PostMessageW(notepad, WM_CLOSE, 0, 0);
-    if (::WaitForSingleObject(process, 15000) != WAIT_OBJECT_0) {
-      ADD_FAILURE() << "Notepad did not end when closed";
-      ::TerminateProcess(process, 1);
-    }
-    ::CloseHandle(process);
-  }
+  if (notepad) ::PostMessageW(notepad, WM_CLOSE, 0, 0);
 
-  std::string bytes;
-  if (FILE* in = _wfopen(path.c_str(), L"rb")) {
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) bytes.append(buffer, n);
-    std::fclose(in);
-  }
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
   ::SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, thousands);
   ::SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, decimal);
   ::SetEnvironmentVariableW(L"tmp", nullptr);

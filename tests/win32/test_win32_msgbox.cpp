@@ -3,7 +3,6 @@
 // GDI, real mouse and keyboard input, modality.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -48,9 +47,7 @@ TEST_F(WindowTest, EachKindOfMessageIsTheModelsWindowCentredOnTheWorkArea) {
       EXPECT_NEAR(rect.left + rect.right, monitor.rcWork.left + monitor.rcWork.right, 2.0);
       EXPECT_NEAR(rect.top + rect.bottom, monitor.rcWork.top + monitor.rcWork.bottom, 2.0);
       // Text is drawn (some pixels darker than the white background) only when there is some.
-      const Image label = Capture(Window(box.lblPrompt));
-      const auto dark = [](std::uint32_t pixel) { return (pixel & 0xFF) < 0x80; };
-      EXPECT_EQ(std::any_of(label.pixels.begin(), label.pixels.end(), dark), !c.prompt.empty());
+      EXPECT_EQ(ShowsDarkPixels(Window(box.lblPrompt)), !c.prompt.empty());
       // Wrapped, every line fits the label as GDI measures the font.
       const double dpi = 1440.0 / box.TwipsPerPixel();
       for (const auto& line : box.lblPrompt.Lines())

@@ -12,16 +12,11 @@ namespace corvane::standin {
 using win32::ComPtr;
 using win32::UniqueBstr;
 
-struct ExcelStandIn::Shared {
-  std::shared_ptr<memory::MemoryApplication> app;
-};
-
 namespace {
 
 using memory::MemoryRange;
 using memory::MemorySheet;
 using memory::MemoryWorkbook;
-using SharedPtr = std::shared_ptr<ExcelStandIn::Shared>;
 
 [[noreturn]] void Refuse(std::u16string description) {
   throw AutomationError(err::kApplicationDefined, std::move(description), u"Microsoft Excel");
@@ -61,7 +56,7 @@ class Object final : public IDispatch {
     Putter put;
   };
 
-  explicit Object(SharedPtr shared) : shared_(std::move(shared)) {}
+  Object() = default;
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
 
@@ -91,14 +86,8 @@ class Object final : public IDispatch {
     if (left == 0) delete this;
     return static_cast<ULONG>(left);
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-    if (count) *count = 0;
-    return count ? S_OK : E_POINTER;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** out) noexcept override {
-    if (out) *out = nullptr;
-    return DISP_E_BADINDEX;
-  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override { return count ? (*count = 0, S_OK) : E_POINTER; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return DISP_E_BADINDEX; }
 
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) noexcept override {
@@ -181,22 +170,21 @@ class Object final : public IDispatch {
     return S_OK;
   }
 
-  SharedPtr shared_;
   std::vector<Member> members_;
   std::atomic<long> references_{1};
 };
 
-Variant Range(const SharedPtr& shared, std::shared_ptr<MemoryRange> r) {
-  const auto sheet = [shared, r](const Args&) {
+Variant Range(std::shared_ptr<MemoryRange> r) {
+  const auto sheet = [r](const Args&) {
     const auto s = As<MemorySheet>(r->Parent());
     const auto book = As<MemoryWorkbook>(s->Parent());
-    const auto workbook = [shared, book](const Args&) {
-      return (new Object(shared))
+    const auto workbook = [book](const Args&) {
+      return (new Object)
           ->Property(L"Name", [book](const Args&) { return Variant(book->Name()); })
           .Property(L"Path", [book](const Args&) { return Variant(book->Path()); })
           .Value();
     };
-    return (new Object(shared))
+    return (new Object)
         ->Property(L"Name", [s](const Args&) { return Variant(s->Name()); })
         .Property(L"Parent", workbook)
         .Value();
@@ -205,7 +193,7 @@ Variant Range(const SharedPtr& shared, std::shared_ptr<MemoryRange> r) {
     if (a.Has(2) || a.Has(3) || a.Has(4)) Refuse(u"The stand-in gives A1 addresses of its own sheet only.");
     return Variant(r->Address(a.Has(0) ? a.Bool(0) : true, a.Has(1) ? a.Bool(1) : true));
   };
-  return (new Object(shared))
+  return (new Object)
       ->Property(
           L"Formula", [r](const Args&) { return Variant(r->Formula()); },
           [r](const Args& a) { r->SetFormula(a.Text(0)); })
@@ -218,12 +206,11 @@ Variant Range(const SharedPtr& shared, std::shared_ptr<MemoryRange> r) {
       .Value();
 }
 
-Variant Application(const SharedPtr& shared) {
-  const auto app = shared->app;
-  return (new Object(shared))
+Variant Application(const std::shared_ptr<memory::MemoryApplication>& app) {
+  return (new Object)
       ->Property(L"StandardFont", [app](const Args&) { return Variant(app->StandardFont()); })
       .Property(L"Version", [app](const Args&) { return Variant(app->Version()); })
-      .Property(L"ActiveCell", [shared, app](const Args&) { return Range(shared, As<MemoryRange>(app->ActiveCell())); })
+      .Property(L"ActiveCell", [app](const Args&) { return Range(As<MemoryRange>(app->ActiveCell())); })
       .Property(
           L"International", [app](const Args& a) { return app->International(a.Long(0)); }, {}, {L"Index"}, 1)
       .Value();
@@ -231,12 +218,10 @@ Variant Application(const SharedPtr& shared) {
 
 }  // namespace
 
-ExcelStandIn::ExcelStandIn(std::shared_ptr<memory::MemoryApplication> app) : shared_(std::make_shared<Shared>()) {
-  shared_->app = std::move(app);
-}
+ExcelStandIn::ExcelStandIn(std::shared_ptr<memory::MemoryApplication> app) : app_(std::move(app)) {}
 
 ComPtr<IDispatch> ExcelStandIn::Application() const {
-  return ComPtr<IDispatch>(win32::DispatchOf(standin::Application(shared_).object()));
+  return ComPtr<IDispatch>(win32::DispatchOf(standin::Application(app_).object()));
 }
 
 }  // namespace corvane::standin

@@ -33,10 +33,8 @@ class ExcelStandIn {
   // The Application object (a new counted reference each time).
   win32::ComPtr<IDispatch> Application() const;
 
-  struct Shared;
-
  private:
-  std::shared_ptr<Shared> shared_;
+  std::shared_ptr<memory::MemoryApplication> app_;
 };
 
 }  // namespace corvane::standin
