@@ -530,5 +530,11 @@ TEST(CellCommandsWithoutHost, EndQuietlyBeforeSetExcelApp) {
   }).join();
 }
 
+// A 9 counts, before the point and after it.
+TEST(FormulaLengthLimit, NinesAreDigits) {
+  EXPECT_EQ(formulate::FormulaLengthLimit(u"19"), 8192);
+  EXPECT_EQ(formulate::FormulaLengthLimit(u"11.09"), 8192);
+}
+
 }  // namespace
 }  // namespace corvane

@@ -456,5 +456,25 @@ TEST_F(LayoutAgainstReference, RandomFormulas) {
   EXPECT_GT(CheckAll(formulas, true), 2 * static_cast<int>(formulas.size()));
 }
 
+// A "{" right after a literal still opens an array constant; a "(" at the end of the length laid
+// out is half of an empty pair when the table's next character is ")".
+TEST(Layout, AnArrayAfterALiteralAndAPairCutByTheLength) {
+  struct Case {
+    std::u16string formula;
+    std::int32_t length;
+    std::string lines;
+  };
+  for (const Case& c : std::vector<Case>{{u"=F(\"a\"{1,2})", 12, "0: =F(\n5: \"a\"{1,2}\n2: )\n2:"},
+                                         {u"=F()", 3, "0: =F("},
+                                         {u"()", 1, "0: ("}}) {
+    SCOPED_TRACE(Utf16ToUtf8(c.formula));
+    cls_corvane a;
+    Configure(a, Mode::Notepad, false);
+    Scan(a, c.formula);
+    a.iLenFormula = c.length;
+    EXPECT_EQ(Render(a.LayoutFormula()), c.lines);
+  }
+}
+
 }  // namespace
 }  // namespace corvane

@@ -55,5 +55,13 @@ TEST(Lexer, SpansCoverEveryCorpusFormulaExactly) {
   }
 }
 
+// <> and <= as one span at the very start too; a view of part of a longer text is lexed up to its
+// own end, never into what follows it.
+TEST(Lexer, SpansOfAViewEndWithIt) {
+  const std::u16string_view text = u"<>A1  <=B1";
+  EXPECT_EQ(Render(text), "O<>|TA1|W|O<=|TB1");
+  for (std::size_t n = 1; n <= text.size(); ++n) EXPECT_EQ(Lex(text.substr(0, n), u",").back().end, n) << n;
+}
+
 }  // namespace
 }  // namespace corvane::lex

@@ -234,5 +234,15 @@ TEST_F(SpacingModelTest, SpecialCharSpacingOpensItsOwnWorkbookOnlyWithoutAMeasur
   EXPECT_EQ(Stored(code), calibration::kNotFound);
 }
 
+// Only the decimal separator changes: the widths are read again.
+TEST_F(SpacingModelTest, AChangedDecimalSeparatorAloneIsSeen) {
+  addin_.SpacingArray.at(u'a') = Variant(u"0,5");
+  Services().regional.thousandsSeparator = u' ';
+  EXPECT_EQ(Width(u"aaa"), 0.0);
+  Services().regional.decimalSeparator = u',';
+  EXPECT_EQ(Width(u"aaa"), 1.5);
+  Services().regional = RegionalFormat{};
+}
+
 }  // namespace
 }  // namespace corvane

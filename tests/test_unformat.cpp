@@ -76,5 +76,39 @@ TEST(Unformat, TheCommandKeepsTheCellsWrapping) {
   }
 }
 
+// An array block whose host switches wrapping on with every write: each cell's own setting comes
+// back, in every row and column.
+struct BlockWrapOnWrite : memory::MemoryRange {
+  using MemoryRange::MemoryRange;
+  std::shared_ptr<HostRange> CurrentArray() override {
+    const auto b = std::static_pointer_cast<memory::MemoryRange>(MemoryRange::CurrentArray());
+    return std::make_shared<BlockWrapOnWrite>(b->sheet(), b->row1(), b->col1(), b->row2(), b->col2());
+  }
+  void SetFormulaArray(const std::u16string& text) override {
+    MemoryRange::SetFormulaArray(text);
+    SetWrapText(Variant(true));
+  }
+};
+
+TEST(Unformat, TheCommandKeepsEveryWrappingOfAnArrayBlock) {
+  auto app = memory::MemoryApplication::Create();
+  const auto sheet = app->AddWorkbook()->Sheet(1);
+  cls_corvane addin;
+  ObjectRef ref = app;
+  addin.SetExcelApp(ref);
+  sheet->Range(u"B2:C4")->SetFormulaArray(u"=SUM(\n   1,\n   2\n)");
+  const bool wraps[3][2] = {{true, false}, {false, true}, {true, false}};
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 2; ++c) sheet->SetCellWrap(2 + r, 2 + c, wraps[r][c]);
+  app->SetActiveCell(std::make_shared<BlockWrapOnWrite>(sheet, 3, 3, 3, 3));
+  addin.cvDeformulateCell();
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 2; ++c) {
+      EXPECT_EQ(Utf16ToUtf8(sheet->CellFormula(2 + r, 2 + c)), "=SUM(1,2)");
+      EXPECT_EQ(sheet->CellWrap(2 + r, 2 + c), wraps[r][c]) << "row " << 2 + r << " column " << 2 + c;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace corvane
