@@ -38,7 +38,8 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
     dup2(in[0], 0);
     dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
     dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-    std::signal(SIGPIPE, SIG_DFL);
+    // As from a shell, whatever this test runs under (nohup ignores SIGHUP, for one).
+    for (const int sig : {SIGPIPE, SIGHUP, SIGINT, SIGTERM}) std::signal(sig, SIG_DFL);
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     if (beforeExec != nullptr) beforeExec();
     execv(CORVANE_CLI_PATH, argv.data());
