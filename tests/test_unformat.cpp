@@ -48,6 +48,17 @@ TEST(Unformat, RemovesTheLayoutAndKeepsLiteralsNamesAndIntersections) {
   }
 }
 
+// The add-in attached to a fresh in-memory workbook.
+struct AddinOnABook {
+  std::shared_ptr<memory::MemoryApplication> app = memory::MemoryApplication::Create();
+  std::shared_ptr<memory::MemorySheet> sheet = app->AddWorkbook()->Sheet(1);
+  cls_corvane addin;
+  AddinOnABook() {
+    ObjectRef ref = app;
+    addin.SetExcelApp(ref);
+  }
+};
+
 // A cell whose host switches wrapping on with every write, as a spreadsheet does for text with
 // line feeds: the command puts the cell's own setting back.
 struct WrapOnWrite : memory::MemoryRange {
@@ -59,11 +70,8 @@ struct WrapOnWrite : memory::MemoryRange {
 };
 
 TEST(Unformat, TheCommandKeepsTheCellsWrapping) {
-  auto app = memory::MemoryApplication::Create();
-  const auto sheet = app->AddWorkbook()->Sheet(1);
-  cls_corvane addin;
-  ObjectRef ref = app;
-  addin.SetExcelApp(ref);
+  AddinOnABook b;
+  auto& [app, sheet, addin] = b;
   for (const bool wrap : {false, true}) {
     SCOPED_TRACE(wrap);
     auto cell = std::make_shared<WrapOnWrite>(sheet, 2, 3, 2, 3);
@@ -91,11 +99,8 @@ struct BlockWrapOnWrite : memory::MemoryRange {
 };
 
 TEST(Unformat, TheCommandKeepsEveryWrappingOfAnArrayBlock) {
-  auto app = memory::MemoryApplication::Create();
-  const auto sheet = app->AddWorkbook()->Sheet(1);
-  cls_corvane addin;
-  ObjectRef ref = app;
-  addin.SetExcelApp(ref);
+  AddinOnABook b;
+  auto& [app, sheet, addin] = b;
   sheet->Range(u"B2:C4")->SetFormulaArray(u"=SUM(\n   1,\n   2\n)");
   const bool wraps[3][2] = {{true, false}, {false, true}, {true, false}};
   for (int r = 0; r < 3; ++r)
