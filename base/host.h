@@ -45,6 +45,7 @@ class HostSheet : public AutomationObject {
 class HostRange : public AutomationObject {
  public:
   virtual Variant HasArray() = 0;                                                  // Range.HasArray
+  virtual Variant HasFormula() = 0;                                                // Range.HasFormula
   virtual std::shared_ptr<HostRange> CurrentArray() = 0;                           // Range.CurrentArray
   virtual std::int32_t RowsCount() = 0;                                            // Range.Rows.Count
   virtual std::int32_t ColumnsCount() = 0;                                         // Range.Columns.Count
@@ -60,5 +61,11 @@ class HostRange : public AutomationObject {
   virtual std::shared_ptr<HostSheet> Parent() = 0;                                 // Range.Parent
   virtual std::u16string Address(bool RowAbsolute, bool ColumnAbsolute) = 0;      // Range.Address(r, c)
 };
+
+// Whether every cell of the range holds a formula (HasFormula is Null for a mix).
+inline bool HoldsFormula(HostRange& range, const RegionalFormat& fmt) {
+  const Variant answer = range.HasFormula();
+  return !answer.isNull() && ToBool(answer, fmt);
+}
 
 }  // namespace corvane

@@ -148,6 +148,7 @@ std::vector<Target> CollectTargets(xlsx::XlsxWorkbook& book, const WorkbookOptio
   std::set<std::tuple<const void*, std::int32_t, std::int32_t>> seen;
   const auto add = [&](const std::shared_ptr<xlsx::XlsxSheet>& sheet, const xlsx::CellRect& area) {
     for (const auto& cell : sheet->data().FormulaCells(area)) {
+      if (cell.followsMaster) continue;
       if (options.all || seen.emplace(sheet.get(), cell.range.row1, cell.range.col1).second)
         targets.push_back({sheet, cell.range, cell.kind});
     }

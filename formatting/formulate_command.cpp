@@ -118,8 +118,11 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
     self.bSendToNotepad = alwaysSendToNotepad;
 
     self.strFormula = host.ActiveCell()->Formula();
+    // A constant is the user's data, whatever it holds: only formulas are laid out. Text that
+    // merely starts with "=" is a constant too, which only the cell can tell.
+    const bool isFormula = !self.strFormula.empty() && self.strFormula.front() == u'=' && HoldsFormula(*target, fmt);
     // A layout the formula already has goes first, so that laying it out again changes nothing.
-    if (!self.strFormula.empty() && self.strFormula.front() == u'=' && self.strFormula.find(u'\n') != std::u16string::npos)
+    if (isFormula && self.strFormula.find(u'\n') != std::u16string::npos)
       self.strFormula = RemoveLineBreaks(self.strFormula);
     self.iLenFormula = static_cast<std::int32_t>(self.strFormula.size());
     if (self.iLenFormula < 1) {
@@ -169,8 +172,6 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
         self.spacingSource = {version, std::u16string(section), self.SpacingArray.contentId()};
     }
 
-    // A constant is the user's data, whatever it holds: only formulas are laid out.
-    const bool isFormula = self.strFormula.front() == u'=';
     std::u16string laidOut;
     std::int32_t inCellLength = 0;
     for (;;) {

@@ -79,8 +79,9 @@ void DeformulateCell(cls_corvane& self, HostApplication& host) noexcept {
 
     self.strFormula = host.ActiveCell()->Formula();
     self.iLenFormula = static_cast<std::int32_t>(self.strFormula.size());
-    // A constant (or an empty cell) is the user's data, not a formula: leave it alone.
-    if (self.strFormula.empty() || self.strFormula.front() != u'=') return;
+    // A constant (or an empty cell) is the user's data, not a formula: leave it alone, also when
+    // it is text that starts with "=".
+    if (self.strFormula.empty() || self.strFormula.front() != u'=' || !HoldsFormula(*target, Regional())) return;
 
     // The character table is kept as the add-in leaves it for its building blocks; the unformat
     // itself reads the formula through the lexer.

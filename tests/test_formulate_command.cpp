@@ -50,6 +50,7 @@ class WrappingRange final : public HostRange {
   WrappingRange(std::shared_ptr<HostRange> inner, std::shared_ptr<int> writes)
       : inner_(std::move(inner)), writes_(std::move(writes)) {}
   Variant HasArray() override { return inner_->HasArray(); }
+  Variant HasFormula() override { return inner_->HasFormula(); }
   std::shared_ptr<HostRange> CurrentArray() override { return Wrap(inner_->CurrentArray()); }
   std::int32_t RowsCount() override { return inner_->RowsCount(); }
   std::int32_t ColumnsCount() override { return inner_->ColumnsCount(); }
@@ -182,6 +183,8 @@ TEST_F(CellCommands, RunsEndedByAMessageOrAnAnswerLeaveTheCellAsItWas) {
       // A text constant is the user's data even when it holds parentheses.
       {u"Total (net, before tax)", u"Calibri", {}, Ending::Message, {unable}},
       {u"42", u"Calibri", {}, Ending::Message, {unable}},
+      // Text entered after an apostrophe is a constant, whatever it starts with.
+      {u"'=IF(A1, SUM(B1, C1), 0)", u"Calibri", {}, Ending::Message, {unable}},
       // A constant is checked only after the widths, as a formula without parenthesis is.
       {u"note (draft)", u"Arial", {u"No", u"Yes"}, Ending::Message, {calibrate, anyway, unable}},
       {kIfSum, u"Arial", {u"No", u"No"}, Ending::Declined, {calibrate, anyway}},
@@ -197,7 +200,7 @@ TEST_F(CellCommands, RunsEndedByAMessageOrAnAnswerLeaveTheCellAsItWas) {
     EXPECT_EQ(PromptsSince(shown), c.prompts);
     EXPECT_EQ(fake_.ui.Messages().back().title, u"Corvane");
     EXPECT_EQ(fake_.ui.Messages().back().buttons, c.ending == Ending::Declined ? (Texts{u"Yes", u"No"}) : Texts{u"OK"});
-    EXPECT_EQ(Cell(u"A1"), c.content);
+    EXPECT_EQ(Cell(u"A1"), c.content.starts_with(u'\'') ? c.content.substr(1) : c.content);
     EXPECT_TRUE(sheet_->CellWrap(1, 1));
   }
   EXPECT_EQ(*host_->writes, 0);
@@ -503,6 +506,7 @@ TEST_F(CellCommands, UnformatBringsAFormulaToOneLineAndLeavesConstantsAlone) {
       {kIfSum, true, u"16.0", kIfSum, 1},  // a second run changes nothing
       {u"=SUM(\n   A1 A2,\n   \"a\nb\"\n)", false, u"16.0", u"=SUM(A1 A2,\"a\nb\")", 1},
       {u"two  words\nand a line", true, u"16.0", u"two  words\nand a line", 0},
+      {u"'=SUM(\n   1,\n   2\n)", true, u"16.0", u"=SUM(\n   1,\n   2\n)", 0},  // text, not a formula
       {u"", false, u"16.0", u"", 0},
       // Entered under a version that takes 8,192 characters; the one-line result is too long now.
       {longLayout, false, u"11.0", longLayout, 0},

@@ -51,7 +51,7 @@ XlsxBuilder Fixture() {
       .Sheet("Data",
              R"(<row r="1" s="1" customFormat="1"><c r="A1"><f>1+1</f><v>2</v></c></row><row r="2"><c r="A2"><v>1</v></c></row>)"
              R"(<row r="3"><c r="A3" t="inlineStr"><is><t>ab<!-- x --> <![CDATA[c<d]]></t><r><t>e<?pi?>f</t></r></is></c>)"
-             R"(<c r="B3"><v>4<!---->2</v></c></row>)",
+             R"(<c r="B3"><v>4<!---->2</v></c><c r="C3" t="str"><v>=SUM(1, 2)</v></c></row>)",
              R"(<cols><col min="3" max="4" width="9" style="1" customWidth="1"/></cols>)")
       .SharedStrings({"hello world"})
       .CalcChain(R"(<c r="A1" i="1"/><c r="A2"/><c r="B3" a="1"/>)")
@@ -102,7 +102,7 @@ TEST(XlsxHost, ReadsTheWorkbookAsTheSpreadsheetShowsIt) {
       {u"sheet1", "A2", "=IF(A1>2,\"big one\",\"small one\")"},  // names ignore case
       {u"My Sheet", "B7", "=SUM('Sheet1'!A1:A3,LEN(\"a b\"))"},
       {u"Sheet1", "B1", "42"}, {u"Sheet1", "C1", "hello world"}, {u"Sheet1", "D1", "inline"}, {u"Sheet1", "E1", "TRUE"},
-      {u"Sheet1", "Z99", ""}, {u"Data", "A3", "ab c<def"}, {u"Data", "B3", "42"},
+      {u"Sheet1", "Z99", ""}, {u"Data", "A3", "ab c<def"}, {u"Data", "B3", "42"}, {u"Data", "C3", "=SUM(1, 2)"},
       // Every cell of an array block reads the block's formula; shared formulas move.
       {u"Sheet1", "B3", "=IF(A1:B2>1,A1:B2*2,0)"}, {u"Sheet1", "C4", "=IF(A1:B2>1,A1:B2*2,0)"},
       {u"Sheet1", "E5", "=SUM(A5,B5)+$A$1"}, {u"Sheet1", "E8", "=SUM(A8,B8)+$A$1"}, {u"Sheet1", "I11", "=B2*2"},
@@ -112,6 +112,12 @@ TEST(XlsxHost, ReadsTheWorkbookAsTheSpreadsheetShowsIt) {
   EXPECT_EQ(Utf16ToUtf8(s.Cell(u"Sheet1", "C4")->CurrentArray()->Address(false, false)), "B3:C4");
   EXPECT_EQ(s.Cell(u"Sheet1", "A3:B3")->HasArray(), Variant(Null{}));
   EXPECT_EQ(s.Cell(u"Sheet1", "A1")->HasArray(), Variant(false));
+  // Text is text, whatever it starts with; a block has its formula in every cell.
+  const std::vector<std::tuple<std::u16string, const char*, Variant>> holding = {
+      {u"Data", "C3", Variant(false)}, {u"Sheet1", "C1", Variant(false)}, {u"Sheet1", "A1", Variant(true)},
+      {u"Sheet1", "B3:C4", Variant(true)}, {u"Sheet1", "E6:E8", Variant(true)}, {u"Sheet1", "A1:B1", Variant(Null{})},
+      {u"Sheet1", "B2:C3", Variant(Null{})}};
+  for (const auto& [sheet, cell, answer] : holding) EXPECT_EQ(s.Cell(sheet, cell)->HasFormula(), answer) << cell;
   EXPECT_THROW(s.Cell(u"Sheet1", "A1")->CurrentArray(), AutomationError);
   EXPECT_EQ(Utf16ToUtf8(s.Cell(u"Sheet1", "B3:C4")->Cells(2, 1)->Address(true, true)), "$B$4");
   // A data table is left alone, and says so.
@@ -179,17 +185,18 @@ TEST(XlsxHost, ShowsFormulasInTheListSeparatorsOfTheRegion) {
   EXPECT_EQ(FormulasOf(folder / "b.xlsx").at("S!A1"), "ROUND(\n  SUM(1.5,2),\n  1)");
 }
 
-// A save rewrites only the changed cells' elements: their cached values (and value types) go,
-// their attributes and the formula's own attributes stay. A changed shared formula keeps its
-// group whole: the next cell of a column becomes the master, a block's other cells get their
-// own formulas, a member leaves the group.
+// A save rewrites only the changed cells' elements. A change of layout alone keeps the cell's
+// cached value and value type, and a shared group's master keeps its group (the members follow);
+// any other change drops the value, asks for a recalculation, and takes a shared cell out of its
+// group whole: the next cell of a column becomes the master, a member leaves.
 TEST(XlsxHost, ASaveRewritesOnlyTheChangedCellElements) {
   Session s;
   s.Cell(u"Sheet1", "A2")->SetFormula(u"=IF(A1>2,\n  \"big one\",\n  \"small one\")");
   s.Cell(u"Sheet1", "B3:C4")->SetFormulaArray(u"=A1:B2 * 3");
-  s.Cell(u"Sheet1", "E5")->SetFormula(u"=SUM(A5, B5)+$A$1");
-  s.Cell(u"Sheet1", "H10")->SetFormula(u"=A1 * 2");
+  s.Cell(u"Sheet1", "E5")->SetFormula(u"=SUM(A5,B5)+$A$2");
   s.Cell(u"Sheet1", "E7")->SetFormula(u"=SUM(A7, B7)+$A$1");
+  s.Cell(u"Sheet1", "H10")->SetFormula(u"=A1 * 2");
+  s.Cell(u"Sheet1", "I11")->SetFormula(u"=B2 * 2");  // what it follows already: no change
   ASSERT_TRUE(s.app->Workbook()->file().Modified());
   const fs::path out = s.folder / "out.xlsx";
   s.app->Workbook()->Save(out.string());
@@ -200,20 +207,42 @@ TEST(XlsxHost, ASaveRewritesOnlyTheChangedCellElements) {
     ASSERT_NE(at, std::string::npos) << from;
     expected.replace(at, from.size(), to);
   };
-  replace(R"(<c r="A2" s="1" t="str"><f>IF(A1&gt;2,"big one","small one")</f><v>big one</v></c>)",
-          "<c r=\"A2\" s=\"1\"><f>IF(A1&gt;2,\n  \"big one\",\n  \"small one\")</f></c>");
+  replace(R"(<f>IF(A1&gt;2,"big one","small one")</f>)", "<f>IF(A1&gt;2,\n  \"big one\",\n  \"small one\")</f>");
   replace(R"(<c r="B3"><f t="array" ref="B3:C4">IF(A1:B2&gt;1,A1:B2*2,0)</f><v>6</v></c><c r="C3" s="1"><v>84</v></c>)",
           R"(<c r="B3"><f t="array" ref="B3:C4">A1:B2 * 3</f></c><c r="C3" s="1"></c>)");
   replace(R"(<c r="B4"><v>0</v></c><c r="C4"><v>0</v></c>)", R"(<c r="B4"></c><c r="C4"></c>)");
-  replace(R"(<c r="E5"><f t="shared" ref="E5:E8" si="0">SUM(A5,B5)+$A$1</f><v>3</v>)", R"(<c r="E5"><f>SUM(A5, B5)+$A$1</f>)");
+  replace(R"(<c r="E5"><f t="shared" ref="E5:E8" si="0">SUM(A5,B5)+$A$1</f><v>3</v>)", R"(<c r="E5"><f>SUM(A5,B5)+$A$2</f>)");
   replace(R"(<c r="E6"><f t="shared" si="0"/>)", R"(<c r="E6"><f t="shared" si="0" ref="E6:E8">SUM(A6,B6)+$A$1</f>)");
-  replace(R"(<c r="E7"><f t="shared" si="0"/><v>3</v>)", R"(<c r="E7"><f>SUM(A7, B7)+$A$1</f>)");
-  replace(R"(<c r="H10"><f t="shared" ref="H10:I11" si="1">A1*2</f><v>6</v>)", R"(<c r="H10"><f>A1 * 2</f>)");
-  replace(R"(<c r="I10"><f t="shared" si="1"/>)", R"(<c r="I10"><f>B1*2</f>)");
-  replace(R"(<c r="H11"><f t="shared" si="1"/>)", R"(<c r="H11"><f>A2*2</f>)");
-  replace(R"(<c r="I11"><f t="shared" si="1"/>)", R"(<c r="I11"><f>B2*2</f>)");
-  EXPECT_EQ(testsupport::ZipContents(out).at("xl/worksheets/sheet1.xml"), expected);
-  EXPECT_EQ(ChangedEntries(s.path, out), std::vector<std::string>{"xl/worksheets/sheet1.xml"});
+  replace(R"(<c r="E7"><f t="shared" si="0"/>)", R"(<c r="E7"><f>SUM(A7, B7)+$A$1</f>)");
+  replace(R"(<f t="shared" ref="H10:I11" si="1">A1*2</f>)", R"(<f t="shared" ref="H10:I11" si="1">A1 * 2</f>)");
+  const auto saved = testsupport::ZipContents(out);
+  EXPECT_EQ(saved.at("xl/worksheets/sheet1.xml"), expected);
+  EXPECT_EQ(ChangedEntries(s.path, out), (std::vector<std::string>{"xl/workbook.xml", "xl/worksheets/sheet1.xml"}));
+  EXPECT_NE(saved.at("xl/workbook.xml").find(R"(<calcPr calcId="191029" fullCalcOnLoad="1"/>)"), std::string::npos);
+}
+
+// Taking a layout out again gives back the file's own bytes, a shared group whole; a formula
+// put back after a change of meaning is only equal in text.
+TEST(XlsxHost, ALayoutTakenOutAgainLeavesTheWorksheetAsItWas) {
+  Session s;
+  const auto original = testsupport::ZipContents(s.path);
+  for (const char* cell : {"A2", "E5", "H10"}) {
+    const auto range = s.Cell(u"Sheet1", cell);
+    const std::u16string before = range->Formula();
+    range->SetFormula(u"=" + std::u16string(u"\n  ") + before.substr(1));
+    range->SetFormula(before);
+  }
+  s.Cell(u"Sheet1", "B3:C4")->SetFormulaArray(u"=IF(A1:B2>1,\n  A1:B2*2,0)");
+  s.Cell(u"Sheet1", "B3:C4")->SetFormulaArray(u"=IF(A1:B2>1,A1:B2*2,0)");
+  s.Cell(u"Sheet1", "A1")->SetFormula(u"=SUM(1,3)");
+  s.Cell(u"Sheet1", "A1")->SetFormula(u"=SUM(1,2)");
+  s.app->Workbook()->Save();
+  const auto saved = testsupport::ZipContents(s.path);
+  std::string expected = original.at("xl/worksheets/sheet1.xml");
+  const std::string a1 = R"(<c r="A1"><f>SUM(1,2)</f><v>3</v></c>)";
+  ASSERT_NE(expected.find(a1), std::string::npos);
+  expected.replace(expected.find(a1), a1.size(), R"(<c r="A1"><f>SUM(1,2)</f></c>)");
+  EXPECT_EQ(saved.at("xl/worksheets/sheet1.xml"), expected);
 }
 
 // (A failing write and a save through a link are the program's tests, in a real process.)

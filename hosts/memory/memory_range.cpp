@@ -42,15 +42,20 @@ void CheckFormula(const MemoryApplication& app, std::u16string_view formula) {
 
 // What a put of `text` leaves in a cell: a leading apostrophe marks text (and is not kept),
 // a leading "=" a formula; anything else is a constant.
-std::u16string CellEntry(const MemoryApplication& app, std::u16string_view text) {
+struct Entry {
+  std::u16string content;
+  bool formula = false;
+};
+
+Entry CellEntry(const MemoryApplication& app, std::u16string_view text) {
   if (!text.empty() && text.front() == u'\'') {
     text.remove_prefix(1);
   } else if (!text.empty() && text.front() == u'=') {
     CheckFormula(app, text);
-    return std::u16string(text);
+    return {std::u16string(text), true};
   }
   if (text.size() > kMaxTextLength) Refuse(u"A cell holds at most 32,767 characters.");
-  return std::u16string(text);
+  return {std::u16string(text), false};
 }
 
 double WidestLine(TextMeasurer& measurer, std::u16string_view text, std::u16string_view face, double points) {
@@ -99,7 +104,7 @@ void MemoryRange::CheckWriteSize(std::size_t unitsPerCell) const {
     Refuse(u"The in-memory workbook does not write that many cells at once.");
 }
 
-void MemoryRange::PutContent(const std::u16string& content) {
+void MemoryRange::PutContent(const std::u16string& content, bool formula) {
   auto& cells = sheet_->cells_;
   if (content.empty()) {
     ForEachStored(cells, row1_, col1_, row2_, col2_, [&cells](auto it) {
@@ -114,6 +119,7 @@ void MemoryRange::PutContent(const std::u16string& content) {
     for (std::int32_t c = col1_; c <= col2_; ++c) {
       auto& cell = sheet_->At(r, c);
       cell.content = content;
+      cell.formula = formula;
       cell.block.reset();
     }
   }
@@ -127,6 +133,17 @@ Variant MemoryRange::HasArray() {
   });
   if (inArray == 0) return Variant(false);
   if (inArray == CellCount()) return Variant(true);
+  return Variant(Null{});
+}
+
+Variant MemoryRange::HasFormula() {
+  Enter();
+  std::int64_t formulas = 0;
+  ForEachStored(sheet_->cells_, row1_, col1_, row2_, col2_, [&formulas](auto it) {
+    if (it->second.block || it->second.formula) ++formulas;
+  });
+  if (formulas == 0) return Variant(false);
+  if (formulas == CellCount()) return Variant(true);
   return Variant(Null{});
 }
 
@@ -173,9 +190,9 @@ std::u16string MemoryRange::Formula() {
 
 void MemoryRange::SetFormula(const std::u16string& text) {
   auto app = Enter();
-  const std::u16string content = CellEntry(*app, text);
+  const Entry entry = CellEntry(*app, text);
   CheckWholeBlocks();
-  PutContent(content);
+  PutContent(entry.content, entry.formula);
 }
 
 void MemoryRange::SetFormulaArray(const std::u16string& text) {
@@ -225,26 +242,26 @@ void MemoryRange::SetValue(const Variant& value) {
   auto app = Enter();
   // Numbers are kept as the text Formula reads back, which does not depend on the region.
   const RegionalFormat invariant{u'.', u','};
-  std::u16string content;
+  Entry entry;
   switch (value.type()) {
     case Variant::Type::Empty:
     case Variant::Type::Null:
       break;
     case Variant::Type::Boolean:
-      content = value.asBool() ? u"TRUE" : u"FALSE";
+      entry.content = value.asBool() ? u"TRUE" : u"FALSE";
       break;
     case Variant::Type::Long:
     case Variant::Type::Double:
-      content = FormatShortest(ToDouble(value, invariant), invariant);
+      entry.content = FormatShortest(ToDouble(value, invariant), invariant);
       break;
     case Variant::Type::String:
-      content = CellEntry(*app, value.string());
+      entry = CellEntry(*app, value.string());
       break;
     default:
       throw AutomationError(err::kTypeMismatch, u"Type mismatch");
   }
   CheckWholeBlocks();
-  PutContent(content);
+  PutContent(entry.content, entry.formula);
 }
 
 void MemoryRange::EntireColumnAutoFit() {

@@ -9,8 +9,8 @@
 //    when a formula (text starting with "=") is longer than the version's limit (1,024 for a
 //    version number of 11 or less, else 8,192), when its parentheses do not balance outside
 //    string literals, quoted sheet names and square brackets, or when one of those is left
-//    open. Other text is a constant (a leading apostrophe is a prefix, not content) of at most
-//    32,767 characters. Reading Formula from any cell of an array block gives the block's
+//    open. Other text is a constant (a leading apostrophe is a prefix, not content: "'=A1" is the
+//    text "=A1", which HasFormula tells from a formula) of at most 32,767 characters. Reading Formula from any cell of an array block gives the block's
 //    formula. Changing part of an array block is refused. Formulas are never evaluated.
 //  - AutoFit sets a column to its widest content measured by the TextMeasurer in the standard
 //    font at 96 dpi plus a fixed padding, rounded up to whole pixels; Width is in points
@@ -173,6 +173,7 @@ class MemorySheet : public HostSheet, public std::enable_shared_from_this<Memory
   };
   struct Cell {
     std::u16string content;  // formula text or constant, as Formula reads it
+    bool formula = false;    // text entered after an apostrophe is a constant, "=" or not
     bool wrap = false;
     std::shared_ptr<ArrayBlock> block;  // set for cells of an array formula
   };
@@ -196,6 +197,7 @@ class MemoryRange : public HostRange {
 
   // ---- Host operations ----
   Variant HasArray() override;
+  Variant HasFormula() override;
   std::shared_ptr<HostRange> CurrentArray() override;
   std::int32_t RowsCount() override;
   std::int32_t ColumnsCount() override;
@@ -228,7 +230,7 @@ class MemoryRange : public HostRange {
   void CheckWriteSize(std::size_t unitsPerCell) const;
   // Puts the same content (empty: none) into every cell, dissolving the blocks inside; checks
   // the size before it changes anything.
-  void PutContent(const std::u16string& content);
+  void PutContent(const std::u16string& content, bool formula);
 
   std::shared_ptr<MemorySheet> sheet_;
   std::int32_t row1_, col1_, row2_, col2_;

@@ -11,12 +11,17 @@
 
 #include "base/automation.h"
 #include "base/utf8.h"
+#include "formatting/unformat.h"
 #include "hosts/xlsx/case_fold.h"
 #include "hosts/xlsx/xml_text.h"
 
 namespace corvane::xlsx {
 
 namespace {
+
+// Whether two formulas differ only in whitespace that unformat takes out: the layout's, which
+// changes neither the formula's meaning nor its value.
+bool LayoutOnly(std::u16string_view a, std::u16string_view b) { return Unformat(a) == Unformat(b); }
 
 // Rows are parsed in slices of about this many bytes, so that the parser's tree of a large
 // worksheet never exists whole.
@@ -248,6 +253,7 @@ std::unique_ptr<WorkbookFile> WorkbookFile::Open(const std::string& path, const 
       Invalid(path, "its main part is not a spreadsheet (" + type + ")");
   }
 
+  book->workbookPart_ = package.Find(workbookPart);
   const std::string workbookXml = package.Read(workbookPart);
   pugi::xml_document workbook;
   Parse(workbook, path, workbookPart, workbookXml.data(), workbookXml.size());
@@ -347,13 +353,68 @@ bool WorkbookFile::Modified() const {
   return std::any_of(sheets_.begin(), sheets_.end(), [](const auto& s) { return s->Modified(); });
 }
 
+namespace {
+
+class TextContent final : public PartContent {
+ public:
+  explicit TextContent(std::string text) : text_(std::move(text)) {}
+  std::uint64_t Size() const override { return text_.size(); }
+  void Rewind() override { at_ = 0; }
+  std::size_t Read(char* out, std::size_t size) override {
+    const std::size_t n = std::min(size, text_.size() - at_);
+    std::memcpy(out, text_.data() + at_, n);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  std::string text_;
+  std::size_t at_ = 0;
+};
+
+// The workbook part with its calculation properties asking for a full recalculation on load:
+// <calcPr> gets fullCalcOnLoad="1", or is added where the schema's order puts it.
+std::string WithFullCalculation(const std::string& xml) {
+  std::size_t at = 0;
+  std::string_view prefix;
+  for (Markup m = NextMarkup(xml, at); m.kind != Markup::Kind::None; m = NextMarkup(xml, at)) {
+    at = m.end;
+    if (m.kind == Markup::Kind::Other) continue;
+    const std::string_view local = LocalName(m.name);
+    if (local == "workbook" && m.kind == Markup::Kind::Start) {
+      prefix = m.name.substr(0, m.name.size() - local.size());
+      continue;
+    }
+    if (local == "calcPr" && m.kind != Markup::Kind::End) {
+      return xml.substr(0, m.begin) + SetAttribute(std::string_view(xml).substr(m.begin, m.end - m.begin), "fullCalcOnLoad", "1") +
+             xml.substr(m.end);
+    }
+    static constexpr std::array<std::string_view, 9> kAfter = {"oleSize",       "customWorkbookViews", "pivotCaches",
+                                                               "smartTagPr",    "smartTagTypes",       "webPublishing",
+                                                               "fileRecoveryPr", "webPublishObjects",  "extLst"};
+    const bool after = std::find(kAfter.begin(), kAfter.end(), local) != kAfter.end();
+    if ((after && m.kind != Markup::Kind::End) || (local == "workbook" && m.kind == Markup::Kind::End))
+      return xml.substr(0, m.begin) + "<" + std::string(prefix) + "calcPr fullCalcOnLoad=\"1\"/>" + xml.substr(m.begin);
+    if (m.kind == Markup::Kind::Start) at = ElementEnd(xml, m.begin);
+  }
+  return xml;
+}
+
+}  // namespace
+
 void WorkbookFile::Save(const std::string& target) {
   std::vector<std::unique_ptr<PartContent>> contents;
   std::map<std::string, PartContent*> replaced;
+  bool recalculate = false;
   for (const auto& sheet : sheets_) {
     if (!sheet->Modified()) continue;
     contents.push_back(sheet->SavedContent());
     replaced.emplace(sheet->PartName(), contents.back().get());
+    recalculate = recalculate || sheet->DropsValues();
+  }
+  if (recalculate) {
+    contents.push_back(std::make_unique<TextContent>(WithFullCalculation(package_->Read(workbookPart_))));
+    replaced.emplace(workbookPart_, contents.back().get());
   }
   package_->Write(target.empty() ? path() : target, replaced);
 }
@@ -666,7 +727,13 @@ std::vector<Worksheet::FormulaCell> Worksheet::FormulaCells(const CellRect& area
     if (it->col < area.col1 || it->col > area.col2 || it->formula == kNoIndex) continue;
     const Formula& f = formulas_[it->formula];
     if (f.kind == FormulaKind::Array) continue;
-    found.push_back({CellRect{it->row, it->col, it->row, it->col}, f.kind});
+    bool follows = false;
+    if (f.kind == FormulaKind::Shared) {
+      const std::uint32_t master = groups_[f.group].master;
+      follows = master != kNoIndex && master != it->formula &&
+                area.Contains(cells_[formulas_[master].cell].row, cells_[formulas_[master].cell].col);
+    }
+    found.push_back({CellRect{it->row, it->col, it->row, it->col}, f.kind, follows});
   }
   // In sheet order already unless array blocks came first.
   const auto before = [](const FormulaCell& a, const FormulaCell& b) {
@@ -674,6 +741,22 @@ std::vector<Worksheet::FormulaCell> Worksheet::FormulaCells(const CellRect& area
   };
   if (!std::is_sorted(found.begin(), found.end(), before)) std::sort(found.begin(), found.end(), before);
   return found;
+}
+
+std::int64_t Worksheet::FormulaCellCount(const CellRect& area) {
+  Load();
+  std::int64_t count = 0;
+  for (const std::uint32_t a : arrays_) {
+    const CellRect& b = formulas_[a].ref;
+    const std::int64_t rows = std::min(b.row2, area.row2) - std::max(b.row1, area.row1) + 1;
+    const std::int64_t cols = std::min(b.col2, area.col2) - std::max(b.col1, area.col1) + 1;
+    if (rows > 0 && cols > 0) count += rows * cols;
+  }
+  auto it = std::lower_bound(cells_.begin(), cells_.end(), area.row1, [](const Cell& c, std::int32_t row) { return c.row < row; });
+  for (; it != cells_.end() && it->row <= area.row2; ++it) {
+    if (it->col >= area.col1 && it->col <= area.col2 && it->formula != kNoIndex && it->block == kNoIndex) ++count;
+  }
+  return count;
 }
 
 std::size_t Worksheet::FormulaCount() {
@@ -825,17 +908,29 @@ void Worksheet::SetFormulaAt(std::int32_t row, std::int32_t col, std::u16string_
     throw AutomationError(err::kApplicationDefined,
                           Where(row, col) + u" holds no formula; in a workbook file only existing formulas are changed.");
   Cell& cell = cells_[index];
-  Formula& f = formulas_[cell.formula];
+  const std::uint32_t formula = cell.formula;
+  Formula& f = formulas_[formula];
   if (f.kind == FormulaKind::DataTable)
     throw AutomationError(err::kApplicationDefined, Where(row, col) + u" belongs to a data table, whose formula cannot be changed.");
   // The formula it has already: nothing changes (and the cached value stays right).
-  if (const auto& current = FormulaAt(row, col); current && *current == fileText) return;
+  const auto& current = FormulaAt(row, col);
+  if (current && *current == fileText) return;
+  const bool layoutOnly = current && LayoutOnly(*current, fileText);
   std::string text = Utf8(fileText);
   lastRead_.reset();
-  if (f.kind == FormulaKind::Shared) LeaveGroup(cell.formula);
+  if (Restore(formula, text)) {
+    cell.dirty = false;
+    return;
+  }
+  // A shared group's members follow their master's text, whitespace included: a new layout of
+  // the master keeps the group (and the file's size); anything else takes the cell out of it.
+  const bool keepsGroup = f.kind != FormulaKind::Shared || (layoutOnly && groups_[f.group].master == formula);
+  if (layoutOnly && keepsGroup && !cell.dirty) originals_.emplace(formula, f.text);
+  if (!layoutOnly) originals_.erase(formula);
+  if (!keepsGroup) LeaveGroup(formula);
   f.text = std::move(text);
   cell.dirty = true;
-  cell.dropValue = true;
+  cell.dropValue = cell.dropValue || !layoutOnly;
   modified_ = true;
 }
 
@@ -848,18 +943,36 @@ void Worksheet::SetArrayFormula(const CellRect& block, std::u16string_view fileT
   std::uint32_t formula = kNoIndex;
   for (const std::uint32_t a : arrays_)
     if (formulas_[a].ref == block) formula = a;
-  if (TextOf(formulas_[formula]) == fileText) return;
+  const std::u16string current = TextOf(formulas_[formula]);
+  if (current == fileText) return;
+  const bool layoutOnly = LayoutOnly(current, fileText);
+  std::string text = Utf8(fileText);
   lastRead_.reset();
-  formulas_[formula].text = Utf8(fileText);
+  const bool restored = Restore(formula, text);
+  if (!restored && layoutOnly && !cells_[formulas_[formula].cell].dirty) originals_.emplace(formula, formulas_[formula].text);
+  if (!layoutOnly) originals_.erase(formula);
+  if (!restored) formulas_[formula].text = std::move(text);
   for (std::int32_t r = block.row1; r <= block.row2; ++r) {
     for (std::int32_t c = block.col1; c <= block.col2; ++c) {
       const std::uint32_t index = Find(r, c);
       if (index == kNoIndex) continue;
-      cells_[index].dirty = true;
-      cells_[index].dropValue = true;
+      cells_[index].dirty = !restored;
+      cells_[index].dropValue = cells_[index].dropValue || !layoutOnly;
     }
   }
   modified_ = true;
+}
+
+bool Worksheet::Restore(std::uint32_t formula, const std::string& text) {
+  const auto original = originals_.find(formula);
+  if (original == originals_.end() || original->second != text) return false;
+  formulas_[formula].text = std::move(original->second);
+  originals_.erase(original);
+  return true;
+}
+
+bool Worksheet::DropsValues() const {
+  return std::any_of(cells_.begin(), cells_.end(), [](const Cell& c) { return c.dropValue; });
 }
 
 const std::string& Worksheet::Text() const {

@@ -14,8 +14,13 @@
 //    master), or a whole array block. Anything else is refused (AutomationError 1004), unchanged.
 //  - Save writes a new package: in each changed worksheet part only the elements of the changed
 //    cells (and of cells whose shared formula had to move) are rewritten, the rest of the part and
-//    every other part keep their bytes. A changed cell keeps its attributes and other children
-//    but loses its cached value (and value type), so that spreadsheet programs recalculate it.
+//    every other part keep their bytes. A cell whose formula changed only by layout (whitespace
+//    that unformat takes out) keeps its cached value, attributes and other children; only the
+//    text of its <f> changes, and putting the file's own text back writes the cell as it was. A
+//    shared group's master changed only by layout keeps its group (the members follow its text).
+//    Any other change takes a shared cell out of its group and drops the cell's cached value and
+//    value type, and the workbook part is saved with fullCalcOnLoad set so that spreadsheet
+//    programs recalculate.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "hosts/xlsx/formula_text.h"
@@ -50,6 +56,9 @@ class Worksheet {
   struct FormulaCell {
     CellRect range;
     FormulaKind kind = FormulaKind::Normal;
+    // A member of a shared group whose master is in the area too: its formula is the master's,
+    // moved, whitespace included, so it takes the master's layout with it.
+    bool followsMaster = false;
   };
   // The formula cells whose cell (or block) meets `area`, in sheet order.
   std::vector<FormulaCell> FormulaCells(const CellRect& area);
@@ -58,6 +67,9 @@ class Worksheet {
   // beyond the spreadsheet's limits (length, nesting of functions) fails clearly.
   // The text stays valid until the next read or change of a formula.
   const std::optional<std::u16string>& FormulaAt(std::int32_t row, std::int32_t col);
+  // How many cells of `area` hold a formula (their own or their array block's); a cell of text
+  // holds none, whatever its first character.
+  std::int64_t FormulaCellCount(const CellRect& area);
   // The constant a cell without a formula holds, as text ("" when empty).
   std::u16string ConstantAt(std::int32_t row, std::int32_t col);
   std::optional<CellRect> ArrayBlockAt(std::int32_t row, std::int32_t col);
@@ -67,6 +79,8 @@ class Worksheet {
   void SetArrayFormula(const CellRect& block, std::u16string_view fileText);
 
   bool Modified() const { return modified_; }
+  // Whether a changed formula loses its cached value, so that the workbook must be recalculated.
+  bool DropsValues() const;
   // A run over many worksheets holds about one worksheet's text at a time. ReleaseText lets the
   // part's text go and keeps the cells and the edits; the text is read again from the package
   // when it is needed (a constant's value, the save). Unload forgets an unchanged worksheet
@@ -133,6 +147,9 @@ class Worksheet {
   const std::string& Text() const;
   // Drops the text again after the save read it, when the worksheet had released it.
   void DropSavedText() const;
+  // Puts back the file's own text of `formula` when `text` is that text (a layout taken out
+  // again), so that its cells are written as they were; false when it is not.
+  bool Restore(std::uint32_t formula, const std::string& text);
 
   WorkbookFile& book_;
   std::u16string name_;
@@ -146,6 +163,9 @@ class Worksheet {
   std::vector<Formula> formulas_;
   std::vector<Group> groups_;
   std::vector<std::uint32_t> arrays_;  // array formulas
+  // The file's own text of formulas changed only by layout since, with no other change to their
+  // cells: putting it back writes those cells as they were.
+  std::unordered_map<std::uint32_t, std::string> originals_;
   // What FormulaAt gave for the cell read last: a command reads a cell's formula a few times
   // in a row (and each read decodes, moves a shared formula, checks the limits). Any change
   // forgets it.
@@ -200,6 +220,7 @@ class WorkbookFile {
   void ReadStyles(const std::string& part);
 
   std::unique_ptr<ZipPackage> package_;
+  std::string workbookPart_;
   std::u16string fileName_;
   std::u16string folder_;
   std::vector<std::unique_ptr<Worksheet>> sheets_;

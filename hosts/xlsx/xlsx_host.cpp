@@ -208,6 +208,16 @@ Variant XlsxRange::HasArray() {
   });
 }
 
+Variant XlsxRange::HasFormula() {
+  auto app = sheet_->Enter();
+  return app->Call([&] {
+    const std::int64_t formulas = sheet_->data().FormulaCellCount(rect_);
+    if (formulas == 0) return Variant(false);
+    if (formulas == rect_.Count()) return Variant(true);
+    return Variant(Null{});
+  });
+}
+
 std::shared_ptr<HostRange> XlsxRange::CurrentArray() {
   auto app = sheet_->Enter();
   return app->Call([&] {

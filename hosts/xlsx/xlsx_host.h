@@ -149,6 +149,7 @@ class XlsxRange : public HostRange {
 
   // ---- Host operations ----
   Variant HasArray() override;
+  Variant HasFormula() override;
   std::shared_ptr<HostRange> CurrentArray() override;
   std::int32_t RowsCount() override;
   std::int32_t ColumnsCount() override;

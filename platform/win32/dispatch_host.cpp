@@ -293,6 +293,7 @@ class ExcelRange final : public HostRange, public ExcelBase {
  public:
   using ExcelBase::ExcelBase;
   Variant HasArray() override { return Get(u"HasArray"); }
+  Variant HasFormula() override { return Get(u"HasFormula"); }
   std::shared_ptr<HostRange> CurrentArray() override { return Range(Get(u"CurrentArray")); }
   std::int32_t RowsCount() override { return Count(u"Rows"); }
   std::int32_t ColumnsCount() override { return Count(u"Columns"); }

@@ -201,6 +201,7 @@ Variant Range(std::shared_ptr<MemoryRange> r) {
           L"WrapText", [r](const Args&) { return r->WrapText(); },
           [r](const Args& a) { r->SetWrapText(a.items[0].value); })
       .Property(L"HasArray", [r](const Args&) { return r->HasArray(); })
+      .Property(L"HasFormula", [r](const Args&) { return r->HasFormula(); })
       .Property(L"Parent", sheet)
       .Property(L"Address", address, {}, {L"RowAbsolute", L"ColumnAbsolute", L"ReferenceStyle", L"External", L"RelativeTo"})
       .Value();

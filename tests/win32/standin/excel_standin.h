@@ -2,7 +2,7 @@
 // object model with Excel's member names and calling forms, reached through IDispatch by name.
 // It has the members the add-in's Excel adapter calls to lay out a cell, and no more:
 //  - Application: StandardFont, Version, ActiveCell, International(Index).
-//    Range: Formula (get, put), WrapText (get, put), HasArray, Parent, Address([RowAbsolute],
+//    Range: Formula (get, put), WrapText (get, put), HasArray, HasFormula, Parent, Address([RowAbsolute],
 //    [ColumnAbsolute], ...). Worksheet: Name, Parent. Workbook: Name, Path.
 //  - Strict like Excel: a property is read only with DISPATCH_PROPERTYGET and written only with
 //    DISPATCH_PROPERTYPUT carrying the named argument DISPID_PROPERTYPUT (DISP_E_MEMBERNOTFOUND
