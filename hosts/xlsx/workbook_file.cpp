@@ -604,6 +604,9 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
         } else {
           formula.text = f.text().get();
         }
+        if (const std::string_view raw = std::string_view(xml_).substr(fTag.end, fClose - fTag.end);
+            raw.find('&') != std::string_view::npos)
+          formula.quotes = {raw.find("&quot;") != std::string_view::npos, raw.find("&apos;") != std::string_view::npos};
         if (formula.kind == FormulaKind::Array) {
           const auto ref = ParseRangeAddress(fAttributes[1].value());
           formula.ref = ref ? *ref : CellRect{cell.row, cell.col, cell.row, cell.col};
@@ -877,6 +880,7 @@ void Worksheet::LeaveGroup(std::uint32_t index) {
         // The next member becomes the master of what is left: the group keeps its shape.
         const std::uint32_t m = moved.front().first;
         formulas_[m].text = std::move(moved.front().second);
+        formulas_[m].quotes = old.quotes;
         g.master = m;
         const Cell& first = cells_[formulas_[m].cell];
         const Cell& end = cells_[formulas_[g.members[last - 1]].cell];
@@ -886,6 +890,7 @@ void Worksheet::LeaveGroup(std::uint32_t index) {
         // A block whose master goes: every member gets its own formula.
         for (auto& [m, movedText] : moved) {
           formulas_[m].text = std::move(movedText);
+          formulas_[m].quotes = old.quotes;
           formulas_[m].kind = FormulaKind::Normal;
           formulas_[m].group = kNoIndex;
           cells_[formulas_[m].cell].dirty = true;
@@ -1047,7 +1052,7 @@ void Worksheet::AppendCell(std::string& out, const Cell& cell, std::size_t& text
     if (textAt == std::string::npos)
       textAt = out.size();
     else
-      AppendEscapedText(out, formula->text);
+      AppendEscapedText(out, formula->text, formula->quotes);
     out.append("</");
     out.append(fname);
     out.append(">");
@@ -1104,7 +1109,7 @@ class Worksheet::Content final : public PartContent {
       for (std::size_t k = 0; k < changed_.size(); ++k) {
         const Frame& frame = frames_[k];
         size += frame.end - frame.begin - (changed_[k]->end - changed_[k]->begin);
-        if (frame.text) size += EscapedTextSize(*frame.text);
+        if (frame.formula) size += EscapedTextSize(frame.formula->text, frame.formula->quotes);
       }
       size_ = size;
       // A worksheet that had let its text go holds it only while it is being written.
@@ -1146,7 +1151,7 @@ class Worksheet::Content final : public PartContent {
       const Frame& frame = frames_[next_];
       const std::string_view block = blocks_[frame.block];
       pending_.assign(block.substr(frame.begin, frame.textAt - frame.begin));
-      if (frame.text) AppendEscapedText(pending_, *frame.text);
+      if (frame.formula) AppendEscapedText(pending_, frame.formula->text, frame.formula->quotes);
       pending_.append(block.substr(frame.textAt, frame.end - frame.textAt));
       pendingAt_ = 0;
       at_ = changed_[next_]->end;
@@ -1163,7 +1168,7 @@ class Worksheet::Content final : public PartContent {
   // (none when it has no formula of its own).
   struct Frame {
     std::size_t block, begin, textAt, end;
-    const std::string* text;
+    const Formula* formula;  // null: none of its own
   };
 
   // Every changed cell's frame, in blocks that are filled and never grown (each twice the one
@@ -1185,7 +1190,7 @@ class Worksheet::Content final : public PartContent {
       std::string& block = blocks_.back();
       const bool hasText = textAt != std::string::npos;
       frames_.push_back({blocks_.size() - 1, block.size(), block.size() + (hasText ? textAt : element.size()),
-                         block.size() + element.size(), hasText ? &sheet_.formulas_[cell->formula].text : nullptr});
+                         block.size() + element.size(), hasText ? &sheet_.formulas_[cell->formula] : nullptr});
       block.append(element);
     }
     isBuilt_ = true;

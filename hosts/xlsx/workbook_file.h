@@ -112,6 +112,7 @@ class Worksheet {
     CellRect ref;                    // array: its block
     std::string text;                // UTF-8, file form; a shared group's master only
     bool markup = false;             // elements inside <f>: no formula text to trust
+    QuoteEntities quotes;            // how the file escaped quotes in it
   };
   struct Group {
     std::uint32_t master = kNoIndex;  // formula holding the text

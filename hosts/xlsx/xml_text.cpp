@@ -224,11 +224,38 @@ std::string SetAttribute(std::string_view tag, std::string_view name, std::strin
   return out;
 }
 
-void AppendEscapedText(std::string& out, std::string_view text) {
+namespace {
+
+// The escape of one character of element text, null for a character written as it is.
+const char* EntityOf(char c, QuoteEntities quotes) {
+  switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '\r': return "&#13;";
+    case '"': return quotes.quot ? "&quot;" : nullptr;
+    case '\'': return quotes.apos ? "&apos;" : nullptr;
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+void AppendEscapedText(std::string& out, std::string_view text, QuoteEntities quotes) {
+  if (quotes.quot || quotes.apos) {
+    for (const char c : text) {
+      if (const char* escaped = EntityOf(c, quotes)) {
+        out += escaped;
+      } else {
+        out += c;
+      }
+    }
+    return;
+  }
   // Runs without a character to escape go in whole.
   std::size_t start = 0;
   for (std::size_t i = kernel::NextToEscape(text, 0); i < text.size(); i = kernel::NextToEscape(text, i + 1)) {
-    const char* escaped = text[i] == '&' ? "&amp;" : text[i] == '<' ? "&lt;" : text[i] == '>' ? "&gt;" : "&#13;";
+    const char* escaped = EntityOf(text[i], quotes);
     out.append(text, start, i - start);
     out += escaped;
     start = i + 1;
@@ -236,7 +263,15 @@ void AppendEscapedText(std::string& out, std::string_view text) {
   out.append(text, start, std::string_view::npos);
 }
 
-std::size_t EscapedTextSize(std::string_view text) {
+std::size_t EscapedTextSize(std::string_view text, QuoteEntities quotes) {
+  if (quotes.quot || quotes.apos) {
+    std::size_t size = 0;
+    for (const char c : text) {
+      const char* escaped = EntityOf(c, quotes);
+      size += escaped ? std::char_traits<char>::length(escaped) : 1;
+    }
+    return size;
+  }
   std::size_t size = text.size();
   for (std::size_t i = kernel::NextToEscape(text, 0); i < text.size(); i = kernel::NextToEscape(text, i + 1))
     size += text[i] == '&' || text[i] == '\r' ? 4 : 3;  // "&amp;" or "&#13;", else "&lt;" or "&gt;"

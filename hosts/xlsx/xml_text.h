@@ -47,10 +47,17 @@ std::string RemoveAttribute(std::string_view tag, std::string_view name);
 // The tag with the attribute set to `value` (escaped here), added before the tag's end if absent.
 std::string SetAttribute(std::string_view tag, std::string_view name, std::string_view value);
 
-// Appends element text: &, <, > and carriage returns escaped, everything else as it is.
-void AppendEscapedText(std::string& out, std::string_view text);
+// Whether a file's writer escapes quotes in element text too (LibreOffice writes &quot; and
+// &apos;): text written back in the same style keeps the file's own bytes.
+struct QuoteEntities {
+  bool quot = false;
+  bool apos = false;
+};
+// Appends element text: &, <, > and carriage returns escaped, quotes as `quotes` says, everything
+// else as it is.
+void AppendEscapedText(std::string& out, std::string_view text, QuoteEntities quotes = {});
 // The number of bytes AppendEscapedText appends.
-std::size_t EscapedTextSize(std::string_view text);
+std::size_t EscapedTextSize(std::string_view text, QuoteEntities quotes = {});
 // Whether every character can appear in an XML 1.0 document.
 bool XmlCharacters(std::u16string_view text);
 
