@@ -37,7 +37,9 @@ std::optional<std::int32_t> FirstMissing(const std::u16string& section) {
 }
 
 std::string ServedBy(const std::u16string& font) {
-  return ToUtf8(font) + " is measured with " + ToUtf8(Measurer().ResolvedFace(font));
+  // Said with the size, as a workbook file of another size is measured at this one too.
+  return ToUtf8(font) + " is measured with " + ToUtf8(Measurer().ResolvedFace(font)) + " at " +
+         ToUtf8(FormatShortest(memory::kStandardFontPoints, RegionalFormat{})) + " pt";
 }
 
 int ShowStored(const std::u16string& font) {

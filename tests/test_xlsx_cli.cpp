@@ -128,6 +128,28 @@ TEST(XlsxCli, TheCalibrationQuestionsAreAskedOnceAndTheirAnswersStandForEveryCel
   EXPECT_NE(screen.find(": 3 formulas formatted, 0 sent to text files, 1 skipped"), std::string::npos) << screen;
 }
 
+// The store keeps one set of widths per font name: the calibration a workbook of any size starts
+// by itself stores what `corvane calibrate` stores, and lays the formula out alike.
+TEST(XlsxCli, AFontNameIsCalibratedAlikeWhateverTheWorkbooksSize) {
+  TempFolder folder;
+  const auto run = [&](const std::string& store, std::vector<std::string> args) {
+    args.insert(args.end(), {"--store", (folder / store).string()});
+    return testing::RunCli(args, {}, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+  };
+  const std::string cells = R"(<row r="1"><c r="A1"><f>IF(ISNUMBER(#REF!),SUM(A2:A9),0)</f></c></row>)";
+  ASSERT_EQ(run("ref.db", {"calibrate", "--font", "Arial"}).status, 0);
+  const std::string widths = run("ref.db", {"calibrate", "--font", "Arial", "--show"}).out;
+  for (const double size : {10.0, 14.5}) {
+    SCOPED_TRACE(size);
+    const std::string name = std::to_string(size), own = name + ".xlsx", withRef = name + "-ref.xlsx";
+    for (const auto& book : {own, withRef}) XlsxBuilder().Font("Arial", size).Sheet("S", cells).Write(folder / book);
+    ASSERT_EQ(run(name + ".db", {"format", (folder / own).string(), "--all"}).status, 0);  // calibrates first
+    EXPECT_EQ(run(name + ".db", {"calibrate", "--font", "Arial", "--show"}).out, widths);
+    ASSERT_EQ(run("ref.db", {"format", (folder / withRef).string(), "--all"}).status, 0);
+    EXPECT_EQ(FormulasOf(folder / own), FormulasOf(folder / withRef));
+  }
+}
+
 // Formulas the file holds in odd ways: split by comments, CDATA or instructions (read whole),
 // holding elements, shared without a master or above it (following it), in a data table, or
 // beyond the spreadsheet's limits (skipped quickly, with the reason).

@@ -273,7 +273,7 @@ void MemoryRange::EntireColumnAutoFit() {
     if (key.second < col1_ || key.second > col2_) continue;
     const std::u16string& shown = cell.block ? cell.block->formula : cell.content;
     if (shown.empty()) continue;
-    const double width = WidestLine(measurer, shown, app->standardFont_, app->standardFontSize_);
+    const double width = WidestLine(measurer, shown, app->standardFont_, kStandardFontPoints);
     auto [it, added] = widest.try_emplace(key.second, width);
     if (!added) it->second = std::max(it->second, width);
   }

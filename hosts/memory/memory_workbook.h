@@ -2,9 +2,9 @@
 // spreadsheet stand-in of the tests. It behaves as the spreadsheet does for every host
 // operation the add-in uses, refusals included.
 // Contract:
-//  - Application: StandardFont (default "Calibri", 11 pt), Version (default "16.0"),
-//    International(5) ("," unless the regional decimal separator is ",", then ";"),
-//    ScreenUpdating, Workbooks.Add (Book1, Book2, ... each with one sheet "Sheet1"), ActiveCell.
+//  - Application: StandardFont (default "Calibri", always at kStandardFontPoints), Version
+//    (default "16.0"), International(5) ("," unless the regional decimal separator is ",", then
+//    ";"), ScreenUpdating, Workbooks.Add (Book1, Book2, ... each with one sheet "Sheet1"), ActiveCell.
 //  - A Formula, FormulaArray or Value put is refused (AutomationError 1004, nothing changed)
 //    when a formula (text starting with "=") is longer than the version's limit (1,024 for a
 //    version number of 11 or less, else 8,192), when its parentheses do not balance outside
@@ -13,8 +13,8 @@
 //    text "=A1", which HasFormula tells from a formula) of at most 32,767 characters. Reading Formula from any cell of an array block gives the block's
 //    formula. Changing part of an array block is refused. Formulas are never evaluated.
 //  - AutoFit sets a column to its widest content measured by the TextMeasurer in the standard
-//    font at 96 dpi plus a fixed padding, rounded up to whole pixels; Width is in points
-//    (0.75 point to the pixel).
+//    font at kStandardFontPoints and 96 dpi plus a fixed padding, rounded up to whole pixels;
+//    Width is in points (0.75 point to the pixel).
 //  - Objects of a closed workbook fail every call (AutomationError 424).
 //  - Fault injection: with FailAtCall(k) set, the k-th host call from then on throws.
 #pragma once
@@ -38,6 +38,10 @@ class MemorySheet;
 class MemoryRange;
 
 inline constexpr double kColumnPaddingPixels = 5.0;
+// The one size everything is measured at, also in the scratch workbooks of a workbook file of
+// another size: the store keeps one set of widths per font name, so every calibration of a name
+// must measure alike, or a name's widths would depend on which workbook asked first.
+inline constexpr double kStandardFontPoints = 11.0;
 inline constexpr double kDefaultColumnPixels = 64.0;
 inline constexpr std::int32_t kMaxRows = 1048576;
 inline constexpr std::int32_t kMaxColumns = 16384;
@@ -58,8 +62,6 @@ class MemoryApplication : public HostApplication, public std::enable_shared_from
 
   // ---- For its user (the program, the tests) ----
   void SetStandardFont(std::u16string name) { standardFont_ = std::move(name); }
-  void SetStandardFontSize(double points) { standardFontSize_ = points; }
-  double StandardFontSize() const { return standardFontSize_; }
   void SetVersion(std::u16string version) { version_ = std::move(version); }
   // Overrides the list separator that International(5) reports (empty: from the region).
   void SetListSeparator(std::u16string separator) { listSeparator_ = std::move(separator); }
@@ -98,7 +100,6 @@ class MemoryApplication : public HostApplication, public std::enable_shared_from
 
   TextMeasurer* measurer_ = nullptr;
   std::u16string standardFont_ = u"Calibri";
-  double standardFontSize_ = 11.0;
   std::u16string version_ = u"16.0";
   std::u16string listSeparator_;
   bool screenUpdating_ = true;

@@ -80,8 +80,8 @@ std::shared_ptr<HostWorkbook> XlsxApplication::WorkbooksAdd() {
   return Call([&]() -> std::shared_ptr<HostWorkbook> {
     if (!scratch_) {
       scratch_ = memory::MemoryApplication::Create(options_.measurer);
+      // The workbook's font name, at the in-memory workbook's one size, as `corvane calibrate` measures.
       scratch_->SetStandardFont(StandardFont());
-      scratch_->SetStandardFontSize(workbook_->file().StandardFontSize());
       scratch_->SetVersion(options_.version);
     }
     return scratch_->AddWorkbook();

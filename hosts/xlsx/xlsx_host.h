@@ -6,7 +6,8 @@
 //    formula length limit as the spreadsheet does), International(3/4/5) the decimal, thousands
 //    and list separators (the list separator "," unless the regional decimal separator is ",",
 //    then ";", or as given), ActiveCell what the front end set. Workbooks.Add gives an in-memory
-//    scratch workbook whose AutoFit measures in the workbook's standard font and size, for the
+//    scratch workbook whose AutoFit measures in the workbook's standard font at the in-memory
+//    workbook's size (memory::kStandardFontPoints, whatever size the file gives), for the
 //    calibration and measurement of characters.
 //  - Formula gives "=" and the formula in the dialect of International(5) (formulas are stored
 //    without "=" and with "," in the file), the block's formula for a cell of an array formula,
