@@ -17,12 +17,6 @@ constexpr std::int64_t kLastRow = 1048576;
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 char16_t Upper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - (u'a' - u'A')) : c; }
 
-// The characters a function's name can end with, as the spreadsheet writes names.
-bool EndsName(char16_t c) {
-  return (Upper(c) >= u'A' && Upper(c) <= u'Z') || IsDigit(c) || c == u'_' || c == u'.' || c == u'\\' || c == u'?' ||
-         (c >= 0x80 && c != 0xA0 && c != 0x3000);
-}
-
 enum class Whole : std::uint8_t { None, Column, Row };
 
 // Whether one end of a range names a whole column ($?letters) or a whole row ($?digits).
@@ -37,7 +31,6 @@ Whole WholeEnd(std::u16string_view text) {
     }
     return value >= 1 && value <= kLastRow ? Whole::Row : Whole::None;
   }
-  if (text.size() > 3) return Whole::None;
   for (const char16_t c : text) {
     if (Upper(c) < u'A' || Upper(c) > u'Z') return Whole::None;
     value = value * 26 + (Upper(c) - u'A' + 1);
@@ -64,9 +57,8 @@ std::optional<std::u16string> NestingRefusal(std::u16string_view formula, std::u
   const std::vector<lex::Span> spans = lex::Lex(formula, separator);
   for (std::size_t k = 0; k < spans.size(); ++k) {
     if (spans[k].kind == lex::Kind::OpenParen) {
-      const lex::Span* before = k > 0 ? &spans[k - 1] : nullptr;
-      const bool call = before && before->kind == lex::Kind::Text && !IsDigit(formula[before->begin]) &&
-                        EndsName(formula[before->end - 1]);
+      // The lexer's text right before it is the function's name.
+      const bool call = k > 0 && spans[k - 1].kind == lex::Kind::Text;
       open.push_back(call);
       if (call && ++calls > kMaxFunctionNesting)
         return u"the formula nests functions more than " + DecimalKey(static_cast<std::int64_t>(kMaxFunctionNesting)) +

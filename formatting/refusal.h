@@ -4,9 +4,10 @@
 //  - Refusal(formula, separator, lengthLimit) gives the reason for the first of these that holds,
 //    as a short English clause starting "the formula", or nothing when the spreadsheet takes it:
 //    (c) the formula is longer than lengthLimit code units (the version's limit, "=" included);
-//    (b) function calls nest more than kMaxFunctionNesting deep. A "(" is a call's when a name
-//        stands right before it (SUM(, _xlfn.CONCAT(, LOG10(); a "(" that groups, one right after
-//        ")" and any inside a string literal, quoted sheet name or bracketed name are not counted;
+//    (b) function calls nest more than kMaxFunctionNesting deep. A "(" is a call's when the
+//        lexer's text (a name: SUM, _xlfn.CONCAT, LOG10) stands right before it; a "(" that
+//        groups, one right after ")" and any inside a string literal, quoted sheet name or
+//        bracketed name are not counted;
 //    (a) a line break (a whitespace span holding a line feed or carriage return, whatever spaces
 //        stand around it) right before a whole-column or whole-row reference: A:A, $B:C, 2:2,
 //        $2:$3 (text, ":", text as the lexer spans it, columns up to XFD, rows up to 1,048,576).

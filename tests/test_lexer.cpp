@@ -80,7 +80,7 @@ TEST(Lexer, TheSpreadsheetRefusesBreaksBeforeWholeColumnsDeepNestingAndLength) {
       {u"=SUM(1,\r\n2:2)", u",", 8192, "the formula has a line break right before the whole-row reference 2:2"},
       {u"=IF(\nXFD:$XFD;1)", u";", 8192, column + "XFD:$XFD"}, {u"=IF(\nA:A;1)", u",", 8192, ""},
       {u"=SUM(A:A)", u",", 8192, ""}, {u"=SUM(\nA1:A2)", u",", 8192, ""}, {u"=SUM(\nSheet1!A:A)", u",", 8192, ""},
-      {u"=SUM(\n'My Sheet'!A:A)", u",", 8192, ""}, {u"=SUM(\nXFE:XFE,\n1048577:1048577,\nA:1)", u",", 8192, ""},
+      {u"=SUM(\n'My Sheet'!A:A)", u",", 8192, ""}, {u"=SUM(\nXFE:XFE,\n1048577:1048577,\n0:0,\nA:1,\nA=A)", u",", 8192, ""},
       {u"=T(\"\nA:A\")&'\nB:B'!A1&T[\nC:C]", u",", 8192, ""}, {u"=SUM( A:A)", u",", 8192, ""},
       {nested(64, u"ABS(", u"1"), u",", 8192, ""}, {nested(65, u"_xlfn.X(", u"1"), u",", 8192, deep},
       {nested(63, u"ABS(", u"ABS(1)+F(1)(ABS(2))+" + nested(200, u"(", u"\"F(\"&'F(x'!A1&T[F(]")), u",", 8192, ""},
