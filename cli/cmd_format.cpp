@@ -68,6 +68,7 @@ struct RunResult {
   formulate::Ending ending = formulate::Ending::Failed;
   std::u16string shown;                 // what the command prints for the cell
   std::optional<std::u16string> file;  // the text file written
+  std::u16string failure;              // why the command failed, when it says
   bool succeeded() const { return ending == formulate::Ending::IntoCell || ending == formulate::Ending::IntoFile; }
 };
 
@@ -96,6 +97,7 @@ class FormatRunner {
 
     RunResult result;
     result.ending = outcome.ending;
+    result.failure = std::move(outcome.failure);
     if (outcome.ending == formulate::Ending::IntoFile && options_.mono) {
       result.shown = std::move(outcome.laidOut);
     } else {
@@ -254,8 +256,12 @@ int Run(std::vector<std::string>& args) {
     if (files.failure) {
       PrintError(u"corvane format: " + *files.failure + u"; the cell was left as it was");
     } else {
-      PrintError("corvane format: the layout could not be delivered (the spreadsheet refused it, or the text file "
-                 "could not be written); the cell was left as it was");
+      // Most often the spreadsheet refused the layout; the text file takes any layout.
+      PrintError(u"corvane format: " +
+                 (result.failure.empty() ? std::u16string(u"the layout could not be delivered.")
+                                         : u"the layout was refused: " + result.failure) +
+                 u" The cell was left as it was" +
+                 (options.alwaysNotepad ? u"." : u"; --notepad writes the layout to a text file, which takes any layout."));
     }
   }
   return result.succeeded() ? kExitOk : kExitFailed;

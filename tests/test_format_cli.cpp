@@ -112,6 +112,8 @@ TEST_F(FormatCli, TextInAndOutAsTheUserSeesIt) {
       {{"format", "=A1+B1"}, "", 1, "=A1+B1\n", "Unable to format this cell."},
       {{"format", "--", "-net (draft)"}, "", 1, "-net (draft)\n", "Unable to format this cell."},
       {{"format"}, "\n", 1, "\n", "No formula in cell."},
+      // A layout the spreadsheet refuses leaves the cell; the text file takes it (below).
+      {{"format", "=SUM(A:A)"}, "", 1, "=SUM(A:A)\n", "whole-column reference A:A. The cell was left as it was; --notepad"},
       {{"format", "--jsonl", "--mono"}, "\"" + kIfSum + "\"\n\"=A1+B1\"\n  \"\"  \n", 0,
        "{\"cell\":\"=IF(\\n      A1,\\n      SUM(\\n            B1,\\n            C1\\n         ),\\n      0\\n   )\\n   \","
        "\"file\":null,\"messages\":[]}\n"
@@ -136,6 +138,7 @@ TEST_F(FormatCli, TextInAndOutAsTheUserSeesIt) {
     EXPECT_TRUE(row.err.empty() ? r.err.empty() : r.err.find(row.err) != std::string::npos) << r.err;
   }
   EXPECT_FALSE(fs::exists(file_)) << "no text file without --notepad";
+  EXPECT_EQ(Run({"format", "--notepad", "=SUM(A:A)"}).out, file_.string() + "\n");
   EXPECT_TRUE(Run({"help-path"}).out.ends_with("/corvane.chm\n"));
   EXPECT_EQ(Run({"--help"}).status, 0);
 }
@@ -386,10 +389,11 @@ TEST_F(FormatCli, AReadOnlyOrDamagedStoreIsNamedAndLeftAsItWas) {
 // control characters, and folders whose names hold spaces, line feeds or letters beyond ASCII.
 // Bad input is refused with a clear message and status 2 before anything is written; a hang
 // runs into this program's time limit (tests/CMakeLists.txt).
-// A formula at the limit, nested as deep as it can be: its layout grows with the square of the
-// depth, far beyond the limit, and goes to the text file whole.
+// A formula at the length limit, its calls nested as deep as the spreadsheet allows: its layout
+// grows with the square of the depth, far beyond the limit, and goes to the text file whole.
 TEST_F(FormatCli, TheDeepestFormulaGoesToTheTextFileWhole) {
-  const std::string deepest = NestedFormula(8192);
+  std::string deepest = NestedFormula(64 * 7 + 2);
+  deepest.insert(deepest.find('0'), 8192 - deepest.size(), '1');
   const CliResult r = Run({"format", "--uncalibrated"}, deepest);
   ASSERT_EQ(r.out, file_.string() + "\n") << r.err;
   const std::string text = ReadBytes(file_);

@@ -1,7 +1,7 @@
 // Every formula of the corpus through the formulate-cell command, into the cell and into the text
-// file, with "Format All Parens" off and on: the command always ends with a result or a message,
-// taking the layout out again gives what unformat gives, and laying out the laid-out formula
-// again changes nothing.
+// file, with "Format All Parens" off and on: the command always ends with a result, a message or
+// the spreadsheet's refusal of a break before a whole column or row, taking the layout out again
+// gives what unformat gives, and laying out the laid-out formula again changes nothing.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -83,6 +83,10 @@ TEST_P(FormulateCorpus, EveryFormulaEndsWithAResultOrAMessageAndComesBackByUnfor
       for (; pos < text.size(); ++pos) laidOut += text.compare(pos, 2, u"\r\n") == 0 ? text[++pos] : text[pos];
       if (!laidOut.ends_with(u'\n')) fail("the file's last line has no line end");
       laidOut.pop_back();
+    } else if (outcome.ending == Ending::Failed && outcome.failure.starts_with(u"The formula has a line break right before the whole-")) {
+      // The spreadsheet refuses a layout that breaks before a whole column or row: the cell stays.
+      if (sheet->CellFormula(1, 1) != f.text) fail("a refused layout changed the cell");
+      continue;
     } else {
       fail("the command ended without a result, a message or one text file");
       continue;

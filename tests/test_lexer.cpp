@@ -1,5 +1,6 @@
 // The lexer: each kind of span on the shapes that the older recognisers misread, escapes inside
-// names, unclosed ends, the separator, and coverage over the whole corpus.
+// names, unclosed ends, the separator, and coverage over the whole corpus; and the spreadsheet's
+// refusals decided by its spans.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -9,6 +10,7 @@
 
 #include "base/automation.h"
 #include "formatting/lexer.h"
+#include "formatting/refusal.h"
 #include "support/corpus.h"
 
 namespace corvane::lex {
@@ -61,6 +63,34 @@ TEST(Lexer, SpansOfAViewEndWithIt) {
   const std::u16string_view text = u"<>A1  <=B1";
   EXPECT_EQ(Render(text), "O<>|TA1|W|O<=|TB1");
   for (std::size_t n = 1; n <= text.size(); ++n) EXPECT_EQ(Lex(text.substr(0, n), u",").back().end, n) << n;
+}
+
+// Each refusal at its edges: what only looks like a call or a whole column (in literals, names,
+// brackets, with a sheet, beyond the sheet's columns and rows) is taken.
+TEST(Lexer, TheSpreadsheetRefusesBreaksBeforeWholeColumnsDeepNestingAndLength) {
+  const auto nested = [](std::size_t depth, std::u16string_view open, std::u16string_view inner) {
+    std::u16string text = u"=";
+    for (std::size_t k = 0; k < depth; ++k) text += open;
+    return text + std::u16string(inner) + std::u16string(depth, u')');
+  };
+  const std::string column = "the formula has a line break right before the whole-column reference ";
+  const std::string deep = "the formula nests functions more than 64 levels deep";
+  const std::vector<std::tuple<std::u16string, std::u16string, std::size_t, std::string>> cases = {
+      {u"=SUM(\n  A:A\n)", u",", 8192, column + "A:A"}, {u"=SUM(B1  \n  $B:c)", u",", 8192, column + "$B:c"},
+      {u"=SUM(1,\r\n2:2)", u",", 8192, "the formula has a line break right before the whole-row reference 2:2"},
+      {u"=IF(\nXFD:$XFD;1)", u";", 8192, column + "XFD:$XFD"}, {u"=IF(\nA:A;1)", u",", 8192, ""},
+      {u"=SUM(A:A)", u",", 8192, ""}, {u"=SUM(\nA1:A2)", u",", 8192, ""}, {u"=SUM(\nSheet1!A:A)", u",", 8192, ""},
+      {u"=SUM(\n'My Sheet'!A:A)", u",", 8192, ""}, {u"=SUM(\nXFE:XFE,\n1048577:1048577,\n0:0,\nA:1,\nA=A)", u",", 8192, ""},
+      {u"=T(\"\nA:A\")&'\nB:B'!A1&T[\nC:C]", u",", 8192, ""}, {u"=SUM( A:A)", u",", 8192, ""},
+      {nested(64, u"ABS(", u"1"), u",", 8192, ""}, {nested(65, u"_xlfn.X(", u"1"), u",", 8192, deep},
+      {nested(63, u"ABS(", u"ABS(1)+F(1)(ABS(2))+" + nested(200, u"(", u"\"F(\"&'F(x'!A1&T[F(]")), u",", 8192, ""},
+      {u"=" + std::u16string(1023, u'1'), u",", 1024, ""},
+      {u"=" + std::u16string(1024, u'1'), u",", 1024, "the formula is longer than the 1024 characters this version allows"},
+  };
+  for (const auto& [formula, separator, limit, reason] : cases) {
+    SCOPED_TRACE(corpus::Utf16ToUtf8(formula.substr(0, 60)));
+    EXPECT_EQ(corpus::Utf16ToUtf8(refusal::Refusal(formula, separator, limit).value_or(u"")), reason);
+  }
 }
 
 }  // namespace

@@ -13,8 +13,9 @@
 namespace corvane::memory {
 namespace {
 
-// Unbalanced parentheses, quotes and brackets (outside literals, quoted names and brackets) and
-// formulas longer than the version allows are refused, the cell kept; constants are not checked.
+// Unbalanced parentheses, quotes and brackets (outside literals, quoted names and brackets),
+// formulas longer than the version allows and a line break before a whole column are refused,
+// the cell kept; constants are not checked.
 TEST(MemoryHost, FormulasTheSpreadsheetRefusesLeaveTheCellAsItWas) {
   FixedMeasurer measurer;
   const auto app = MemoryApplication::Create(&measurer);
@@ -30,6 +31,7 @@ TEST(MemoryHost, FormulasTheSpreadsheetRefusesLeaveTheCellAsItWas) {
       {u"16.0", u"='It''s ('!A1", true}, {u"16.0", u"=SUM(Table1[[#This Row],['[x(]])", true},
       {u"16.0", u"SUM(", true}, {u"11.0", longest11, true}, {u"11.0", longest11 + u"1", false},
       {u"16.0", longest, true}, {u"16.0", longest + u"2", false}, {u"16.0", std::u16string(32768, u'x'), false},
+      {u"16.0", u"=SUM(\n  A:A)", false}, {u"16.0", u"=SUM(\n  Sheet1!A:A)", true},
   };
   const auto errorOf = [](auto&& call) {  // the run-time error number, 0 for none
     try {

@@ -198,7 +198,7 @@ TEST(XlsxCli, OddFormulasAreReadWholeOrSkippedWithTheirReason) {
   for (const char* reason :
        {"S!F2: skipped: The shared formula of S!F2 has no master cell", "S!G1: skipped: S!G1 belongs to a data table",
         "X!C3: skipped: The formula of X!C3 holds XML elements",
-        "L!A1: skipped: L!A1 is left alone: its formula is longer than the 8192 characters"})
+        "L!A1: skipped: L!A1 is left alone: the formula is longer than the 8192 characters"})
     EXPECT_NE(r.out.find(reason), std::string::npos) << reason << "\n" << r.out;
   for (const auto& [cell, formula] : read()) EXPECT_NE(formula.find('\n'), std::string::npos) << cell << ": " << formula;
   // At the limit the layout is too long for the cell and goes to a text file of modest size.
@@ -230,6 +230,21 @@ TEST(XlsxCli, NamesFromTheWorkbookReachTheTerminalEscaped) {
                     "cannot be written: its name holds a \"/\"")})
     EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
   EXPECT_EQ(r.out.find('\x1B'), std::string::npos) << r.out;
+}
+
+// A layout the spreadsheet refuses is skipped with its reason, the cell kept as it was; the text
+// file takes it when layouts are sent there.
+TEST(XlsxCli, ALayoutTheSpreadsheetRefusesIsSkippedOrSentToTheTextFile) {
+  TempFolder folder;
+  const fs::path book = folder / "Book.xlsx";
+  XlsxBuilder().Sheet("S", R"(<row r="1"><c r="A1"><f>SUM(A:A)</f></c><c r="B1"><f>SUM(1,2)</f></c></row>)").Write(book);
+  CliResult r = Cli(folder, {"format", book.string(), "--all"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(": 1 formula formatted, 0 sent to text files, 1 skipped\n  S!A1: skipped: The formula has a line "
+                       "break right before the whole-column reference A:A.\n"), std::string::npos) << r.out;
+  EXPECT_EQ(FormulasOf(book).at("S!A1"), "SUM(A:A)");
+  EXPECT_EQ(Cli(folder, {"format", book.string(), "S!A1", "--notepad"}).status, 0);
+  EXPECT_TRUE(fs::exists(folder / "Book.xlsx - S - A1 - formatted formula.txt"));
 }
 
 constexpr const char* kLaidOut = "SUM(\n       1,\n       2)";

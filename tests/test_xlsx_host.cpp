@@ -153,6 +153,8 @@ TEST(XlsxHost, RefusesWhatWouldNeedMoreThanAFormulaChange) {
       {"part of an array", set("C4", u"=1")},
       {"over 1,024", set("A1", u"=SUM(1," + std::u16string(1100, u'1') + u")")},
       {"unbalanced", set("A1", u"=SUM(1,2")},
+      {"a line break before a whole column", set("A1", u"=SUM(\n  A:A)")},
+      {"an array's line break before whole rows", [&] { s.Cell(u"Sheet1", "B3:C4")->SetFormulaArray(u"=SUM(\n 1:2)"); }},
       {"a control character", set("A1", u"=SUM(1,\x01)")},
       {"a data table", set("G1", u"=1")},
       {"part of a block as a new block", [&] { s.Cell(u"Sheet1", "B3:C3")->SetFormulaArray(u"=1"); }},
@@ -180,6 +182,7 @@ TEST(XlsxHost, ShowsFormulasInTheListSeparatorsOfTheRegion) {
   EXPECT_EQ(app->International(3).string(), u",");
   auto cell = app->Workbook()->Sheet(0)->Range({1, 1, 1, 1});
   EXPECT_EQ(Utf16ToUtf8(cell->Formula()), "=ROUND(SUM(1,5;2);1)");
+  EXPECT_THROW(cell->SetFormula(u"=IF(\n  A:A;1)"), AutomationError) << "the break before A:A, read with \";\"";
   cell->SetFormula(u"=ROUND(\n  SUM(1,5;2);\n  1)");
   app->Workbook()->Save();
   EXPECT_EQ(FormulasOf(folder / "b.xlsx").at("S!A1"), "ROUND(\n  SUM(1.5,2),\n  1)");

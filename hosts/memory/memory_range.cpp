@@ -4,6 +4,7 @@
 #include <iterator>
 #include <map>
 
+#include "formatting/refusal.h"
 #include "hosts/memory/formula_balance.h"
 #include "hosts/memory/memory_workbook.h"
 
@@ -34,9 +35,8 @@ void ForEachStored(Cells& cells, std::int32_t row1, std::int32_t col1, std::int3
 }
 
 void CheckFormula(const MemoryApplication& app, std::u16string_view formula) {
-  if (formula.size() > app.FormulaLimit())
-    Refuse(u"The formula is longer than the " + DecimalKey(static_cast<std::int64_t>(app.FormulaLimit())) +
-           u" characters this version allows.");
+  if (auto why = refusal::Refusal(formula, app.ListSeparator(), app.FormulaLimit()))
+    Refuse(refusal::Sentence(std::move(*why)));
   if (!Balanced(formula)) Refuse(u"There is a problem with this formula: its parentheses or quotes do not match.");
 }
 

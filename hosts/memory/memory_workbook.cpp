@@ -89,6 +89,11 @@ std::size_t MemoryApplication::FormulaLimit() const {
   return major <= 11 ? 1024 : 8192;
 }
 
+std::u16string MemoryApplication::ListSeparator() const {
+  if (!listSeparator_.empty()) return listSeparator_;
+  return regional().decimalSeparator == u',' ? u";" : u",";
+}
+
 std::u16string MemoryApplication::StandardFont() {
   CountCall();
   return standardFont_;
@@ -114,8 +119,7 @@ Variant MemoryApplication::International(std::int32_t index) {
     case 4:  // thousands separator
       return Variant(std::u16string(1, fmt.thousandsSeparator));
     case 5:  // list separator
-      if (!listSeparator_.empty()) return Variant(listSeparator_);
-      return Variant(fmt.decimalSeparator == u',' ? u";" : u",");
+      return Variant(ListSeparator());
     default:
       throw AutomationError(err::kApplicationDefined,
                             u"International(" + DecimalKey(index) + u") is not kept by the in-memory workbook.");

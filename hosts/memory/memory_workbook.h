@@ -7,10 +7,12 @@
 //    ";"), ScreenUpdating, Workbooks.Add (Book1, Book2, ... each with one sheet "Sheet1"), ActiveCell.
 //  - A Formula, FormulaArray or Value put is refused (AutomationError 1004, nothing changed)
 //    when a formula (text starting with "=") is longer than the version's limit (1,024 for a
-//    version number of 11 or less, else 8,192), when its parentheses do not balance outside
-//    string literals, quoted sheet names and square brackets, or when one of those is left
-//    open. Other text is a constant (a leading apostrophe is a prefix, not content: "'=A1" is the
-//    text "=A1", which HasFormula tells from a formula) of at most 32,767 characters. Reading Formula from any cell of an array block gives the block's
+//    version number of 11 or less, else 8,192), nests functions more than 64 deep or has a line
+//    break right before a whole-column or whole-row reference (formatting/refusal.h), when its
+//    parentheses do not balance outside string literals, quoted sheet names and square brackets,
+//    or when one of those is left open. Other text is a constant (a leading apostrophe is a
+//    prefix, not content: "'=A1" is the text "=A1", which HasFormula tells from a formula) of at
+//    most 32,767 characters. Reading Formula from any cell of an array block gives the block's
 //    formula. Changing part of an array block is refused. Formulas are never evaluated.
 //  - AutoFit sets a column to its widest content measured by the TextMeasurer in the standard
 //    font at kStandardFontPoints and 96 dpi plus a fixed padding, rounded up to whole pixels;
@@ -80,6 +82,8 @@ class MemoryApplication : public HostApplication, public std::enable_shared_from
 
   // The formula length limit of the current version (1,024 or 8,192).
   std::size_t FormulaLimit() const;
+  // The list separator that International(5) reports, which formulas are written with.
+  std::u16string ListSeparator() const;
 
   // ---- Fault injection ----
   // Every host call (each member of the host operations on any object of this application)

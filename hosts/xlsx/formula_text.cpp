@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formatting/lexer.h"
+#include "formatting/refusal.h"
 
 namespace corvane::xlsx {
 
@@ -445,31 +446,9 @@ std::u16string ShiftReferences(std::u16string_view text, std::int32_t rows, std:
 }
 
 std::optional<std::u16string> BeyondFormulaLimits(std::u16string_view text) {
-  if (text.size() + 1 > kMaxFormulaLength)
-    return u"its formula is longer than the " + DecimalKey(static_cast<std::int64_t>(kMaxFormulaLength)) +
-           u" characters a spreadsheet formula can have";
-  // Function calls cannot nest deeper than the text has opening parentheses.
-  if (static_cast<std::size_t>(std::count(text.begin(), text.end(), u'(')) <= kMaxFunctionNesting) return std::nullopt;
-  // Open parentheses, each marked whether it is a function's: only those count.
-  std::vector<bool> open;
-  std::size_t calls = 0;
-  const std::vector<Token> tokens = Lex(text, u'.');
-  for (std::size_t k = 0; k < tokens.size(); ++k) {
-    if (tokens[k].kind != Tok::Other) continue;
-    const char16_t c = text[tokens[k].begin];
-    if (c == u'(') {
-      const bool call = k > 0 && tokens[k - 1].kind == Tok::Name && tokens[k - 1].end == tokens[k].begin;
-      open.push_back(call);
-      calls += call ? 1 : 0;
-      if (calls > kMaxFunctionNesting)
-        return u"its functions nest more than the " + DecimalKey(static_cast<std::int64_t>(kMaxFunctionNesting)) +
-               u" levels a spreadsheet formula can have";
-    } else if (c == u')' && !open.empty()) {
-      calls -= open.back() ? 1 : 0;
-      open.pop_back();
-    }
-  }
-  return std::nullopt;
+  // The file leaves out the "=" that the length counts; its list separator is ",".
+  if (auto why = refusal::LengthRefusal(text.size() + 1, kMaxFormulaLength)) return why;
+  return refusal::NestingRefusal(text, u",");
 }
 
 namespace {

@@ -58,11 +58,10 @@ std::u16string ShiftReferences(std::u16string_view fileText, std::int32_t rows, 
 
 using memory::Balanced;
 
-// The spreadsheet's own limits on a formula: its length with the "=" and how deeply function
-// calls nest.
+// The spreadsheet's own limit on a formula's length with the "=", whatever the version.
 inline constexpr std::size_t kMaxFormulaLength = 8192;
-inline constexpr std::size_t kMaxFunctionNesting = 64;
-// Why a formula (file form) is beyond those limits, or nothing when it is within them.
+// Why a formula (file form) is beyond that length or nests functions deeper than the spreadsheet
+// allows (formatting/refusal.h), or nothing when it is within those limits.
 std::optional<std::u16string> BeyondFormulaLimits(std::u16string_view fileText);
 
 // "B7" or "$B$7" (letters in either case) to a 1-based row and column.

@@ -1,5 +1,6 @@
 #include "hosts/xlsx/xlsx_host.h"
 
+#include "formatting/refusal.h"
 #include "hosts/xlsx/text_kernel.h"
 #include "hosts/xlsx/xml_text.h"
 
@@ -266,9 +267,8 @@ std::u16string XlsxRange::Formula() {
 std::u16string XlsxRange::FileText(XlsxApplication& app, const std::u16string& text, std::u16string_view previous) const {
   if (text.empty() || text.front() != u'=')
     Refuse(u"In a workbook file only formulas are changed; \"" + text.substr(0, 40) + u"\" is not a formula.");
-  if (text.size() > app.FormulaLimit())
-    Refuse(u"The formula is longer than the " + DecimalKey(static_cast<std::int64_t>(app.FormulaLimit())) +
-           u" characters this version allows.");
+  if (auto why = refusal::Refusal(text, std::u16string_view(&app.dialect().list, 1), app.FormulaLimit()))
+    Refuse(refusal::Sentence(std::move(*why)));
   if (!Balanced(text)) Refuse(u"There is a problem with this formula: its parentheses or quotes do not match.");
   if (!XmlCharacters(text)) Refuse(u"The formula holds a character that a workbook file cannot store.");
   return FileFormula(text, app.dialect(), previous);

@@ -13,8 +13,9 @@
 //    without "=" and with "," in the file), the block's formula for a cell of an array formula,
 //    the moved formula of a shared-formula cell; a constant's value as text for other cells.
 //    Formula and FormulaArray puts are converted back and refused (AutomationError 1004, nothing
-//    changed) as the spreadsheet refuses them (over the version's length limit, unbalanced
-//    parentheses, characters an XML file cannot hold) and where a workbook file would need more
+//    changed) as the spreadsheet refuses them (formatting/refusal.h: over the version's length
+//    limit, nested too deep, a line break before a whole column or row; unbalanced parentheses,
+//    characters an XML file cannot hold) and where a workbook file would need more
 //    than a formula change: a cell without a formula, part of an array block, a new block.
 //  - WrapText reads each cell's format (its own, else its row's, else its column's). A put that
 //    would change a cell's format is refused; putting back the value read changes nothing.
