@@ -3,7 +3,8 @@
 # its worksheets and deflating the rewritten ones take (libzip, at the level the program writes),
 # in one run, turn about: each round formats a fresh copy of the workbook, then times the
 # inflate and deflate on that round's result (bench/xlsx_codec.cpp). Medians over the rounds, and
-# the ratio of the program to inflate + deflate. The store is calibrated beforehand.
+# the ratio of the program to inflate + deflate. The store is calibrated beforehand. Each round
+# then unformats the formatted workbook (timed too), whose worksheets must come back byte for byte.
 #
 #   bash bench/xlsx_speed.sh [ROUNDS] [CELLS]   (release build first: cmake --build --preset release)
 #   CORVANE_CLI=/path/to/corvane bash bench/xlsx_speed.sh        another build of the program
@@ -21,7 +22,7 @@ trap 'rm -rf "$work"' EXIT
 "$corvane" calibrate --store "$work/s.db" </dev/null >/dev/null 2>&1
 
 python3 - "$rounds" "$work" "$corvane" "$codec" "$cells" "${CORVANE_BASELINE:-}" <<'PY'
-import os, shutil, statistics, subprocess, sys, time
+import os, shutil, statistics, subprocess, sys, time, zipfile
 rounds, work, corvane, codec, cells = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])
 programs = {"corvane format --all": corvane}
 if sys.argv[6]:
@@ -30,6 +31,11 @@ pristine, book = work + "/pristine.xlsx", work + "/Book.xlsx"
 wall = {name: [] for name in programs}
 cpu = {name: [] for name in programs}
 codecs = []
+unformats = []
+def worksheets(path):
+    with zipfile.ZipFile(path) as z:
+        return {n: z.read(n) for n in z.namelist() if n.startswith("xl/worksheets/")}
+original = worksheets(pristine)
 for _ in range(rounds):
     for name, program in programs.items():
         shutil.copyfile(pristine, book)
@@ -47,6 +53,12 @@ for _ in range(rounds):
         if program == corvane:
             out = subprocess.run([codec, "time", pristine, book], check=True, stdout=subprocess.PIPE).stdout.split()
             codecs.append((float(out[0]), float(out[1]), float(out[2])))
+            start = time.perf_counter()
+            subprocess.run([program, "unformat", book, "--all", "--store", work + "/s.db"], check=True,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+            unformats.append(time.perf_counter() - start)
+            if worksheets(book) != original:
+                sys.exit("unformat did not give back every worksheet byte for byte")
 i = statistics.median(c[0] for c in codecs)
 d = statistics.median(c[1] for c in codecs)
 both = statistics.median(c[0] + c[1] for c in codecs)
@@ -57,4 +69,5 @@ for name in programs:
     p, pc = statistics.median(wall[name]), statistics.median(cpu[name])
     print(f"{name:28} {p:6.3f} s   (runs {min(wall[name]):.3f}-{max(wall[name]):.3f}): {p / both:5.2f}x"
           f"   processor {pc:.3f} s: {pc / codecCpu:5.2f}x   (limit 2x)")
+print(f"corvane unformat --all       {statistics.median(unformats):6.3f} s   (every worksheet back byte for byte)")
 PY
