@@ -44,7 +44,7 @@ constexpr const char* kCsvAllSheets = "csv:Text - txt - csv (StarCalc):44,34,76,
 XlsxBuilder Workbook() {
   XlsxBuilder book;
   book.Sheet("Sheet1",
-             R"x(<row r="1"><c r="A1"><v>4</v></c><c r="B1"><v>10</v></c><c r="C1"><f>SUM(A1:B1,IF(A1&gt;3,MAX(A1,B1*2),0))</f><v>34</v></c></row>)x"
+             R"x(<row r="1"><c r="A1"><v>4</v></c><c r="B1"><v>10</v></c><c r="C1"><f>SUM(A1:B1,IF(A1&gt;3,MAX(A1,B1*2),0))</f><v>34</v></c><c r="D1" t="inlineStr"><is><t>=SUM(1, 2)</t></is></c></row>)x"
              R"x(<row r="2"><c r="A2"><v>7</v></c><c r="B2"><v>1.5</v></c><c r="C2" t="str"><f>IF(AND(A2&gt;5,B2&lt;2),"yes, (really)",CONCATENATE("n","o"))</f><v>yes, (really)</v></c></row>)x"
              R"x(<row r="3"><c r="A3"><v>2</v></c><c r="B3"><v>3</v></c><c r="C3"><f t="shared" ref="C3:C5" si="0">ROUND(A3*B3/(A3+B3),2)+IF(A3&gt;B3,1,0)</f><v>1.2</v></c></row>)x"
              R"x(<row r="4"><c r="A4"><v>5</v></c><c r="B4"><v>5</v></c><c r="C4"><f t="shared" si="0"/><v>2.5</v></c></row>)x"
