@@ -54,7 +54,7 @@ for _ in range(rounds):
             out = subprocess.run([codec, "time", pristine, book], check=True, stdout=subprocess.PIPE).stdout.split()
             codecs.append((float(out[0]), float(out[1]), float(out[2])))
             start = time.perf_counter()
-            subprocess.run([program, "unformat", book, "--all", "--store", work + "/s.db"], check=True,
+            subprocess.run([program, "unformat", book, "--all"], check=True,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
             unformats.append(time.perf_counter() - start)
             if worksheets(book) != original:
