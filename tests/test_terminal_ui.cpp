@@ -19,6 +19,7 @@
 #include "platform/posix/terminal_ui.h"
 #include "support/fake_ui.h"
 #include "support/on_terminal.h"
+#include "support/xlsx_builder.h"
 #include "windows/frm_calibration_progress.h"
 
 namespace corvane {
@@ -85,6 +86,39 @@ TEST_F(TerminalFixture, TheFirstLetterOfAButtonAnswersAndEndOfInputCloses) {
     EXPECT_TRUE(mode.c_lflag & ICANON);
     EXPECT_TRUE(mode.c_lflag & ECHO);
     TearDown();
+  }
+}
+
+// The settings window of the program, worked as a dialog: the focus moves with the arrow keys
+// and Tab, Space toggles, Enter presses OK, Esc presses Cancel; the terminal is itself again
+// after each way out, and what is typed after the window closes reaches the shell whole.
+TEST(TerminalSettings, WorkedAsADialogAndNoKeyLostAfterIt) {
+  testsupport::TempFolder folder;
+  const std::string store = (folder / "s.db").string();
+  struct Case {
+    std::string keys;  // typed once the window shows its keys
+    std::string after;  // the options printed at the end
+  };
+  const std::vector<Case> cases = {
+      {" \x1b[B \t\r", "Format All Parens: on\r\nAlways Send to Notepad: on\r\n"},  // Tab to OK
+      {"\x1b[B \r", "Format All Parens: on\r\nAlways Send to Notepad: off\r\n"},    // Enter: OK
+      {"\t\x1b[Z \x1b", "Format All Parens: on\r\nAlways Send to Notepad: off\r\n"},  // Esc: Cancel
+      {" \x04", "Format All Parens: on\r\nAlways Send to Notepad: off\r\n"},  // end of input: closed
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keys);
+    testing::OnTerminal shell({"-c", "\"$CORVANE\" settings --store '" + store +
+                                         "'; stty -a | grep -o -- '-*icanon'; IFS= read -r line; echo \"after:$line\""},
+                              "/bin/sh");
+    ASSERT_TRUE(shell.WaitFor("[C]ancel"));
+    shell.Type(c.keys);
+    ASSERT_TRUE(shell.WaitFor("icanon"));
+    shell.Type("echo hello\n");
+    EXPECT_EQ(shell.Finish(), 0);
+    const std::string& screen = shell.screen();
+    EXPECT_NE(screen.find(c.after), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\nicanon"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("after:echo hello"), std::string::npos) << screen;
   }
 }
 

@@ -2,6 +2,7 @@
 #include "platform/posix/posix_platform.h"
 
 #include <sys/ioctl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -91,6 +92,43 @@ int ReadKey(int fd) {
     if (n < 0 && errno == EINTR) continue;
     return -1;
   }
+}
+
+// A key of a dialog: a character, or one of the keys that move and press.
+enum class Key { Character, Up, Down, Left, Right, Tab, BackTab, Enter, Space, Escape, End };
+struct DialogKey {
+  Key key = Key::End;
+  int character = 0;
+};
+
+// One key as a dialog reads it. An escape sequence (an arrow key, Shift-Tab) arrives at once;
+// an Esc with nothing right behind it is the Esc key. Only what belongs to the key is read: a
+// key typed later stays for whoever reads the terminal next.
+DialogKey ReadDialogKey(int fd) {
+  const int first = ReadKey(fd);
+  if (first < 0) return {Key::End};
+  if (first == '\t') return {Key::Tab};
+  if (first == '\r' || first == '\n') return {Key::Enter};
+  if (first == ' ') return {Key::Space};
+  if (first != 0x1B) return {Key::Character, first};
+  struct pollfd ready {fd, POLLIN, 0};
+  constexpr int kSequenceGapMs = 30;
+  if (poll(&ready, 1, kSequenceGapMs) != 1) return {Key::Escape};
+  const int introducer = ReadKey(fd);
+  if (introducer != '[' && introducer != 'O') return {Key::Escape};
+  // Parameters, then the final byte.
+  for (int c = ReadKey(fd); c >= 0; c = ReadKey(fd)) {
+    if (c < 0x40 || c > 0x7E) continue;
+    switch (c) {
+      case 'A': return {Key::Up};
+      case 'B': return {Key::Down};
+      case 'C': return {Key::Right};
+      case 'D': return {Key::Left};
+      case 'Z': return {Key::BackTab};
+      default: return {Key::Character, 0};
+    }
+  }
+  return {Key::End};
 }
 
 int TerminalColumns(int fd) {
@@ -310,26 +348,93 @@ void TerminalUi::Interact(Form& form) {
   // Keys typed once the choices are on screen must already arrive one by one, unechoed.
   KeyMode keyMode(options_.input);
   Render(form);
+  // The focus goes round the check boxes and then the buttons, as Tab goes round a dialog; the
+  // focused one is shown on a line of its own, rewritten in place on a terminal.
+  std::size_t focus = 0;
+  bool focusShown = false;
+  const auto showFocus = [&](const std::vector<Control*>& items, const std::vector<Control*>& boxes) {
+    if (items.empty()) return;
+    const Control& item = *items[focus % items.size()];
+    std::string line = "> ";
+    if (focus % items.size() < boxes.size()) {
+      line += CheckBoxLine(item, focus % items.size() + 1);
+      line.pop_back();
+    } else {
+      line += "[" + ToUtf8(item.GetPicture()->text) + "]";
+    }
+    Write(OutputIsTerminal() ? "\r\x1b[K" + line : line + "\n");
+    focusShown = true;
+  };
+  const auto press = [&](std::u16string_view text, bool orFirst) {
+    const auto buttons = Buttons(form);
+    for (Control* button : buttons) {
+      if (button->GetPicture()->text == text) {
+        windows::ClickPictureButton(*button);
+        return;
+      }
+    }
+    if (orFirst && !buttons.empty()) {
+      windows::ClickPictureButton(*buttons.front());
+    } else if (!orFirst) {
+      form.CloseBox();
+    }
+  };
   while (form.Loaded()) {
-    const int key = ReadKey(options_.input);
-    if (key < 0) {
+    const DialogKey key = ReadDialogKey(options_.input);
+    if (key.key == Key::End) {
       form.CloseBox();
       break;
     }
     const auto boxes = CheckBoxes(form);
-    if (key >= '1' && key <= '9' && static_cast<std::size_t>(key - '0') <= boxes.size()) {
-      Control& box = *boxes[static_cast<std::size_t>(key - '1')];
+    std::vector<Control*> items = boxes;
+    for (Control* button : Buttons(form)) items.push_back(button);
+    const std::size_t count = std::max<std::size_t>(items.size(), 1);
+    switch (key.key) {
+      case Key::Tab:
+      case Key::Down:
+      case Key::Right:
+        focus = (focus + 1) % count;
+        showFocus(items, boxes);
+        continue;
+      case Key::BackTab:
+      case Key::Up:
+      case Key::Left:
+        focus = (focus + count - 1) % count;
+        showFocus(items, boxes);
+        continue;
+      case Key::Space:
+      case Key::Enter:
+        if (focus < boxes.size() && key.key == Key::Space) {
+          form.Click(*boxes[focus]);
+          showFocus(items, boxes);
+        } else if (focus >= boxes.size() && focus < items.size()) {
+          windows::ClickPictureButton(*items[focus]);
+        } else if (key.key == Key::Enter) {
+          press(u"OK", true);
+        }
+        continue;
+      case Key::Escape:
+        press(u"Cancel", false);
+        continue;
+      default:
+        break;
+    }
+    if (key.character >= '1' && key.character <= '9' && static_cast<std::size_t>(key.character - '0') <= boxes.size()) {
+      Control& box = *boxes[static_cast<std::size_t>(key.character - '1')];
       form.Click(box);
-      Write(CheckBoxLine(box, static_cast<std::size_t>(key - '0')));
+      if (focusShown && OutputIsTerminal()) Write("\r\x1b[K");
+      focusShown = false;
+      Write(CheckBoxLine(box, static_cast<std::size_t>(key.character - '0')));
       continue;
     }
     for (Control* button : Buttons(form)) {
-      if (Lower(button->GetPicture()->text.front()) == Lower(static_cast<char16_t>(key))) {
+      if (Lower(button->GetPicture()->text.front()) == Lower(static_cast<char16_t>(key.character))) {
         windows::ClickPictureButton(*button);
         break;
       }
     }
   }
+  if (focusShown && OutputIsTerminal()) Write("\n");
 }
 
 std::int32_t TerminalUi::Ask(std::u16string_view prompt, std::int32_t style, std::u16string_view title) {

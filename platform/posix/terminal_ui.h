@@ -2,9 +2,14 @@
 // Contract:
 // - A modal window (the message box) prints its title, its texts (line breaks kept) and its
 //   buttons, e.g. "[Y]es  [N]o", on the output; when the input is a terminal it reads single
-//   keys (the first letter of a button, a digit for a check box) until the window is unloaded.
-//   When the input is not a terminal, or at end of input (also Ctrl-D), the window is closed as
-//   by its close box. Other keys are ignored; Enter and Esc do nothing.
+//   keys until the window is unloaded, as a dialog takes them: the arrow keys and Tab
+//   (Shift-Tab back) move the focus round the check boxes and the buttons (the focused one is
+//   shown on a "> " line), Space toggles the focused check box or presses the focused button,
+//   Enter presses the focused button or else OK, Esc presses Cancel (or the close box); the first
+//   letter of a button presses it and a digit toggles its check box. When the input is not a
+//   terminal, or at end of input (also Ctrl-D), the window is closed as by its close box. Other
+//   keys are ignored. Only the window's own keys are read: what is typed after it closes stays
+//   for the next reader. (A question asked with Ask takes the first letters only.)
 // - A modeless window with a progress bar is a bar on the output, drawn only when the output is
 //   a terminal and redrawn as the value moves. While it is open, Ctrl-C (SIGINT) is its Cancel
 //   button, delivered when pending events are processed (DoEvents); once it is unloaded the

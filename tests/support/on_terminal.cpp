@@ -40,8 +40,8 @@ bool Terminal::WaitFor(const std::string& cue) {
 
 void Terminal::Type(const std::string& keys) const { (void)!::write(master_, keys.data(), keys.size()); }
 
-OnTerminal::OnTerminal(std::vector<std::string> args) {
-  args.insert(args.begin(), CORVANE_CLI_PATH);
+OnTerminal::OnTerminal(std::vector<std::string> args, std::string program) {
+  args.insert(args.begin(), program.empty() ? std::string(CORVANE_CLI_PATH) : program);
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
@@ -53,6 +53,7 @@ OnTerminal::OnTerminal(std::vector<std::string> args) {
     ::close(slave_);
     ::close(master_);
     ::setenv("DISPLAY", "", 1);
+    ::setenv("CORVANE", CORVANE_CLI_PATH, 1);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
