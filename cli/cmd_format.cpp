@@ -4,6 +4,8 @@
 // saved. Messages go to standard error; the calibration questions are asked on the terminal.
 // Exit status: 0 the cell received the layout or the file was written, 1 a message or a failure
 // ended the command, 2 bad usage or input.
+#include <unistd.h>
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "addin/cls_corvane.h"
 #include "cli/cli.h"
+#include "cli/colour.h"
 #include "cli/json.h"
 #include "cli/layered_store.h"
 #include "cli/terminal_prompter.h"
@@ -196,6 +199,8 @@ int Run(std::vector<std::string>& args) {
   if (const auto v = TakeOption(args, "excel-version")) options.version = OptionText(v, "excel-version", true);
   if (const auto v = TakeOption(args, "font")) options.font = OptionText(v, "font", false);
   const std::optional<std::string> storeOption = TakeOption(args, "store");
+  // Colour shows the monospaced layout's structure; other output is for other programs.
+  const bool colour = UseColour(TakeOption(args, "color"), STDOUT_FILENO) && options.mono;
   RejectUnknownOptions(args);
   if (!args.empty() && args.front() == "--") args.erase(args.begin());
   if (options.jsonl && !args.empty()) throw UsageError("--jsonl reads standard input and takes no FORMULA");
@@ -245,7 +250,8 @@ int Run(std::vector<std::string>& args) {
 
   const RunResult result = runner.Run(single);
   // The path exactly as the file system has it, so that it can be opened even when not UTF-8.
-  const std::string shown = (result.file ? posix::PathToBytes(*result.file) : ToUtf8(result.shown)) + '\n';
+  const std::string shown =
+      (result.file ? posix::PathToBytes(*result.file) : colour ? Coloured(result.shown) : ToUtf8(result.shown)) + '\n';
   std::fwrite(shown.data(), 1, shown.size(), stdout);
   std::fflush(stdout);
   // The command itself fails quietly; a failing settings file is named all the same, also when

@@ -1,10 +1,13 @@
-// `corvane unformat [FORMULA|-] [--jsonl]`: removes the layout from a formula in the in-memory
-// workbook's active cell and prints the cell's content afterwards.
+// `corvane unformat [FORMULA|-] [--jsonl] [--color=WHEN]`: removes the layout from a formula in
+// the in-memory workbook's active cell and prints the cell's content afterwards.
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 
 #include "addin/cls_corvane.h"
 #include "cli/cli.h"
+#include "cli/colour.h"
 #include "cli/json.h"
 #include "cli/workbook_commands.h"
 #include "cli/workbook_session.h"
@@ -59,6 +62,7 @@ int RunJsonl() {
 int Run(std::vector<std::string>& args) {
   if (IsWorkbookInvocation(args)) return RunUnformatWorkbook(args);
   const bool jsonl = TakeFlag(args, "jsonl");
+  const bool colour = UseColour(TakeOption(args, "color"), STDOUT_FILENO);
   RejectUnknownOptions(args);
   if (!args.empty() && args.front() == "--") args.erase(args.begin());
   ProgramServices program("", /*openStore=*/false);
@@ -69,7 +73,7 @@ int Run(std::vector<std::string>& args) {
   if (args.size() > 1) throw UsageError("expected one FORMULA (quote it), or none to read standard input");
   const std::u16string text = args.empty() || args[0] == "-" ? FromStdinText() : FromUtf8(args[0]);
   const Outcome outcome = UnformatOne(text);
-  std::cout << ToUtf8(outcome.cell) << '\n';
+  std::cout << (colour ? Coloured(outcome.cell) : ToUtf8(outcome.cell)) << '\n';
   std::cout.flush();
   if (outcome.refused) {
     PrintError("corvane unformat: the spreadsheet refused the formula without its layout; the cell was left as it was");

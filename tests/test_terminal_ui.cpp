@@ -19,6 +19,7 @@
 #include "platform/posix/terminal_ui.h"
 #include "support/fake_ui.h"
 #include "support/on_terminal.h"
+#include "support/run_cli.h"
 #include "support/xlsx_builder.h"
 #include "windows/frm_calibration_progress.h"
 
@@ -119,6 +120,27 @@ TEST(TerminalSettings, WorkedAsADialogAndNoKeyLostAfterIt) {
     EXPECT_NE(screen.find(c.after), std::string::npos) << screen;
     EXPECT_NE(screen.find("\nicanon"), std::string::npos) << screen;
     EXPECT_NE(screen.find("after:echo hello"), std::string::npos) << screen;
+  }
+}
+
+// Colour shows the structure of a formula on a terminal: literals, functions, references, sheet
+// names, and each level's parentheses in its own colour; never in a pipe unless asked, never
+// with NO_COLOR unless asked; control characters stay escaped.
+TEST(TerminalColour, ShowsTheStructureWhereAskedOrOnATerminal) {
+  const std::string sum = "=\x1b[1;34mSUM\x1b[0m\x1b[33m(\x1b[0m\x1b[36mA1\x1b[0m,\x1b[32m\"x\"\x1b[0m\x1b[33m)\x1b[0m\n";
+  EXPECT_EQ(testing::RunCli({"unformat", "--color=always", "=SUM(A1, \"x\")"}).out, sum);
+  EXPECT_EQ(testing::RunCli({"unformat", "--color", "always", "='a b'!B2+F(G(1))"}).out,
+            "=\x1b[35m'a b'\x1b[0m\x1b[35m!\x1b[0m\x1b[36mB2\x1b[0m+\x1b[1;34mF\x1b[0m\x1b[33m(\x1b[0m\x1b[1;34mG\x1b[0m"
+            "\x1b[31m(\x1b[0m1\x1b[31m)\x1b[0m\x1b[33m)\x1b[0m\n");
+  EXPECT_EQ(testing::RunCli({"unformat", "--color=always", "=T(\"a\x1b[2Jb\")"}).out.find("\x1b[2J"), std::string::npos);
+  EXPECT_EQ(testing::RunCli({"unformat", "=SUM(A1, \"x\")"}).out, "=SUM(A1,\"x\")\n");  // a pipe
+  const auto r = testing::RunCli({"format", "--mono", "--uncalibrated", "--color=always", "=SUM(A1,1)"});
+  EXPECT_TRUE(r.out.starts_with("=\x1b[1;34mSUM\x1b[0m\x1b[33m(\x1b[0m\n")) << r.out;
+  EXPECT_EQ(testing::RunCli({"unformat", "--color=sometimes", "=1"}).status, 2);
+  for (const char* noColour : {"", "1"}) {
+    testing::OnTerminal shell({"-c", std::string("NO_COLOR=") + noColour + " \"$CORVANE\" unformat '=SUM(A1, 2)'"}, "/bin/sh");
+    EXPECT_EQ(shell.Finish(), 0);
+    EXPECT_EQ(shell.screen().find("\x1b[1;34mSUM") != std::string::npos, *noColour == '\0') << shell.screen();
   }
 }
 
