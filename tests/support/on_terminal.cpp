@@ -40,7 +40,7 @@ bool Terminal::WaitFor(const std::string& cue) {
 
 void Terminal::Type(const std::string& keys) const { (void)!::write(master_, keys.data(), keys.size()); }
 
-OnTerminal::OnTerminal(std::vector<std::string> args, std::string program) {
+OnTerminal::OnTerminal(std::vector<std::string> args, const std::string& program) {
   args.insert(args.begin(), program.empty() ? std::string(CORVANE_CLI_PATH) : program);
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);

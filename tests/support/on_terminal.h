@@ -36,7 +36,7 @@ class OnTerminal : public Terminal {
  public:
   // The program with `args`; or, with a `program` given, that program (e.g. "/bin/sh") with
   // `args`, and the `corvane` program's path in the environment variable CORVANE.
-  explicit OnTerminal(std::vector<std::string> args, std::string program = {});
+  explicit OnTerminal(std::vector<std::string> args, const std::string& program = {});
   ~OnTerminal();
   OnTerminal(const OnTerminal&) = delete;
   OnTerminal& operator=(const OnTerminal&) = delete;
