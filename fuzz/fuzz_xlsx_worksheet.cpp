@@ -4,14 +4,11 @@
 // formulas (some to a layout, some to a layout and back, which rewrites them with their own
 // text) and writing the part back gives a part that reads back with exactly those changes,
 // every other formula as it was.
-#include <sys/mman.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -24,45 +21,23 @@
 #include "hosts/xlsx/workbook_file.h"
 #include "hosts/xlsx/xml_text.h"
 #include "fuzz_input.h"
+#include "support/xlsx_builder.h"
 
 using namespace corvane;
 using namespace corvane::xlsx;
 
 namespace {
 
-constexpr const char* kTypes =
-    R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="xml" ContentType="application/xml"/><Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/></Types>)";
-constexpr const char* kRootRels =
-    R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)";
-constexpr const char* kWorkbook =
-    R"(<workbook xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="S" sheetId="1" r:id="rId1"/></sheets></workbook>)";
-constexpr const char* kWorkbookRels =
-    R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/></Relationships>)";
-
-// The package lives in a memory file, reachable by a path.
+// The package, in memory (/dev/shm): the test support's workbook with the given worksheet part.
 struct MemoryFile {
-  int fd = memfd_create("fuzz-workbook", 0);
-  std::string path = "/proc/self/fd/" + std::to_string(fd);
-
-  void Write(const std::string& sheet) {
-    zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, nullptr);
-    zip_source_keep(buffer);
-    zip_t* zip = zip_open_from_source(buffer, ZIP_TRUNCATE, nullptr);
-    const std::pair<const char*, std::string> entries[] = {{"[Content_Types].xml", kTypes},
-                                                           {"_rels/.rels", kRootRels},
-                                                           {"xl/workbook.xml", kWorkbook},
-                                                           {"xl/_rels/workbook.xml.rels", kWorkbookRels},
-                                                           {"xl/worksheets/sheet1.xml", sheet}};
-    for (const auto& [name, content] : entries)
-      zip_file_add(zip, name, zip_source_buffer(zip, content.data(), content.size(), 0), 0);
-    if (zip_close(zip) != 0) std::abort();
-    std::string bytes;
-    zip_source_open(buffer);
-    char chunk[4096];
-    for (zip_int64_t n; (n = zip_source_read(buffer, chunk, sizeof chunk)) > 0;) bytes.append(chunk, static_cast<std::size_t>(n));
-    zip_source_close(buffer);
-    zip_source_free(buffer);
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) std::abort();
+  std::string path = (std::filesystem::path(std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp") /
+                      ("corvane-fuzz-" + std::to_string(::getpid()) + ".xlsx")).string();
+  ~MemoryFile() { std::filesystem::remove(path); }
+  void Write(const std::string& sheet) const {
+    auto entries = testsupport::XlsxBuilder().Sheet("S", "").Entries();
+    for (auto& [name, content] : entries)
+      if (name == "xl/worksheets/sheet1.xml") content = sheet;
+    testsupport::WriteZip(path, entries, /*stored=*/true);
   }
 };
 
