@@ -45,41 +45,30 @@ Texts Lines(std::u16string_view text, std::u16string_view separator = u"\n") {
 // The spreadsheet switches a cell to wrapping when a formula is put into it; the in-memory
 // workbook does not. This host does, so that a command must put the wrapping back itself; it
 // also counts the writes.
-class WrappingRange final : public HostRange {
+class WrappingRange final : public memory::MemoryRange {
  public:
-  WrappingRange(std::shared_ptr<HostRange> inner, std::shared_ptr<int> writes)
-      : inner_(std::move(inner)), writes_(std::move(writes)) {}
-  Variant HasArray() override { return inner_->HasArray(); }
-  std::shared_ptr<HostRange> CurrentArray() override { return Wrap(inner_->CurrentArray()); }
-  std::int32_t RowsCount() override { return inner_->RowsCount(); }
-  std::int32_t ColumnsCount() override { return inner_->ColumnsCount(); }
-  std::shared_ptr<HostRange> Cells(std::int32_t r, std::int32_t c) override { return Wrap(inner_->Cells(r, c)); }
-  std::u16string Formula() override { return inner_->Formula(); }
+  WrappingRange(const HostRange& range, std::shared_ptr<int> writes)
+      : MemoryRange(Memory(range).sheet(), Memory(range).row1(), Memory(range).col1(), Memory(range).row2(),
+                    Memory(range).col2()),
+        writes_(std::move(writes)) {}
+  std::shared_ptr<HostRange> CurrentArray() override { return Wrap(MemoryRange::CurrentArray()); }
+  std::shared_ptr<HostRange> Cells(std::int32_t r, std::int32_t c) override { return Wrap(MemoryRange::Cells(r, c)); }
   void SetFormula(const std::u16string& text) override {
-    inner_->SetFormula(text);
+    MemoryRange::SetFormula(text);
     Written();
   }
   void SetFormulaArray(const std::u16string& text) override {
-    inner_->SetFormulaArray(text);
+    MemoryRange::SetFormulaArray(text);
     Written();
   }
-  Variant WrapText() override { return inner_->WrapText(); }
-  void SetWrapText(const Variant& value) override { inner_->SetWrapText(value); }
-  void SetValue(const Variant& value) override { inner_->SetValue(value); }
-  void EntireColumnAutoFit() override { inner_->EntireColumnAutoFit(); }
-  double EntireColumnWidth() override { return inner_->EntireColumnWidth(); }
-  std::shared_ptr<HostSheet> Parent() override { return inner_->Parent(); }
-  std::u16string Address(bool r, bool c) override { return inner_->Address(r, c); }
 
  private:
-  std::shared_ptr<HostRange> Wrap(std::shared_ptr<HostRange> r) {
-    return std::make_shared<WrappingRange>(std::move(r), writes_);
-  }
+  static const memory::MemoryRange& Memory(const HostRange& r) { return dynamic_cast<const memory::MemoryRange&>(r); }
+  std::shared_ptr<HostRange> Wrap(const std::shared_ptr<HostRange>& r) { return std::make_shared<WrappingRange>(*r, writes_); }
   void Written() {
     ++*writes_;
-    inner_->SetWrapText(Variant(true));
+    SetWrapText(Variant(true));
   }
-  std::shared_ptr<HostRange> inner_;
   std::shared_ptr<int> writes_;
 };
 
@@ -88,7 +77,7 @@ class WrappingApplication final : public HostApplication {
   explicit WrappingApplication(std::shared_ptr<memory::MemoryApplication> inner) : inner_(std::move(inner)) {}
   std::u16string StandardFont() override { return inner_->StandardFont(); }
   std::u16string Version() override { return inner_->Version(); }
-  std::shared_ptr<HostRange> ActiveCell() override { return std::make_shared<WrappingRange>(inner_->ActiveCell(), writes); }
+  std::shared_ptr<HostRange> ActiveCell() override { return std::make_shared<WrappingRange>(*inner_->ActiveCell(), writes); }
   Variant International(std::int32_t index) override { return inner_->International(index); }
   void SetScreenUpdating(bool value) override { inner_->SetScreenUpdating(value); }
   std::shared_ptr<HostWorkbook> WorkbooksAdd() override { return inner_->WorkbooksAdd(); }

@@ -117,6 +117,8 @@ TEST_F(SpacingModelTest, ChangedEntriesTablesAndRegionalFormatAreSeenAtOnce) {
   EXPECT_EQ(Width(u"aaa"), 15.0);
   Services().regional.thousandsSeparator = u'\'';  // only the grouping changes: "0,5" is no number
   EXPECT_EQ(Width(u"aaa"), 0.0);
+  Services().regional.decimalSeparator = u',';  // then only the decimal separator
+  EXPECT_EQ(Width(u"aaa"), 1.5);
   Services().regional = RegionalFormat{};
 
   // Whole tables replaced, copied over or resized are seen too, not only single entries.
@@ -232,16 +234,6 @@ TEST_F(SpacingModelTest, SpecialCharSpacingOpensItsOwnWorkbookOnlyWithoutAMeasur
   EXPECT_EQ(app_->OpenWorkbooks().size(), 1u);
   EXPECT_TRUE(app_->ScreenUpdating());
   EXPECT_EQ(Stored(code), calibration::kNotFound);
-}
-
-// Only the decimal separator changes: the widths are read again.
-TEST_F(SpacingModelTest, AChangedDecimalSeparatorAloneIsSeen) {
-  addin_.SpacingArray.at(u'a') = Variant(u"0,5");
-  Services().regional.thousandsSeparator = u' ';
-  EXPECT_EQ(Width(u"aaa"), 0.0);
-  Services().regional.decimalSeparator = u',';
-  EXPECT_EQ(Width(u"aaa"), 1.5);
-  Services().regional = RegionalFormat{};
 }
 
 }  // namespace
