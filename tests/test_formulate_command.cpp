@@ -419,7 +419,8 @@ TEST_F(CellCommands, OptionsAndWidthsAreReadAgainOnlyWhenSomethingChanged) {
 }
 
 // No, then Yes: every width one. Yes: the calibration runs and the widths it stored are read;
-// cancelled part way, the question comes again at the first code still missing.
+// cancelled part way, the question comes again at the first code still missing. (Closed without
+// an answer, the question starts the calibration: test_format_cli's first use without a terminal.)
 TEST_F(CellCommands, TheCalibrationQuestionsLeadToWidths) {
   Calibrate();  // Calibri's widths are all one
   Select(u"A1", kIfSum);
@@ -452,20 +453,6 @@ TEST_F(CellCommands, TheCalibrationQuestionsLeadToWidths) {
   for (std::int32_t k = 2; k <= firstMissing; ++k)
     EXPECT_EQ(corvane_.SpacingArray.at(k) == Variant(std::u16string(calibration::kNotFound)), k == firstMissing) << k;
   EXPECT_EQ(Cell(u"A1"), kIfSum);
-
-  // Closed without an answer: calibrates and goes on.
-  app_->SetStandardFont(u"Cambria");
-  fake_.ui.QueueCloseBox();
-  shown = fake_.ui.Messages().size();
-  const auto outcome = Run();
-  EXPECT_EQ(outcome.ending, Ending::IntoCell);
-  EXPECT_EQ(Cell(u"A1"), outcome.laidOut);
-  EXPECT_EQ(PromptsSince(shown), (Texts{calibrate, std::u16string(calibration::kCalibrationDoneNotice)}));
-  EXPECT_EQ(fake_.store.Keys(u"Corvane", u"Spacing_Cambria").size(), 766U);
-  for (std::int32_t k = 2; k <= 767; ++k)
-    ASSERT_EQ(corvane_.SpacingArray.at(k),
-              Variant(fake_.store.GetSetting(u"Corvane", u"Spacing_Cambria", DecimalKey(k), u"?")))
-        << k;
 }
 
 // ---- Unformat --------------------------------------------------------------------------------
