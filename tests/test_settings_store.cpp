@@ -21,6 +21,7 @@
 #include "base/memory_store.h"
 #include "platform/posix/sqlite_store.h"
 #include "support/files.h"
+#include "support/run_cli.h"
 #include "support/xlsx_builder.h"
 
 namespace corvane {
@@ -30,6 +31,7 @@ namespace fs = std::filesystem;
 using posix::SqliteStore;
 using testsupport::ReadBytes;
 using testsupport::TempFolder;
+using testing::SqlValue;
 
 const std::u16string kApp = u"Corvane";
 const std::u16string kNotFound = u"Not Found";
@@ -46,21 +48,6 @@ std::string ErrorOf(const std::function<void()>& f) {
     return std::string(e.description().begin(), e.description().end());
   }
   return "";
-}
-
-// Runs SQL on a file with plain SQLite (to make or inspect files); returns the last first column.
-std::int64_t RawSql(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open(path.c_str(), &db);
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(db, sqlite3_close);
-  std::int64_t result = -1;
-  for (const char* tail = sql.c_str(); *tail != '\0';) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, tail, -1, &stmt, &tail) != SQLITE_OK || stmt == nullptr) break;
-    if (sqlite3_step(stmt) == SQLITE_ROW) result = sqlite3_column_int64(stmt, 0);
-    sqlite3_finalize(stmt);
-  }
-  return result;
 }
 
 // ---- The same behaviour from both stores -------------------------------------------------------
@@ -82,11 +69,11 @@ struct SqliteKind {
 };
 
 template <class Kind>
-class StoreContract : public testing::Test {
+class StoreContract : public ::testing::Test {
  protected:
   Kind kind_;
 };
-using StoreKinds = testing::Types<MemoryKind, SqliteKind>;
+using StoreKinds = ::testing::Types<MemoryKind, SqliteKind>;
 TYPED_TEST_SUITE(StoreContract, StoreKinds);
 
 // Names compare exactly, values and names of any UTF-16 text (lone surrogates, NUL, 1- to
@@ -156,8 +143,8 @@ TEST(SqliteStore, TextIsUtf8InTheFileAndBadBytesReadAsReplacements) {
   TempFolder dir;
   const std::string path = (dir / "s.db").string();
   SqliteStore(path).SaveSetting(kApp, u"Text", u"saved", std::u16string(u"\U0001F600\u00E9\u20AC\0\xD800!", 7));
-  EXPECT_EQ(RawSql(path, "SELECT hex(value) = 'F09F9880C3A9E282ACC080EDA08021' FROM settings WHERE key = 'saved'"), 1);
-  RawSql(path, "INSERT INTO settings VALUES('Corvane', 'Text', 'raw', "
+  EXPECT_EQ(SqlValue(path, "SELECT hex(value) FROM settings WHERE key = 'saved'"), "F09F9880C3A9E282ACC080EDA08021");
+  SqlValue(path, "INSERT INTO settings VALUES('Corvane', 'Text', 'raw', "
                "CAST(X'41C3A9F09F9880FFE08080EDA080F4908080C3' AS TEXT))");
   EXPECT_EQ(SqliteStore(path).GetSetting(kApp, u"Text", u"raw", kNotFound),
             u"A\u00E9\U0001F600\uFFFD\uFFFD\uFFFD\uFFFD\xD800\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
@@ -181,7 +168,7 @@ TEST(SqliteStore, TakesOnlyItsOwnFilesAndLeavesOthersAlone) {
   sqlite3_exec(db, "PRAGMA cache_size=2; BEGIN; CREATE TABLE t(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
                "SELECT i+1 FROM n WHERE i<5000) INSERT INTO t SELECT randomblob(100) FROM n;", nullptr, nullptr, nullptr);
   const auto halfCreated = [&](auto& p) {
-    RawSql(p, "PRAGMA application_id=1131377270; PRAGMA user_version=1; CREATE TABLE settings(app, section, key, value);");
+    SqlValue(p, "PRAGMA application_id=1131377270; PRAGMA user_version=1; CREATE TABLE settings(app, section, key, value);");
     fs::copy_file((dir / "spill.db-journal").string(), p + "-journal");
   };
   const std::string notAStore = " is not a Corvane settings store.";
@@ -191,12 +178,12 @@ TEST(SqliteStore, TakesOnlyItsOwnFilesAndLeavesOthersAlone) {
       {"half.db", halfCreated, ""},
       {"garbage.db", [&](auto& p) { std::ofstream(p, std::ios::binary) << garbage; }, notAStore},
       {"truncated.db", [&](auto& p) { std::ofstream(p, std::ios::binary) << ReadBytes(real).substr(0, 50); }, notAStore},
-      {"other.db", [](auto& p) { RawSql(p, "CREATE TABLE t(x); INSERT INTO t VALUES(1);"); }, notAStore},
-      {"other-wal.db", [](auto& p) { RawSql(p, "PRAGMA journal_mode=WAL; CREATE TABLE settings(x);"); }, notAStore},
-      {"empty-sqlite.db", [](auto& p) { RawSql(p, "PRAGMA user_version=3;"); }, notAStore},
-      {"mark-only.db", [](auto& p) { RawSql(p, "PRAGMA application_id=1131377270; PRAGMA user_version=1;"); },
+      {"other.db", [](auto& p) { SqlValue(p, "CREATE TABLE t(x); INSERT INTO t VALUES(1);"); }, notAStore},
+      {"other-wal.db", [](auto& p) { SqlValue(p, "PRAGMA journal_mode=WAL; CREATE TABLE settings(x);"); }, notAStore},
+      {"empty-sqlite.db", [](auto& p) { SqlValue(p, "PRAGMA user_version=3;"); }, notAStore},
+      {"mark-only.db", [](auto& p) { SqlValue(p, "PRAGMA application_id=1131377270; PRAGMA user_version=1;"); },
        notAStore},
-      {"newer.db", [&](auto& p) { fs::copy_file(real, p), RawSql(p, "PRAGMA user_version=2;"); },
+      {"newer.db", [&](auto& p) { fs::copy_file(real, p), SqlValue(p, "PRAGMA user_version=2;"); },
        " was made by a newer version of Corvane."},
       {"missing/settings.db", [](auto&) {}, " cannot be opened: the folder " + (dir / "missing").string() + " does not exist."},
       {".", [](auto&) {}, " cannot be opened: it is a folder."},
@@ -342,7 +329,7 @@ TEST(SqliteStore, WritersInTwoProcessesLoseNothing) {
   EXPECT_EQ(Finish(two).first, 0);
   SqliteStore s(path);
   for (int k = 1; k <= 2000; ++k) ASSERT_EQ(s.GetSetting(kApp, u"Spacing_Arial", Key(k), kNotFound), Value(k)) << k;
-  EXPECT_EQ(RawSql(path, "SELECT count(*) FROM settings"), 2000);
+  EXPECT_EQ(SqlValue(path, "SELECT count(*) FROM settings"), "2000");
 }
 
 TEST(SqliteStore, KilledWriterLeavesExactlyAPrefixOfItsSaves) {
@@ -364,7 +351,7 @@ TEST(SqliteStore, KilledWriterLeavesExactlyAPrefixOfItsSaves) {
     seen += Finish(c).second;
 
     SqliteStore s(path);
-    const auto rows = RawSql(path, "SELECT count(*) FROM settings");
+    const int rows = std::stoi(SqlValue(path, "SELECT count(*) FROM settings"));
     EXPECT_GE(rows, seen) << "every save that returned is kept";
     for (int k = 1; k <= rows + 1; ++k) {
       ASSERT_EQ(s.GetSetting(kApp, u"Spacing_Arial", Key(k), kNotFound), k <= rows ? Value(k) : kNotFound) << k;
