@@ -12,7 +12,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -206,31 +205,6 @@ TEST(SqliteStore, TakesOnlyItsOwnFilesAndLeavesOthersAlone) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), files) << "nothing made beside it";
   }
   sqlite3_close_v2(db);
-}
-
-struct EnvVar {
-  EnvVar(const char* n, const char* value) : name(n) {
-    if (const char* old = std::getenv(n)) previous = old;
-    value ? ::setenv(n, value, 1) : ::unsetenv(n);
-  }
-  ~EnvVar() { previous ? ::setenv(name, previous->c_str(), 1) : ::unsetenv(name); }
-  const char* name;
-  std::optional<std::string> previous;
-};
-
-TEST(SqliteStore, PerUserLocation) {
-  TempFolder dir;
-  const std::string config = (dir / "cfg").string();
-  EnvVar store("CORVANE_STORE", nullptr);
-  {
-    EnvVar xdg("XDG_CONFIG_HOME", config.c_str());
-    ASSERT_EQ(SqliteStore::ResolvePath(""), config + "/corvane/settings.db");
-    SqliteStore s(SqliteStore::ResolvePath(""));
-    EXPECT_EQ(fs::status(config + "/corvane").permissions(), fs::perms::owner_all) << "created, private";
-  }
-  EnvVar xdg("XDG_CONFIG_HOME", "relative/is/ignored");
-  EnvVar home("HOME", "/home/someone/");
-  EXPECT_EQ(SqliteStore::DefaultPath(), "/home/someone/.config/corvane/settings.db");
 }
 
 // ---- The SQLite store: the read cache ------------------------------------------------------------
