@@ -1,7 +1,6 @@
 // The windows as real windows: what the Win32 layer adds to the models (test_windows) — the
 // windows' geometry against the model's at the screen's resolution, text measured and drawn by
-// GDI, the message box's modality under real mouse and keyboard input, check boxes ticked by real
-// clicks, and Cancel clicked while the calibration runs.
+// GDI, check boxes ticked by real clicks, and Cancel clicked while the calibration runs.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -62,29 +61,6 @@ TEST_F(WindowTest, EachKindOfMessageIsTheModelsWindowCentredOnTheWorkArea) {
     });
     EXPECT_EQ(answer, c.answer);
   }
-}
-
-// Modal as a message box: the thread's other windows (the host's, a modeless one of the add-in)
-// are disabled while it waits; Enter, Esc, Tab and Space do nothing; Alt+F4 answers -1.
-TEST_F(WindowTest, WhileAMessageWaitsOtherWindowsAreDisabledKeysDoNothingAndAltF4AnswersMinusOne) {
-  const win32::UniqueWindow host(::CreateWindowExW(0, L"STATIC", L"Host", WS_POPUP | WS_VISIBLE | WS_BORDER, 10, 10,
-                                                   200, 150, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr));
-  ASSERT_TRUE(host);
-  cls_corvane corvane;
-  corvane.cvSettings();
-  const HWND settings = Window(*mdl_Support::Module().frmSettings);
-  EXPECT_EQ(MsgBoxWith(std::u16string(kCalibrateNow), 4,
-                       [&](frmCustomMsgBox& box, HWND) {
-                         EXPECT_FALSE(::IsWindowEnabled(host.get()));
-                         EXPECT_FALSE(::IsWindowEnabled(settings));
-                         ClickOn(host.get());
-                         for (int key : {VK_RETURN, VK_ESCAPE, VK_TAB, VK_SPACE}) Tap(static_cast<WORD>(key));
-                         EXPECT_TRUE(box.Loaded()) << "the message still waits";
-                         Tap(VK_F4, /*alt=*/true);
-                       }),
-            -1);
-  EXPECT_TRUE(::IsWindowEnabled(host.get()));
-  EXPECT_TRUE(::IsWindowEnabled(settings));
 }
 
 TEST_F(WindowTest, SettingsShowTheStoredOptionsAndRealClicksTickThemForOk) {
