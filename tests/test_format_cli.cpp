@@ -140,10 +140,8 @@ TEST_F(FormatCli, BadUsageIsRefusedAndTouchesNothing) {
   ASSERT_EQ(mkfifo((folder_ / "fifo.xlsx").c_str(), 0600), 0);
   fs::create_symlink("/dev/zero", folder_ / "zero.xlsx");
   fs::create_directory(folder_ / "folder.xlsx");
-  fs::copy_file(book, folder_ / "ro.xlsx");
-  fs::permissions(folder_ / "ro.xlsx", fs::perms::owner_read);
-  fs::copy_file(book, folder_ / "ro-out.xlsx");
-  fs::permissions(folder_ / "ro-out.xlsx", fs::perms::owner_read);
+  for (const char* readOnly : {"ro.xlsx", "ro-out.xlsx"})
+    fs::copy_file(book, folder_ / readOnly), fs::permissions(folder_ / readOnly, fs::perms::owner_read);
   const auto at = [&](const char* name) { return (folder_ / name).string(); };
   const std::string b = book.string();
   struct Row {
