@@ -3,6 +3,8 @@
 // the decoder accepts exactly the well-formed UTF-8 that an independent check accepts, and
 // what it accepts encodes back to the same bytes; a decoded JSON line quotes back to a line that
 // decodes to the same text.
+#include <iconv.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,30 +18,15 @@ using namespace corvane;
 
 namespace {
 
-// Well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing above U+10FFFF.
+// Well-formed UTF-8 (RFC 3629: no overlong forms, no surrogates, nothing above U+10FFFF), as the C
+// library's converter decides it.
 bool WellFormed(std::string_view s) {
-  std::size_t i = 0;
-  auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  while (i < s.size()) {
-    const unsigned c = b(i);
-    std::size_t n = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (c < 0x80) { ++i; continue; }
-    if (c >= 0xC2 && c <= 0xDF) n = 1;
-    else if (c == 0xE0) { n = 2; lo = 0xA0; }
-    else if (c == 0xED) { n = 2; hi = 0x9F; }
-    else if (c >= 0xE1 && c <= 0xEF) n = 2;
-    else if (c == 0xF0) { n = 3; lo = 0x90; }
-    else if (c == 0xF4) { n = 3; hi = 0x8F; }
-    else if (c >= 0xF1 && c <= 0xF3) n = 3;
-    else return false;
-    if (i + n >= s.size()) return false;
-    if (b(i + 1) < lo || b(i + 1) > hi) return false;
-    for (std::size_t k = 2; k <= n; ++k)
-      if ((b(i + k) & 0xC0) != 0x80) return false;
-    i += n + 1;
-  }
-  return true;
+  static const iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
+  std::string in(s), out(4 * s.size() + 4, '\0');
+  char *from = in.data(), *to = out.data();
+  std::size_t left = in.size(), room = out.size();
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  return iconv(cd, &from, &left, &to, &room) != static_cast<std::size_t>(-1) && left == 0;
 }
 
 }  // namespace

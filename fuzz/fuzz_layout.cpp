@@ -36,13 +36,12 @@ namespace {
 struct World {
   MemoryStore store;
   memory::FixedMeasurer measurer;
-  ScopedServices scoped{Services_()};
-  PlatformServices Services_() {
+  ScopedServices scoped{[this] {
     PlatformServices s;
     s.store = &store;
     s.textMeasurer = &measurer;
     return s;
-  }
+  }()};
   std::shared_ptr<memory::MemoryApplication> app = memory::MemoryApplication::Create(&measurer);
 };
 

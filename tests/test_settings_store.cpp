@@ -12,7 +12,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -21,6 +20,8 @@
 #include "base/memory_store.h"
 #include "platform/posix/sqlite_store.h"
 #include "support/files.h"
+#include "support/run_cli.h"
+#include "support/xlsx_builder.h"
 
 namespace corvane {
 namespace {
@@ -28,6 +29,8 @@ namespace {
 namespace fs = std::filesystem;
 using posix::SqliteStore;
 using testsupport::ReadBytes;
+using testsupport::TempFolder;
+using testing::SqlValue;
 
 const std::u16string kApp = u"Corvane";
 const std::u16string kNotFound = u"Not Found";
@@ -46,34 +49,6 @@ std::string ErrorOf(const std::function<void()>& f) {
   return "";
 }
 
-struct TempFolder {
-  TempFolder() {
-    std::string pattern = testing::TempDir() + "corvane-store-XXXXXX";
-    path = ::mkdtemp(pattern.data()) ? pattern : throw std::runtime_error("mkdtemp");
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string file(const std::string& name) const { return path + "/" + name; }
-  std::string path;
-};
-
-// Runs SQL on a file with plain SQLite (to make or inspect files); returns the last first column.
-std::int64_t RawSql(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open(path.c_str(), &db);
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(db, sqlite3_close);
-  std::int64_t result = -1;
-  for (const char* tail = sql.c_str(); *tail != '\0';) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, tail, -1, &stmt, &tail) != SQLITE_OK || stmt == nullptr) break;
-    if (sqlite3_step(stmt) == SQLITE_ROW) result = sqlite3_column_int64(stmt, 0);
-    sqlite3_finalize(stmt);
-  }
-  return result;
-}
-
 // ---- The same behaviour from both stores -------------------------------------------------------
 
 struct MemoryKind {
@@ -84,20 +59,20 @@ struct MemoryKind {
 
 struct SqliteKind {
   TempFolder dir;
-  std::unique_ptr<SqliteStore> store = std::make_unique<SqliteStore>(dir.file("settings.db"));
+  std::unique_ptr<SqliteStore> store = std::make_unique<SqliteStore>((dir / "settings.db").string());
   SettingsStore& get() { return *store; }
   void Reopen() {
     store.reset();
-    store = std::make_unique<SqliteStore>(dir.file("settings.db"));
+    store = std::make_unique<SqliteStore>((dir / "settings.db").string());
   }
 };
 
 template <class Kind>
-class StoreContract : public testing::Test {
+class StoreContract : public ::testing::Test {
  protected:
   Kind kind_;
 };
-using StoreKinds = testing::Types<MemoryKind, SqliteKind>;
+using StoreKinds = ::testing::Types<MemoryKind, SqliteKind>;
 TYPED_TEST_SUITE(StoreContract, StoreKinds);
 
 // Names compare exactly, values and names of any UTF-16 text (lone surrogates, NUL, 1- to
@@ -133,6 +108,7 @@ TYPED_TEST(StoreContract, SavedTextsReadBackUnchangedAndMissingOnesDefault) {
   }
   EXPECT_EQ(r.GetSetting(kApp, u"Settings", u"Format All Parens", kNotFound), u"0") << "overwritten";
   EXPECT_EQ(r.GetSetting(kApp, u"Spacing_arial", u"32", kNotFound), u"2");
+  EXPECT_EQ(r.GetSetting(u"", u"Spacing_arial", u"32", kNotFound), kNotFound) << "an application named \"\" is one of its own";
   EXPECT_EQ(r.GetSetting(kApp, u"Spacing_Arial", u"32", kNotFound), kNotFound) << "names keep their case";
   EXPECT_EQ(r.GetSetting(u"Other", u"Spacing_Arial", u"32", kNotFound), u"4");
   EXPECT_EQ(r.GetSetting(kApp, u"Spacing_arial", u"40", kNotFound), kNotFound) << "missing key";
@@ -164,10 +140,10 @@ TEST(MemoryStore, ListsAndFailsSavesOnRequest) {
 // three-byte form of a lone surrogate; bytes that are no sequence read as U+FFFD each.
 TEST(SqliteStore, TextIsUtf8InTheFileAndBadBytesReadAsReplacements) {
   TempFolder dir;
-  const std::string path = dir.file("s.db");
+  const std::string path = (dir / "s.db").string();
   SqliteStore(path).SaveSetting(kApp, u"Text", u"saved", std::u16string(u"\U0001F600\u00E9\u20AC\0\xD800!", 7));
-  EXPECT_EQ(RawSql(path, "SELECT hex(value) = 'F09F9880C3A9E282ACC080EDA08021' FROM settings WHERE key = 'saved'"), 1);
-  RawSql(path, "INSERT INTO settings VALUES('Corvane', 'Text', 'raw', "
+  EXPECT_EQ(SqlValue(path, "SELECT hex(value) FROM settings WHERE key = 'saved'"), "F09F9880C3A9E282ACC080EDA08021");
+  SqlValue(path, "INSERT INTO settings VALUES('Corvane', 'Text', 'raw', "
                "CAST(X'41C3A9F09F9880FFE08080EDA080F4908080C3' AS TEXT))");
   EXPECT_EQ(SqliteStore(path).GetSetting(kApp, u"Text", u"raw", kNotFound),
             u"A\u00E9\U0001F600\uFFFD\uFFFD\uFFFD\uFFFD\xD800\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
@@ -179,7 +155,7 @@ TEST(SqliteStore, TextIsUtf8InTheFileAndBadBytesReadAsReplacements) {
 // anything else is refused with its reason and left exactly as it was, nothing put beside it.
 TEST(SqliteStore, TakesOnlyItsOwnFilesAndLeavesOthersAlone) {
   TempFolder dir;
-  const std::string real = dir.file("real.db");
+  const std::string real = (dir / "real.db").string();
   SqliteStore(real).SaveSetting(kApp, u"Settings", u"Format All Parens", u"1");
   std::string garbage(8192, '\0');
   std::generate(garbage.begin(), garbage.end(), std::mt19937(7));
@@ -187,34 +163,33 @@ TEST(SqliteStore, TakesOnlyItsOwnFilesAndLeavesOthersAlone) {
   // that takes the file back to nothing. The journal comes from a transaction on an empty file
   // that spilled to disk, copied while it was open.
   sqlite3* db = nullptr;
-  sqlite3_open(dir.file("spill.db").c_str(), &db);
+  sqlite3_open((dir / "spill.db").string().c_str(), &db);
   sqlite3_exec(db, "PRAGMA cache_size=2; BEGIN; CREATE TABLE t(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
                "SELECT i+1 FROM n WHERE i<5000) INSERT INTO t SELECT randomblob(100) FROM n;", nullptr, nullptr, nullptr);
   const auto halfCreated = [&](auto& p) {
-    RawSql(p, "PRAGMA application_id=1131377270; PRAGMA user_version=1; CREATE TABLE settings(app, section, key, value);");
-    fs::copy_file(dir.file("spill.db-journal"), p + "-journal");
+    SqlValue(p, "PRAGMA application_id=1131377270; PRAGMA user_version=1; CREATE TABLE settings(app, section, key, value);");
+    fs::copy_file((dir / "spill.db-journal").string(), p + "-journal");
   };
   const std::string notAStore = " is not a Corvane settings store.";
   const std::vector<std::tuple<std::string, std::function<void(const std::string&)>, std::string>> cases = {
       {"absent.db", [](auto&) {}, ""},
       {"empty.db", [](auto& p) { std::ofstream(p).flush(); }, ""},
       {"half.db", halfCreated, ""},
-      {"text.db", [](auto& p) { std::ofstream(p) << "Format All Parens=1\n"; }, notAStore},
       {"garbage.db", [&](auto& p) { std::ofstream(p, std::ios::binary) << garbage; }, notAStore},
       {"truncated.db", [&](auto& p) { std::ofstream(p, std::ios::binary) << ReadBytes(real).substr(0, 50); }, notAStore},
-      {"other.db", [](auto& p) { RawSql(p, "CREATE TABLE t(x); INSERT INTO t VALUES(1);"); }, notAStore},
-      {"other-wal.db", [](auto& p) { RawSql(p, "PRAGMA journal_mode=WAL; CREATE TABLE settings(x);"); }, notAStore},
-      {"empty-sqlite.db", [](auto& p) { RawSql(p, "PRAGMA user_version=3;"); }, notAStore},
-      {"mark-only.db", [](auto& p) { RawSql(p, "PRAGMA application_id=1131377270; PRAGMA user_version=1;"); },
+      {"other.db", [](auto& p) { SqlValue(p, "CREATE TABLE t(x); INSERT INTO t VALUES(1);"); }, notAStore},
+      {"other-wal.db", [](auto& p) { SqlValue(p, "PRAGMA journal_mode=WAL; CREATE TABLE settings(x);"); }, notAStore},
+      {"empty-sqlite.db", [](auto& p) { SqlValue(p, "PRAGMA user_version=3;"); }, notAStore},
+      {"mark-only.db", [](auto& p) { SqlValue(p, "PRAGMA application_id=1131377270; PRAGMA user_version=1;"); },
        notAStore},
-      {"newer.db", [&](auto& p) { fs::copy_file(real, p), RawSql(p, "PRAGMA user_version=2;"); },
+      {"newer.db", [&](auto& p) { fs::copy_file(real, p), SqlValue(p, "PRAGMA user_version=2;"); },
        " was made by a newer version of Corvane."},
-      {"missing/settings.db", [](auto&) {}, " cannot be opened: the folder " + dir.file("missing") + " does not exist."},
+      {"missing/settings.db", [](auto&) {}, " cannot be opened: the folder " + (dir / "missing").string() + " does not exist."},
       {".", [](auto&) {}, " cannot be opened: it is a folder."},
   };
   for (const auto& [name, make, message] : cases) {
     SCOPED_TRACE(name);
-    const std::string path = dir.file(name);
+    const std::string path = (dir / name).string();
     make(path);
     if (message.empty()) {
       SqliteStore(path).SaveSetting(kApp, u"Settings", u"Format All Parens", u"1");
@@ -224,45 +199,20 @@ TEST(SqliteStore, TakesOnlyItsOwnFilesAndLeavesOthersAlone) {
     }
     const auto bytes = [&] { return fs::is_regular_file(path) ? ReadBytes(path) : std::string(); };
     const std::string before = bytes();
-    const auto files = std::distance(fs::directory_iterator(dir.path), {});
+    const auto files = std::distance(fs::directory_iterator(dir.path()), {});
     EXPECT_EQ(ErrorOf([&] { SqliteStore s(path); }), "The settings file " + path + message);
     EXPECT_TRUE(bytes() == before) << "changed";
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), files) << "nothing made beside it";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), files) << "nothing made beside it";
   }
   sqlite3_close_v2(db);
-}
-
-struct EnvVar {
-  EnvVar(const char* n, const char* value) : name(n) {
-    if (const char* old = std::getenv(n)) previous = old;
-    value ? ::setenv(n, value, 1) : ::unsetenv(n);
-  }
-  ~EnvVar() { previous ? ::setenv(name, previous->c_str(), 1) : ::unsetenv(name); }
-  const char* name;
-  std::optional<std::string> previous;
-};
-
-TEST(SqliteStore, PerUserLocation) {
-  TempFolder dir;
-  const std::string config = dir.file("cfg");
-  EnvVar store("CORVANE_STORE", nullptr);
-  {
-    EnvVar xdg("XDG_CONFIG_HOME", config.c_str());
-    ASSERT_EQ(SqliteStore::ResolvePath(""), config + "/corvane/settings.db");
-    SqliteStore s(SqliteStore::ResolvePath(""));
-    EXPECT_EQ(fs::status(config + "/corvane").permissions(), fs::perms::owner_all) << "created, private";
-  }
-  EnvVar xdg("XDG_CONFIG_HOME", "relative/is/ignored");
-  EnvVar home("HOME", "/home/someone/");
-  EXPECT_EQ(SqliteStore::DefaultPath(), "/home/someone/.config/corvane/settings.db");
 }
 
 // ---- The SQLite store: the read cache ------------------------------------------------------------
 
 TEST(SqliteStore, CacheFollowsOtherConnectionsWithoutStaleReads) {
   TempFolder dir;
-  SqliteStore a(dir.file("s.db"));
-  SqliteStore b(dir.file("s.db"));
+  SqliteStore a((dir / "s.db").string());
+  SqliteStore b((dir / "s.db").string());
   EXPECT_EQ(a.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound), kNotFound);
   const auto loads = a.CacheLoads();
   for (int i = 0; i < 100; ++i) a.GetSetting(kApp, u"Spacing_Arial", u"40", kNotFound);
@@ -343,7 +293,7 @@ std::pair<int, long> Finish(const Child& c) {
 
 TEST(SqliteStore, WritersInTwoProcessesLoseNothing) {
   TempFolder dir;
-  const std::string path = dir.file("shared.db");  // absent: they also race to create it
+  const std::string path = (dir / "shared.db").string();  // absent: they also race to create it
   int start[2];
   ASSERT_EQ(::pipe(start), 0);
   const Child one = Spawn(path, 1, 1000, start);
@@ -353,7 +303,7 @@ TEST(SqliteStore, WritersInTwoProcessesLoseNothing) {
   EXPECT_EQ(Finish(two).first, 0);
   SqliteStore s(path);
   for (int k = 1; k <= 2000; ++k) ASSERT_EQ(s.GetSetting(kApp, u"Spacing_Arial", Key(k), kNotFound), Value(k)) << k;
-  EXPECT_EQ(RawSql(path, "SELECT count(*) FROM settings"), 2000);
+  EXPECT_EQ(SqlValue(path, "SELECT count(*) FROM settings"), "2000");
 }
 
 TEST(SqliteStore, KilledWriterLeavesExactlyAPrefixOfItsSaves) {
@@ -361,7 +311,7 @@ TEST(SqliteStore, KilledWriterLeavesExactlyAPrefixOfItsSaves) {
   std::mt19937 random(11);
   for (const long acknowledged : {1, 40, 150}) {
     SCOPED_TRACE("killed after " + std::to_string(acknowledged) + " saves");
-    const std::string path = dir.file("killed-" + std::to_string(acknowledged) + ".db");
+    const std::string path = (dir / ("killed-" + std::to_string(acknowledged) + ".db")).string();
     const Child c = Spawn(path, 1, 1000000);
     long seen = 0;  // saves that returned
     char buffer[256];
@@ -375,7 +325,7 @@ TEST(SqliteStore, KilledWriterLeavesExactlyAPrefixOfItsSaves) {
     seen += Finish(c).second;
 
     SqliteStore s(path);
-    const auto rows = RawSql(path, "SELECT count(*) FROM settings");
+    const int rows = std::stoi(SqlValue(path, "SELECT count(*) FROM settings"));
     EXPECT_GE(rows, seen) << "every save that returned is kept";
     for (int k = 1; k <= rows + 1; ++k) {
       ASSERT_EQ(s.GetSetting(kApp, u"Spacing_Arial", Key(k), kNotFound), k <= rows ? Value(k) : kNotFound) << k;
@@ -384,34 +334,22 @@ TEST(SqliteStore, KilledWriterLeavesExactlyAPrefixOfItsSaves) {
   }
 }
 
-// Saves refused to a second connection (a file this user may not write; a disk that takes no
-// more bytes) are reported and lose nothing the first one reads; under a running program, a
-// folder deleted refuses every save. (The program's reports of them are test_format_cli's.)
+// A save refused to a second connection (a disk that takes no more bytes) is reported and loses
+// nothing the first one reads; under a running program, a folder deleted refuses every save. (A
+// read-only file, and the program's reports, are test_format_cli's.)
 TEST(SqliteStore, RefusedSavesAreReportedAndLoseNothing) {
   TempFolder dir;
-  fs::permissions(dir.path, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-  const std::string path = dir.file("s.db");
+  const std::string path = (dir / "s.db").string();
   SqliteStore keeper(path);  // held open, as a running program would
   for (int k = 1; k <= 20; ++k) keeper.SaveSetting(kApp, u"Spacing_Arial", Key(k), Value(k));
   const std::string refusal = "The settings file " + path + " cannot be written: ";
-  const auto refusedSave = [&] {
-    return ErrorOf([&] { SqliteStore(path).SaveSetting(kApp, u"Spacing_Arial", u"25", u"refused"); });
-  };
-  // A read-only file; root ignores file modes, so the save is made as nobody.
-  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  const uid_t user = ::geteuid();
-  ASSERT_TRUE(user != 0 || (::setegid(65534) == 0 && ::seteuid(65534) == 0));
-  const std::string asReader = refusedSave();
-  ASSERT_TRUE(user != 0 || (::seteuid(0) == 0 && ::setegid(0) == 0));
-  EXPECT_TRUE(asReader.starts_with(refusal)) << asReader;
-  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
   // A full disk: a file size limit of zero fails every write.
   rlimit limit{};
   ::getrlimit(RLIMIT_FSIZE, &limit);
   const rlimit none{0, limit.rlim_max};
   const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
   ::setrlimit(RLIMIT_FSIZE, &none);
-  const std::string onAFullDisk = refusedSave();
+  const std::string onAFullDisk = ErrorOf([&] { SqliteStore(path).SaveSetting(kApp, u"Spacing_Arial", u"25", u"refused"); });
   ::setrlimit(RLIMIT_FSIZE, &limit);
   ::signal(SIGXFSZ, oldHandler);
   EXPECT_TRUE(onAFullDisk.starts_with(refusal)) << onAFullDisk;
@@ -421,24 +359,16 @@ TEST(SqliteStore, RefusedSavesAreReportedAndLoseNothing) {
   keeper.SaveSetting(kApp, u"Spacing_Arial", u"21", u"kept");
   EXPECT_EQ(SqliteStore(path).GetSetting(kApp, u"Spacing_Arial", u"21", kNotFound), u"kept");
 
-  fs::remove_all(dir.path);
+  fs::remove_all(dir.path());
   EXPECT_EQ(ErrorOf([&] { keeper.SaveSetting(kApp, u"Spacing_Arial", u"22", u"lost"); }),
             refusal + "it was moved or deleted after it was opened.");
-}
-
-// Each lookup is of its application too, also of one named "".
-TEST(MemoryStore, AnEmptyApplicationNameIsANameOfItsOwn) {
-  MemoryStore s;
-  s.SaveSetting(kApp, u"Settings", u"k", u"v");
-  EXPECT_EQ(s.GetSetting(kApp, u"Settings", u"k", kNotFound), u"v");
-  EXPECT_EQ(s.GetSetting(u"", u"Settings", u"k", kNotFound), kNotFound);
 }
 
 // The last character of two bytes and the first of three, and two keys with one 64-bit hash
 // (found by a search), which stay two keys.
 TEST(SqliteStore, TextsAtTheirBoundariesAndKeysOfOneHash) {
   TempFolder dir;
-  const std::string path = dir.file("s.db");
+  const std::string path = (dir / "s.db").string();
   const std::u16string a = u"\uE71A\u978A\u87F1\uFAEE", b = u"\xDBED\x323D\x02F7\x7BAA";
   SqliteStore s(path);
   s.SaveSetting(kApp, u"Text", a, u"\u07FF\u0800");
@@ -450,7 +380,7 @@ TEST(SqliteStore, TextsAtTheirBoundariesAndKeysOfOneHash) {
 // A program started without standard input does not find the settings file there.
 TEST(SqliteStore, AClosedStandardInputStaysFreeOfTheSettingsFile) {
   TempFolder dir;
-  const std::string path = dir.file("s.db");
+  const std::string path = (dir / "s.db").string();
   SqliteStore(path).SaveSetting(kApp, u"Text", u"k", u"v");
   const int input = ::dup(0);
   ::close(0);

@@ -117,6 +117,8 @@ TEST_F(SpacingModelTest, ChangedEntriesTablesAndRegionalFormatAreSeenAtOnce) {
   EXPECT_EQ(Width(u"aaa"), 15.0);
   Services().regional.thousandsSeparator = u'\'';  // only the grouping changes: "0,5" is no number
   EXPECT_EQ(Width(u"aaa"), 0.0);
+  Services().regional.decimalSeparator = u',';  // then only the decimal separator
+  EXPECT_EQ(Width(u"aaa"), 1.5);
   Services().regional = RegionalFormat{};
 
   // Whole tables replaced, copied over or resized are seen too, not only single entries.
@@ -204,44 +206,6 @@ TEST_F(SpacingModelTest, AFailureWhileMeasuringClosesTheScratchWorkbook) {
     EXPECT_EQ(width, k == 0 || k >= calls - 1 ? 4.0 : 1.0);
   }
   EXPECT_GT(calls, 6);
-}
-
-TEST_F(SpacingModelTest, SpecialCharSpacingOpensItsOwnWorkbookOnlyWithoutAMeasuringCell) {
-  std::int32_t code = kOmega;
-  std::u16string section = calibration::SpecialSection(u"Calibri");
-  std::shared_ptr<HostRange> cell;
-  EXPECT_EQ(addin_.GetSpecialCharSpacing(code, cell, section), 2.0);
-  EXPECT_EQ(cell, nullptr) << "its workbook is closed, so no measuring cell is left";
-  EXPECT_EQ(app_->WorkbooksAdded(), 1);
-  EXPECT_TRUE(app_->OpenWorkbooks().empty());
-
-  // With the caller's measuring cell it measures there and leaves the workbook to the caller.
-  auto book = app_->AddWorkbook();
-  std::shared_ptr<HostRange> given = book->Sheet(1)->Range(u"A1");
-  code = kEuro;
-  EXPECT_EQ(addin_.GetSpecialCharSpacing(code, given, section), 2.0);
-  EXPECT_TRUE(book->IsOpen());
-  EXPECT_EQ(app_->ScreenUpdatingChanges(), 2);
-
-  // A failure passes to the caller, after its own workbook is closed.
-  code = 0x4E2D;
-  std::shared_ptr<HostRange> none;
-  app_->FailAtCall(8);
-  EXPECT_THROW(addin_.GetSpecialCharSpacing(code, none, section), AutomationError);
-  EXPECT_EQ(none, nullptr);
-  EXPECT_EQ(app_->OpenWorkbooks().size(), 1u);
-  EXPECT_TRUE(app_->ScreenUpdating());
-  EXPECT_EQ(Stored(code), calibration::kNotFound);
-}
-
-// Only the decimal separator changes: the widths are read again.
-TEST_F(SpacingModelTest, AChangedDecimalSeparatorAloneIsSeen) {
-  addin_.SpacingArray.at(u'a') = Variant(u"0,5");
-  Services().regional.thousandsSeparator = u' ';
-  EXPECT_EQ(Width(u"aaa"), 0.0);
-  Services().regional.decimalSeparator = u',';
-  EXPECT_EQ(Width(u"aaa"), 1.5);
-  Services().regional = RegionalFormat{};
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "support/run_cli.h"
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <memory>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -62,6 +64,21 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
   feeder.join();
   return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss,
           testsupport::ReadBytes(out), testsupport::ReadBytes(err)};
+}
+
+std::string SqlValue(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  const std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(db, sqlite3_close);
+  std::string result;
+  for (const char* tail = sql.c_str(); *tail != '\0';) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, tail, -1, &stmt, &tail) != SQLITE_OK || stmt == nullptr) break;
+    if (sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_text(stmt, 0) != nullptr)
+      result = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    sqlite3_finalize(stmt);
+  }
+  return result;
 }
 
 CliResult CliFolder::Run(const std::vector<std::string>& args, const std::string& input, const Env& env,

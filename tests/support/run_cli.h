@@ -29,6 +29,10 @@ using Env = std::vector<std::pair<std::string, std::string>>;
 CliResult RunCli(const std::vector<std::string>& args, const std::string& input = {}, const Env& env = {},
                  void (*beforeExec)() = nullptr, const std::function<void(pid_t)>& whileRunning = {});
 
+// Runs `sql` (any number of statements) on the file with plain SQLite, as another program would;
+// returns the first column of the last row a statement gave, "" for none.
+std::string SqlValue(const std::string& path, const std::string& sql);
+
 // A scratch folder `name` (in a folder of its own) that holds the settings store and serves as
 // "tmp" for the text files; the program runs there without a desktop.
 class CliFolder {

@@ -1,6 +1,6 @@
-// The modeless windows as real windows: what the Win32 layer adds to the models (test_windows) —
-// the windows' geometry against the model's, check boxes ticked by real clicks, and Cancel
-// clicked while the calibration runs.
+// The windows as real windows: what the Win32 layer adds to the models (test_windows) — the
+// windows' geometry against the model's at the screen's resolution, text measured and drawn by
+// GDI, check boxes ticked by real clicks, and Cancel clicked while the calibration runs.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -11,12 +11,57 @@
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
 #include "hosts/memory/memory_workbook.h"
+#include "spacing/calibrate_command.h"
 #include "spacing/calibration_store.h"
 #include "windows/frm_calibration_progress.h"
+#include "windows/frm_custom_msgbox.h"
 #include "windows/frm_settings.h"
 
 namespace corvane::wintest {
 namespace {
+
+using windows::frmCustomMsgBox;
+
+constexpr std::u16string_view kCalibrateNow = u"Corvane is not yet calibrated to your configuration. Calibrate now?";
+
+TEST_F(WindowTest, EachKindOfMessageIsTheModelsWindowCentredOnTheWorkArea) {
+  struct Case {
+    const char* name;
+    std::u16string prompt;
+    std::int32_t style;
+    std::u16string button;  // clicked to answer
+    std::int32_t answer;
+  };
+  // In this order, so that a message after a yes/no question shows only its own buttons.
+  const Case cases[] = {
+      {"msgbox_yes_no", std::u16string(kCalibrateNow), 4, u"imgButtonNoMain", 7},
+      {"msgbox_notice", std::u16string(calibration::kCalibrationDoneNotice), 0, u"imgButtonOkMain", 1},
+      {"msgbox_empty_ok_cancel", u"", 1, u"imgButtonCancelMain", 2},
+      {"msgbox_one_line", u"No formula in cell.", 0, u"imgButtonOkMain", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::int32_t answer = MsgBoxWith(c.prompt, c.style, [&](frmCustomMsgBox& box, HWND hwnd) {
+      ExpectMatchesModel(box);
+      MONITORINFO monitor{};
+      monitor.cbSize = sizeof(monitor);
+      ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+      RECT rect{};
+      ::GetWindowRect(hwnd, &rect);
+      EXPECT_NEAR(rect.left + rect.right, monitor.rcWork.left + monitor.rcWork.right, 2.0);
+      EXPECT_NEAR(rect.top + rect.bottom, monitor.rcWork.top + monitor.rcWork.bottom, 2.0);
+      // Text is drawn (some pixels darker than the white background) only when there is some.
+      EXPECT_EQ(ShowsDarkPixels(Window(box.lblPrompt)), !c.prompt.empty());
+      // Wrapped, every line fits the label as GDI measures the font.
+      const double dpi = 1440.0 / box.TwipsPerPixel();
+      for (const auto& line : box.lblPrompt.Lines())
+        EXPECT_LE(platform_.measurer.LineWidthPixels(line, u"Verdana", 9.0, dpi) * box.TwipsPerPixel(),
+                  box.lblPrompt.Width());
+      ClickOn(Window(box.ControlNamed(c.button)));
+    });
+    EXPECT_EQ(answer, c.answer);
+  }
+}
 
 TEST_F(WindowTest, SettingsShowTheStoredOptionsAndRealClicksTickThemForOk) {
   store_.SaveSetting(u"Corvane", u"Settings", u"Format All Parens", u"1");
