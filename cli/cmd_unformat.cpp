@@ -59,6 +59,7 @@ int RunJsonl() {
 int Run(std::vector<std::string>& args) {
   if (IsWorkbookInvocation(args)) return RunUnformatWorkbook(args);
   const bool jsonl = TakeFlag(args, "jsonl");
+  RejectWorkbookOptions(args);
   RejectUnknownOptions(args);
   if (!args.empty() && args.front() == "--") args.erase(args.begin());
   ProgramServices program("", /*openStore=*/false);
