@@ -20,6 +20,9 @@
 namespace corvane::posix {
 class TerminalUi;
 }
+namespace corvane::formulate {
+enum class Cause;
+}
 
 namespace corvane::cli {
 
@@ -66,6 +69,14 @@ bool TakeFlag(std::vector<std::string>& args, std::string_view name);
 // Throws UsageError naming the first argument that looks like an unknown option.
 void RejectUnknownOptions(const std::vector<std::string>& args);
 
+// --separator: one character that can part a formula's arguments; --excel-version: a version
+// text that starts with its number. Throw UsageError saying what the option takes.
+std::u16string SeparatorOption(std::string_view value);
+std::u16string VersionOption(std::string_view value);
+
+// Why the formatting command ended with its message, in a terminal user's words.
+std::string CauseInWords(formulate::Cause cause);
+
 // Reads all of standard input (binary-safe).
 std::string ReadAllStdin();
 
@@ -85,6 +96,9 @@ class ProgramServices {
   const std::string& storePath() const { return storePath_; }
   // The terminal that serves as the window system.
   posix::TerminalUi& terminal();
+  // Warns on standard error, as `command`, when no font `font` is installed and another one
+  // measures in its place, before its widths could be stored under that name.
+  void WarnOfStandIn(std::u16string_view font, std::string_view command);
 
  private:
   struct PosixServices;  // the POSIX implementations, kept out of this header

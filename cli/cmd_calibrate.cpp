@@ -59,10 +59,14 @@ int ShowStored(const std::u16string& font) {
     }
     out += std::to_string(k) + '\t' + Shown(k) + '\t' + ToUtf8(text) + '\n';
   }
+  if (stored == 0) {
+    // 767 lines of "Not Found" would bury the answer; status 1, as for a search that finds nothing.
+    PrintError("corvane calibrate: " + ToUtf8(font) + " is not calibrated (corvane calibrate --font NAME measures it); " +
+               ServedBy(font));
+    return kExitFailed;
+  }
   if (!firstMissing) {
     out += ToUtf8(font) + ": fully calibrated; " + ServedBy(font) + '\n';
-  } else if (stored == 0) {
-    out += ToUtf8(font) + ": not calibrated; " + ServedBy(font) + '\n';
   } else {
     out += ToUtf8(font) + ": not fully calibrated, first missing code " + std::to_string(*firstMissing) + "; " +
            ServedBy(font) + '\n';
@@ -112,6 +116,7 @@ int Run(std::vector<std::string>& args) {
   WorkbookSession session;
   if (font) session.app()->SetStandardFont(*font);
   if (show) return ShowStored(session.app()->StandardFont());
+  program.WarnOfStandIn(session.app()->StandardFont(), "calibrate");
   return Calibrate(session, program);
 }
 

@@ -72,6 +72,7 @@ struct RunResult {
   std::u16string shown;                 // what the command prints for the cell
   std::optional<std::u16string> file;  // the text file written
   std::u16string failure;              // why the command failed, when it says
+  formulate::Cause cause{};             // why a message ended it
   bool succeeded() const { return ending == formulate::Ending::IntoCell || ending == formulate::Ending::IntoFile; }
 };
 
@@ -101,6 +102,7 @@ class FormatRunner {
     RunResult result;
     result.ending = outcome.ending;
     result.failure = std::move(outcome.failure);
+    result.cause = outcome.cause;
     if (outcome.ending == formulate::Ending::IntoFile && options_.mono) {
       result.shown = std::move(outcome.laidOut);
     } else {
@@ -195,12 +197,13 @@ int Run(std::vector<std::string>& args) {
   options.mono = TakeFlag(args, "mono");
   options.jsonl = TakeFlag(args, "jsonl");
   options.uncalibrated = TakeFlag(args, "uncalibrated");
-  if (const auto v = TakeOption(args, "separator")) options.separator = OptionText(v, "separator", false);
-  if (const auto v = TakeOption(args, "excel-version")) options.version = OptionText(v, "excel-version", true);
+  if (const auto v = TakeOption(args, "separator")) options.separator = SeparatorOption(*v);
+  if (const auto v = TakeOption(args, "excel-version")) options.version = VersionOption(*v);
   if (const auto v = TakeOption(args, "font")) options.font = OptionText(v, "font", false);
   const std::optional<std::string> storeOption = TakeOption(args, "store");
   // Colour shows the monospaced layout's structure; other output is for other programs.
   const bool colour = UseColour(TakeOption(args, "color"), STDOUT_FILENO) && options.mono;
+  RejectWorkbookOptions(args);
   RejectUnknownOptions(args);
   if (!args.empty() && args.front() == "--") args.erase(args.begin());
   if (options.jsonl && !args.empty()) throw UsageError("--jsonl reads standard input and takes no FORMULA");
@@ -218,6 +221,7 @@ int Run(std::vector<std::string>& args) {
   }
 
   ProgramServices program(storeOption.value_or(""));
+  program.WarnOfStandIn(options.font ? *options.font : WorkbookSession().app()->StandardFont(), "format");
   PlatformServices services = program.services();
   StoreFailureRecorder recorder(*services.store);
   LayeredStore layered(recorder, {options.allParens, options.alwaysNotepad, options.uncalibrated});
@@ -258,6 +262,8 @@ int Run(std::vector<std::string>& args) {
   // only a width could not be stored and the layout went ahead without it.
   const auto storeFailure = recorder.TakeFailure();
   if (storeFailure) PrintError(u"corvane format: " + *storeFailure);
+  // The message says what the add-in says; a terminal user is told why besides.
+  if (result.ending == formulate::Ending::Message) PrintError("corvane format: " + CauseInWords(result.cause));
   if (result.ending == formulate::Ending::Failed && !storeFailure) {
     if (files.failure) {
       PrintError(u"corvane format: " + *files.failure + u"; the cell was left as it was");

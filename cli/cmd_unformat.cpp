@@ -63,6 +63,7 @@ int Run(std::vector<std::string>& args) {
   if (IsWorkbookInvocation(args)) return RunUnformatWorkbook(args);
   const bool jsonl = TakeFlag(args, "jsonl");
   const bool colour = UseColour(TakeOption(args, "color"), STDOUT_FILENO);
+  RejectWorkbookOptions(args);
   RejectUnknownOptions(args);
   if (!args.empty() && args.front() == "--") args.erase(args.begin());
   ProgramServices program("", /*openStore=*/false);

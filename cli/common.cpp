@@ -9,6 +9,8 @@
 #include "cli/cli.h"
 
 #include "base/utf8.h"
+#include "formatting/formulate_command.h"
+#include "formatting/lexer.h"
 #include "platform/posix/file_delivery.h"
 #include "platform/posix/font_measurer.h"
 #include "platform/posix/posix_platform.h"
@@ -98,6 +100,41 @@ void RejectUnknownOptions(const std::vector<std::string>& args) {
     if (arg == "--") return;
     if (arg.size() > 1 && arg[0] == '-' && arg != "-") throw UsageError("unknown option " + Printable(arg));
   }
+}
+
+std::u16string SeparatorOption(std::string_view value) {
+  std::u16string separator = OptionFromUtf8(value, "separator");
+  // A character that starts a literal or a name is never taken as a separator; letters, digits,
+  // parentheses, brackets and spaces are the formula's own text.
+  const auto usable = [](char16_t c) {
+    return c > u' ' && !lex::StartsName(c) && !(c >= u'0' && c <= u'9') && !(c >= u'A' && c <= u'Z') &&
+           !(c >= u'a' && c <= u'z') && std::u16string_view(u"()[]{}\u00A0\u3000").find(c) == std::u16string_view::npos;
+  };
+  if (separator.size() != 1 || !usable(separator[0]))
+    throw UsageError("--separator takes one character that can part arguments, such as , or ; (not a letter, digit, "
+                     "quote, apostrophe, parenthesis, bracket or space), not \"" + Printable(value) + "\"");
+  return separator;
+}
+
+std::u16string VersionOption(std::string_view value) {
+  if (value.empty() || value[0] < '0' || value[0] > '9')
+    throw UsageError("--excel-version takes a version that starts with its number, such as 16.0 or 11, not \"" +
+                     Printable(value) + "\"");
+  return OptionFromUtf8(value, "excel-version");
+}
+
+std::string CauseInWords(formulate::Cause cause) {
+  switch (cause) {
+    case formulate::Cause::EmptyCell:
+      return "the cell is empty";
+    case formulate::Cause::Constant:
+      return "the cell holds a constant, not a formula (a formula starts with \"=\")";
+    case formulate::Cause::NoParenthesis:
+      return "the formula has no parenthesis to lay out";
+    case formulate::Cause::None:
+      break;
+  }
+  return {};
 }
 
 std::string ReadAllStdin() {
@@ -211,6 +248,14 @@ std::string Printable(std::string_view bytes) {
 }
 
 posix::TerminalUi& ProgramServices::terminal() { return posix_->ui; }
+
+void ProgramServices::WarnOfStandIn(std::u16string_view font, std::string_view command) {
+  const std::u16string standIn = posix_->measurer.StandIn(font);
+  if (standIn.empty()) return;
+  PrintError("corvane " + std::string(command) + ": warning: the font \"" + Printable(ToUtf8(font)) +
+             "\" is not installed; " + Printable(ToUtf8(standIn)) + " measures in its place (the widths stored under \"" +
+             Printable(ToUtf8(font)) + "\" are " + Printable(ToUtf8(standIn)) + "'s)");
+}
 
 ProgramServices::~ProgramServices() { SetDefaultServices(PlatformServices{}); }
 

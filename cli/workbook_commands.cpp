@@ -1,5 +1,6 @@
 #include "cli/workbook_commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "hosts/xlsx/safe_file.h"
 #include "hosts/xlsx/xlsx_host.h"
 #include "hosts/xlsx/xml_text.h"
+#include "hosts/xlsx/zip_package.h"
 #include "platform/posix/posix_platform.h"
 #include "spacing/calibration_store.h"
 
@@ -193,14 +195,12 @@ WorkbookOptions ParseOptions(std::vector<std::string>& args, bool format) {
     options.uncalibrated = TakeFlag(args, "uncalibrated");
     if (TakeFlag(args, "mono") || TakeFlag(args, "jsonl"))
       throw UsageError("--mono and --jsonl are for single formulas, not for workbook files");
-    const auto text = [](const std::optional<std::string>& value, const char* name) {
-      std::u16string wide = OptionFromUtf8(*value, name);
-      if (wide.empty()) throw UsageError(std::string("--") + name + " needs a value");
-      return wide;
-    };
-    if (const auto v = TakeOption(args, "separator")) options.separator = text(v, "separator");
-    if (const auto v = TakeOption(args, "excel-version")) options.version = OptionFromUtf8(*v, "excel-version");
-    if (const auto v = TakeOption(args, "font")) options.font = text(v, "font");
+    if (const auto v = TakeOption(args, "separator")) options.separator = SeparatorOption(*v);
+    if (const auto v = TakeOption(args, "excel-version")) options.version = VersionOption(*v);
+    if (const auto v = TakeOption(args, "font")) {
+      options.font = OptionFromUtf8(*v, "font");
+      if (options.font->empty()) throw UsageError("--font needs a value");
+    }
     options.store = TakeOption(args, "store").value_or("");
   } else if (TakeFlag(args, "jsonl")) {
     throw UsageError("--jsonl is for single formulas, not for workbook files");
@@ -210,7 +210,8 @@ WorkbookOptions ParseOptions(std::vector<std::string>& args, bool format) {
   if (options.output && options.output->empty()) throw UsageError("--output needs a file name");
   RejectUnknownOptions(args);
   if (!args.empty() && args.front() == "--") args.erase(args.begin());
-  if (args.empty() || !NamesWorkbook(args.front())) throw UsageError("expected a workbook file (.xlsx or .xlsm) first");
+  if (args.empty() || !IsWorkbookArgument(args.front()))
+    throw UsageError("expected a workbook file (.xlsx or .xlsm) first");
   options.book = args.front();
   options.cells.assign(args.begin() + 1, args.end());
   if (options.all && !options.cells.empty()) throw UsageError("--all takes no CELL");
@@ -332,15 +333,67 @@ bool NamesWorkbook(std::string_view argument) {
   return ext == "xlsx" || ext == "xlsm" || ext == "xltx" || ext == "xltm";
 }
 
+bool IsWorkbookArgument(const std::string& argument) {
+  if (argument.empty() || argument.front() == '=' || argument == "-") return false;
+  struct stat status {};
+  if (::stat(argument.c_str(), &status) != 0) return NamesWorkbook(argument);
+  const std::string shown = "\"" + Printable(argument) + "\"";
+  const std::string reads = "corvane reads .xlsx, .xlsm and their templates (.xltx, .xltm)";
+  if (!S_ISREG(status.st_mode)) {
+    // The workbook form names what it is.
+    if (NamesWorkbook(argument)) return true;
+    throw UsageError(shown + (S_ISDIR(status.st_mode) ? " is a folder" : " is not a regular file") +
+                     ", not a workbook file; " + reads + ", and a formula starts with \"=\"");
+  }
+  std::unique_ptr<xlsx::ZipPackage> package;
+  try {
+    package = xlsx::ZipPackage::Open(argument);
+  } catch (const AutomationError& e) {
+    // A file that cannot be read is the workbook form's to report; one that is no workbook is refused here.
+    if (e.number() != err::kApplicationDefined) return true;
+    throw UsageError(ToUtf8(e.description()) + " " + reads + ", and a formula starts with \"=\".");
+  }
+  if (package->Has("mimetype") && package->Read("mimetype").starts_with("application/vnd.oasis.opendocument")) {
+    throw UsageError(shown + " is an OpenDocument file (such as .ods), not a workbook file; " + reads +
+                     ": save it as .xlsx first.");
+  }
+  if (package->Has("[Content_Types].xml")) {
+    std::string types = package->Read("[Content_Types].xml");
+    for (auto& c : types) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* type : {"spreadsheetml.sheet.main+xml", "spreadsheetml.template.main+xml",
+                             "ms-excel.sheet.macroenabled.main+xml", "ms-excel.template.macroenabled.main+xml"})
+      if (types.find(type) != std::string::npos) return true;
+  }
+  throw UsageError(shown + " is a ZIP package but not a workbook file; " + reads + ".");
+}
+
+void RejectWorkbookOptions(const std::vector<std::string>& args) {
+  std::string option;
+  std::string first;
+  for (const auto& arg : args) {
+    if (arg == "--") break;
+    if (arg == "--all" || arg == "--output" || arg.starts_with("--output=")) {
+      if (option.empty()) option = arg.substr(0, arg.find('='));
+    } else if (first.empty() && !arg.starts_with("--")) {
+      first = arg;
+    }
+  }
+  if (option.empty()) return;
+  throw UsageError(option + " is for workbook files (.xlsx, .xlsm and their templates); " +
+                   (first.empty()                 ? std::string("none was named")
+                    : first.starts_with("=") ? "\"" + Printable(first) + "\" is a formula"
+                                                  : "there is no file \"" + Printable(first) + "\""));
+}
+
 bool IsWorkbookInvocation(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--") return i + 1 < args.size() && NamesWorkbook(args[i + 1]);
+    if (a == "--") return i + 1 < args.size() && IsWorkbookArgument(args[i + 1]);
     if (a.size() > 2 && a.starts_with("--")) {
       if (kValueOptions.count(a)) ++i;
       continue;
     }
-    return NamesWorkbook(a);
+    return IsWorkbookArgument(a);
   }
   return false;
 }
@@ -352,6 +405,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
   const auto lock = LockAndCheck(options);
   const auto app = OpenBook(options);
   std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
+  program.WarnOfStandIn(app->StandardFont(), "format");
 
   StoreFailureRecorder recorder(*services.store);
   LayeredStore store(recorder, {options.allParens, options.alwaysNotepad, options.uncalibrated});
@@ -407,7 +461,9 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
           summary.files.emplace_back(where(), outcome.filePath);
           break;
         case formulate::Ending::Message:
-          summary.skipped.emplace_back(where(), prompter.notices.empty() ? u"the command ended with a message" : prompter.notices.back());
+          summary.skipped.emplace_back(where(), (prompter.notices.empty() ? u"the command ended with a message"
+                                                                          : prompter.notices.back()) +
+                                                    u" (" + FromUtf8(CauseInWords(outcome.cause)) + u")");
           break;
         case formulate::Ending::Declined:
           summary.failed = true;

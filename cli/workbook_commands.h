@@ -24,6 +24,13 @@ namespace corvane::cli {
 
 // Whether the argument names a workbook file (.xlsx, .xlsm, .xltx, .xltm, in any case).
 bool NamesWorkbook(std::string_view argument);
+// Whether the argument is a workbook file rather than a formula. A text starting with "=" is a
+// formula; an existing file is a workbook by its content (a ZIP package whose content types name
+// a spreadsheet workbook), whatever its name, and any other file is refused with the reason
+// (UsageError); a name that is no file is a workbook by its extension.
+bool IsWorkbookArgument(const std::string& argument);
+// Refuses --all and --output in the formula form, which no workbook file was named for.
+void RejectWorkbookOptions(const std::vector<std::string>& args);
 // Whether the first argument that is no option names a workbook file: the command line of a
 // workbook form.
 bool IsWorkbookInvocation(const std::vector<std::string>& args);

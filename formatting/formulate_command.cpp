@@ -128,6 +128,7 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
     if (self.iLenFormula < 1) {
       showMessage(kNoFormulaPrompt, buttons::kOkOnly);
       outcome.ending = Ending::Message;
+      outcome.cause = Cause::EmptyCell;
       return outcome;
     }
 
@@ -179,6 +180,7 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
       if (!HasOpenParen(self.strFormula) || !isFormula) {
         showMessage(kUnableToFormatPrompt, buttons::kOkOnly);
         outcome.ending = Ending::Message;
+        outcome.cause = isFormula ? Cause::NoParenthesis : Cause::Constant;
         return outcome;
       }
       laidOut = self.LayoutFormula();

@@ -52,8 +52,17 @@ enum class Ending {
   IntoFile,       // the layout was written to the text file
 };
 
+// Why a message ended the command, for a front end that says more than the message does.
+enum class Cause {
+  None,
+  EmptyCell,      // "No formula in cell."
+  Constant,       // "Unable to format this cell.": the cell holds a constant
+  NoParenthesis,  // "Unable to format this cell.": the formula has no "(" to lay out
+};
+
 struct Outcome {
   Ending ending = Ending::Failed;
+  Cause cause = Cause::None;  // set when a message ended it
   std::u16string laidOut;   // the layout delivered (IntoCell, IntoFile)
   std::u16string filePath;  // the text file written (IntoFile)
   std::u16string failure;   // what ended it (Failed), when it was an AutomationError

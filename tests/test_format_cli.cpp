@@ -91,10 +91,12 @@ TEST_F(FormatCli, TextInAndOutAsTheUserSeesIt) {
       {{"format", "--mono", kIfSum}, "", 0, kIfSumMono + "\n", ""},
       {{"format", "--mono", "--separator", ";", "=IF(A1;B1,C1;2)"}, "", 0,
        "=IF(\n      A1;\n      B1,C1;\n      2\n   )\n   \n", ""},
-      // What cannot be laid out is printed as it was, with the reason and status 1.
-      {{"format", "=A1+B1"}, "", 1, "=A1+B1\n", "Unable to format this cell."},
-      {{"format", "--", "-net (draft)"}, "", 1, "-net (draft)\n", "Unable to format this cell."},
-      {{"format"}, "\n", 1, "\n", "No formula in cell."},
+      // What cannot be laid out is printed as it was, with the add-in's message, why, and status 1;
+      // a name that is no file is a formula (a constant).
+      {{"format", "=A1+B1"}, "", 1, "=A1+B1\n", "Unable to format this cell.\ncorvane format: the formula has no parenthesis to lay out\n"},
+      {{"format", "--", "-net (draft)"}, "", 1, "-net (draft)\n", "Unable to format this cell.\ncorvane format: the cell holds a constant"},
+      {{"format", "no-such-file.txt"}, "", 1, "no-such-file.txt\n", "the cell holds a constant, not a formula (a formula starts with \"=\")\n"},
+      {{"format"}, "\n", 1, "\n", "No formula in cell.\ncorvane format: the cell is empty\n"},
       // A layout the spreadsheet refuses leaves the cell; the text file takes it (below).
       {{"format", "=SUM(A:A)"}, "", 1, "=SUM(A:A)\n", "whole-column reference A:A. The cell was left as it was; --notepad"},
       {{"format", "--jsonl", "--mono"}, "\"" + kIfSum + "\"\n\"=A1+B1\"\n  \"\"  \n", 0,
@@ -140,6 +142,9 @@ TEST_F(FormatCli, BadUsageIsRefusedAndTouchesNothing) {
   testsupport::XlsxBuilder().Sheet("Sheet1", R"(<row r="1"><c r="A1"><f>SUM(1,2)</f></c></row>)").Write(book);
   const std::string original = ReadBytes(book);
   testsupport::WriteBytes(folder_ / "notes.xlsx", "just text\n");
+  testsupport::WriteBytes(folder_ / "settings.txt", "=SUM(1)");
+  testsupport::WriteBytes(folder_ / "old.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(504, '\0'));
+  testsupport::XlsxBuilder().Entry("mimetype", "application/vnd.oasis.opendocument.spreadsheet").Write(folder_ / "book.ods");
   ASSERT_EQ(mkfifo((folder_ / "fifo.xlsx").c_str(), 0600), 0);
   fs::create_symlink("/dev/zero", folder_ / "zero.xlsx");
   fs::create_directory(folder_ / "folder.xlsx");
@@ -175,8 +180,18 @@ TEST_F(FormatCli, BadUsageIsRefusedAndTouchesNothing) {
       {{"format", b, "Sheet1!A1", "--all"}, "", 2, "--all takes no CELL"},
       {{"format", b}, "", 2, "expected CELL"},
       {{"format", b, "Sheet1!A1", "--mono"}, "", 2, "single formulas"},
-      {{"format", b, "Sheet1!A1", "--separator", "a"}, "", 2, "cannot serve", false},
-      {{"format", at("notes.xlsx"), "Sheet1!A1"}, "", 1, "not a workbook file", false},
+      {{"format", b, "Sheet1!A1", "--separator", "a"}, "", 2, "--separator takes one character"},
+      {{"format", b, "--all", "--separator", "+"}, "", 2, "cannot serve", false},
+      {{"format", "--excel-version", "abc", kIfSum}, "", 2, "--excel-version takes a version that starts with its number"},
+      {{"format", b, "--all", "--excel-version", ""}, "", 2, "--excel-version takes a version"},
+      // A file is a workbook by its content: any other file is refused, never laid out as a formula.
+      {{"format", at("notes.xlsx"), "Sheet1!A1"}, "", 2, "is not a workbook file (it is no ZIP package)"},
+      {{"format", at("settings.txt")}, "", 2, "is not a workbook file (it is no ZIP package); it was not changed. corvane reads .xlsx, .xlsm"},
+      {{"unformat", at("old.xls")}, "", 2, "is an old binary workbook (.xls)"},
+      {{"format", at("book.ods"), "--all"}, "", 2, "is an OpenDocument file (such as .ods), not a workbook file; corvane reads .xlsx, .xlsm and their templates"},
+      {{"format", folder_.path().string()}, "", 2, "is a folder, not a workbook file"},
+      {{"format", at("missing.ods"), "--all"}, "", 2, "--all is for workbook files (.xlsx, .xlsm and their templates); there is no file"},
+      {{"unformat", "=A1", "--output", b}, "", 2, "--output is for workbook files (.xlsx, .xlsm and their templates); \"=A1\" is a formula"},
       {{"format", at("missing.xlsx"), "Sheet1!A1"}, "", 1, "cannot be opened", false},
       {{"unformat", at("fifo.xlsx"), "S!A1"}, "", 1, "is a FIFO, not a workbook file"},
       {{"unformat", at("zero.xlsx"), "S!A1"}, "", 1, "is a character device, not a workbook file"},
@@ -187,6 +202,8 @@ TEST_F(FormatCli, BadUsageIsRefusedAndTouchesNothing) {
       {{"unformat", b, "--all", "--output", at("ro-out.xlsx")}, "", 1, "is read-only; it was not replaced."},
       {{"unformat", at("ro.xlsx"), "--all"}, "", 1, "is read-only; it was not replaced. Name another file with --output"},
   };
+  for (const std::string separator : {"abc", "(", "]", "'", "\"", " ", "x", "7", "\xF0\x9F\x98\x80"})
+    rows.push_back({{"format", "--separator", separator, kIfSum}, "", 2, "--separator takes one character that can part arguments"});
   // Formulas beyond the limit (Linux passes arguments up to 128 KiB), each way in once.
   const std::string huge = NestedFormula(10U << 20), refused = "the spreadsheet does not accept this text in a cell: "
                                                                "The formula is longer than the 8192 characters this version allows.\n";
@@ -294,14 +311,23 @@ TEST_F(FormatCli, FirstUseWithoutATerminalCalibratesThenCalibrateAndListing) {
   EXPECT_NE(run.err.find("Calibration done.\n\nYou should calibrate again whenever"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("\n\nSee Corvane Help for more information.\n"), std::string::npos) << run.err;
   EXPECT_TRUE(run.out.starts_with("Calibrated Arial (Spacing_Arial in " + store_ + "); Arial is measured with ")) << run.out;
-  // Control characters are listed by their code point, the others as themselves; another font
-  // has its own sections, where nothing is calibrated yet.
-  const std::string show = Run({"calibrate", "--show", "--font", "Arial"}).out + Run({"calibrate", "--show", "--font", "Cambria"}).out;
-  EXPECT_EQ(std::count(show.begin(), show.end(), '\n'), 2 * 767);
+  // Control characters are listed by their code point, the others as themselves.
+  const std::string show = Run({"calibrate", "--show", "--font", "Arial"}).out;
+  EXPECT_EQ(std::count(show.begin(), show.end(), '\n'), 767);
   for (const char* line : {"2\tU+0002\t0\n", "\n32\t \t1\n", "\n159\tU+009F\t", "\n160\t\xC2\xA0\t", "\n767\t\xCB\xBF\t",
-                           "\nArial: fully calibrated; Arial is measured with ", "\n101\te\tNot Found\n",
-                           "\nCambria: not calibrated; Cambria is measured with "})
+                           "\nArial: fully calibrated; Arial is measured with "})
     EXPECT_NE(show.find(line), std::string::npos) << line;
+  // A font never calibrated (its own section, empty) is said so in one line, with status 1. One
+  // that is not installed is named with the font measuring in its place before anything is stored.
+  run = Run({"calibrate", "--show", "--font", "Cambria"});
+  EXPECT_TRUE(run.status == 1 && run.out.empty() && run.err.starts_with("corvane calibrate: Cambria is not calibrated (") &&
+              std::count(run.err.begin(), run.err.end(), '\n') == 1) << run.err;
+  const std::string warning = "corvane calibrate: warning: the font \"Comic Nonsense\" is not installed; DejaVu Sans measures in "
+                              "its place (the widths stored under \"Comic Nonsense\" are DejaVu Sans's)\n";
+  run = Run({"calibrate", "--font", "Comic Nonsense"});
+  EXPECT_TRUE(run.status == 0 && run.err.starts_with(warning) && run.err.find("Calibration done.") != std::string::npos) << run.err;
+  EXPECT_EQ(Run({"format", "--font", "Comic Nonsense", kIfSum}).err, "corvane format" + warning.substr(17));
+  EXPECT_EQ(Run({"calibrate", "--font", "Arial"}).err.find("warning"), std::string::npos);
 }
 
 // Ctrl-C cancels after the code being measured, without the closing notice, and keeps the codes
@@ -318,9 +344,9 @@ TEST_F(FormatCli, CalibrationCancelledPartWayKeepsAReadablePrefix) {
   const int saved = CalibriPrefix(store_);
   EXPECT_GE(saved, 20);
   EXPECT_EQ(Contents(store_), "Spacing_Calibri " + std::to_string(saved) + " from 2 | ok") << "nothing but the prefix";
-  EXPECT_NE(Run({"calibrate", "--show"}).out.find("\nCalibri: not fully calibrated, first missing code " +
-                                                  std::to_string(saved + 2) + "; "),
-            std::string::npos);
+  const std::string show = Run({"calibrate", "--show"}).out;
+  EXPECT_NE(show.find("\tNot Found\nCalibri: not fully calibrated, first missing code " + std::to_string(saved + 2) + "; "),
+            std::string::npos) << show.substr(show.size() - 200);
 }
 
 // Runs against a store that fails them, read-only or damaged (the refusals themselves are

@@ -170,6 +170,7 @@ struct ResolvedFont {
   FontSetPtr fallbacks;
   bool fallbacksLoaded = false;
   std::u16string description;
+  std::u16string standIn;  // see FontMeasurer::StandIn
   std::array<std::unique_ptr<Page>, kPageCount> pages;
 
   double* Slot(char32_t cp) {
@@ -263,7 +264,26 @@ struct FontMeasurer::Impl {
     description.append(u"(").append(FromUtf8(path));
     if (index != 0) description.append(u", face ").append(Ascii(std::to_string(index)));
     description.append(u")");
+    if (!family.empty() && !ServedAsItself(font->pattern.get(), match.get(), family))
+      font->standIn = FromUtf8(reinterpret_cast<const char*>(matchedFamily));
     return font;
+  }
+
+  // Whether the match is the family asked for (by one of its names), or a substitute that the
+  // configuration binds to that name: fontconfig's own defaults (sans-serif, then DejaVu Sans)
+  // are weakly bound, the metric-compatible aliases are not.
+  static bool ServedAsItself(FcPattern* asked, FcPattern* match, const std::string& family) {
+    const auto* name = reinterpret_cast<const FcChar8*>(family.c_str());
+    FcChar8* matched = nullptr;
+    for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &matched) == FcResultMatch; ++i)
+      if (FcStrCmpIgnoreCase(matched, name) == 0) return true;
+    if (FcPatternGetString(match, FC_FAMILY, 0, &matched) != FcResultMatch) return true;
+    FcValue value;
+    FcValueBinding binding = FcValueBindingWeak;
+    for (int i = 0; FcPatternGetWithBinding(asked, FC_FAMILY, i, &value, &binding) == FcResultMatch; ++i)
+      if (value.type == FcTypeString && binding != FcValueBindingWeak && FcStrCmpIgnoreCase(value.u.s, matched) == 0)
+        return true;
+    return false;
   }
 
   // The first font in fontconfig's fallback order that has `cp`, or null when none has it.
@@ -330,5 +350,7 @@ double FontMeasurer::LineHeightPixels(std::u16string_view face, double points, d
 }
 
 std::u16string FontMeasurer::ResolvedFace(std::u16string_view face) { return impl_->Resolve(face).description; }
+
+std::u16string FontMeasurer::StandIn(std::u16string_view face) { return impl_->Resolve(face).standIn; }
 
 }  // namespace corvane::posix

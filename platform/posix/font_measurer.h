@@ -30,6 +30,10 @@ class FontMeasurer final : public TextMeasurer {
   double LineHeightPixels(std::u16string_view face, double points, double dpi) override;
   // Family and file of the font that serves `face`, e.g. "Carlito (/usr/share/fonts/.../Carlito-Regular.ttf)".
   std::u16string ResolvedFace(std::u16string_view face) override;
+  // The family that measures in place of `face` when no font of that name is installed and the
+  // configuration binds no substitute to the name (as it binds Carlito to Calibri, measuring
+  // alike); empty when the face is served as itself or by such a substitute.
+  std::u16string StandIn(std::u16string_view face);
 
  private:
   struct Impl;
