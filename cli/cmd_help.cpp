@@ -1,6 +1,5 @@
 // `corvane help [COMMAND|TOPIC]`: a command's usage, or the help for a terminal, every topic or
 // the one named; `corvane help --json`: the command table for the build.
-#include <algorithm>
 #include <iostream>
 #include <string>
 
@@ -29,21 +28,18 @@ int Run(std::vector<std::string>& args) {
     std::cout << CommandHelp(*command);
     return kExitOk;
   }
-  std::size_t width = 0;
   for (const auto& topic : topics) {
     if (topic.name == args.front()) {
       std::cout << topic.text;
       return kExitOk;
     }
-    width = std::max(width, topic.name.size());
   }
-  std::string names;
-  for (const auto& topic : topics)
-    names += "\n  " + std::string(topic.name) + std::string(width - topic.name.size() + 2, ' ') + std::string(topic.title);
-  std::string commands;
+  // One line: the message is shown escaped, a line feed included.
+  std::string commands, names;
   for (const auto& command : Commands()) commands += (commands.empty() ? "" : ", ") + command.name;
+  for (const auto& topic : topics) names += (names.empty() ? "" : ", ") + std::string(topic.name);
   throw UsageError("no command or topic \"" + Printable(args.front()) + "\"; the commands are " + commands +
-                   "; the topics are:" + names);
+                   "; the topics are " + names + " (corvane help prints them all)");
 }
 
 const CommandRegistration kRegistration{{
