@@ -36,14 +36,39 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// One option of a command, as its help, the manual page and the shell completion show it.
+struct CommandOption {
+  std::string flag;  // "--font NAME"; a value written "on|off" lists the values it takes
+  std::string text;  // what it does, a phrase starting lower-case
+};
+
+// What the shell completes for a command's operands.
+enum class Operands { None, Workbooks, HelpNames };
+
+// A subcommand and its usage: the one source of `corvane --help`, `corvane help COMMAND`,
+// `corvane COMMAND --help`, the manual page's synopsis and commands, and the bash completion
+// (both made at build time from `corvane help --json`). Every command also takes --store PATH
+// and -h/--help, which the usage adds.
 struct Command {
   std::string name;
-  std::string synopsis;  // one line for --help, e.g. "unformat [FORMULA|-] [--jsonl]"
+  std::vector<std::string> forms;  // usage lines after "corvane ", e.g. "unformat [FORMULA|-] [--jsonl]"
+  std::string summary;             // one line for --help, a phrase starting lower-case
+  std::vector<CommandOption> options{};
+  std::vector<std::string> exits;  // "0 when ...", one per status
   std::function<int(std::vector<std::string>& args)> run;
+  Operands operands = Operands::None;
+  bool usesStore = false;  // false: --store is accepted and ignored
 };
 
 void RegisterCommand(Command command);
 const std::vector<Command>& Commands();
+const Command* FindCommand(std::string_view name);
+// The command's usage, options and exit statuses, within 80 columns.
+std::string CommandHelp(const Command& command);
+// The list of commands for `corvane --help`, within 80 columns.
+std::string ProgramHelp();
+// The command table for the build, as one JSON object.
+std::string UsageJson(std::string_view version);
 
 struct CommandRegistration {
   explicit CommandRegistration(Command command) { RegisterCommand(std::move(command)); }

@@ -10,6 +10,7 @@ namespace {
 
 int Run(std::vector<std::string>& args) {
   const bool open = TakeFlag(args, "open");
+  TakeOption(args, "store");  // reads no settings
   RejectUnknownOptions(args);
   if (!args.empty()) throw UsageError("about takes no arguments");
   ProgramServices program("", /*openStore=*/false);
@@ -21,8 +22,13 @@ int Run(std::vector<std::string>& args) {
   return kExitOk;
 }
 
-const CommandRegistration kRegistration{
-    {"about", "about [--open]                    show the About window's texts (--open: open the web page)", Run}};
+const CommandRegistration kRegistration{{
+    .name = "about",
+    .forms = {"about [--open]"},
+    .summary = "print the About window's title, copyright and web address",
+    .options = {{"--open", "also open the web address in the browser, as a click on it does"}},
+    .exits = {"0 the texts were printed", "2 bad usage"},
+    .run = Run}};
 
 }  // namespace
 }  // namespace corvane::cli

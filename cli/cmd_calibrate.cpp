@@ -120,9 +120,17 @@ int Run(std::vector<std::string>& args) {
   return Calibrate(session, program);
 }
 
-const CommandRegistration kRegistration{
-    {"calibrate", "calibrate [--font NAME] [--store PATH] [--show]   measure the font's character widths (--show: list them)",
-     Run}};
+const CommandRegistration kRegistration{{
+    .name = "calibrate",
+    .forms = {"calibrate [--font NAME] [--show]"},
+    .summary = "measure the standard font's character widths (--show: list them)",
+    .options = {{"--font NAME", "the font to measure (else the standard font, Calibri)"},
+                {"--show", "list the stored widths and the font file that measures them, measuring nothing"}},
+    .exits = {"0 the font was calibrated, or its widths listed",
+              "1 cancelled (the widths measured before are kept), or the settings file failed",
+              "2 bad usage or invalid input"},
+    .run = Run,
+    .usesStore = true}};
 
 }  // namespace
 }  // namespace corvane::cli

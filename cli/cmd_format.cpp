@@ -279,12 +279,31 @@ int Run(std::vector<std::string>& args) {
   return result.succeeded() ? kExitOk : kExitFailed;
 }
 
-const CommandRegistration kRegistration{
-    {"format",
-     "format [FORMULA|-] [--jsonl] [--mono] [--all-parens|--no-all-parens] [--notepad] [--separator SEP] "
-     "[--excel-version TEXT] [--font NAME] [--uncalibrated] [--store PATH]   lay out a formula\n"
-     "  corvane format BOOK.xlsx CELL...|--all [--output OUT.xlsx] [options]   lay out formulas of a workbook file",
-     Run}};
+const CommandRegistration kRegistration{{
+    .name = "format",
+    .forms = {"format [FORMULA|-] [OPTIONS]", "format BOOK.xlsx CELL...|--all [--output OUT.xlsx] [OPTIONS]"},
+    .summary = "lay out a formula, or the formulas of a workbook file",
+    .options = {{"--all-parens", "lay out every group in parentheses (Format All Parens on, for this run)"},
+                {"--no-all-parens", "keep a group after + - * / ^ inline (Format All Parens off, for this run)"},
+                {"--notepad", "write the layout to a text file, whatever its length"},
+                {"--mono", "print the layout for a monospaced font instead of writing a file (FORMULA only)"},
+                {"--color=WHEN", "with --mono, show the layout's parts in colour: auto (on a terminal, without "
+                                 "NO_COLOR), always or never"},
+                {"--jsonl", "read one JSON string per line of standard input, print one {\"cell\", \"file\", "
+                            "\"messages\"} object per line (FORMULA only)"},
+                {"--separator SEP", "the list separator"},
+                {"--excel-version TEXT", "the spreadsheet's version: up to 11 a formula holds 1,024 characters, else 8,192"},
+                {"--font NAME", "the standard font"},
+                {"--uncalibrated", "measure every character as 1 wide, without calibrating"},
+                {"--all", "every formula of every worksheet of the workbook file"},
+                {"--output OUT.xlsx", "write the workbook to OUT.xlsx instead of replacing BOOK.xlsx"}},
+    .exits = {"0 the cell received the layout or the text file was written; for a workbook file, every cell was "
+              "dealt with and the workbook saved",
+              "1 a message or a failure ended the command (a workbook file is then as it was)",
+              "2 bad usage or invalid input (not UTF-8, or text the spreadsheet refuses)"},
+    .run = Run,
+    .operands = Operands::Workbooks,
+    .usesStore = true}};
 
 }  // namespace
 }  // namespace corvane::cli

@@ -9,6 +9,7 @@ namespace corvane::cli {
 namespace {
 
 int Run(std::vector<std::string>& args) {
+  TakeOption(args, "store");  // reads no settings
   RejectUnknownOptions(args);
   if (!args.empty()) throw UsageError("help-path takes no arguments");
   ProgramServices program("", /*openStore=*/false);
@@ -17,7 +18,11 @@ int Run(std::vector<std::string>& args) {
   return kExitOk;
 }
 
-const CommandRegistration kRegistration{{"help-path", "help-path                         print the help file's path", Run}};
+const CommandRegistration kRegistration{{.name = "help-path",
+                                         .forms = {"help-path"},
+                                         .summary = "print where the help file is looked for",
+                                         .exits = {"0 the path was printed", "2 bad usage"},
+                                         .run = Run}};
 
 }  // namespace
 }  // namespace corvane::cli

@@ -88,10 +88,16 @@ int Run(std::vector<std::string>& args) {
   return kExitOk;
 }
 
-const CommandRegistration kRegistration{
-    {"settings",
-     "settings [--format-all-parens on|off] [--always-notepad on|off] [--store PATH]   show or change the options",
-     Run}};
+const CommandRegistration kRegistration{{
+    .name = "settings",
+    .forms = {"settings [--format-all-parens on|off] [--always-notepad on|off]"},
+    .summary = "show or change the two options (in a window on a terminal)",
+    .options = {{"--format-all-parens on|off", "Format All Parens: lay out every group in parentheses"},
+                {"--always-notepad on|off", "Always Send to Notepad: write every layout to a text file"}},
+    .exits = {"0 the options were shown or saved", "1 the settings file could not be read or written",
+              "2 bad usage"},
+    .run = Run,
+    .usesStore = true}};
 
 }  // namespace
 }  // namespace corvane::cli

@@ -8,13 +8,13 @@
 
 namespace {
 
-void PrintHelp() {
-  std::cout << "corvane - makes long spreadsheet formulas readable\n\n"
-               "Usage: corvane COMMAND [OPTIONS]\n\nCommands:\n";
-  for (const auto& command : corvane::cli::Commands()) std::cout << "  corvane " << command.synopsis << '\n';
-  std::cout << "  corvane --help\n\n"
-               "FORMULA absent or \"-\" reads the formula from standard input (UTF-8).\n"
-               "--store PATH (or the environment variable CORVANE_STORE) names the settings file.\n";
+// -h or --help anywhere before "--" asks for the command's usage instead of running it.
+bool AsksForHelp(const std::vector<std::string>& args) {
+  for (const auto& arg : args) {
+    if (arg == "--") return false;
+    if (arg == "--help" || arg == "-h") return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -22,17 +22,22 @@ void PrintHelp() {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
-    PrintHelp();
+    std::cout << corvane::cli::ProgramHelp();
     return corvane::cli::kExitUsage;
   }
   if (args[0] == "--help" || args[0] == "-h") {
-    PrintHelp();
+    std::cout << corvane::cli::ProgramHelp();
     return corvane::cli::kExitOk;
   }
+  if (args[0] == "--version") args[0] = "version";
   const std::string name = args[0];
   args.erase(args.begin());
   for (const auto& command : corvane::cli::Commands()) {
     if (command.name != name) continue;
+    if (AsksForHelp(args)) {
+      std::cout << corvane::cli::CommandHelp(command);
+      return corvane::cli::kExitOk;
+    }
     try {
       return command.run(args);
     } catch (const corvane::cli::UsageError& e) {

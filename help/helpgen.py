@@ -5,8 +5,9 @@ usage: helpgen.py chm-project OUTDIR      the HTML Help project (corvane.hhp, .h
                                           copies of the pages and the stylesheet, for chmcmd
        helpgen.py cpp OUT.cpp             the terminal text as the C++ source behind
                                           cli/help_text.h
-       helpgen.py man OUT.1 README.md     the manual page: the program's usage from the README's
-                                          program section, then every topic
+       helpgen.py man OUT.1 PROGRAM       the manual page: the commands' usage as the program
+                                          gives it (PROGRAM help --json), then every topic
+       helpgen.py bash OUT PROGRAM        the bash completion script, from the same usage
        helpgen.py text [NAME]             the terminal text, to standard output
 
 The pages may use only the elements that every output here can render (see BLOCK and INLINE);
@@ -15,9 +16,11 @@ Standard library only.
 """
 import html
 import html.parser
+import json
 import os
 import re
 import shutil
+import subprocess
 import sys
 import textwrap
 
@@ -329,62 +332,47 @@ def roff_runs(runs):
     return roff_line(squeeze("".join(out)).strip(" "))
 
 
-def readme_usage(readme):
-    """The usage lines of the README's program section: [(synopses, description)]. A description
-    starts in the column of the block's indented (continuation) lines, with a lower-case word."""
-    with open(readme, encoding="utf-8") as f:
-        text = f.read()
-    section = re.search(r"^## The `corvane` program\n.*?^```\n(.*?)^```", text, re.MULTILINE | re.DOTALL)
-    if not section:
-        raise HelpError(f"{readme}: no usage block in its section on the corvane program")
-    block = section.group(1).splitlines()
-    indents = [len(line) - len(line.lstrip()) for line in block if line.strip() and line[0] == " "]
-    if not indents:
-        raise HelpError(f"{readme}: the usage block has no description column")
-    column = min(indents)
-    entries, pending = [], []
-    for line in block:
-        if line.startswith("corvane "):
-            if line[column - 1:column] == " " and re.match(r"[a-z]", line[column:]):
-                if pending:
-                    raise HelpError(f"{readme}: no description for {pending}")
-                pending.append(line[:column].strip())
-                entries.append((pending, line[column:].strip()))
-                pending = []
-            else:
-                pending.append(line.strip())
-        elif line.strip():
-            if line[:column].strip():
-                raise HelpError(f"{readme}: a usage line that is neither a synopsis nor a description: {line!r}")
-            if pending:
-                entries.append((pending, line.strip()))
-                pending = []
-            elif entries:
-                entries[-1] = (entries[-1][0], entries[-1][1] + " " + line.strip())
-    if pending:
-        raise HelpError(f"{readme}: no description for {pending}")
-    return entries
+def program_usage(program):
+    """The program's command table (`corvane help --json`), checked against the topics: a command
+    and a topic of one name would hide one of them from `corvane help NAME`."""
+    try:
+        run = subprocess.run([program, "help", "--json"], capture_output=True, text=True, check=True)
+    except subprocess.CalledProcessError as e:
+        raise HelpError(f"{program} help --json exits {e.returncode}: {e.stderr.strip()}")
+    usage = json.loads(run.stdout)
+    clash = {c["name"] for c in usage["commands"]} & set(usage["topics"])
+    if clash:
+        raise HelpError(f"commands and topics share the names {sorted(clash)}")
+    return usage
 
 
-def write_man(topics, bodies, readme, out):
+def write_man(topics, bodies, program, out):
+    usage = program_usage(program)
     # Left-aligned and never hyphenated: paths and options must stay whole.
-    lines = ['.TH CORVANE 1 "" "Corvane 1.0" "User Commands"', ".nh", ".ad l", ".SH NAME",
+    lines = [f'.TH CORVANE 1 "" "Corvane {usage["version"]}" "User Commands"', ".nh", ".ad l", ".SH NAME",
              "corvane \\- makes long spreadsheet formulas readable", ".SH SYNOPSIS", ".nf"]
-    usage = readme_usage(readme)
-    for synopses, _ in usage:
-        for synopsis in synopses:
-            command, _, rest = synopsis[len("corvane "):].partition(" ")
-            lines.append(roff_line(f"\\fBcorvane {roff_escape(command)}\\fR {roff_escape(rest)}".rstrip()))
+    for command in usage["commands"]:
+        for form in command["forms"]:
+            name, _, rest = form.partition(" ")
+            lines.append(roff_line(f"\\fBcorvane {roff_escape(name)}\\fR {roff_escape(rest)}".rstrip()))
     lines += [".fi", ".SH DESCRIPTION",
               "\\fBcorvane\\fR runs the commands of the Corvane add-in for Microsoft Excel on formulas "
               "given on its command line or standard input, or on the formulas of workbook files. "
               "The sections after COMMANDS are Corvane's help, which \\fBcorvane help\\fR prints as well.",
               ".SH COMMANDS"]
-    for synopses, description in usage:
-        lines += [".TP", roff_line("\\fB" + roff_escape(synopses[0]) + "\\fR")]
-        for synopsis in synopses[1:]:  # several forms, one description: the tags stand together
-            lines += [".PD 0", ".TP", roff_line("\\fB" + roff_escape(synopsis) + "\\fR"), ".PD"]
-        lines.append(roff_line(roff_escape(description[:1].upper() + description[1:]) + "."))
+    for command in usage["commands"]:
+        lines += [".TP", roff_line("\\fBcorvane " + roff_escape(command["forms"][0]) + "\\fR")]
+        for form in command["forms"][1:]:  # several forms, one description: the tags stand together
+            lines += [".PD 0", ".TP", roff_line("\\fBcorvane " + roff_escape(form) + "\\fR"), ".PD"]
+        lines.append(roff_line(roff_escape(command["summary"][:1].upper() + command["summary"][1:]) + "."))
+        lines.append(".RS")
+        for option in command["options"]:
+            lines += [".TP", roff_line("\\fB" + roff_escape(option["flag"]) + "\\fR"), roff_line(roff_escape(option["text"]))]
+        lines += [".PP", "Exit status:"]
+        for status in command["exits"]:
+            code, _, text = status.partition(" ")
+            lines += [".TP 4", code, roff_line(roff_escape(text))]
+        lines.append(".RE")
     for topic in topics:
         for kind, depth, marker, runs in blocks_of(bodies[topic.name]):
             if kind == "h1":
@@ -410,6 +398,56 @@ def write_man(topics, bodies, readme, out):
             if (depth and kind != "item") or (kind == "item" and depth > 1):
                 lines.append(".RE")
     write_if_changed(out, "\n".join(lines) + "\n")
+
+
+# ---- The bash completion ----
+
+def write_bash(program, out):
+    """The completion script: the commands, each command's options and the values an option lists
+    (on|off), files for a PATH, workbook files for the workbook forms, and command and topic names
+    for help."""
+    usage = program_usage(program)
+    names = [c["name"] for c in usage["commands"]]
+    cases = []
+    for command in usage["commands"]:
+        flags = [f for o in command["options"] for f in o["flag"].replace(",", "").split() if f.startswith("-")]
+        values = []
+        for option in command["options"]:
+            flag, _, value = option["flag"].partition(" ")
+            if not value or flag.endswith(","):
+                continue
+            if "|" in value:
+                values.append(f'      {flag}) COMPREPLY=($(compgen -W "{value.replace("|", " ")}" -- "$cur")); return ;;')
+            elif value.endswith((".xlsx", "PATH")):
+                values.append(f"      {flag}) _filedir; return ;;")
+            else:
+                values.append(f"      {flag}) return ;;")
+        operands = {"workbooks": "_filedir '@(xlsx|xlsm|xltx|xltm|XLSX|XLSM|XLTX|XLTM)'",
+                    "help-names": f'COMPREPLY=($(compgen -W "{" ".join(names + usage["topics"])}" -- "$cur"))',
+                    "none": ":"}[command["operands"]]
+        cases.append(f"""    {command["name"]})
+      case $prev in
+{chr(10).join(values)}
+      esac
+      if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "{" ".join(flags)}" -- "$cur"))
+      else
+        {operands}
+      fi ;;""")
+    write_if_changed(out, f"""# bash completion for corvane(1), made by help/helpgen.py from `corvane help --json`
+_corvane() {{
+  local cur prev words cword
+  _init_completion || return
+  if ((cword == 1)); then
+    COMPREPLY=($(compgen -W "{" ".join(names)} --help --version" -- "$cur"))
+    return
+  fi
+  case ${{words[1]}} in
+{chr(10).join(cases)}
+  esac
+}} &&
+  complete -F _corvane corvane
+""")
 
 
 # ---- The HTML Help project ----
@@ -471,7 +509,7 @@ def write_if_changed(path, text):
 
 
 def main(argv):
-    if len(argv) < 2 or argv[1] not in ("chm-project", "cpp", "man", "text"):
+    if len(argv) < 2 or argv[1] not in ("chm-project", "cpp", "man", "bash", "text"):
         sys.stderr.write(__doc__)
         return 2
     try:
@@ -484,6 +522,8 @@ def main(argv):
             write_cpp(topics, bodies, args[0])
         elif command == "man" and len(args) == 2:
             write_man(topics, bodies, args[1], args[0])
+        elif command == "bash" and len(args) == 2:
+            write_bash(args[1], args[0])
         elif command == "text" and len(args) <= 1:
             chosen = [t for t in topics if not args or t.name == args[0]]
             if not chosen:

@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""The help as a user gets it from an installed build: `cmake --install` puts the program and its
-manual page where GNU layouts want them, man finds the page and renders it without a warning, and
-`corvane help` fits a terminal of 80 columns and holds every topic of help/topics.txt.
+"""The help as a user gets it from an installed build: `cmake --install` puts the program, its
+manual page and its bash completion where GNU layouts want them, man finds the page and renders it
+without a warning, `corvane help` fits a terminal of 80 columns and holds every topic of
+help/topics.txt, and the completion completes. `cpack` makes a Debian package holding the same;
+as root with dpkg, the package is installed, run and removed again (removed whatever happens;
+CORVANE_SKIP_DPKG=1 skips that part, and so does a corvane package installed already).
 
 usage: check_help_install.py BUILD_DIR CMAKE BINDIR MANDIR TOPICS_TXT
 Exit status 0 passed, 1 failed, 77 skipped (man is not installed).
@@ -11,6 +14,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
+
+COMPLETION = os.path.join("share", "bash-completion", "completions", "corvane")
+BASH_COMPLETION = "/usr/share/bash-completion/bash_completion"
 
 failures = []
 
@@ -48,7 +54,7 @@ def check_manual(prefix, mandir, topics):
     expect(shown.stderr == "", f"man --warnings reports:\n{shown.stderr}")
     for section in ["NAME", "SYNOPSIS", "COMMANDS"] + [title.upper() for _, title in topics]:
         expect(f"\n{section}\n" in shown.stdout, f"the rendered manual page has no section {section}")
-    expect("corvane help [TOPIC]" in shown.stdout, "the manual page's usage lacks corvane help [TOPIC]")
+    expect("corvane help [COMMAND|TOPIC]" in shown.stdout, "the manual page's usage lacks corvane help [COMMAND|TOPIC]")
     if shutil.which("groff"):
         strict = run(["groff", "-ww", "-z", "-man", page])
         expect(strict.returncode == 0 and strict.stderr == "", f"groff -ww reports:\n{strict.stderr}")
@@ -78,6 +84,53 @@ def check_terminal_help(program, topics):
         expect(usage.returncode == 0 and "Usage: corvane COMMAND" in usage.stdout, f"corvane {flag} is not the usage")
 
 
+def check_completion(script, folder):
+    expect(run(["bash", "-n", script]).returncode == 0, "the completion script is not valid bash")
+    if not os.path.isfile(BASH_COMPLETION):
+        return
+    for name in ("book.xlsx", "notes.txt"):
+        open(os.path.join(folder, name), "w").close()
+    # The words typed so far (the last one being completed) and what the completion offers.
+    for words, offered in [("corvane for", "format"), ("corvane settings --always-notepad ''", "on off"),
+                           ("corvane unformat ''", "book.xlsx"), ("corvane help opt", "options"),
+                           ("corvane unformat --o", "--output"), ("corvane about --", "--open --store --help")]:
+        shell = (f"source {BASH_COMPLETION}; source {script}; cd {folder}; COMP_WORDS=({words}); "
+                 "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE=\"${COMP_WORDS[*]}\"; COMP_POINT=${#COMP_LINE}; "
+                 "_corvane corvane \"${COMP_WORDS[-1]}\" \"${COMP_WORDS[-2]}\"; echo \"${COMPREPLY[*]}\"")
+        got = run(["bash", "-c", shell]).stdout.strip()
+        expect(got == offered, f"completing {words!r} offers {got!r}, not {offered!r}")
+
+
+def check_package(build, cmake, scratch):
+    cpack = os.path.join(os.path.dirname(cmake), "cpack")
+    if not shutil.which(cpack) or not shutil.which("dpkg-deb"):
+        return
+    made = run([cpack, "-G", "DEB", "-B", scratch, "--config", os.path.join(build, "CPackConfig.cmake")])
+    debs = [f for f in os.listdir(scratch) if f.endswith(".deb")]
+    if not expect(made.returncode == 0 and len(debs) == 1, f"cpack made {debs}:\n{made.stdout}{made.stderr}"):
+        return
+    deb = os.path.join(scratch, debs[0])
+    contents = run(["dpkg-deb", "--contents", deb]).stdout
+    for path in ("./usr/bin/corvane", "./usr/share/man/man1/corvane.1", "./usr/" + COMPLETION):
+        expect(f" {path}\n" in contents, f"the package lacks {path}:\n{contents}")
+    depends = run(["dpkg-deb", "--field", deb, "Depends"]).stdout
+    expect(all(lib in depends for lib in ("libsqlite3", "libfreetype", "libzip", "libpugixml")),
+           f"the package's dependencies miss a library: {depends!r}")
+    if (os.geteuid() != 0 or not shutil.which("dpkg") or os.environ.get("CORVANE_SKIP_DPKG") == "1"
+            or run(["dpkg-query", "-W", "corvane"]).returncode == 0):
+        return
+    try:
+        installed = run(["dpkg", "-i", deb])
+        if expect(installed.returncode == 0, f"dpkg -i failed:\n{installed.stdout}{installed.stderr}"):
+            expect(run(["/usr/bin/corvane", "--version"]).stdout.startswith("corvane "), "the packaged program has no version")
+            expect(run(["man", "-w", "corvane"]).stdout.strip() == "/usr/share/man/man1/corvane.1",
+                   "man does not find the packaged page")
+    finally:
+        removed = run(["dpkg", "-r", "corvane"])
+        expect(removed.returncode == 0 and not os.path.exists("/usr/bin/corvane"),
+               f"dpkg -r failed:\n{removed.stdout}{removed.stderr}")
+
+
 def main(argv):
     if len(argv) != 6:
         sys.stderr.write(__doc__)
@@ -95,7 +148,19 @@ def main(argv):
         program = os.path.join(prefix, bindir, "corvane")
         if expect(os.access(program, os.X_OK), f"the program is not at {program}"):
             check_terminal_help(program, topics)
+            readme = os.path.join(os.path.dirname(topics_txt), os.pardir, "README.md")
+            with open(readme, encoding="utf-8") as f:
+                expect(f"```\n{run([program, '--help']).stdout}```\n" in f.read(),
+                       "the README's section on the program does not show corvane --help as it prints it")
+            version = run([program, "--version"])
+            expect(version.returncode == 0 and version.stdout.startswith("corvane ") and "SQLite " in version.stdout,
+                   f"the installed corvane --version says {version.stdout!r}")
         check_manual(prefix, mandir, topics)
+        completion = os.path.join(prefix, COMPLETION)
+        if expect(os.path.isfile(completion), f"the bash completion is not at {completion}"):
+            os.mkdir(os.path.join(prefix, "typing"))
+            check_completion(completion, os.path.join(prefix, "typing"))
+        check_package(build, cmake, prefix)
     for failure in failures:
         print("FAIL " + failure)
     return 1 if failures else 0

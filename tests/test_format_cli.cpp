@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -242,6 +244,52 @@ TEST_F(FormatCli, BadUsageIsRefusedAndTouchesNothing) {
   EXPECT_EQ(fs::status(folder_ / "ro.xlsx").permissions(), fs::perms::owner_read);
   for (const auto& entry : fs::directory_iterator(folder_.path()))
     EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << "a temporary file is left";
+}
+
+// Every command's usage, however asked for, fits 80 columns and gives its options and exit
+// statuses; every command takes --store, which wins over CORVANE_STORE where the command reads
+// settings and is ignored (no file made) where it reads none.
+TEST_F(FormatCli, EveryCommandHasItsUsageAndTakesTheStore) {
+  const auto fits = [](const std::string& text) {
+    std::istringstream lines(text);
+    std::size_t widest = 0;
+    for (std::string line; std::getline(lines, line);) widest = std::max(widest, line.size());
+    return widest <= 80;
+  };
+  const CliResult version = Run({"--version"}), overview = Run({"--help"});
+  EXPECT_TRUE(std::regex_search(version.out, std::regex("^corvane [0-9]+\\.[0-9]+\nSQLite 3\\.[0-9.]+\nFreeType 2\\.")))
+      << version.out;
+  EXPECT_EQ(Run({"version"}).out, version.out);
+  EXPECT_TRUE(fits(overview.out) && overview.status == 0) << overview.out;
+  const fs::path book = folder_ / "Book.xlsx", other = folder_ / "other.db";
+  testsupport::XlsxBuilder().Sheet("Sheet1", R"(<row r="1"><c r="A1"><f>SUM(1,2)</f></c></row>)").Write(book);
+  const std::string o = other.string();
+  const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
+      {"format", {"format", "--uncalibrated", "=A(1)", "--store", o}},
+      {"unformat", {"unformat", "=A(\n 1)", "--store", o}},
+      {"unformat", {"unformat", book.string(), "--all", "--store=" + o}},
+      {"calibrate", {"calibrate", "--show", "--store", o}},  // nothing calibrated there: status 1
+      {"settings", {"settings", "--store", o}},
+      {"about", {"about", "--store", o}},
+      {"help", {"help", "help-path", "--store", o}},
+      {"help-path", {"help-path", "--store", o}},
+      {"version", {"version", "--store", o}}};
+  for (const auto& [command, withStore] : rows) {
+    SCOPED_TRACE(withStore.front() + " " + withStore[1]);
+    const CliResult help = Run({command, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.starts_with("Usage: corvane " + command) && fits(help.out)) << help.out;
+    EXPECT_NE(help.out.find("\n  --store PATH "), std::string::npos);
+    EXPECT_NE(help.out.find("\nExit status:\n  0  "), std::string::npos);
+    EXPECT_EQ(Run({command, "-h"}).out + Run({"help", command}).out, help.out + help.out);
+    EXPECT_NE(overview.out.find("\n  " + command + " "), std::string::npos);
+    const CliResult r = Run(withStore);
+    EXPECT_EQ(r.status, command == "calibrate" ? 1 : 0) << r.err;
+    const bool readsSettings = command == "format" || command == "calibrate" || command == "settings";
+    EXPECT_EQ(fs::exists(other), readsSettings);
+    EXPECT_FALSE(fs::exists(store_));
+    fs::remove(other);
+  }
 }
 
 // The text file goes to "tmp" and its path is printed; a link at its name, dangling or not, is
