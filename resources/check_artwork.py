@@ -221,6 +221,31 @@ def check_cursor(folder):
     need(sorted(depths) == [1, 4], 'colour depths %s, expected 4 and 1 bits' % depths)
 
 
+RIBBON = ('format', 'remove', 'calibrate', 'settings', 'about', 'help')
+
+
+def check_ribbon(folder, name):
+    """A ribbon picture: 32 x 32 and 16 x 16, 32-bit with alpha, the AND mask
+    set exactly where a pixel is fully transparent, and a picture in each."""
+    data = open(os.path.join(folder, 'ribbon_%s.ico' % name), 'rb').read()
+    entries = read_icon_dir(data, 1)
+    need(sorted((e[0], e[1]) for e in entries) == [(16, 16), (32, 32)],
+         'images %s, expected 32 x 32 and 16 x 16' % [(e[0], e[1]) for e in entries])
+    for w, h, _colours, _planes, _bits, size, offset in entries:
+        _hsize, bw, bh, _p, bpp, comp = struct.unpack_from('<IiiHHI', data, offset)
+        and_stride = (w + 31) // 32 * 4
+        need((bw, bh, bpp, comp) == (w, 2 * h, 32, 0), '%d x %d: not an uncompressed 32-bit image' % (w, h))
+        need(size == 40 + (4 * w + and_stride) * h, '%d x %d: image of %d bytes' % (w, h, size))
+        alphas = [data[offset + 40 + 4 * i + 3] for i in range(w * h)]
+        mo = offset + 40 + 4 * w * h
+        for i, a in enumerate(alphas):
+            x, y = i % w, i // w
+            clear = (data[mo + y * and_stride + x // 8] >> (7 - x % 8)) & 1
+            need(clear == (a == 0), '%d x %d: mask and alpha disagree at (%d, %d)' % (w, h, x, h - 1 - y))
+        solid = sum(a >= 128 for a in alphas)
+        need(w * h // 10 < solid < w * h, '%d x %d: %d of %d pixels mostly opaque' % (w, h, solid, w * h))
+
+
 def validate(folder):
     """All problems found, as messages; empty when everything is in order."""
     problems = []
@@ -229,6 +254,11 @@ def validate(folder):
             fn(folder)
         except (OSError, Bad, struct.error) as e:
             problems.append('%s: %s' % (name, e))
+    for name in RIBBON:
+        try:
+            check_ribbon(folder, name)
+        except (OSError, Bad, struct.error) as e:
+            problems.append('ribbon_%s.ico: %s' % (name, e))
     try:
         problems += check_buttons(folder)
     except struct.error as e:

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Draws Corvane's window artwork: the banner, the picture buttons, the window
-icon and the hand pointer.
+icon, the hand pointer and the ribbon tab's button pictures.
 
     python3 draw_artwork.py [OUTDIR]   write the files (default: this folder)
     python3 draw_artwork.py --check    redraw into a scratch folder, compare the
@@ -618,6 +618,87 @@ def hand_grid(mono):
 
 
 # --------------------------------------------------------------------------
+# Ribbon pictures: one per button of the ribbon tab, drawn at the ribbon's
+# two sizes (16 and 32 pixels) on a transparent ground, kept as 32-bit icons
+# with alpha. Shapes are given in a 32-unit square and scaled, so both sizes
+# show the same picture; pens are never thinner than one pixel.
+
+
+RED = (0xC4, 0x3B, 0x2E)
+RULER_FACE, RULER_EDGE = (0xF2, 0xC9, 0x4C), (0x9A, 0x74, 0x12)
+
+
+class Canvas:
+    """Straight (not premultiplied) colour with coverage: (r, g, b, alpha 0..1)."""
+
+    def __init__(self, size):
+        self.w = self.h = size
+        self.px = [[(0, 0, 0, 0.0)] * size for _ in range(size)]
+
+    def paint(self, mask, colour):
+        full = SS * SS
+        for my, row in enumerate(mask.coverage()):
+            line = self.px[mask.y0 + my]
+            for mx, n in enumerate(row):
+                if n == 0:
+                    continue
+                x = mask.x0 + mx
+                r, g, b, a = line[x]
+                ca = n / full
+                out = ca + a * (1 - ca)
+                line[x] = tuple((colour[i] * ca + (r, g, b)[i] * a * (1 - ca)) / out for i in range(3)) + (out,)
+
+    def rgba(self):
+        return [[tuple(min(255, max(0, int(v + 0.5))) for v in p[:3]) + (int(p[3] * 255 + 0.5),) for p in row]
+                for row in self.px]
+
+
+def ribbon_picture(size, shapes):
+    """shapes: ('line', points, pen) or ('poly', points), each with a colour,
+    in 32 units; painted in order."""
+    k = size / 32
+    img = Canvas(size)
+    for shape in shapes:
+        m = Mask(0, 0, size, size)
+        if shape[0] == 'line':
+            _kind, pts, pen, colour = shape
+            r = max(0.5, pen * k)
+            stamp_stroke(m, [(x * k, y * k) for x, y in pts], r, r)
+        else:
+            _kind, pts, colour = shape
+            stamp_polygon(m, [(x * k, y * k) for x, y in pts])
+        img.paint(m, colour)
+    return img
+
+
+def circle(cx, cy, r):
+    return [(cx + r * math.cos(math.radians(a)), cy + r * math.sin(math.radians(a))) for a in range(0, 360, 10)]
+
+
+def steps(ink):
+    """The indentation motif: lines stepping in by level and back out."""
+    return [('line', [(x, y), (x + n, y)], 1.6, ink)
+            for x, n, y in ((3, 20, 6), (9, 16, 12), (15, 12, 18), (9, 4, 24), (3, 4, 30))]
+
+
+RIBBON_PICTURES = {
+    'format': steps(ACCENT) + [('line', [(24, 26), (30, 26)], 1.6, INK), ('line', [(27, 23), (30, 26), (27, 29)], 1.6, INK)],
+    'remove': [('line', [(3, 26), (29, 26)], 1.6, ACCENT),
+               ('line', [(9, 5), (9, 17)], 1.6, INK), ('line', [(23, 5), (23, 17)], 1.6, INK),
+               ('line', [(5, 13), (9, 18), (13, 13)], 1.6, INK), ('line', [(19, 13), (23, 18), (27, 13)], 1.6, INK)],
+    'calibrate': [('poly', [(2, 9), (30, 9), (30, 23), (2, 23)], RULER_EDGE),
+                  ('poly', [(3.5, 10.5), (28.5, 10.5), (28.5, 21.5), (3.5, 21.5)], RULER_FACE)] +
+                 [('line', [(x, 11), (x, 15 if i % 2 else 18)], 0.8, INK) for i, x in enumerate(range(6, 28, 4))],
+    'settings': [('line', [(3, 9), (29, 9)], 1.4, INK), ('line', [(3, 23), (29, 23)], 1.4, INK),
+                 ('poly', circle(11, 9, 5), ACCENT), ('poly', circle(21, 23, 5), ACCENT)],
+    'about': [('poly', circle(16, 16, 14.5), ACCENT), ('poly', circle(16, 9, 2.6), WHITE),
+              ('line', [(16, 15), (16, 25)], 2.2, WHITE)],
+    'help': [('poly', circle(16, 16, 14.5), ACCENT),
+             ('line', arc(16, 12, 5, 4.5, 180, 360) + [(21, 12), (16, 17), (16, 19.5)], 2.2, WHITE),
+             ('poly', circle(16, 24.5, 2.4), WHITE)],
+}
+
+# --------------------------------------------------------------------------
 # File formats. Every header field has a fixed value: nothing depends on the
 # clock or the machine.
 
@@ -682,6 +763,31 @@ def icon_file(kind, images):
     return out + b''.join(blobs)
 
 
+def icon32(images):
+    """An icon of 32-bit images with alpha (rows bottom-up, blue-green-red-
+    alpha) and the AND mask set where a pixel is fully transparent."""
+    out = struct.pack('<HHH', 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    blobs = []
+    for img in images:
+        rows, w, h = img.rgba(), img.w, img.h
+        and_stride = (w + 31) // 32 * 4
+        colour, mask = bytearray(), bytearray()
+        for row in reversed(rows):
+            mbits = bytearray(and_stride)
+            for x, (r, g, b, a) in enumerate(row):
+                colour += bytes((b, g, r, a)) if a else bytes(4)
+                if a == 0:
+                    mbits[x // 8] |= 0x80 >> (x % 8)
+            mask += mbits
+        info = struct.pack('<IiiHHIIiiII', 40, w, 2 * h, 1, 32, 0, len(colour) + len(mask), 0, 0, 0, 0)
+        blob = info + bytes(colour) + bytes(mask)
+        out += struct.pack('<BBBBHHII', w % 256, h % 256, 0, 0, 1, 32, len(blob), offset)
+        offset += len(blob)
+        blobs.append(blob)
+    return out + b''.join(blobs)
+
+
 # --------------------------------------------------------------------------
 
 
@@ -698,6 +804,8 @@ def artwork():
                                          (draw_icon(16), 4, VGA, None)])
     files['hand.cur'] = icon_file(2, [(hand_grid(False), 4, VGA, HAND_HOTSPOT),
                                       (hand_grid(True), 1, [(0, 0, 0), (255, 255, 255)], HAND_HOTSPOT)])
+    for name, shapes in RIBBON_PICTURES.items():
+        files['ribbon_%s.ico' % name] = icon32([ribbon_picture(32, shapes), ribbon_picture(16, shapes)])
     return files
 
 

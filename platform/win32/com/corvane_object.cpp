@@ -5,6 +5,7 @@
 #include <string>
 
 #include "addin/cls_corvane.h"
+#include "corvane_h.h"
 #include "platform/win32/com/com_handles.h"
 #include "platform/win32/com/server.h"
 #include "base/platform.h"
@@ -528,8 +529,6 @@ class CorvaneObject final : public _cls_corvane, public ISupportErrorInfo {
   ComPtr<ITypeInfo> interfaceInfo_;
 };
 
-}  // namespace
-
 HRESULT CreateCorvaneObject(REFIID iid, void** out) noexcept {
   if (!out) return E_POINTER;
   *out = nullptr;
@@ -545,5 +544,23 @@ HRESULT CreateCorvaneObject(REFIID iid, void** out) noexcept {
   object->Release();
   return hr;
 }
+
+}  // namespace
+
+// The identifiers and the versions are fixed: hosts set up for the add-in find the class by them.
+const ServerClass kServerClass = {
+    .clsid = &CLSID_cls_corvane,
+    .progId = L"Corvane.cls_corvane",
+    .classVersion = L"104.0",
+    .libid = &LIBID_Corvane,
+    .libraryName = L"Corvane",
+    .typeLibVersion = L"68.0",
+    .iid = &IID__cls_corvane,
+    .interfaceName = L"_cls_corvane",
+    .mistakenTypeLibVersion = L"104.0",
+    .addinName = nullptr,
+    .addinDescription = nullptr,
+    .create = &CreateCorvaneObject,
+};
 
 }  // namespace corvane::win32::com

@@ -1,5 +1,7 @@
-// The in-process COM server around cls_corvane: the automation object, its class factory, the
-// library's lifetime counters and the per-thread services a thread gets on its first object.
+// The in-process COM server that each add-in library is: one creatable class with its class
+// factory, the library's lifetime counters, self-registration and the per-thread services a
+// thread gets on its first object. server.cpp holds the entry points, registration.cpp the
+// registry keys; each library defines its class (kServerClass) beside the object.
 // Contract:
 //  - Every COM entry point is noexcept: failures come back as HRESULTs, automation errors with
 //    error information (IErrorInfo: source and description) and, through Invoke, EXCEPINFO.
@@ -10,12 +12,36 @@
 #pragma once
 
 #include <windows.h>
+#include <oaidl.h>
 
 #include <atomic>
-
-#include "corvane_h.h"
+#include <string>
 
 namespace corvane::win32::com {
+
+// What a library registers for its class, and how it makes one.
+struct ServerClass {
+  const CLSID* clsid;
+  const wchar_t* progId;
+  const wchar_t* classVersion;  // decimal, as the class key shows it
+  const GUID* libid;
+  const wchar_t* libraryName;
+  // Major and minor in hexadecimal, as the system writes and looks up the key (LoadRegTypeLib
+  // finds nothing under a decimal "104.0").
+  const wchar_t* typeLibVersion;
+  const IID* iid;  // the class's default dual interface, marshalled by the automation marshaller
+  const wchar_t* interfaceName;
+  // What an earlier build registered, by mistake, as the type library's version key; removed
+  // where it names this file. Null: none.
+  const wchar_t* mistakenTypeLibVersion;
+  // An Excel COM add-in: its name and description in Excel's list of add-ins. Null: not one.
+  const wchar_t* addinName;
+  const wchar_t* addinDescription;
+  HRESULT (*create)(REFIID iid, void** out) noexcept;
+};
+
+// The class of this library (defined once per library).
+extern const ServerClass kServerClass;
 
 // Objects and factory locks alive; the library may be unloaded at zero.
 std::atomic<long>& ServerReferences() noexcept;
@@ -26,12 +52,15 @@ void EnsureThreadServices();
 // Releases this thread's module state and services (thread detach, library unload).
 void ReleaseThreadState() noexcept;
 
-// A new cls_corvane object answering `iid`.
-HRESULT CreateCorvaneObject(REFIID iid, void** out) noexcept;
-// A new class factory for cls_corvane answering `iid`.
-HRESULT CreateClassFactory(REFIID iid, void** out) noexcept;
-
 // The type library embedded in this module (loaded once).
 HRESULT LoadOwnTypeLib(ITypeLib** out) noexcept;
+
+// The full path of this library's file; empty when the system does not say.
+std::wstring ModulePath();
+
+// Registers (install) or unregisters `cls` for the current user (HKCU) or the machine (HKLM):
+// the class, its type library and interface, and, for an add-in, Excel's add-in key. A failed
+// registration leaves nothing behind.
+HRESULT SelfRegister(const ServerClass& cls, bool perUser, bool install) noexcept;
 
 }  // namespace corvane::win32::com

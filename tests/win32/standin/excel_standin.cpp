@@ -1,5 +1,10 @@
 #include "standin/excel_standin.h"
 
+// The Office interfaces of a COM add-in, as the ribbon add-in's type library declares them.
+#include <initguid.h>
+
+#include "ribbon_h.h"
+
 #include <atomic>
 #include <functional>
 #include <utility>
@@ -54,6 +59,7 @@ class Object final : public IDispatch {
     std::size_t required;                // how many of them must be given
     Getter get;
     Putter put;
+    bool method = false;  // called with DISPATCH_METHOD, not read
   };
 
   Object() = default;
@@ -63,6 +69,10 @@ class Object final : public IDispatch {
   Object& Property(const wchar_t* name, Getter get, Putter put = {}, std::vector<const wchar_t*> params = {},
                    std::size_t required = 0) {
     members_.push_back({name, std::move(params), required, std::move(get), std::move(put)});
+    return *this;
+  }
+  Object& Method(const wchar_t* name, Getter call, std::vector<const wchar_t*> params, std::size_t required) {
+    members_.push_back({name, std::move(params), required, std::move(call), {}, true});
     return *this;
   }
   // The object as a value to return; it takes over the reference the object was made with.
@@ -122,7 +132,7 @@ class Object final : public IDispatch {
         if (params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
         args.items.push_back({win32::FromVariant(params->rgvarg[0]), true});
       } else {
-        if (!(flags & DISPATCH_PROPERTYGET) || !member.get)
+        if (!(flags & (member.method ? DISPATCH_METHOD : DISPATCH_PROPERTYGET)) || !member.get)
           return DISP_E_MEMBERNOTFOUND;
         if (const HRESULT hr = ReadArguments(member, *params, args); FAILED(hr)) return hr;
       }
@@ -207,13 +217,19 @@ Variant Range(std::shared_ptr<MemoryRange> r) {
       .Value();
 }
 
-Variant Application(const std::shared_ptr<memory::MemoryApplication>& app) {
+Variant Application(const std::shared_ptr<memory::MemoryApplication>& app,
+                    const std::shared_ptr<std::vector<std::u16string>>& help) {
+  const auto openHelp = [help](const Args& a) {
+    help->push_back(a.Text(0));
+    return Variant();
+  };
   return (new Object)
       ->Property(L"StandardFont", [app](const Args&) { return Variant(app->StandardFont()); })
       .Property(L"Version", [app](const Args&) { return Variant(app->Version()); })
       .Property(L"ActiveCell", [app](const Args&) { return Range(As<MemoryRange>(app->ActiveCell())); })
       .Property(
           L"International", [app](const Args& a) { return app->International(a.Long(0)); }, {}, {L"Index"}, 1)
+      .Method(L"Help", openHelp, {L"HelpFile", L"HelpContextID"}, 0)
       .Value();
 }
 
@@ -222,7 +238,49 @@ Variant Application(const std::shared_ptr<memory::MemoryApplication>& app) {
 ExcelStandIn::ExcelStandIn(std::shared_ptr<memory::MemoryApplication> app) : app_(std::move(app)) {}
 
 ComPtr<IDispatch> ExcelStandIn::Application() const {
-  return ComPtr<IDispatch>(win32::DispatchOf(standin::Application(app_).object()));
+  return ComPtr<IDispatch>(win32::DispatchOf(standin::Application(app_, help_).object()));
+}
+
+HRESULT ExcelStandIn::LoadComAddin(const wchar_t* progId, ComPtr<IDispatch>& addin) {
+  const std::wstring key = std::wstring(L"Software\\Microsoft\\Office\\Excel\\Addins\\") + progId;
+  DWORD behavior = 0, size = sizeof(behavior);
+  LONG status = ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, &behavior, &size);
+  if (status != ERROR_SUCCESS)
+    status = ::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, &behavior, &size);
+  if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(static_cast<DWORD>(status));
+  if ((behavior & 3) != 3) return S_FALSE;  // not loaded at startup
+  CLSID clsid{};
+  ComPtr<IDTExtensibility2> extensibility;
+  HRESULT hr = ::CLSIDFromProgID(progId, &clsid);
+  if (SUCCEEDED(hr))
+    hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDTExtensibility2,
+                            reinterpret_cast<void**>(extensibility.Receive()));
+  if (FAILED(hr)) return hr;
+  SAFEARRAY* custom = ::SafeArrayCreateVector(VT_VARIANT, 0, 0);
+  hr = extensibility->OnConnection(Application().get(), ext_cm_Startup, nullptr, &custom);
+  ::SafeArrayDestroy(custom);
+  if (SUCCEEDED(hr)) hr = extensibility->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(addin.Receive()));
+  return hr;
+}
+
+HRESULT ExcelStandIn::RibbonXml(IDispatch* addin, std::wstring& xml) {
+  ComPtr<IRibbonExtensibility> ribbon;
+  BSTR text = nullptr;
+  HRESULT hr = addin->QueryInterface(IID_IRibbonExtensibility, reinterpret_cast<void**>(ribbon.Receive()));
+  if (SUCCEEDED(hr)) hr = ribbon->GetCustomUI(UniqueBstr(u"Microsoft.Excel.Workbook").get(), &text);
+  if (SUCCEEDED(hr)) xml.assign(text, ::SysStringLen(text));
+  ::SysFreeString(text);
+  return hr;
+}
+
+HRESULT ExcelStandIn::UnloadComAddin(IDispatch* addin) {
+  ComPtr<IDTExtensibility2> extensibility;
+  HRESULT hr = addin->QueryInterface(IID_IDTExtensibility2, reinterpret_cast<void**>(extensibility.Receive()));
+  SAFEARRAY* custom = ::SafeArrayCreateVector(VT_VARIANT, 0, 0);
+  if (SUCCEEDED(hr)) hr = extensibility->OnBeginShutdown(&custom);
+  if (SUCCEEDED(hr)) hr = extensibility->OnDisconnection(ext_dm_HostShutdown, &custom);
+  ::SafeArrayDestroy(custom);
+  return hr;
 }
 
 }  // namespace corvane::standin

@@ -4,6 +4,10 @@
 //  - Application: StandardFont, Version, ActiveCell, International(Index).
 //    Range: Formula (get, put), WrapText (get, put), HasArray, HasFormula, Parent, Address([RowAbsolute],
 //    [ColumnAbsolute], ...). Worksheet: Name, Parent. Workbook: Name, Path.
+//    Application.Help(HelpFile) notes the file it was asked to open (HelpOpened).
+//  - COM add-ins as Excel loads them: found by their key under Software\Microsoft\Office\Excel\Addins
+//    (the user's, else the machine's) set to load at startup, created by ProgID and connected
+//    with the Application (IDTExtensibility2); the ribbon's XML from IRibbonExtensibility.
 //  - Strict like Excel: a property is read only with DISPATCH_PROPERTYGET and written only with
 //    DISPATCH_PROPERTYPUT carrying the named argument DISPID_PROPERTYPUT (DISP_E_MEMBERNOTFOUND
 //    otherwise); too many or too few arguments give DISP_E_BADPARAMCOUNT, an unknown name
@@ -17,6 +21,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/automation.h"
 #include "hosts/memory/memory_workbook.h"
@@ -32,9 +37,18 @@ class ExcelStandIn {
 
   // The Application object (a new counted reference each time).
   win32::ComPtr<IDispatch> Application() const;
+  const std::vector<std::u16string>& HelpOpened() const { return *help_; }
+
+  // The add-in `progId` loaded and connected as Excel starts: S_FALSE when its key does not
+  // load it at startup; `addin` is its IDispatch, through which Excel calls the ribbon's callbacks.
+  HRESULT LoadComAddin(const wchar_t* progId, win32::ComPtr<IDispatch>& addin);
+  static HRESULT RibbonXml(IDispatch* addin, std::wstring& xml);
+  // As Excel closes: the add-in told of the shutdown and disconnected.
+  static HRESULT UnloadComAddin(IDispatch* addin);
 
  private:
   std::shared_ptr<memory::MemoryApplication> app_;
+  std::shared_ptr<std::vector<std::u16string>> help_ = std::make_shared<std::vector<std::u16string>>();
 };
 
 }  // namespace corvane::standin
