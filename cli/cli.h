@@ -104,6 +104,8 @@ std::string CauseInWords(formulate::Cause cause);
 
 // Reads all of standard input (binary-safe).
 std::string ReadAllStdin();
+// Some editors start a UTF-8 file with it; it is dropped from the start of the input.
+inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 // The services of one program run: the settings store (from --store PATH, else CORVANE_STORE,
 // else the per-user file), text measurement, the regional format, the terminal as the window

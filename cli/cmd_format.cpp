@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
+#include "cli/batch.h"
 #include "cli/cli.h"
 #include "cli/colour.h"
 #include "cli/json.h"
@@ -79,24 +80,26 @@ struct RunResult {
 class FormatRunner {
  public:
   FormatRunner(const FormatOptions& options, SettingsStore& store, TerminalPrompter& prompter)
-      : options_(options), store_(store), prompter_(prompter) {}
+      : options_(options), store_(store), prompter_(prompter) {
+    if (options_.font) session_.app()->SetStandardFont(*options_.font);
+    if (options_.version) session_.app()->SetVersion(*options_.version);
+    if (options_.separator) session_.app()->SetListSeparator(*options_.separator);
+  }
 
-  RunResult Run(const std::u16string& text) {
-    WorkbookSession session;
-    if (options_.font) session.app()->SetStandardFont(*options_.font);
-    if (options_.version) session.app()->SetVersion(*options_.version);
-    if (options_.separator) session.app()->SetListSeparator(*options_.separator);
-    session.PutIntoActiveCell(text);
+  // Line `line` of a batch runs in its own cell, emptied afterwards (a single formula is line 1).
+  RunResult Run(const std::u16string& text, std::uint64_t line = 1) {
+    session_.MoveToLine(line);
+    session_.PutIntoActiveCell(text);
     // One add-in object serves every run, as in the spreadsheet: the command sets all it uses anew.
     // The object holds the host too, for the widths of rarer characters measured during the layout.
-    session.HandOver(corvane_);
+    session_.HandOver(corvane_);
     prompter_.ForgetShown();
 
     formulate::Outcome outcome;
     {
       // The run's reads see one state of the store, checked once.
       SettingsStore::ReadScope reads(store_);
-      outcome = formulate::FormulateCell(corvane_, *session.app(), store_, prompter_);
+      outcome = formulate::FormulateCell(corvane_, *session_.app(), store_, prompter_);
     }
 
     RunResult result;
@@ -106,9 +109,10 @@ class FormatRunner {
     if (outcome.ending == formulate::Ending::IntoFile && options_.mono) {
       result.shown = std::move(outcome.laidOut);
     } else {
-      result.shown = session.ActiveCellContent();
+      result.shown = session_.ActiveCellContent();
       if (outcome.ending == formulate::Ending::IntoFile) result.file = std::move(outcome.filePath);
     }
+    session_.ClearActiveCell();
     return result;
   }
 
@@ -117,7 +121,18 @@ class FormatRunner {
   SettingsStore& store_;
   TerminalPrompter& prompter_;
   cls_corvane corvane_;
+  WorkbookSession session_;
 };
+
+// Why a run that failed left the cell as it was (the command itself fails quietly).
+std::u16string FailureReason(const RunResult& result, const RecordingFiles& files, const FormatOptions& options) {
+  if (files.failure) return *files.failure + u"; the cell was left as it was";
+  // Most often the spreadsheet refused the layout; the text file takes any layout.
+  return (result.failure.empty() ? std::u16string(u"the layout could not be delivered.")
+                                 : u"the layout was refused: " + result.failure) +
+         u" The cell was left as it was" +
+         (options.alwaysNotepad ? u"." : u"; --notepad writes the layout to a text file, which takes any layout.");
+}
 
 std::u16string OptionText(const std::optional<std::string>& value, const char* name, bool allowEmpty) {
   std::u16string text = OptionFromUtf8(*value, name);
@@ -125,65 +140,48 @@ std::u16string OptionText(const std::optional<std::string>& value, const char* n
   return text;
 }
 
-// The formulas of a batch, one JSON string per line; all are checked before any is run.
-std::vector<std::u16string> ReadJsonLines() {
-  const std::string input = ReadAllStdin();
-  std::vector<std::u16string> formulas;
-  std::size_t lineNumber = 0;
-  for (std::size_t start = 0; start < input.size();) {
-    std::size_t end = input.find('\n', start);
-    if (end == std::string::npos) end = input.size();
-    ++lineNumber;
-    try {
-      formulas.push_back(ParseJsonStringLine(std::string_view(input).substr(start, end - start)));
-    } catch (const UsageError& e) {
-      throw UsageError("line " + std::to_string(lineNumber) + ": " + e.what());
-    }
-    start = end + 1;
-  }
-  return formulas;
-}
-
-int RunBatch(const std::vector<std::u16string>& formulas, FormatRunner& runner, const TerminalPrompter& prompter,
-             StoreFailureRecorder& store) {
-  std::size_t lineNumber = 0;
-  std::string out;
-  for (const auto& formula : formulas) {
-    ++lineNumber;
+// A line that cannot be run, or whose run fails, answers with the reason and the batch goes on;
+// a line whose command ended with a message answers with it, as any other.
+int RunBatch(FormatRunner& runner, const TerminalPrompter& prompter, StoreFailureRecorder& store,
+             RecordingFiles& files, const FormatOptions& options) {
+  JsonlBatch batch;
+  bool storeNamed = false;
+  while (batch.Next()) {
+    files.failure.reset();
     RunResult result;
     try {
-      result = runner.Run(formula);
-    } catch (const UsageError& e) {
-      std::fwrite(out.data(), 1, out.size(), stdout);
-      std::fflush(stdout);
-      throw UsageError("line " + std::to_string(lineNumber) + ": " + e.what());
+      result = runner.Run(batch.Text(), batch.number());
+    } catch (const AutomationError& e) {
+      batch.Fail(e.description());
+      continue;
+    } catch (const std::exception& e) {
+      batch.Fail(e.what());
+      continue;
     }
-    out += "{\"cell\":";
-    out += JsonQuote(result.shown);
-    out += ",\"file\":";
-    out += result.file ? JsonQuote(*result.file) : std::string("null");
-    out += ",\"messages\":[";
+    const auto storeFailure = store.TakeFailure();
+    if (storeFailure && !storeNamed) {
+      // Named once: a settings file that fails now most likely fails every later line too.
+      storeNamed = true;
+      batch.Flush();
+      PrintError(u"corvane format: " + *storeFailure);
+    }
+    if (result.ending == formulate::Ending::Failed) {
+      batch.Fail(storeFailure ? *storeFailure : FailureReason(result, files, options));
+      continue;
+    }
+    std::string answer = "{\"cell\":";
+    answer += JsonQuote(result.shown);
+    answer += ",\"file\":";
+    answer += result.file ? JsonQuote(*result.file) : std::string("null");
+    answer += ",\"messages\":[";
     for (std::size_t i = 0; i < prompter.prompts.size(); ++i) {
-      if (i > 0) out += ',';
-      out += JsonQuote(prompter.prompts[i]);
+      if (i > 0) answer += ',';
+      answer += JsonQuote(prompter.prompts[i]);
     }
-    out += "]}\n";
-    if (const auto failure = store.TakeFailure()) {
-      // A settings file that fails now would fail every later formula too.
-      std::fwrite(out.data(), 1, out.size(), stdout);
-      std::fflush(stdout);
-      PrintError("corvane format: line " + std::to_string(lineNumber) + ": " + ToUtf8(*failure) +
-                 (lineNumber < formulas.size() ? " The formulas after this line were not formatted." : ""));
-      return kExitFailed;
-    }
-    if (out.size() >= (1U << 16)) {
-      std::fwrite(out.data(), 1, out.size(), stdout);
-      out.clear();
-    }
+    answer += "]}";
+    batch.Answer(answer);
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  std::fflush(stdout);
-  return kExitOk;
+  return batch.Finish("format");
 }
 
 int Run(std::vector<std::string>& args) {
@@ -211,14 +209,10 @@ int Run(std::vector<std::string>& args) {
   // The monospaced layout is the one made for the text file.
   if (options.mono) options.alwaysNotepad = true;
 
-  // The input is read before anything is opened, so that bad input changes nothing.
-  std::u16string single;
-  std::vector<std::u16string> batch;
-  if (options.jsonl) {
-    batch = ReadJsonLines();
-  } else {
-    single = args.empty() || args[0] == "-" ? FromStdinText() : FromUtf8(args[0]);
-  }
+  // A formula is read before anything is opened, so that bad input changes nothing; a batch
+  // answers each bad line in its turn.
+  const std::u16string single =
+      options.jsonl ? std::u16string() : args.empty() || args[0] == "-" ? FromStdinText() : FromUtf8(args[0]);
 
   ProgramServices program(storeOption.value_or(""));
   program.WarnOfStandIn(options.font ? *options.font : WorkbookSession().app()->StandardFont(), "format");
@@ -249,7 +243,7 @@ int Run(std::vector<std::string>& args) {
   if (options.jsonl) {
     // The batch reads one state of the store (and its own saves), checked for other writers once.
     SettingsStore::ReadScope reads(*services.store);
-    return RunBatch(batch, runner, prompter, recorder);
+    return RunBatch(runner, prompter, recorder, files, options);
   }
 
   const RunResult result = runner.Run(single);
@@ -264,18 +258,8 @@ int Run(std::vector<std::string>& args) {
   if (storeFailure) PrintError(u"corvane format: " + *storeFailure);
   // The message says what the add-in says; a terminal user is told why besides.
   if (result.ending == formulate::Ending::Message) PrintError("corvane format: " + CauseInWords(result.cause));
-  if (result.ending == formulate::Ending::Failed && !storeFailure) {
-    if (files.failure) {
-      PrintError(u"corvane format: " + *files.failure + u"; the cell was left as it was");
-    } else {
-      // Most often the spreadsheet refused the layout; the text file takes any layout.
-      PrintError(u"corvane format: " +
-                 (result.failure.empty() ? std::u16string(u"the layout could not be delivered.")
-                                         : u"the layout was refused: " + result.failure) +
-                 u" The cell was left as it was" +
-                 (options.alwaysNotepad ? u"." : u"; --notepad writes the layout to a text file, which takes any layout."));
-    }
-  }
+  if (result.ending == formulate::Ending::Failed && !storeFailure)
+    PrintError(u"corvane format: " + FailureReason(result, files, options));
   return result.succeeded() ? kExitOk : kExitFailed;
 }
 

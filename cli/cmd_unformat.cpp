@@ -6,6 +6,7 @@
 #include <string>
 
 #include "addin/cls_corvane.h"
+#include "cli/batch.h"
 #include "cli/cli.h"
 #include "cli/colour.h"
 #include "cli/json.h"
@@ -21,13 +22,16 @@ struct Outcome {
   bool refused = false;  // the command had whitespace to remove and the cell kept its text
 };
 
-Outcome UnformatOne(const std::u16string& text) {
-  WorkbookSession session;
+constexpr const char* kRefused = "the spreadsheet refused the formula without its layout; the cell was left as it was";
+
+// Line `line` of a batch runs in its own cell, emptied afterwards (a single formula is line 1).
+Outcome UnformatOne(WorkbookSession& session, cls_corvane& corvane, const std::u16string& text, std::uint64_t line) {
+  session.MoveToLine(line);
   session.PutIntoActiveCell(text);
-  cls_corvane corvane;
   DeformulateCell(corvane, *session.app());
   Outcome outcome;
   outcome.cell = session.ActiveCellContent();
+  session.ClearActiveCell();
   if (!text.empty() && text.front() == u'=' && outcome.cell == text) {
     // Decide whether anything was there to remove, as the command decides it.
     outcome.refused = Unformat(text) != text;
@@ -35,28 +39,27 @@ Outcome UnformatOne(const std::u16string& text) {
   return outcome;
 }
 
+// Every line is answered in its turn; one that cannot be run, or that the spreadsheet refuses,
+// answers with the reason and the batch goes on.
 int RunJsonl() {
-  const std::string input = ReadAllStdin();
-  std::size_t lineNumber = 0;
-  std::size_t start = 0;
-  while (start < input.size()) {
-    std::size_t end = input.find('\n', start);
-    if (end == std::string::npos) end = input.size();
-    ++lineNumber;
-    const std::string_view line(input.data() + start, end - start);
-    start = end + 1;
-    Outcome outcome;
+  WorkbookSession session;
+  cls_corvane corvane;
+  JsonlBatch batch;
+  while (batch.Next()) {
     try {
-      outcome = UnformatOne(ParseJsonStringLine(line));
-    } catch (const UsageError& e) {
-      // The lines before it are answered already; the message says which line stopped the run.
-      std::cout.flush();
-      throw UsageError("line " + std::to_string(lineNumber) + ": " + e.what());
+      const Outcome outcome = UnformatOne(session, corvane, batch.Text(), batch.number());
+      if (outcome.refused) {
+        batch.Fail(kRefused);
+      } else {
+        batch.Answer("{\"cell\":" + JsonQuote(outcome.cell) + "}");
+      }
+    } catch (const AutomationError& e) {
+      batch.Fail(e.description());
+    } catch (const std::exception& e) {
+      batch.Fail(e.what());
     }
-    std::cout << "{\"cell\":" << JsonQuote(outcome.cell) << "}\n";
   }
-  std::cout.flush();
-  return kExitOk;
+  return batch.Finish("unformat");
 }
 
 int Run(std::vector<std::string>& args) {
@@ -78,7 +81,7 @@ int Run(std::vector<std::string>& args) {
   std::cout << (colour ? Coloured(outcome.cell) : ToUtf8(outcome.cell)) << '\n';
   std::cout.flush();
   if (outcome.refused) {
-    PrintError("corvane unformat: the spreadsheet refused the formula without its layout; the cell was left as it was");
+    PrintError(std::string("corvane unformat: ") + kRefused);
     return kExitFailed;
   }
   return kExitOk;

@@ -17,6 +17,20 @@ void WorkbookSession::PutIntoActiveCell(const std::u16string& text) {
   }
 }
 
+void WorkbookSession::MoveToLine(std::uint64_t number) {
+  const std::uint64_t cells = static_cast<std::uint64_t>(memory::kMaxRows) * memory::kMaxColumns;
+  const std::uint64_t k = (number - 1) % cells;
+  const auto row = static_cast<std::int32_t>(k % memory::kMaxRows) + 1;
+  const auto col = static_cast<std::int32_t>(k / memory::kMaxRows) + 1;
+  cell_ = book_->Sheet(1)->Range(row, col, row, col);
+  app_->SetActiveCell(cell_);
+}
+
+void WorkbookSession::ClearActiveCell() {
+  cell_->sheet()->SetCellWrap(cell_->row1(), cell_->col1(), false);
+  cell_->SetFormula(u"");
+}
+
 std::u16string WorkbookSession::ActiveCellContent() const { return cell_->sheet()->CellFormula(cell_->row1(), cell_->col1()); }
 
 void WorkbookSession::HandOver(cls_corvane& corvane) {
@@ -27,7 +41,9 @@ void WorkbookSession::HandOver(cls_corvane& corvane) {
 std::u16string FromStdinText() {
   std::string data = ReadAllStdin();
   if (!data.empty() && data.back() == '\n') data.pop_back();
-  return FromUtf8(data);
+  std::string_view text = data;
+  if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
+  return FromUtf8(text);
 }
 
 }  // namespace corvane::cli
