@@ -136,7 +136,8 @@ int RunProgram(std::vector<std::string> args, const std::string& input) {
 void BM_FormatJsonlCorpus(benchmark::State& state) {
   Setup& setup = TheSetup();
   for (auto _ : state) {
-    if (RunProgram({"format", "--jsonl", "--store", setup.store}, setup.jsonl) != 0) {
+    // Status 1 says that some lines answered an error (the corpus has layouts the spreadsheet refuses).
+    if (const int status = RunProgram({"format", "--jsonl", "--store", setup.store}, setup.jsonl); status != 0 && status != 1) {
       state.SkipWithError("corvane format --jsonl failed");
       return;
     }
