@@ -17,6 +17,8 @@ if [ ! -d "$peer/node_modules/excel-formula" ]; then
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# Each line's text file (a layout too long for its cell) has its own name: kept in the work folder.
+export tmp="$work"
 python3 -c '
 import json, sys
 with open(sys.argv[1], encoding="utf-8") as f, open(sys.argv[2], "w", encoding="utf-8") as o:

@@ -39,6 +39,12 @@ Outcome UnformatOne(WorkbookSession& session, cls_corvane& corvane, const std::u
   return outcome;
 }
 
+Outcome UnformatOne(const std::u16string& text) {
+  WorkbookSession session;
+  cls_corvane corvane;
+  return UnformatOne(session, corvane, text, 1);
+}
+
 // Every line is answered in its turn; one that cannot be run, or that the spreadsheet refuses,
 // answers with the reason and the batch goes on.
 int RunJsonl() {
