@@ -274,7 +274,8 @@ const CommandRegistration kRegistration{{
                 {"--color=WHEN", "with --mono, show the layout's parts in colour: auto (on a terminal, without "
                                  "NO_COLOR), always or never"},
                 {"--jsonl", "read one JSON string per line of standard input, print one {\"cell\", \"file\", "
-                            "\"messages\"} object per line (FORMULA only)"},
+                            "\"messages\"} object per line, or {\"error\"} with the reason for a line that failed "
+                            "(FORMULA only)"},
                 {"--separator SEP", "the list separator"},
                 {"--excel-version TEXT", "the spreadsheet's version: up to 11 a formula holds 1,024 characters, else 8,192"},
                 {"--font NAME", "the standard font"},
@@ -283,7 +284,8 @@ const CommandRegistration kRegistration{{
                 {"--output OUT.xlsx", "write the workbook to OUT.xlsx instead of replacing BOOK.xlsx"}},
     .exits = {"0 the cell received the layout or the text file was written; for a workbook file, every cell was "
               "dealt with and the workbook saved",
-              "1 a message or a failure ended the command (a workbook file is then as it was)",
+              "1 a message or a failure ended the command (a workbook file is then as it was); with --jsonl, "
+              "a line failed",
               "2 bad usage or invalid input (not UTF-8, or text the spreadsheet refuses)"},
     .run = Run,
     .operands = Operands::Workbooks,

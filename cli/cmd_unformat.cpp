@@ -97,14 +97,16 @@ const CommandRegistration kRegistration{{
     .name = "unformat",
     .forms = {"unformat [FORMULA|-] [--jsonl] [--color=WHEN]", "unformat BOOK.xlsx CELL...|--all [--output OUT.xlsx]"},
     .summary = "remove the layout from a formula or a workbook file's formulas",
-    .options = {{"--jsonl", "read one JSON string per line of standard input, print one {\"cell\"} object per line"},
+    .options = {{"--jsonl", "read one JSON string per line of standard input, print one {\"cell\"} object per line, "
+                            "or {\"error\"} with the reason for a line that failed"},
                 {"--color=WHEN", "show the formula's parts in colour: auto (on a terminal, without NO_COLOR), "
                                  "always or never"},
                 {"--all", "every formula of every worksheet of the workbook file"},
                 {"--output OUT.xlsx", "write the workbook to OUT.xlsx instead of replacing BOOK.xlsx"}},
     .exits = {"0 the cell holds the one-line result (or a constant, which is never changed); for a workbook file, "
               "every cell was dealt with and the workbook saved",
-              "1 the spreadsheet refused the result and the cell was left as it was, or a failure ended the command",
+              "1 the spreadsheet refused the result and the cell was left as it was, or a failure ended the command; "
+              "with --jsonl, a line failed",
               "2 bad usage or invalid input"},
     .run = Run,
     .operands = Operands::Workbooks}};
