@@ -122,8 +122,9 @@ done
 
 echo "- uninstalled silently"
 w "$folder/Uninstall.exe" /S || fail "the uninstaller exited with $?"
-# The uninstaller goes on from a copy of itself in the temporary folder: wait until the prefix is idle.
-timeout 60 /usr/lib/wine/wineserver -w
+# The uninstaller goes on from a copy of itself in its temporary folder (~nsu*.tmp): wait for it.
+for _ in $(seq 120); do pgrep -f '~nsu.*\.tmp' >/dev/null || break; sleep 0.5; done
+pgrep -f '~nsu.*\.tmp' >/dev/null && fail "the uninstaller did not finish"
 [ -e "$folder" ] && fail "left behind: $(cd "$folder" && find . | tr '\n' ' ')"
 after=$(corvane_keys)
 left=$(comm -13 <(echo "$before") <(echo "$after") | grep -v -F '[HKEY_CURRENT_USER\Software\VB and VBA Program Settings\Corvane')
