@@ -316,5 +316,35 @@ TEST_F(RibbonAddin, EachButtonRunsItsCommandOnTheWorkbookAndFailuresGoToTheMessa
   ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Corvane");
 }
 
+// The add-in as the setup program leaves it, for tests/win32/setup.sh, which names the folder of
+// this bitness's installed libraries in CORVANE_INSTALLED: registered for the user alone, found
+// and loaded from there, connected, and its ribbon and pictures served from the installed module.
+class InstalledAddin : public WindowTest {};
+TEST_F(InstalledAddin, LoadsFromTheUsersRegistration) {
+  const wchar_t* folder = ::_wgetenv(L"CORVANE_INSTALLED");
+  if (!folder) GTEST_SKIP() << "no installation named (CORVANE_INSTALLED)";
+  HKEY machine = nullptr;
+  EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAddinKey, 0, KEY_READ, &machine), ERROR_FILE_NOT_FOUND);
+  ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    const auto app = memory::MemoryApplication::Create(&platform_.measurer);
+    standin::ExcelStandIn excel(app);
+    ComPtr<IDispatch> addin;
+    ASSERT_EQ(excel.LoadComAddin(L"Corvane.Ribbon", addin), S_OK);
+    wchar_t loaded[MAX_PATH]{};
+    ::GetModuleFileNameW(::GetModuleHandleW(L"CorvaneRibbon.dll"), loaded, MAX_PATH);
+    EXPECT_EQ(::lstrcmpiW(loaded, (std::wstring(folder) + L"\\CorvaneRibbon.dll").c_str()), 0) << loaded;
+    std::wstring xml;
+    ASSERT_EQ(standin::ExcelStandIn::RibbonXml(addin.get(), xml), S_OK);
+    EXPECT_NE(xml.find(L"label=\"Corvane\""), std::wstring::npos) << xml;
+    RibbonControl control(L"cvFormat");
+    UniqueVariant picture;
+    EXPECT_EQ(Call(addin.get(), L"GetButtonImage", DISPATCH_METHOD, {Object(&control)}, picture.get()), S_OK);
+    EXPECT_EQ(picture->vt, VT_DISPATCH);
+    EXPECT_EQ(standin::ExcelStandIn::UnloadComAddin(addin.get()), S_OK);
+  }
+  ::CoUninitialize();
+}
+
 }  // namespace
 }  // namespace corvane::wintest

@@ -241,6 +241,39 @@ ComPtr<IDispatch> ExcelStandIn::Application() const {
   return ComPtr<IDispatch>(win32::DispatchOf(standin::Application(app_, help_).object()));
 }
 
+namespace {
+
+// The text of a key's default value under the current user's class registrations, or "".
+std::wstring UserClassValue(const std::wstring& path) {
+  wchar_t value[MAX_PATH + 1]{};
+  DWORD size = sizeof(value) - sizeof(wchar_t);
+  const std::wstring key = L"Software\\Classes\\" + path;
+  return ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS
+             ? value
+             : L"";
+}
+
+// Windows merges the user's classes (HKCU\Software\Classes) over the machine's, and Excel finds a
+// per-user add-in through them; Wine's COM reads the machine's only. So a class the user has
+// registered is created by following its keys (ProgID, CLSID, InprocServer32) as COM would;
+// REGDB_E_CLASSNOTREG when the user has not registered it. The library stays loaded.
+HRESULT CreateFromUserClasses(const wchar_t* progId, ComPtr<IDTExtensibility2>& out) {
+  const std::wstring clsidText = UserClassValue(std::wstring(progId) + L"\\CLSID");
+  CLSID clsid{};
+  if (clsidText.empty()) return REGDB_E_CLASSNOTREG;
+  if (FAILED(::CLSIDFromString(clsidText.c_str(), &clsid))) return CO_E_CLASSSTRING;
+  const HMODULE library = ::LoadLibraryW(UserClassValue(L"CLSID\\" + clsidText + L"\\InprocServer32").c_str());
+  if (!library) return HRESULT_FROM_WIN32(::GetLastError());
+  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(::GetProcAddress(library, "DllGetClassObject")));
+  ComPtr<IClassFactory> factory;
+  const HRESULT got = get ? get(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.Receive())) : E_NOINTERFACE;
+  return FAILED(got) ? got
+                     : factory->CreateInstance(nullptr, IID_IDTExtensibility2, reinterpret_cast<void**>(out.Receive()));
+}
+
+}  // namespace
+
 HRESULT ExcelStandIn::LoadComAddin(const wchar_t* progId, ComPtr<IDispatch>& addin) {
   const std::wstring key = std::wstring(L"Software\\Microsoft\\Office\\Excel\\Addins\\") + progId;
   DWORD behavior = 0, size = sizeof(behavior);
@@ -251,8 +284,9 @@ HRESULT ExcelStandIn::LoadComAddin(const wchar_t* progId, ComPtr<IDispatch>& add
   if ((behavior & 3) != 3) return S_FALSE;  // not loaded at startup
   CLSID clsid{};
   ComPtr<IDTExtensibility2> extensibility;
-  HRESULT hr = ::CLSIDFromProgID(progId, &clsid);
-  if (SUCCEEDED(hr))
+  HRESULT hr = CreateFromUserClasses(progId, extensibility);
+  if (hr == REGDB_E_CLASSNOTREG) hr = ::CLSIDFromProgID(progId, &clsid);
+  if (hr == S_OK && !extensibility)
     hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDTExtensibility2,
                             reinterpret_cast<void**>(extensibility.Receive()));
   if (FAILED(hr)) return hr;

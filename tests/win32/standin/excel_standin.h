@@ -6,7 +6,8 @@
 //    [ColumnAbsolute], ...). Worksheet: Name, Parent. Workbook: Name, Path.
 //    Application.Help(HelpFile) notes the file it was asked to open (HelpOpened).
 //  - COM add-ins as Excel loads them: found by their key under Software\Microsoft\Office\Excel\Addins
-//    (the user's, else the machine's) set to load at startup, created by ProgID and connected
+//    (the user's, else the machine's) set to load at startup, created by ProgID (the user's class
+//    registration first, as Windows merges it and Wine's COM does not) and connected
 //    with the Application (IDTExtensibility2); the ribbon's XML from IRibbonExtensibility.
 //  - Strict like Excel: a property is read only with DISPATCH_PROPERTYGET and written only with
 //    DISPATCH_PROPERTYPUT carrying the named argument DISPID_PROPERTYPUT (DISP_E_MEMBERNOTFOUND
