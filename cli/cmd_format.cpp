@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
+#include "base/options.h"
 #include "cli/cli.h"
 #include "cli/colour.h"
 #include "cli/json.h"
@@ -34,6 +35,7 @@ struct FormatOptions {
   std::optional<std::u16string> version;
   std::optional<std::u16string> font;
   bool uncalibrated = false;
+  std::optional<std::u16string> fitWidth;
   bool mono = false;
   bool jsonl = false;
 };
@@ -184,6 +186,16 @@ int RunBatch(const std::vector<std::u16string>& formulas, FormatRunner& runner, 
   return kExitOk;
 }
 
+// --fit-width N: the stored "Fit Width" text of the run; off (or 0) breaks every level.
+std::u16string FitWidthText(const std::string& value) {
+  if (value == "off") return u"0";
+  const std::u16string text = FromUtf8(value);
+  if (text != u"0" && options::FitWidth(text) == 0)
+    throw UsageError("--fit-width takes a width from 1 to " + std::to_string(options::kMaxFitWidth) + " or off, not \"" +
+                     Printable(value) + "\"");
+  return text;
+}
+
 int Run(std::vector<std::string>& args) {
   if (IsWorkbookInvocation(args)) return RunFormatWorkbook(args);
   FormatOptions options;
@@ -198,6 +210,7 @@ int Run(std::vector<std::string>& args) {
   if (const auto v = TakeOption(args, "separator")) options.separator = OptionText(v, "separator", false);
   if (const auto v = TakeOption(args, "excel-version")) options.version = OptionText(v, "excel-version", true);
   if (const auto v = TakeOption(args, "font")) options.font = OptionText(v, "font", false);
+  if (const auto v = TakeOption(args, "fit-width")) options.fitWidth = FitWidthText(*v);
   const std::optional<std::string> storeOption = TakeOption(args, "store");
   // Colour shows the monospaced layout's structure; other output is for other programs.
   const bool colour = UseColour(TakeOption(args, "color"), STDOUT_FILENO) && options.mono;
@@ -220,8 +233,8 @@ int Run(std::vector<std::string>& args) {
   ProgramServices program(storeOption.value_or(""));
   PlatformServices services = program.services();
   StoreFailureRecorder recorder(*services.store);
-  LayeredStore layered(recorder, {options.allParens, options.alwaysNotepad, options.uncalibrated});
-  const bool layer = options.uncalibrated || options.allParens || options.alwaysNotepad;
+  LayeredStore layered(recorder, {options.allParens, options.alwaysNotepad, options.uncalibrated, options.fitWidth});
+  const bool layer = options.uncalibrated || options.allParens || options.alwaysNotepad || options.fitWidth;
   // Notices go to standard error, or are only kept in batch mode; --uncalibrated answers the two
   // calibration questions No and then Yes.
   TerminalPrompter prompter(program.terminal(),
@@ -276,7 +289,7 @@ int Run(std::vector<std::string>& args) {
 const CommandRegistration kRegistration{
     {"format",
      "format [FORMULA|-] [--jsonl] [--mono] [--all-parens|--no-all-parens] [--notepad] [--separator SEP] "
-     "[--excel-version TEXT] [--font NAME] [--uncalibrated] [--store PATH]   lay out a formula\n"
+     "[--excel-version TEXT] [--font NAME] [--uncalibrated] [--fit-width N|off] [--store PATH]   lay out a formula\n"
      "  corvane format BOOK.xlsx CELL...|--all [--output OUT.xlsx] [options]   lay out formulas of a workbook file",
      Run}};
 

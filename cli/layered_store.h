@@ -1,6 +1,6 @@
 // The settings store of one formatting run: the stored settings with the run's options on top.
 // Contract:
-//  - Options given for the run ("Format All Parens", "Always Send to Notepad") are read in place
+//  - Options given for the run ("Format All Parens", "Always Send to Notepad", "Fit Width") are read in place
 //    of the stored ones and are never saved; with `uncalibrated`, every width of a "Spacing_"
 //    section reads as missing and every width of a "Special_" section as one space.
 //  - Every other read and every save passes to the base store. Its version is the base store's,
@@ -20,6 +20,7 @@ struct StoredOptionOverrides {
   std::optional<bool> allParens;
   std::optional<bool> alwaysNotepad;
   bool uncalibrated = false;
+  std::optional<std::u16string> fitWidth;
 };
 
 class LayeredStore final : public SettingsStore {

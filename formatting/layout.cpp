@@ -165,6 +165,66 @@ struct OpenParen {
 struct ParenState {
   double width;   // what the level adds: the width of its opening line through afterParen
   double indent;  // the enclosing level's indent plus `width`, summed from the outermost level
+  bool let = false;             // a LET, whose names share their values' lines when they fit
+  std::int32_t separators = 0;  // of the level itself so far: a LET's even ones follow a name
+};
+
+constexpr std::uint32_t kNoPartner = UINT32_MAX;
+
+// What a fitted layout asks of the whole formula before it starts, from the lexer: each "(" 's
+// partner ")" and whether it opens a LET; and, for the cell, the running sum of the widths, so
+// that whether a stretch fits is known without summing it again at every level it is in.
+struct FitPlan {
+  std::vector<std::uint32_t> partner;  // by position; kNoPartner for all but a closed "("
+  std::vector<bool> let;
+  std::vector<double> sum;            // the widths before each position (cell)
+  std::vector<std::uint32_t> unsummed;  // how many special or uncalibrated codes before it
+  double limit = 0.0;
+
+  FitPlan(std::u16string_view formula, const Options& options, const spacing::Widths& widths)
+      : partner(formula.size(), kNoPartner), let(formula.size(), false) {
+    std::vector<lex::Span> spans;
+    lex::Lex(formula, options.listSeparator, spans);
+    std::vector<std::uint32_t> open;
+    bool inArray = false;  // its parentheses are values, as the layout reads it
+    for (std::size_t k = 0; k < spans.size(); ++k) {
+      const lex::Span& span = spans[k];
+      if (span.kind == lex::Kind::ArrayOpen || span.kind == lex::Kind::ArrayClose) {
+        inArray = span.kind == lex::Kind::ArrayOpen;
+      } else if (inArray) {
+        continue;
+      } else if (span.kind == lex::Kind::OpenParen) {
+        open.push_back(span.begin);
+        if (k > 0 && spans[k - 1].kind == lex::Kind::Text) let[span.begin] = IsLet(formula.substr(spans[k - 1].begin, span.begin - spans[k - 1].begin));
+      } else if (span.kind == lex::Kind::CloseParen && !open.empty()) {
+        partner[open.back()] = span.begin;
+        open.pop_back();
+      }
+    }
+    const bool textFile = options.destination == Destination::TextFile;
+    double zero = 0.0;
+    // The text file counts characters; an uncalibrated "0" counts as a space.
+    if (textFile || widths.Sum(u"0", zero) == 0) zero = 1.0;
+    limit = options.fitWidth * zero;
+    if (textFile) return;
+    sum.resize(formula.size() + 1);
+    unsummed.resize(formula.size() + 1);
+    for (std::size_t k = 0; k < formula.size(); ++k) {
+      double w = 0.0;
+      const bool summed = widths.Sum(formula.substr(k, 1), w) == 1;
+      sum[k + 1] = sum[k] + w;
+      unsummed[k + 1] = unsummed[k] + (summed ? 0 : 1);
+    }
+  }
+
+  static bool IsLet(std::u16string_view name) {
+    constexpr std::u16string_view kPrefix = u"_xlfn.";
+    if (name.size() == kPrefix.size() + 3 && std::equal(kPrefix.begin(), kPrefix.end(), name.begin(), [](char16_t a, char16_t b) {
+          return a == (b >= u'A' && b <= u'Z' ? b + (u'a' - u'A') : b);
+        }))
+      name.remove_prefix(kPrefix.size());
+    return name.size() == 3 && (name[0] | 0x20) == u'l' && (name[1] | 0x20) == u'e' && (name[2] | 0x20) == u't';
+  }
 };
 
 // A layout on its way through the formula: one turn per character, but a run of characters
@@ -179,7 +239,9 @@ class Layouter {
         // A one-unit separator; no single character can equal a longer one.
         separator_(options.listSeparator.size() == 1 ? options.listSeparator[0] : char32_t{0x110000}),
         out_(formula.size() * 2 + 16),
-        line_(options, widths) {}
+        line_(options, widths) {
+    if (options.fitWidth > 0) plan_ = std::make_unique<FitPlan>(formula, options, widths);
+  }
 
   std::u16string Run() {
     const std::size_t n = formula_.size();
@@ -279,8 +341,17 @@ class Layouter {
     // After a level's ")" the separator joins its line.
     std::u16string& o = afterLevelClose ? out_.Reopen() : out_.Text();
     o += formula_[at];
-    AppendBreak(o, indent_);
-    line_.Clear();
+    if (!afterLevelClose && LetNameFitsWithValue(at)) {
+      line_.Append(formula_.substr(at, 1));
+      // The space that parts a name from its value, unless the formula has its own.
+      if (at + 1 < formula_.size() && formula_[at + 1] != kSpace) {
+        o += kSpace;
+        line_.AppendSpaces(1);
+      }
+    } else {
+      AppendBreak(o, indent_);
+      line_.Clear();
+    }
     afterRightParen_ = false;
     afterEmptyPair_ = false;
     operandFrom_ = at + 2;
@@ -310,10 +381,16 @@ class Layouter {
       ++openInline_;
     } else if (emptyPair) {
       line_.Append(paren);
+    } else if (plan_ && FitsOnLine(at, TailEnd(plan_->partner[at]), false)) {
+      // The level fits: its text is written as it stands, and its ")" closes an inline group.
+      parens_.back() = {false, LevelIndent() + line_.Width()};
+      line_.Append(paren);
+      ++openInline_;
+      nameEnd_ = plan_->partner[at];
     } else {
       line_.Append(paren);
       const double width = line_.Width(options_.afterParen);
-      levels_.push_back({width, (levels_.empty() ? 0.0 : levels_.back().indent) + width});
+      levels_.push_back({width, (levels_.empty() ? 0.0 : levels_.back().indent) + width, plan_ && plan_->let[at]});
       indent_ = LevelIndent();
       AppendBreak(out_.Text(), indent_);
       line_.Clear();
@@ -397,6 +474,87 @@ class Layouter {
     afterEmptyPair_ = false;
   }
 
+  // Whether formula_[from, to), with a space after its first character when `space`, fits on the
+  // current line. A stretch without a partner never fits (to is then past the end).
+  bool FitsOnLine(std::size_t from, std::size_t to, bool space) {
+    if (to > formula_.size()) return false;
+    const double column = LevelIndent();
+    if (options_.destination == Destination::TextFile)
+      return column + line_.Width() + static_cast<double>(to - from) + (space ? 1.0 : 0.0) <= plan_->limit;
+    if (plan_->unsummed[to] == plan_->unsummed[from]) {
+      const double stretch = plan_->sum[to] - plan_->sum[from] + (space ? widths_.At(kSpace) : 0.0);
+      return column + line_.Width() + stretch <= plan_->limit + 1e-9;
+    }
+    std::u16string text(formula_.substr(from, to - from));
+    if (space) text.insert(1, 1, kSpace);
+    return column + line_.Width(text) <= plan_->limit + 1e-9;
+  }
+
+  // Where the text that stays on a fitted level's line after its ")" at `close` ends: through
+  // the next separator or "(" that opens a level, before the ")" of the enclosing level.
+  // Inline groups are followed as Open keeps them; past the end when `close` is no partner.
+  std::size_t TailEnd(std::size_t close) const {
+    if (close == kNoPartner) return SIZE_MAX;
+    const std::size_t n = formula_.size();
+    std::int32_t depth = 0;
+    bool operandStart = false;
+    for (std::size_t k = close + 1; k < n;) {
+      const char16_t c = formula_[k];
+      bool unclosed = false;
+      if (lex::StartsName(c)) {
+        k = lex::NameEnd(formula_, k, unclosed);
+        continue;
+      }
+      if (c == u'{') {
+        k = lex::ArrayEnd(formula_, k);
+        continue;
+      }
+      if (c == separator_) return k + 1;
+      if (c == u'(') {
+        if (k + 1 < n && formula_[k + 1] == u')') {
+          k += 2;
+          continue;
+        }
+        const bool afterArithmetic = !options_.allParens && (FlagsOf(formula_[k - 1]) & kArithmetic) != 0;
+        if (!((afterArithmetic || depth > 0 || openInline_ > 0) && !operandStart)) return k + 1;
+        ++depth;
+        operandStart = true;
+      } else if (c == u')') {
+        if (depth == 0) return k;
+        --depth;
+        operandStart = false;
+      } else if ((FlagsOf(c) & kOperator) != 0) {
+        operandStart = false;
+      }
+      ++k;
+    }
+    return n;
+  }
+
+  // Whether the separator at `at` ends a name of a broken LET level whose value, through the
+  // separator after it, fits on the name's line. Counts the level's separators.
+  bool LetNameFitsWithValue(std::size_t at) {
+    if (!plan_ || levels_.empty() || parens_.empty() || !parens_.back().level || !levels_.back().let) return false;
+    if (levels_.back().separators++ % 2 != 0) return false;
+    // The value's end: the level's next separator; a value that ends the LET is its body.
+    std::size_t k = at + 1;
+    while (k < formula_.size() && formula_[k] != separator_ && formula_[k] != u')') {
+      bool unclosed = false;
+      if (lex::StartsName(formula_[k])) {
+        k = lex::NameEnd(formula_, k, unclosed);
+      } else if (formula_[k] == u'{') {
+        k = lex::ArrayEnd(formula_, k);
+      } else if (formula_[k] == u'(' && plan_->partner[k] != kNoPartner) {
+        k = plan_->partner[k] + 1;
+      } else {
+        ++k;
+      }
+    }
+    if (k >= formula_.size() || formula_[k] != separator_) return false;
+    const bool space = at + 1 < formula_.size() && formula_[at + 1] != kSpace;
+    return FitsOnLine(at, k + 1, space);
+  }
+
   // Whether the layout is still at the start of an operand at position `i` (1-based): one began
   // at operandFrom_ (0: none) and no operator stands from there up to `i`. Each operand's
   // characters are looked at once at most, since every "(" starts a new one.
@@ -428,6 +586,7 @@ class Layouter {
   std::size_t operandFrom_ = 0;
   bool parenWidthKnown_ = false;
   double parenWidth_ = 0.0;  // the width of "(" and afterParen
+  std::unique_ptr<const FitPlan> plan_;  // with a fit width only
 };
 
 }  // namespace
@@ -467,6 +626,7 @@ std::u16string cls_corvane::LayoutFormula() {
     Variant text{std::u16string(line)};
     return GetSpacingThisLevel(text);
   };
+  options.fitWidth = iFitWidth;
   const std::shared_ptr<const spacing::Widths> widths = parsedWidths.For(SpacingArray, Regional());
 
   layout::Layouter layouter(formula, closeFollows, options, *widths);
