@@ -375,11 +375,15 @@ class Layouter {
                                  (FlagsOf(formula_[at - 1]) & kArithmetic) != 0;
     const bool emptyPair = at + 1 < formula_.size() ? formula_[at + 1] == u')' : closeFollows_;
     if ((afterArithmetic || openInline_ > 0) && !OperandStart(i)) {
-      // Its ")" may have to go under it: measured from the start of the output line.
+      // Its ")" may have to go under it: measured from the start of the output line. One that
+      // fits keeps its separators on the line too.
+      if (plan_ && FitsOnLine(at, TailEnd(plan_->partner[at]), false)) nameEnd_ = plan_->partner[at];
       parens_.back() = {false, LevelIndent() + line_.Width()};
       line_.Append(paren);
       ++openInline_;
     } else if (emptyPair) {
+      // What follows a pair that fits with it stays on the line, as after an inline group.
+      emptyPairFits_ = plan_ && FitsOnLine(at, TailEnd(at + 1), false);
       line_.Append(paren);
     } else if (plan_ && FitsOnLine(at, TailEnd(plan_->partner[at]), false)) {
       // The level fits: its text is written as it stands, and its ")" closes an inline group.
@@ -411,7 +415,9 @@ class Layouter {
       out_.Text() += paren;
       line_.Append(paren);
       if (!top.level) --openInline_;
-      afterEmptyPair_ = true;
+      afterEmptyPair_ = !emptyPairFits_;
+      afterInlineClose_ = afterInlineClose_ || emptyPairFits_;
+      emptyPairFits_ = false;
     } else if (!top.level) {
       std::u16string& o = out_.Text();
       const std::size_t keep = o.find_last_not_of(kSpace) + 1;  // 0 when all are spaces
@@ -490,13 +496,16 @@ class Layouter {
     return column + line_.Width(text) <= plan_->limit + 1e-9;
   }
 
-  // Where the text that stays on a fitted level's line after its ")" at `close` ends: through
-  // the next separator or "(" that opens a level, before the ")" of the enclosing level.
-  // Inline groups are followed as Open keeps them; past the end when `close` is no partner.
+  // Where the text that stays on the line after the ")" at `close` of the "(" just pushed ends:
+  // through the next separator or "(" that opens a level, before the ")" of the enclosing level.
+  // Inline groups, and the ends of those it stands in, are followed as Open and Close keep them;
+  // past the end when `close` is no partner.
   std::size_t TailEnd(std::size_t close) const {
     if (close == kNoPartner) return SIZE_MAX;
     const std::size_t n = formula_.size();
     std::int32_t depth = 0;
+    std::size_t enclosing = parens_.size() - 1;  // the open parentheses around the tail
+    std::int32_t openInline = openInline_;
     bool operandStart = false;
     for (std::size_t k = close + 1; k < n;) {
       const char16_t c = formula_[k];
@@ -516,12 +525,17 @@ class Layouter {
           continue;
         }
         const bool afterArithmetic = !options_.allParens && (FlagsOf(formula_[k - 1]) & kArithmetic) != 0;
-        if (!((afterArithmetic || depth > 0 || openInline_ > 0) && !operandStart)) return k + 1;
+        if (!((afterArithmetic || depth > 0 || openInline > 0) && !operandStart)) return k + 1;
         ++depth;
         operandStart = true;
       } else if (c == u')') {
-        if (depth == 0) return k;
-        --depth;
+        if (depth == 0) {
+          if (enclosing == 0 || parens_[enclosing - 1].level) return k;
+          --enclosing;
+          --openInline;
+        } else {
+          --depth;
+        }
         operandStart = false;
       } else if ((FlagsOf(c) & kOperator) != 0) {
         operandStart = false;
@@ -587,6 +601,7 @@ class Layouter {
   bool parenWidthKnown_ = false;
   double parenWidth_ = 0.0;  // the width of "(" and afterParen
   std::unique_ptr<const FitPlan> plan_;  // with a fit width only
+  bool emptyPairFits_ = false;
 };
 
 }  // namespace
