@@ -189,7 +189,7 @@ int RunBatch(const std::vector<std::u16string>& formulas, FormatRunner& runner, 
 // --fit-width N: the stored "Fit Width" text of the run; off (or 0) breaks every level.
 std::u16string FitWidthText(const std::string& value) {
   if (value == "off") return u"0";
-  const std::u16string text = FromUtf8(value);
+  std::u16string text = FromUtf8(value);
   if (text != u"0" && options::FitWidth(text) == 0)
     throw UsageError("--fit-width takes a width from 1 to " + std::to_string(options::kMaxFitWidth) + " or off, not \"" +
                      Printable(value) + "\"");

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/platform.h"
 
@@ -25,7 +26,7 @@ struct StoredOptionOverrides {
 
 class LayeredStore final : public SettingsStore {
  public:
-  LayeredStore(SettingsStore& base, StoredOptionOverrides overrides) : base_(base), overrides_(overrides) {}
+  LayeredStore(SettingsStore& base, StoredOptionOverrides overrides) : base_(base), overrides_(std::move(overrides)) {}
 
   std::u16string GetSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
                             std::u16string_view defaultValue) override;

@@ -195,7 +195,8 @@ struct FitPlan {
         continue;
       } else if (span.kind == lex::Kind::OpenParen) {
         open.push_back(span.begin);
-        if (k > 0 && spans[k - 1].kind == lex::Kind::Text) let[span.begin] = IsLet(formula.substr(spans[k - 1].begin, span.begin - spans[k - 1].begin));
+        if (k > 0 && spans[k - 1].kind == lex::Kind::Text)
+          let[span.begin] = IsLet(formula.substr(spans[k - 1].begin, span.begin - spans[k - 1].begin));
       } else if (span.kind == lex::Kind::CloseParen && !open.empty()) {
         partner[open.back()] = span.begin;
         open.pop_back();
@@ -217,13 +218,17 @@ struct FitPlan {
     }
   }
 
-  static bool IsLet(std::u16string_view name) {
-    constexpr std::u16string_view kPrefix = u"_xlfn.";
-    if (name.size() == kPrefix.size() + 3 && std::equal(kPrefix.begin(), kPrefix.end(), name.begin(), [](char16_t a, char16_t b) {
-          return a == (b >= u'A' && b <= u'Z' ? b + (u'a' - u'A') : b);
-        }))
-      name.remove_prefix(kPrefix.size());
-    return name.size() == 3 && (name[0] | 0x20) == u'l' && (name[1] | 0x20) == u'e' && (name[2] | 0x20) == u't';
+  // The function's name as the formula has it, or as a file stores it.
+  static bool IsLet(std::u16string_view name) { return SameLetters(name, u"let") || SameLetters(name, u"_xlfn.let"); }
+
+  // Whether `text` is `lower` but for the case of its ASCII letters.
+  static bool SameLetters(std::u16string_view text, std::u16string_view lower) {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+      const char16_t c = text[k];
+      if (c != lower[k] && !(c >= u'A' && c <= u'Z' && c + (u'a' - u'A') == lower[k])) return false;
+    }
+    return true;
   }
 };
 
@@ -341,7 +346,7 @@ class Layouter {
     // After a level's ")" the separator joins its line.
     std::u16string& o = afterLevelClose ? out_.Reopen() : out_.Text();
     o += formula_[at];
-    if (!afterLevelClose && LetNameFitsWithValue(at)) {
+    if (LetNameFitsWithValue(at, afterLevelClose)) {
       line_.Append(formula_.substr(at, 1));
       // The space that parts a name from its value, unless the formula has its own.
       if (at + 1 < formula_.size() && formula_[at + 1] != kSpace) {
@@ -488,7 +493,8 @@ class Layouter {
     if (options_.destination == Destination::TextFile)
       return column + line_.Width() + static_cast<double>(to - from) + (space ? 1.0 : 0.0) <= plan_->limit;
     if (plan_->unsummed[to] == plan_->unsummed[from]) {
-      const double stretch = plan_->sum[to] - plan_->sum[from] + (space ? widths_.At(kSpace) : 0.0);
+      double stretch = plan_->sum[to] - plan_->sum[from];
+      if (space) widths_.Sum(u" ", stretch);
       return column + line_.Width() + stretch <= plan_->limit + 1e-9;
     }
     std::u16string text(formula_.substr(from, to - from));
@@ -546,10 +552,11 @@ class Layouter {
   }
 
   // Whether the separator at `at` ends a name of a broken LET level whose value, through the
-  // separator after it, fits on the name's line. Counts the level's separators.
-  bool LetNameFitsWithValue(std::size_t at) {
+  // separator after it, fits on the name's line. Counts the level's separators, also those after
+  // a level's ")", which no name ends with.
+  bool LetNameFitsWithValue(std::size_t at, bool afterLevelClose) {
     if (!plan_ || levels_.empty() || parens_.empty() || !parens_.back().level || !levels_.back().let) return false;
-    if (levels_.back().separators++ % 2 != 0) return false;
+    if (levels_.back().separators++ % 2 != 0 || afterLevelClose) return false;
     // The value's end: the level's next separator; a value that ends the LET is its body.
     std::size_t k = at + 1;
     while (k < formula_.size() && formula_[k] != separator_ && formula_[k] != u')') {
