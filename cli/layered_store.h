@@ -21,7 +21,7 @@ struct StoredOptionOverrides {
   std::optional<bool> allParens;
   std::optional<bool> alwaysNotepad;
   bool uncalibrated = false;
-  std::optional<std::u16string> fitWidth;
+  std::optional<std::u16string> fitWidth = std::nullopt;
 };
 
 class LayeredStore final : public SettingsStore {

@@ -169,23 +169,46 @@ struct ParenState {
   std::int32_t separators = 0;  // of the level itself so far: a LET's even ones follow a name
 };
 
-constexpr std::uint32_t kNoPartner = UINT32_MAX;
+constexpr std::uint32_t kNoPartner = 0x7FFFFFFF;
+constexpr std::uint32_t kLetBit = 0x80000000;
 
 // What a fitted layout asks of the whole formula before it starts, from the lexer: each "(" 's
-// partner ")" and whether it opens a LET; and, for the cell, the running sum of the widths, so
-// that whether a stretch fits is known without summing it again at every level it is in.
+// partner ")" and whether it opens a LET; and, for the cell, the running sum of the widths at
+// every parenthesis and separator and right after it (the only places a stretch to measure
+// starts or ends), so that whether a stretch fits is known without summing it again at every
+// level it is in. Nothing else of the sums is written or read.
+// Its arrays are kept for the next plan of the thread, as the pages of a long formula's would
+// otherwise be faulted in anew at every run.
 struct FitPlan {
-  std::vector<std::uint32_t> partner;  // by position; kNoPartner for all but a closed "("
-  std::vector<bool> let;
-  std::vector<double> sum;            // the widths before each position (cell)
-  std::vector<std::uint32_t> unsummed;  // how many special or uncalibrated codes before it
+  struct Arrays {
+    std::vector<std::uint32_t> partner;  // at each "(": its ")" or kNoPartner, and kLetBit
+    std::vector<double> sum;             // the widths before the position (cell)
+    std::vector<std::uint32_t> unsummed;  // how many special or uncalibrated codes before it
+    std::vector<lex::Span> spans;
+    std::vector<std::uint32_t> open;
+  };
+  static Arrays& Spare() {
+    thread_local Arrays spare;
+    return spare;
+  }
+  Arrays arrays = std::move(Spare());  // a plan made while another lives starts empty
+  std::vector<std::uint32_t>& partner = arrays.partner;
+  std::vector<double>& sum = arrays.sum;
+  std::vector<std::uint32_t>& unsummed = arrays.unsummed;
   double limit = 0.0;
 
-  FitPlan(std::u16string_view formula, const Options& options, const spacing::Widths& widths)
-      : partner(formula.size(), kNoPartner), let(formula.size(), false) {
-    std::vector<lex::Span> spans;
+  FitPlan(const FitPlan&) = delete;
+  FitPlan& operator=(const FitPlan&) = delete;
+  FitPlan(FitPlan&&) = delete;
+  FitPlan& operator=(FitPlan&&) = delete;
+  ~FitPlan() { Spare() = std::move(arrays); }
+
+  FitPlan(std::u16string_view formula, const Options& options, const spacing::Widths& widths, char32_t separator) {
+    partner.assign(formula.size(), kNoPartner);
+    std::vector<lex::Span>& spans = arrays.spans;
     lex::Lex(formula, options.listSeparator, spans);
-    std::vector<std::uint32_t> open;
+    std::vector<std::uint32_t>& open = arrays.open;
+    open.clear();
     bool inArray = false;  // its parentheses are values, as the layout reads it
     for (std::size_t k = 0; k < spans.size(); ++k) {
       const lex::Span& span = spans[k];
@@ -195,10 +218,11 @@ struct FitPlan {
         continue;
       } else if (span.kind == lex::Kind::OpenParen) {
         open.push_back(span.begin);
-        if (k > 0 && spans[k - 1].kind == lex::Kind::Text)
-          let[span.begin] = IsLet(formula.substr(spans[k - 1].begin, span.begin - spans[k - 1].begin));
+        const bool let = k > 0 && spans[k - 1].kind == lex::Kind::Text &&
+                         IsLet(formula.substr(spans[k - 1].begin, span.begin - spans[k - 1].begin));
+        partner[span.begin] = kNoPartner | (let ? kLetBit : 0);
       } else if (span.kind == lex::Kind::CloseParen && !open.empty()) {
-        partner[open.back()] = span.begin;
+        partner[open.back()] = (partner[open.back()] & kLetBit) | span.begin;
         open.pop_back();
       }
     }
@@ -208,15 +232,35 @@ struct FitPlan {
     if (textFile || widths.Sum(u"0", zero) == 0) zero = 1.0;
     limit = options.fitWidth * zero;
     if (textFile) return;
-    sum.resize(formula.size() + 1);
-    unsummed.resize(formula.size() + 1);
-    for (std::size_t k = 0; k < formula.size(); ++k) {
-      double w = 0.0;
-      const bool summed = widths.Sum(formula.substr(k, 1), w) == 1;
-      sum[k + 1] = sum[k] + w;
-      unsummed[k + 1] = unsummed[k] + (summed ? 0 : 1);
+    const std::size_t n = formula.size();
+    sum.resize(n + 1);  // only the places written below are read
+    unsummed.resize(n + 1);
+    double total = 0.0;
+    std::uint32_t gaps = 0;
+    const auto add = [&](std::size_t from, std::size_t to) {
+      while (from < to) {
+        from += widths.Sum(formula.substr(from, to - from), total);
+        if (from < to) ++gaps, ++from;
+      }
+    };
+    sum[0] = 0.0;
+    unsummed[0] = 0;
+    for (std::size_t k = 0; k < n;) {
+      std::size_t end = k;
+      while (end < n && formula[end] != u'(' && formula[end] != u')' && formula[end] != separator) ++end;
+      add(k, end);
+      sum[end] = total;
+      unsummed[end] = gaps;
+      if (end == n) break;
+      add(end, end + 1);
+      sum[end + 1] = total;
+      unsummed[end + 1] = gaps;
+      k = end + 1;
     }
   }
+
+  std::size_t Partner(std::size_t at) const { return partner[at] & ~kLetBit; }
+  bool Let(std::size_t at) const { return (partner[at] & kLetBit) != 0; }
 
   // The function's name as the formula has it, or as a file stores it.
   static bool IsLet(std::u16string_view name) { return SameLetters(name, u"let") || SameLetters(name, u"_xlfn.let"); }
@@ -245,7 +289,7 @@ class Layouter {
         separator_(options.listSeparator.size() == 1 ? options.listSeparator[0] : char32_t{0x110000}),
         out_(formula.size() * 2 + 16),
         line_(options, widths) {
-    if (options.fitWidth > 0) plan_ = std::make_unique<FitPlan>(formula, options, widths);
+    if (options.fitWidth > 0) plan_ = std::make_unique<FitPlan>(formula, options, widths, separator_);
   }
 
   std::u16string Run() {
@@ -382,7 +426,7 @@ class Layouter {
     if ((afterArithmetic || openInline_ > 0) && !OperandStart(i)) {
       // Its ")" may have to go under it: measured from the start of the output line. One that
       // fits keeps its separators on the line too.
-      if (plan_ && FitsOnLine(at, TailEnd(plan_->partner[at]), false)) nameEnd_ = plan_->partner[at];
+      if (plan_ && FitsOnLine(at, TailEnd(plan_->Partner(at)), false)) nameEnd_ = plan_->Partner(at);
       parens_.back() = {false, LevelIndent() + line_.Width()};
       line_.Append(paren);
       ++openInline_;
@@ -390,16 +434,16 @@ class Layouter {
       // What follows a pair that fits with it stays on the line, as after an inline group.
       emptyPairFits_ = plan_ && FitsOnLine(at, TailEnd(at + 1), false);
       line_.Append(paren);
-    } else if (plan_ && FitsOnLine(at, TailEnd(plan_->partner[at]), false)) {
+    } else if (plan_ && FitsOnLine(at, TailEnd(plan_->Partner(at)), false)) {
       // The level fits: its text is written as it stands, and its ")" closes an inline group.
       parens_.back() = {false, LevelIndent() + line_.Width()};
       line_.Append(paren);
       ++openInline_;
-      nameEnd_ = plan_->partner[at];
+      nameEnd_ = plan_->Partner(at);
     } else {
       line_.Append(paren);
       const double width = line_.Width(options_.afterParen);
-      levels_.push_back({width, (levels_.empty() ? 0.0 : levels_.back().indent) + width, plan_ && plan_->let[at]});
+      levels_.push_back({width, (levels_.empty() ? 0.0 : levels_.back().indent) + width, plan_ && plan_->Let(at)});
       indent_ = LevelIndent();
       AppendBreak(out_.Text(), indent_);
       line_.Clear();
@@ -565,8 +609,8 @@ class Layouter {
         k = lex::NameEnd(formula_, k, unclosed);
       } else if (formula_[k] == u'{') {
         k = lex::ArrayEnd(formula_, k);
-      } else if (formula_[k] == u'(' && plan_->partner[k] != kNoPartner) {
-        k = plan_->partner[k] + 1;
+      } else if (formula_[k] == u'(' && plan_->Partner(k) != kNoPartner) {
+        k = plan_->Partner(k) + 1;
       } else {
         ++k;
       }
