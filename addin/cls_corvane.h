@@ -47,7 +47,7 @@ class cls_corvane : public AutomationObject {
   Variant cvFormulateCell();
   std::u16string RemoveSpacesInLastLine(Variant& str);
   // The layout step of the formulate command: lays out strFormula (with strCharArray,
-  // strListSeparator, bFormatAllParens, SpacingArray, bSendToNotepad and strAfterParen set by
+  // strListSeparator, bFormatAllParens, iFitWidth, SpacingArray, bSendToNotepad and strAfterParen set by
   // the command) and returns the laid-out text. No error trap: failures throw.
   std::u16string LayoutFormula();
 
@@ -72,6 +72,7 @@ class cls_corvane : public AutomationObject {
   std::int32_t iLenFormula = 0;
   StringTable strCharArray;  // no rows until a scan has filled it
   bool bFormatAllParens = false;
+  std::int32_t iFitWidth = 0;  // "Fit Width": the widest line in widths of "0"; 0 breaks every level
   // Where SpacingArray's widths came from: the store's version, the section, and the array's
   // contents right after every width was read. A formulate run that finds all three as they were
   // reads nothing again; any save, another process's change or a change of the array reads anew.
@@ -86,6 +87,7 @@ class cls_corvane : public AutomationObject {
     StoreVersion version;
     std::u16string allParens;
     std::u16string alwaysNotepad;
+    std::u16string fitWidth;
   };
   OptionsSource optionsSource;
   // SpacingArray parsed, for the layout and GetSpacingThisLevel: parsed again when it changed.

@@ -28,4 +28,15 @@ void SaveOption(SettingsStore& store, std::u16string_view key, bool on) {
   store.SaveSetting(kAppName, kSection, key, on ? u"1" : u"0");
 }
 
+std::int32_t FitWidth(std::u16string_view text) {
+  // Digits only: a stored text the program did not write leaves every level broken.
+  if (text.empty() || text.size() > 5) return 0;
+  std::int32_t width = 0;
+  for (const char16_t c : text) {
+    if (c < u'0' || c > u'9') return 0;
+    width = width * 10 + (c - u'0');
+  }
+  return width <= kMaxFitWidth ? width : 0;
+}
+
 }  // namespace corvane::options

@@ -2,9 +2,11 @@
 // corpus (time per character must stay flat from 1,000 to 65,536 characters, 8,192 characters
 // well under 100 us) and every formula of formulas.txt in turn (bytes of formula text per second).
 // The 40-character case shows the fixed cost of one run (a new table and a new text each time),
-// which the corpus's short formulas (37 bytes on average) pay once each.
+// which the corpus's short formulas (37 bytes on average) pay once each. The "fit" cases lay out
+// with "Fit Width" 80; the corpus runs also give the layout's size and lines per formula.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -99,7 +101,7 @@ struct Environment {
 
 // Cell: calibrated widths as the store holds them (texts), seven spaces. Editor: every width 1,
 // two spaces.
-void Configure(cls_corvane& a, bool cell) {
+void Configure(cls_corvane& a, bool cell, std::int32_t fitWidth) {
   for (std::int32_t k = 2; k <= 767; ++k) {
     const double ratio = corvane::memory::FixedMeasurer::BaseWidth(static_cast<char16_t>(k)) / 3.0;
     a.SpacingArray.at(k) =
@@ -109,22 +111,25 @@ void Configure(cls_corvane& a, bool cell) {
   a.bFormatAllParens = false;
   a.bSendToNotepad = !cell;
   a.strAfterParen.assign(cell ? 7 : 2, u' ');
+  a.iFitWidth = fitWidth;
 }
 
 // What the formulate command does with a formula: the character table, then the layout.
-std::size_t ScanAndLayout(cls_corvane& a, Variant& text, Variant& length) {
+std::u16string ScanAndLayoutText(cls_corvane& a, Variant& text, Variant& length) {
   a.strFormula = text.string();
   a.iLenFormula = length.asLong();
   Variant table = a.PopulateCharArray(text, length);
   a.strCharArray = std::move(table.table());
-  return a.LayoutFormula().size();
+  return a.LayoutFormula();
 }
 
-void BM_ScanAndLayout(benchmark::State& state, bool cell) {
+std::size_t ScanAndLayout(cls_corvane& a, Variant& text, Variant& length) { return ScanAndLayoutText(a, text, length).size(); }
+
+void BM_ScanAndLayout(benchmark::State& state, bool cell, std::int32_t fitWidth) {
   Environment env;
   const auto length = static_cast<std::size_t>(state.range(0));
   cls_corvane a;
-  Configure(a, cell);
+  Configure(a, cell, fitWidth);
   Variant text(LongFormula(length));
   Variant len(static_cast<std::int32_t>(length));
   std::size_t out = 0;
@@ -136,10 +141,10 @@ void BM_ScanAndLayout(benchmark::State& state, bool cell) {
   state.counters["output_chars"] = static_cast<double>(out);
 }
 
-void BM_ScanAndLayoutCorpus(benchmark::State& state, bool cell) {
+void BM_ScanAndLayoutCorpus(benchmark::State& state, bool cell, std::int32_t fitWidth) {
   Environment env;
   cls_corvane a;
-  Configure(a, cell);
+  Configure(a, cell, fitWidth);
   std::vector<Variant> texts;
   std::vector<Variant> lengths;
   std::int64_t bytes = 0;
@@ -149,7 +154,11 @@ void BM_ScanAndLayoutCorpus(benchmark::State& state, bool cell) {
     bytes += static_cast<std::int64_t>(l.utf8Bytes);
   }
   // Special characters are calibrated on first meeting; the benchmark measures the runs after.
-  for (std::size_t i = 0; i < texts.size(); ++i) ScanAndLayout(a, texts[i], lengths[i]);
+  std::size_t lines = 0;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const std::u16string laid = ScanAndLayoutText(a, texts[i], lengths[i]);
+    lines += 1 + static_cast<std::size_t>(std::count(laid.begin(), laid.end(), u'\n'));
+  }
   std::size_t total = 0;
   for (auto _ : state) {
     total = 0;
@@ -159,6 +168,7 @@ void BM_ScanAndLayoutCorpus(benchmark::State& state, bool cell) {
   state.SetBytesProcessed(state.iterations() * bytes);
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(texts.size()));
   state.counters["output_chars_per_formula"] = static_cast<double>(total) / static_cast<double>(texts.size());
+  state.counters["lines_per_formula"] = static_cast<double>(lines) / static_cast<double>(texts.size());
 }
 
 // The two parts on their own, for comparison: the character scan, and the layout of a table
@@ -182,10 +192,10 @@ void BM_ScanCorpus(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * bytes);
 }
 
-void BM_LayoutCorpus(benchmark::State& state, bool cell) {
+void BM_LayoutCorpus(benchmark::State& state, bool cell, std::int32_t fitWidth) {
   Environment env;
   cls_corvane a;
-  Configure(a, cell);
+  Configure(a, cell, fitWidth);
   std::vector<corvane::StringTable> tables;
   std::int64_t bytes = 0;
   for (const Line& l : Corpus()) {
@@ -211,11 +221,22 @@ void BM_LayoutCorpus(benchmark::State& state, bool cell) {
 }
 
 BENCHMARK(BM_ScanCorpus)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LayoutCorpus, cell, true)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LayoutCorpus, editor, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanAndLayout, cell, true)->Arg(5)->Arg(40)->Arg(1000)->Arg(8192)->Arg(65536)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_ScanAndLayout, editor, false)->Arg(1000)->Arg(8192)->Arg(65536)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_ScanAndLayoutCorpus, cell, true)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_ScanAndLayoutCorpus, editor, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LayoutCorpus, cell, true, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LayoutCorpus, cell_fit, true, 80)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LayoutCorpus, editor, false, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LayoutCorpus, editor_fit, false, 80)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanAndLayout, cell, true, 0)->Arg(5)->Arg(40)->Arg(1000)->Arg(8192)->Arg(65536)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ScanAndLayout, cell_fit, true, 80)->Arg(40)->Arg(1000)->Arg(8192)->Arg(65536)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ScanAndLayout, editor, false, 0)->Arg(1000)->Arg(8192)->Arg(65536)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ScanAndLayout, editor_fit, false, 80)->Arg(1000)->Arg(8192)->Arg(65536)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_ScanAndLayoutCorpus, cell, true, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanAndLayoutCorpus, editor, false, 0)->Unit(benchmark::kMillisecond);
+// The corpus's size and lines per formula at the fit widths the README gives.
+BENCHMARK_CAPTURE(BM_ScanAndLayoutCorpus, cell_fit40, true, 40)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanAndLayoutCorpus, cell_fit80, true, 80)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanAndLayoutCorpus, cell_fit120, true, 120)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanAndLayoutCorpus, editor_fit40, false, 40)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanAndLayoutCorpus, editor_fit80, false, 80)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ScanAndLayoutCorpus, editor_fit120, false, 120)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,5 +1,6 @@
-// `corvane settings [--format-all-parens on|off] [--always-notepad on|off] [--store PATH]`:
-// the two options. With a flag it reads both as the settings window loads them and saves both as
+// `corvane settings [--format-all-parens on|off] [--always-notepad on|off] [--fit-width N|off]
+// [--store PATH]`: the two options of the settings window, and "Fit Width", which only this
+// command sets. With a flag it reads both as the settings window loads them and saves both as
 // its OK saves them, the ones named changed; with none, on a terminal, the settings window's
 // boxes are toggled from the keyboard and the window ends with OK or Cancel; with none and no
 // terminal, the options are printed as the window would show them. Prints the options as they
@@ -32,6 +33,22 @@ std::string Describe(std::int32_t state) {
   return "off";
 }
 
+void PrintFitWidth() {
+  const std::int32_t width = options::FitWidth(options::ReadText(Store(), options::kFitWidth));
+  std::cout << ToUtf8(options::kFitWidth) << ": " << (width == 0 ? "off" : std::to_string(width)) << '\n';
+}
+
+std::optional<std::int32_t> FitWidthOption(std::vector<std::string>& args) {
+  const auto value = TakeOption(args, "fit-width");
+  if (!value) return std::nullopt;
+  if (*value == "off" || *value == "0") return 0;
+  const std::int32_t width = options::FitWidth(FromUtf8(*value));
+  if (width == 0)
+    throw UsageError("--fit-width takes a width from 1 to " + std::to_string(options::kMaxFitWidth) + " or off, not \"" +
+                     Printable(*value) + "\"");
+  return width;
+}
+
 constexpr std::u16string_view kKeys[] = {options::kFormatAllParens, options::kAlwaysSendToNotepad};
 
 void PrintStored() {
@@ -40,12 +57,14 @@ void PrintStored() {
     std::cout << ToUtf8(key) << ": " << (value == u"0" ? "off" : value == u"1" ? "on" : "\"" + ToUtf8(value) + "\"")
               << '\n';
   }
+  PrintFitWidth();
 }
 
 int Run(std::vector<std::string>& args) {
   const std::string storeOption = TakeOption(args, "store").value_or("");
   const std::optional<bool> formatAllParens = OnOff(args, "format-all-parens");
   const std::optional<bool> alwaysNotepad = OnOff(args, "always-notepad");
+  const std::optional<std::int32_t> fitWidth = FitWidthOption(args);
   RejectUnknownOptions(args);
   if (!args.empty()) throw UsageError("unexpected argument \"" + Printable(args.front()) + "\"");
 
@@ -56,7 +75,7 @@ int Run(std::vector<std::string>& args) {
     return kExitFailed;
   };
 
-  if (!formatAllParens && !alwaysNotepad && ui.InputIsTerminal() && ui.OutputIsTerminal()) {
+  if (!formatAllParens && !alwaysNotepad && !fitWidth && ui.InputIsTerminal() && ui.OutputIsTerminal()) {
     cls_corvane corvane;
     try {
       corvane.cvSettings();
@@ -76,24 +95,29 @@ int Run(std::vector<std::string>& args) {
   } catch (const AutomationError& e) {
     return loadFailed(e);
   }
-  if (formatAllParens || alwaysNotepad) {
+  if (formatAllParens || alwaysNotepad || fitWidth) {
     // Both keys are written, as the window's OK writes them: any state but clear is on.
     const std::optional<bool> given[] = {formatAllParens, alwaysNotepad};
-    for (std::size_t i = 0; i < std::size(kKeys); ++i)
-      options::SaveOption(Store(), kKeys[i], given[i] ? *given[i] : states[i] != windows::kUnchecked);
+    if (formatAllParens || alwaysNotepad)
+      for (std::size_t i = 0; i < std::size(kKeys); ++i)
+        options::SaveOption(Store(), kKeys[i], given[i] ? *given[i] : states[i] != windows::kUnchecked);
+    if (fitWidth)
+      Store().SaveSetting(options::kAppName, options::kSection, options::kFitWidth, Ascii16(std::to_string(*fitWidth)));
     PrintStored();
     return kExitOk;
   }
   for (std::size_t i = 0; i < std::size(kKeys); ++i) std::cout << ToUtf8(kKeys[i]) << ": " << Describe(states[i]) << '\n';
+  PrintFitWidth();
   return kExitOk;
 }
 
 const CommandRegistration kRegistration{{
     .name = "settings",
-    .forms = {"settings [--format-all-parens on|off] [--always-notepad on|off]"},
-    .summary = "show or change the two options (in a window on a terminal)",
+    .forms = {"settings [--format-all-parens on|off] [--always-notepad on|off] [--fit-width N|off]"},
+    .summary = "show or change the options (in a window on a terminal)",
     .options = {{"--format-all-parens on|off", "Format All Parens: lay out every group in parentheses"},
-                {"--always-notepad on|off", "Always Send to Notepad: write every layout to a text file"}},
+                {"--always-notepad on|off", "Always Send to Notepad: write every layout to a text file"},
+                {"--fit-width N|off", "Fit Width: keep a level on one line when it fits in N widths of \"0\""}},
     .exits = {"0 the options were shown or saved", "1 the settings file could not be read or written",
               "2 bad usage"},
     .run = Run,

@@ -24,6 +24,7 @@ std::u16string LayeredStore::GetSetting(std::u16string_view appName, std::u16str
       if (key == options::kFormatAllParens && overrides_.allParens) return *overrides_.allParens ? u"1" : u"0";
       if (key == options::kAlwaysSendToNotepad && overrides_.alwaysNotepad)
         return *overrides_.alwaysNotepad ? u"1" : u"0";
+      if (key == options::kFitWidth && overrides_.fitWidth) return *overrides_.fitWidth;
     }
   }
   return base_.GetSetting(appName, section, key, defaultValue);

@@ -1,6 +1,6 @@
 // The settings store of one formatting run: the stored settings with the run's options on top.
 // Contract:
-//  - Options given for the run ("Format All Parens", "Always Send to Notepad") are read in place
+//  - Options given for the run ("Format All Parens", "Always Send to Notepad", "Fit Width") are read in place
 //    of the stored ones and are never saved; with `uncalibrated`, every width of a "Spacing_"
 //    section reads as missing and every width of a "Special_" section as one space.
 //  - Every other read and every save passes to the base store. Its version is the base store's,
@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/platform.h"
 
@@ -20,11 +21,12 @@ struct StoredOptionOverrides {
   std::optional<bool> allParens;
   std::optional<bool> alwaysNotepad;
   bool uncalibrated = false;
+  std::optional<std::u16string> fitWidth = std::nullopt;
 };
 
 class LayeredStore final : public SettingsStore {
  public:
-  LayeredStore(SettingsStore& base, StoredOptionOverrides overrides) : base_(base), overrides_(overrides) {}
+  LayeredStore(SettingsStore& base, StoredOptionOverrides overrides) : base_(base), overrides_(std::move(overrides)) {}
 
   std::u16string GetSetting(std::u16string_view appName, std::u16string_view section, std::u16string_view key,
                             std::u16string_view defaultValue) override;

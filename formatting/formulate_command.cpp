@@ -87,9 +87,11 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
       self.optionsSource = {};
       std::u16string allParens = options::ReadText(store, options::kFormatAllParens);
       std::u16string alwaysNotepad = options::ReadText(store, options::kAlwaysSendToNotepad);
-      self.optionsSource = {version, std::move(allParens), std::move(alwaysNotepad)};
+      std::u16string fitWidth = options::ReadText(store, options::kFitWidth);
+      self.optionsSource = {version, std::move(allParens), std::move(alwaysNotepad), std::move(fitWidth)};
     }
     self.bFormatAllParens = OptionOn(self.optionsSource.allParens, fmt);
+    self.iFitWidth = options::FitWidth(self.optionsSource.fitWidth);
     const bool alwaysSendToNotepad = OptionOn(self.optionsSource.alwaysNotepad, fmt);
 
     const std::u16string fontName = host.StandardFont();

@@ -165,6 +165,115 @@ struct OpenParen {
 struct ParenState {
   double width;   // what the level adds: the width of its opening line through afterParen
   double indent;  // the enclosing level's indent plus `width`, summed from the outermost level
+  bool let = false;             // a LET, whose names share their values' lines when they fit
+  std::int32_t separators = 0;  // of the level itself so far: a LET's even ones follow a name
+};
+
+constexpr std::uint32_t kNoPartner = 0x7FFFFFFF;
+constexpr std::uint32_t kLetBit = 0x80000000;
+
+// What a fitted layout asks of the whole formula before it starts, from the lexer: each "(" 's
+// partner ")" and whether it opens a LET; and, for the cell, the running sum of the widths at
+// every parenthesis and separator and right after it (the only places a stretch to measure
+// starts or ends), so that whether a stretch fits is known without summing it again at every
+// level it is in. Nothing else of the sums is written or read.
+// Its arrays are kept for the next plan of the thread, as the pages of a long formula's would
+// otherwise be faulted in anew at every run.
+struct FitPlan {
+  struct Arrays {
+    std::vector<std::uint32_t> partner;  // at each "(": its ")" or kNoPartner, and kLetBit
+    std::vector<double> sum;             // the widths before the position (cell)
+    std::vector<std::uint32_t> unsummed;  // how many special or uncalibrated codes before it
+    std::vector<lex::Span> spans;
+    std::vector<std::uint32_t> open;
+  };
+  static Arrays& Spare() {
+    thread_local Arrays spare;
+    return spare;
+  }
+  Arrays arrays = std::move(Spare());  // a plan made while another lives starts empty
+  std::vector<std::uint32_t>& partner = arrays.partner;
+  std::vector<double>& sum = arrays.sum;
+  std::vector<std::uint32_t>& unsummed = arrays.unsummed;
+  double limit = 0.0;
+
+  FitPlan(const FitPlan&) = delete;
+  FitPlan& operator=(const FitPlan&) = delete;
+  FitPlan(FitPlan&&) = delete;
+  FitPlan& operator=(FitPlan&&) = delete;
+  ~FitPlan() { Spare() = std::move(arrays); }
+
+  FitPlan(std::u16string_view formula, const Options& options, const spacing::Widths& widths, char32_t separator) {
+    partner.assign(formula.size(), kNoPartner);
+    std::vector<lex::Span>& spans = arrays.spans;
+    lex::Lex(formula, options.listSeparator, spans);
+    std::vector<std::uint32_t>& open = arrays.open;
+    open.clear();
+    bool inArray = false;  // its parentheses are values, as the layout reads it
+    for (std::size_t k = 0; k < spans.size(); ++k) {
+      const lex::Span& span = spans[k];
+      if (span.kind == lex::Kind::ArrayOpen || span.kind == lex::Kind::ArrayClose) {
+        inArray = span.kind == lex::Kind::ArrayOpen;
+      } else if (inArray) {
+        continue;
+      } else if (span.kind == lex::Kind::OpenParen) {
+        open.push_back(span.begin);
+        const bool let = k > 0 && spans[k - 1].kind == lex::Kind::Text &&
+                         IsLet(formula.substr(spans[k - 1].begin, span.begin - spans[k - 1].begin));
+        partner[span.begin] = kNoPartner | (let ? kLetBit : 0);
+      } else if (span.kind == lex::Kind::CloseParen && !open.empty()) {
+        partner[open.back()] = (partner[open.back()] & kLetBit) | span.begin;
+        open.pop_back();
+      }
+    }
+    const bool textFile = options.destination == Destination::TextFile;
+    double zero = 0.0;
+    // The text file counts characters; an uncalibrated "0" counts as a space.
+    if (textFile || widths.Sum(u"0", zero) == 0) zero = 1.0;
+    limit = options.fitWidth * zero;
+    if (textFile) return;
+    const std::size_t n = formula.size();
+    sum.resize(n + 1);  // only the places written below are read
+    unsummed.resize(n + 1);
+    double total = 0.0;
+    std::uint32_t gaps = 0;
+    const auto add = [&](std::size_t from, std::size_t to) {
+      while (from < to) {
+        from += widths.Sum(formula.substr(from, to - from), total);
+        if (from < to) ++gaps, ++from;
+      }
+    };
+    sum[0] = 0.0;
+    unsummed[0] = 0;
+    for (std::size_t k = 0; k < n;) {
+      std::size_t end = k;
+      while (end < n && formula[end] != u'(' && formula[end] != u')' && formula[end] != separator) ++end;
+      add(k, end);
+      sum[end] = total;
+      unsummed[end] = gaps;
+      if (end == n) break;
+      add(end, end + 1);
+      sum[end + 1] = total;
+      unsummed[end + 1] = gaps;
+      k = end + 1;
+    }
+  }
+
+  std::size_t Partner(std::size_t at) const { return partner[at] & ~kLetBit; }
+  bool Let(std::size_t at) const { return (partner[at] & kLetBit) != 0; }
+
+  // The function's name as the formula has it, or as a file stores it.
+  static bool IsLet(std::u16string_view name) { return SameLetters(name, u"let") || SameLetters(name, u"_xlfn.let"); }
+
+  // Whether `text` is `lower` but for the case of its ASCII letters.
+  static bool SameLetters(std::u16string_view text, std::u16string_view lower) {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+      const char16_t c = text[k];
+      if (c != lower[k] && !(c >= u'A' && c <= u'Z' && c + (u'a' - u'A') == lower[k])) return false;
+    }
+    return true;
+  }
 };
 
 // A layout on its way through the formula: one turn per character, but a run of characters
@@ -179,7 +288,9 @@ class Layouter {
         // A one-unit separator; no single character can equal a longer one.
         separator_(options.listSeparator.size() == 1 ? options.listSeparator[0] : char32_t{0x110000}),
         out_(formula.size() * 2 + 16),
-        line_(options, widths) {}
+        line_(options, widths) {
+    if (options.fitWidth > 0) plan_ = std::make_unique<FitPlan>(formula, options, widths, separator_);
+  }
 
   std::u16string Run() {
     const std::size_t n = formula_.size();
@@ -279,8 +390,17 @@ class Layouter {
     // After a level's ")" the separator joins its line.
     std::u16string& o = afterLevelClose ? out_.Reopen() : out_.Text();
     o += formula_[at];
-    AppendBreak(o, indent_);
-    line_.Clear();
+    if (LetNameFitsWithValue(at, afterLevelClose)) {
+      line_.Append(formula_.substr(at, 1));
+      // The space that parts a name from its value, unless the formula has its own.
+      if (at + 1 < formula_.size() && formula_[at + 1] != kSpace) {
+        o += kSpace;
+        line_.AppendSpaces(1);
+      }
+    } else {
+      AppendBreak(o, indent_);
+      line_.Clear();
+    }
     afterRightParen_ = false;
     afterEmptyPair_ = false;
     operandFrom_ = at + 2;
@@ -304,16 +424,26 @@ class Layouter {
                                  (FlagsOf(formula_[at - 1]) & kArithmetic) != 0;
     const bool emptyPair = at + 1 < formula_.size() ? formula_[at + 1] == u')' : closeFollows_;
     if ((afterArithmetic || openInline_ > 0) && !OperandStart(i)) {
-      // Its ")" may have to go under it: measured from the start of the output line.
+      // Its ")" may have to go under it: measured from the start of the output line. One that
+      // fits keeps its separators on the line too.
+      if (plan_ && FitsOnLine(at, TailEnd(plan_->Partner(at)), false)) nameEnd_ = plan_->Partner(at);
       parens_.back() = {false, LevelIndent() + line_.Width()};
       line_.Append(paren);
       ++openInline_;
     } else if (emptyPair) {
+      // What follows a pair that fits with it stays on the line, as after an inline group.
+      emptyPairFits_ = plan_ && FitsOnLine(at, TailEnd(at + 1), false);
       line_.Append(paren);
+    } else if (plan_ && FitsOnLine(at, TailEnd(plan_->Partner(at)), false)) {
+      // The level fits: its text is written as it stands, and its ")" closes an inline group.
+      parens_.back() = {false, LevelIndent() + line_.Width()};
+      line_.Append(paren);
+      ++openInline_;
+      nameEnd_ = plan_->Partner(at);
     } else {
       line_.Append(paren);
       const double width = line_.Width(options_.afterParen);
-      levels_.push_back({width, (levels_.empty() ? 0.0 : levels_.back().indent) + width});
+      levels_.push_back({width, (levels_.empty() ? 0.0 : levels_.back().indent) + width, plan_ && plan_->Let(at)});
       indent_ = LevelIndent();
       AppendBreak(out_.Text(), indent_);
       line_.Clear();
@@ -334,7 +464,9 @@ class Layouter {
       out_.Text() += paren;
       line_.Append(paren);
       if (!top.level) --openInline_;
-      afterEmptyPair_ = true;
+      afterEmptyPair_ = !emptyPairFits_;
+      afterInlineClose_ = afterInlineClose_ || emptyPairFits_;
+      emptyPairFits_ = false;
     } else if (!top.level) {
       std::u16string& o = out_.Text();
       const std::size_t keep = o.find_last_not_of(kSpace) + 1;  // 0 when all are spaces
@@ -397,6 +529,97 @@ class Layouter {
     afterEmptyPair_ = false;
   }
 
+  // Whether formula_[from, to), with a space after its first character when `space`, fits on the
+  // current line. A stretch without a partner never fits (to is then past the end).
+  bool FitsOnLine(std::size_t from, std::size_t to, bool space) {
+    if (to > formula_.size()) return false;
+    const double column = LevelIndent();
+    if (options_.destination == Destination::TextFile)
+      return column + line_.Width() + static_cast<double>(to - from) + (space ? 1.0 : 0.0) <= plan_->limit;
+    if (plan_->unsummed[to] == plan_->unsummed[from]) {
+      double stretch = plan_->sum[to] - plan_->sum[from];
+      if (space) widths_.Sum(u" ", stretch);
+      return column + line_.Width() + stretch <= plan_->limit + 1e-9;
+    }
+    std::u16string text(formula_.substr(from, to - from));
+    if (space) text.insert(1, 1, kSpace);
+    return column + line_.Width(text) <= plan_->limit + 1e-9;
+  }
+
+  // Where the text that stays on the line after the ")" at `close` of the "(" just pushed ends:
+  // through the next separator or "(" that opens a level, before the ")" of the enclosing level.
+  // Inline groups, and the ends of those it stands in, are followed as Open and Close keep them;
+  // past the end when `close` is no partner.
+  std::size_t TailEnd(std::size_t close) const {
+    if (close == kNoPartner) return SIZE_MAX;
+    const std::size_t n = formula_.size();
+    std::int32_t depth = 0;
+    std::size_t enclosing = parens_.size() - 1;  // the open parentheses around the tail
+    std::int32_t openInline = openInline_;
+    bool operandStart = false;
+    for (std::size_t k = close + 1; k < n;) {
+      const char16_t c = formula_[k];
+      bool unclosed = false;
+      if (lex::StartsName(c)) {
+        k = lex::NameEnd(formula_, k, unclosed);
+        continue;
+      }
+      if (c == u'{') {
+        k = lex::ArrayEnd(formula_, k);
+        continue;
+      }
+      if (c == separator_) return k + 1;
+      if (c == u'(') {
+        if (k + 1 < n && formula_[k + 1] == u')') {
+          k += 2;
+          continue;
+        }
+        const bool afterArithmetic = !options_.allParens && (FlagsOf(formula_[k - 1]) & kArithmetic) != 0;
+        if (!((afterArithmetic || depth > 0 || openInline > 0) && !operandStart)) return k + 1;
+        ++depth;
+        operandStart = true;
+      } else if (c == u')') {
+        if (depth == 0) {
+          if (enclosing == 0 || parens_[enclosing - 1].level) return k;
+          --enclosing;
+          --openInline;
+        } else {
+          --depth;
+        }
+        operandStart = false;
+      } else if ((FlagsOf(c) & kOperator) != 0) {
+        operandStart = false;
+      }
+      ++k;
+    }
+    return n;
+  }
+
+  // Whether the separator at `at` ends a name of a broken LET level whose value, through the
+  // separator after it, fits on the name's line. Counts the level's separators, also those after
+  // a level's ")", which no name ends with.
+  bool LetNameFitsWithValue(std::size_t at, bool afterLevelClose) {
+    if (!plan_ || levels_.empty() || parens_.empty() || !parens_.back().level || !levels_.back().let) return false;
+    if (levels_.back().separators++ % 2 != 0 || afterLevelClose) return false;
+    // The value's end: the level's next separator; a value that ends the LET is its body.
+    std::size_t k = at + 1;
+    while (k < formula_.size() && formula_[k] != separator_ && formula_[k] != u')') {
+      bool unclosed = false;
+      if (lex::StartsName(formula_[k])) {
+        k = lex::NameEnd(formula_, k, unclosed);
+      } else if (formula_[k] == u'{') {
+        k = lex::ArrayEnd(formula_, k);
+      } else if (formula_[k] == u'(' && plan_->Partner(k) != kNoPartner) {
+        k = plan_->Partner(k) + 1;
+      } else {
+        ++k;
+      }
+    }
+    if (k >= formula_.size() || formula_[k] != separator_) return false;
+    const bool space = at + 1 < formula_.size() && formula_[at + 1] != kSpace;
+    return FitsOnLine(at, k + 1, space);
+  }
+
   // Whether the layout is still at the start of an operand at position `i` (1-based): one began
   // at operandFrom_ (0: none) and no operator stands from there up to `i`. Each operand's
   // characters are looked at once at most, since every "(" starts a new one.
@@ -428,6 +651,8 @@ class Layouter {
   std::size_t operandFrom_ = 0;
   bool parenWidthKnown_ = false;
   double parenWidth_ = 0.0;  // the width of "(" and afterParen
+  std::unique_ptr<const FitPlan> plan_;  // with a fit width only
+  bool emptyPairFits_ = false;
 };
 
 }  // namespace
@@ -467,6 +692,7 @@ std::u16string cls_corvane::LayoutFormula() {
     Variant text{std::u16string(line)};
     return GetSpacingThisLevel(text);
   };
+  options.fitWidth = iFitWidth;
   const std::shared_ptr<const spacing::Widths> widths = parsedWidths.For(SpacingArray, Regional());
 
   layout::Layouter layouter(formula, closeFollows, options, *widths);

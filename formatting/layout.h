@@ -23,6 +23,12 @@
 //    ")" holds that parenthesis's indentation. Time and memory are linear in the output, which is
 //    handed out without a copy. Spaces and line feeds of the formula are ordinary characters:
 //    the formulate command takes an earlier layout out first (RemoveLineBreaks).
+//  - With options.fitWidth above 0, a level whose whole text from its "(" to its ")", with what
+//    must follow the ")" on its line (up to the next separator, "(" or enclosing ")"), fits on
+//    the current line is written there without breaks, as an inline group; the limit is
+//    fitWidth characters for the text file, fitWidth widths of "0" for the cell. Levels are
+//    decided outermost first; one that does not fit is broken as without the option. In a broken
+//    LET level each name shares its line with its value (after one space) when both fit.
 //  - Failures throw AutomationError: a ")" with no "(" before it (9), a "(" width that is no
 //    number at the first level close (the failure its conversion gave), an indentation that is
 //    negative (5) or beyond 32 bits (6).
@@ -41,6 +47,7 @@
 // end; it never fails on a text.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -59,6 +66,8 @@ struct Options {
   // The width of a line for the cell that holds a special character, which the table cannot
   // give (the add-in reads it from the store, or measures it).
   std::function<double(std::u16string_view line)> specialLine;
+  // "Fit Width": the widest a line may be, in widths of "0"; 0 breaks every level.
+  std::int32_t fitWidth = 0;
 };
 
 std::u16string Layout(std::u16string_view formula, const Options& options, const spacing::Widths& widths);

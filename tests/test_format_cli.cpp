@@ -175,6 +175,8 @@ TEST_F(FormatCli, BadUsageIsRefusedAndTouchesNothing) {
       {{"unformat", "=SUM((1)"}, "", 2, "does not accept"},
       {{"settings", "--always-notepad", "\xC2\x9B" "31m\xC3\xA9"}, "", 2,
        "corvane settings: --always-notepad takes on or off, not \"\\xC2\\x9B31m\xC3\xA9\"\n"},
+      {{"format", "--fit-width", "32768", kIfSum}, "", 2, "--fit-width takes a width from 1 to 32767 or off"},
+      {{"settings", "--fit-width", "-1"}, "", 2, "not \"-1\""},
       {{"calibrate", "--font", ""}, "", 2, "--font needs a font name"},
       {{"calibrate", "now"}, "", 2, "takes no arguments"},
       {{"format", b, "Nowhere!A1"}, "", 2, "no worksheet named \"Nowhere\"", false},
@@ -343,6 +345,10 @@ TEST_F(FormatCli, StoredOptionsApplyAndRunOptionsOverrideThem) {
             "=SUM(\n       A1*(\n             B1+C1\n          ),\n       2\n    )\n    \n");
   EXPECT_EQ(Run({"format", "--font", "Arial", "--mono", "--no-all-parens", "=SUM(A1*(B1+C1),2)"}).out,
             "=SUM(\n       A1*(B1+C1),\n       2\n    )\n    \n");
+  // "Fit Width" stored, and off for one run.
+  EXPECT_EQ(Run({"settings", "--fit-width", "20"}).out, "Format All Parens: on\nAlways Send to Notepad: off\nFit Width: 20\n");
+  EXPECT_EQ(Run({"format", "--font", "Arial", "--mono", kIfSum}).out, std::string(kIfSum) + "\n");
+  EXPECT_EQ(Run({"format", "--font", "Arial", "--mono", "--fit-width", "off", kIfSum}).out, kIfSumMono + "\n");
   EXPECT_EQ(Run({"settings", "--always-notepad", "on"}).status, 0);
   EXPECT_EQ(Run({"format", "--font", "Arial", "=SUM(A1)"}).out, file_.string() + "\n");
 }

@@ -248,6 +248,42 @@ TEST_F(CellCommands, TheLayoutGoesIntoTheCellOrTheTextFile) {
   EXPECT_TRUE(fake_.ui.Messages().empty());
 }
 
+// "Fit Width" is read at every run: the cell measures in widths of "0" (0.6 here, as every
+// character but the space), the text file in characters; a text that is no width is off. The
+// length limit applies to the fitted layout: 200 arguments go into a version 11 cell on one line.
+TEST_F(CellCommands, FitWidthIsReadAtEveryRunAndTheLimitAppliesToTheFittedLayout) {
+  Calibrate(u"0.6");
+  const Texts ifSumCell = {u"=IF(", u"         A1,", u"         SUM(", u"                   B1,", u"                   C1", u"           ),", u"         0", u"  )", u"  "};
+  struct Case {
+    std::u16string width;
+    bool notepad;
+    Texts lines;
+  };
+  for (const Case& c : std::vector<Case>{{u"20", false, {kIfSum}},
+                                         {u"19", false, ifSumCell},
+                                         {u"20", true, {kIfSum}},
+                                         {u"19", true, {u"=IF(", u"      A1,", u"      SUM(B1,C1),", u"      0", u"   )", u"   "}},
+                                         {u"20x", false, ifSumCell},
+                                         {u"-20", true, kIfSumNotepad}}) {
+    SCOPED_TRACE(U8(c.width) + (c.notepad ? " notepad" : ""));
+    fake_.store.SaveSetting(u"Corvane", u"Settings", options::kFitWidth, c.width);
+    SetOption(options::kAlwaysSendToNotepad, c.notepad);
+    Select(u"A1", kIfSum);
+    EXPECT_EQ(Lines(Run().laidOut), c.lines);
+  }
+  SetOption(options::kAlwaysSendToNotepad, false);
+  app_->SetVersion(u"11.0");
+  std::u16string many = u"=SUM(";
+  for (int k = 0; k < 200; ++k) many += u"A1,";
+  many.back() = u')';
+  for (const auto& [width, ending] : {std::pair{u"0", Ending::IntoFile}, std::pair{u"32767", Ending::IntoCell}}) {
+    fake_.store.SaveSetting(u"Corvane", u"Settings", options::kFitWidth, width);
+    Select(u"A1", many);
+    EXPECT_EQ(Run().ending, ending) << U8(width);
+  }
+  EXPECT_EQ(Cell(u"A1"), many);
+}
+
 // Both commands on an array block: FormulaArray over the whole block, every cell's wrapping kept;
 // the next run on a plain cell uses Formula.
 TEST_F(CellCommands, AnArrayBlockIsRewrittenWholeAndEveryCellKeepsItsWrapping) {

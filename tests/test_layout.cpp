@@ -90,7 +90,11 @@ TEST(Layout, AsTheUserSeesIt) {
   const std::vector<corpus::Golden> goldens = corpus::LoadGolden("layout.txt");
   ASSERT_GE(goldens.size(), 30U);
   for (const corpus::Golden& g : goldens) {
-    const std::size_t modeEnd = g.header.find(' '), optionsEnd = g.header.find(' ', modeEnd + 1);
+    const std::size_t modeEnd = g.header.find(' ');
+    std::size_t optionsEnd = g.header.find(' ', modeEnd + 1);
+    // An optional fit width before the formula.
+    const std::size_t widthEnd = g.header.find(' ', optionsEnd + 1);
+    const int fitWidth = g.header[optionsEnd + 1] == '=' ? 0 : std::stoi(g.header.substr(optionsEnd + 1, widthEnd - optionsEnd - 1));
     const std::string mode = g.header.substr(0, modeEnd), options = g.header.substr(modeEnd + 1, optionsEnd - modeEnd - 1);
     ASSERT_TRUE((mode == "editor" || mode == "cell") && (options == "off" || options == "on" || options == "both")) << g.header;
     for (const bool allParens : {false, true}) {
@@ -98,7 +102,8 @@ TEST(Layout, AsTheUserSeesIt) {
       SCOPED_TRACE(g.header + (allParens ? ", all parens" : ""));
       cls_corvane a;
       Configure(a, mode == "cell" ? Mode::Cell : Mode::Notepad, allParens);
-      EXPECT_EQ(Render(Laid(a, Ascii16(g.header.substr(optionsEnd + 1)))), g.lines);
+      a.iFitWidth = fitWidth;
+      EXPECT_EQ(Render(Laid(a, Ascii16(g.header.substr(fitWidth > 0 ? widthEnd + 1 : optionsEnd + 1)))), g.lines);
     }
   }
 }
@@ -337,6 +342,7 @@ struct Config {
   Mode mode;
   bool allParens;
   bool gaps;  // some widths "Not Found", as after a cancelled calibration
+  std::int32_t fitWidth = 0;
 };
 
 const Config kConfigs[] = {
@@ -345,7 +351,43 @@ const Config kConfigs[] = {
     {"cell, option off", Mode::Cell, false, false},
     {"cell, option on", Mode::Cell, true, false},
     {"cell with gaps, option off", Mode::Cell, false, true},
+    {"editor, fit 40", Mode::Notepad, false, false, 40},
+    {"editor, fit 80", Mode::Notepad, false, false, 80},
+    {"editor, option on, fit 120", Mode::Notepad, true, false, 120},
+    {"cell, fit 60", Mode::Cell, false, false, 60},
 };
+
+// What a fitted layout breaks of its promises beyond BrokenPromise's, empty if nothing: a line
+// wider than `limit` that is more than one line of the unfitted layout (`pieces`: its lines
+// without their indentation), and a formula that fits whole but was broken.
+std::string UnfitLine(std::u16string_view laid, std::u16string_view flat, const std::u16string& unfitted,
+                      const spacing::Widths* widths, double limit) {
+  const auto width = [&](std::u16string_view line) {
+    double sum = 0.0;
+    for (const char16_t c : line) sum += widths == nullptr ? 1.0 : widths->At(c);
+    return sum;
+  };
+  // A whole fit needs every parenthesis to have its partner, and no separator outside them.
+  std::int32_t depth = 0;
+  for (const lex::Span& s : lex::Lex(flat, u","))
+    if (depth >= 0 && (s.kind == lex::Kind::OpenParen || s.kind == lex::Kind::CloseParen || s.kind == lex::Kind::Separator))
+      depth += s.kind == lex::Kind::OpenParen ? 1 : s.kind == lex::Kind::CloseParen ? -1 : depth == 0 ? -1 : 0;
+  if (depth == 0 && width(flat) <= limit && laid != flat) return "it fits whole but was broken";
+  std::vector<std::u16string_view> pieces;
+  for (std::size_t start = 0, end = 0; end != std::u16string::npos; start = end + 1) {
+    end = unfitted.find(u'\n', start);
+    const std::u16string_view line = std::u16string_view(unfitted).substr(start, end - start);
+    pieces.push_back(line.substr(std::min(line.find_first_not_of(u' '), line.size())));
+  }
+  for (std::size_t start = 0, end = 0, number = 1; end != std::u16string::npos; start = end + 1, ++number) {
+    end = laid.find(u'\n', start);
+    const std::u16string_view line = laid.substr(start, end - start);
+    const std::u16string_view text = line.substr(std::min(line.find_first_not_of(u' '), line.size()));
+    if (width(line) > limit + 1e-6 && std::find(pieces.begin(), pieces.end(), text) == pieces.end())
+      return "line " + std::to_string(number) + " is wider than " + std::to_string(limit);
+  }
+  return {};
+}
 
 // The host and store that special characters are measured with.
 class LayoutAgainstReference : public ::testing::Test {
@@ -364,6 +406,7 @@ class LayoutAgainstReference : public ::testing::Test {
   // fractional widths; "gaps" leaves a few codes uncalibrated.
   void ConfigureFor(const Config& config) {
     Configure(addin_, config.mode, config.allParens);
+    addin_.iFitWidth = config.fitWidth;
     if (config.mode != Mode::Cell) return;
     for (std::int32_t k = 2; k <= 767; ++k) {
       const double ratio = memory::FixedMeasurer::BaseWidth(static_cast<char16_t>(k)) / 3.0;
@@ -380,6 +423,7 @@ class LayoutAgainstReference : public ::testing::Test {
   int CheckAll(const std::vector<corpus::Formula>& formulas, bool mayFail) {
     int failures = 0, laidOut = 0;
     for (const Config& config : kConfigs) {
+      SCOPED_TRACE(config.name);
       ConfigureFor(config);
       const auto widths = config.mode == Mode::Cell ? std::make_shared<spacing::Widths>(addin_.SpacingArray, Regional()) : nullptr;
       const auto fail = [&](const corpus::Formula& f, const std::string& what, std::u16string_view laid) {
@@ -391,18 +435,26 @@ class LayoutAgainstReference : public ::testing::Test {
         Scan(addin_, f.text);
         const std::u16string actual = Outcome([&] { return addin_.LayoutFormula(); });
         bool departs = false;
-        const std::u16string reference = Outcome([&] { return ReferenceLayout(addin_, departs); });
+        const std::u16string reference = config.fitWidth > 0 ? actual : Outcome([&] { return ReferenceLayout(addin_, departs); });
         if (actual != reference && !departs) fail(f, "the reference gives\n" + Utf16ToUtf8(reference), actual);
         if (config.gaps) continue;
 
         const std::u16string flat = Unformat(f.text);
         const std::u16string laid = flat == f.text ? actual : Outcome([&] { return Laid(addin_, flat); });
+        const bool special = std::any_of(flat.begin(), flat.end(), [](char16_t c) { return c >= spacing::kFirstSpecialCode; });
+        if (config.fitWidth > 0 && !laid.starts_with(u"<error") && !special) {
+          addin_.iFitWidth = 0;
+          const std::u16string unfitted = Laid(addin_, flat);
+          addin_.iFitWidth = config.fitWidth;
+          const double limit = config.fitWidth * (widths ? widths->At(u'0') : 1.0);
+          if (const std::string unfit = UnfitLine(laid, flat, unfitted, widths.get(), limit); !unfit.empty()) fail(f, unfit, laid);
+        }
         if (laid.starts_with(u"<error")) {
           if (!mayFail) fail(f, Utf16ToUtf8(laid), u"");
           continue;
         }
         ++laidOut;
-        if (std::none_of(flat.begin(), flat.end(), [](char16_t c) { return c >= spacing::kFirstSpecialCode; }))
+        if (!special)
           if (const std::string broken = BrokenPromise(laid, widths.get(), addin_.strAfterParen.size()); !broken.empty())
             fail(f, broken, laid);
         if (const std::u16string back = Unformat(laid); back != flat) fail(f, "unformats to " + Utf16ToUtf8(back), laid);
