@@ -224,30 +224,6 @@ TEST(XlsxHost, ASaveRewritesOnlyTheChangedCellElements) {
   EXPECT_NE(saved.at("xl/workbook.xml").find(R"(<calcPr calcId="191029" fullCalcOnLoad="1"/>)"), std::string::npos);
 }
 
-// Taking a layout out again gives back the file's own bytes, a shared group whole; a formula
-// put back after a change of meaning is only equal in text.
-TEST(XlsxHost, ALayoutTakenOutAgainLeavesTheWorksheetAsItWas) {
-  Session s;
-  const auto original = testsupport::ZipContents(s.path);
-  for (const char* cell : {"A2", "E5", "H10"}) {
-    const auto range = s.Cell(u"Sheet1", cell);
-    const std::u16string before = range->Formula();
-    range->SetFormula(u"=" + std::u16string(u"\n  ") + before.substr(1));
-    range->SetFormula(before);
-  }
-  s.Cell(u"Sheet1", "B3:C4")->SetFormulaArray(u"=IF(A1:B2>1,\n  A1:B2*2,0)");
-  s.Cell(u"Sheet1", "B3:C4")->SetFormulaArray(u"=IF(A1:B2>1,A1:B2*2,0)");
-  s.Cell(u"Sheet1", "A1")->SetFormula(u"=SUM(1,3)");
-  s.Cell(u"Sheet1", "A1")->SetFormula(u"=SUM(1,2)");
-  s.app->Workbook()->Save();
-  const auto saved = testsupport::ZipContents(s.path);
-  std::string expected = original.at("xl/worksheets/sheet1.xml");
-  const std::string a1 = R"(<c r="A1"><f>SUM(1,2)</f><v>3</v></c>)";
-  ASSERT_NE(expected.find(a1), std::string::npos);
-  expected.replace(expected.find(a1), a1.size(), R"(<c r="A1"><f>SUM(1,2)</f></c>)");
-  EXPECT_EQ(saved.at("xl/worksheets/sheet1.xml"), expected);
-}
-
 // (A failing write and a save through a link are the program's tests, in a real process.)
 TEST(XlsxHost, ASaveKeepsPermissionsAndNeverWritesOverAnotherProgramsChange) {
   Session s;

@@ -923,15 +923,9 @@ void Worksheet::SetFormulaAt(std::int32_t row, std::int32_t col, std::u16string_
   const bool layoutOnly = current && LayoutOnly(*current, fileText);
   std::string text = Utf8(fileText);
   lastRead_.reset();
-  if (Restore(formula, text)) {
-    cell.dirty = false;
-    return;
-  }
   // A shared group's members follow their master's text, whitespace included: a new layout of
   // the master keeps the group (and the file's size); anything else takes the cell out of it.
   const bool keepsGroup = f.kind != FormulaKind::Shared || (layoutOnly && groups_[f.group].master == formula);
-  if (layoutOnly && keepsGroup && !cell.dirty) originals_.emplace(formula, f.text);
-  if (!layoutOnly) originals_.erase(formula);
   if (!keepsGroup) LeaveGroup(formula);
   f.text = std::move(text);
   cell.dirty = true;
@@ -951,29 +945,17 @@ void Worksheet::SetArrayFormula(const CellRect& block, std::u16string_view fileT
   const std::u16string current = TextOf(formulas_[formula]);
   if (current == fileText) return;
   const bool layoutOnly = LayoutOnly(current, fileText);
-  std::string text = Utf8(fileText);
   lastRead_.reset();
-  const bool restored = Restore(formula, text);
-  if (!restored && layoutOnly && !cells_[formulas_[formula].cell].dirty) originals_.emplace(formula, formulas_[formula].text);
-  if (!layoutOnly) originals_.erase(formula);
-  if (!restored) formulas_[formula].text = std::move(text);
+  formulas_[formula].text = Utf8(fileText);
   for (std::int32_t r = block.row1; r <= block.row2; ++r) {
     for (std::int32_t c = block.col1; c <= block.col2; ++c) {
       const std::uint32_t index = Find(r, c);
       if (index == kNoIndex) continue;
-      cells_[index].dirty = !restored;
+      cells_[index].dirty = true;
       cells_[index].dropValue = cells_[index].dropValue || !layoutOnly;
     }
   }
   modified_ = true;
-}
-
-bool Worksheet::Restore(std::uint32_t formula, const std::string& text) {
-  const auto original = originals_.find(formula);
-  if (original == originals_.end() || original->second != text) return false;
-  formulas_[formula].text = std::move(original->second);
-  originals_.erase(original);
-  return true;
 }
 
 bool Worksheet::DropsValues() const {

@@ -16,8 +16,8 @@
 //    cells (and of cells whose shared formula had to move) are rewritten, the rest of the part and
 //    every other part keep their bytes. A cell whose formula changed only by layout (whitespace
 //    that unformat takes out) keeps its cached value, attributes and other children; only the
-//    text of its <f> changes, and putting the file's own text back writes the cell as it was. A
-//    shared group's master changed only by layout keeps its group (the members follow its text).
+//    text of its <f> changes, written with the file's own escaping of quotes. A shared group's
+//    master changed only by layout keeps its group (the members follow its text).
 //    Any other change takes a shared cell out of its group and drops the cell's cached value and
 //    value type, and the workbook part is saved with fullCalcOnLoad set so that spreadsheet
 //    programs recalculate.
@@ -29,7 +29,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "hosts/xlsx/formula_text.h"
@@ -148,9 +147,6 @@ class Worksheet {
   const std::string& Text() const;
   // Drops the text again after the save read it, when the worksheet had released it.
   void DropSavedText() const;
-  // Puts back the file's own text of `formula` when `text` is that text (a layout taken out
-  // again), so that its cells are written as they were; false when it is not.
-  bool Restore(std::uint32_t formula, const std::string& text);
 
   WorkbookFile& book_;
   std::u16string name_;
@@ -164,9 +160,6 @@ class Worksheet {
   std::vector<Formula> formulas_;
   std::vector<Group> groups_;
   std::vector<std::uint32_t> arrays_;  // array formulas
-  // The file's own text of formulas changed only by layout since, with no other change to their
-  // cells: putting it back writes those cells as they were.
-  std::unordered_map<std::uint32_t, std::string> originals_;
   // What FormulaAt gave for the cell read last: a command reads a cell's formula a few times
   // in a row (and each read decodes, moves a shared formula, checks the limits). Any change
   // forgets it.
