@@ -293,18 +293,36 @@ class RibbonObject final : public _Ribbon, public IDTExtensibility2, public IRib
     if (!application_) throw AutomationError(err::kObjectVariableNotSet, u"Excel has not connected Corvane yet.");
     const std::u16string what = u"Corvane could not start: Corvane.dll, registered beside the ribbon, is needed.";
     CLSID clsid{};
-    if (const HRESULT hr = ::CLSIDFromProgID(L"Corvane.cls_corvane", &clsid); FAILED(hr)) Fail(what, hr);
     ComPtr<IDispatch> created;
-    if (const HRESULT hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                              reinterpret_cast<void**>(created.Receive()));
-        FAILED(hr))
-      Fail(what, hr);
+    HRESULT hr = ::CLSIDFromProgID(L"Corvane.cls_corvane", &clsid);
+    if (SUCCEEDED(hr))
+      hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(created.Receive()));
+    // A registration for the user alone is not seen by every COM (Wine's, for one): the
+    // Corvane.dll installed beside this library serves then.
+    if (FAILED(hr) && SUCCEEDED(CreateBeside(created))) hr = S_OK;
+    if (FAILED(hr)) Fail(what, hr);
     VARIANT app{};
     app.vt = VT_DISPATCH;
     app.pdispVal = application_.get();
     CallByName(created.get(), L"SetExcelApp", DISPATCH_METHOD, {app});
     corvane_ = created;
     return corvane_.get();
+  }
+  // The class of Corvane.dll from the copy in this library's folder, loaded for good (its
+  // object keeps per-thread state for as long as the process lives).
+  static HRESULT CreateBeside(ComPtr<IDispatch>& created) {
+    static constexpr CLSID kCorvaneClass = {0x31E726E8, 0x236B, 0x4B4A, {0x81, 0x1B, 0x16, 0x2A, 0xDB, 0xC1, 0x5E, 0x84}};
+    std::wstring path = com::ModulePath();
+    path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"Corvane.dll";
+    const HMODULE library = ::LoadLibraryW(path.c_str());
+    if (!library) return HRESULT_FROM_WIN32(::GetLastError());
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    const auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(::GetProcAddress(library, "DllGetClassObject")));
+    if (!get) return CLASS_E_CLASSNOTAVAILABLE;
+    ComPtr<IClassFactory> factory;
+    if (const HRESULT hr = get(kCorvaneClass, IID_IClassFactory, reinterpret_cast<void**>(factory.Receive())); FAILED(hr))
+      return hr;
+    return factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(created.Receive()));
   }
   void Disconnect() noexcept {
     corvane_.Reset();
