@@ -289,7 +289,8 @@ TEST_F(CellCommands, FitWidthIsReadAtEveryRunAndTheLimitAppliesToTheFittedLayout
 TEST_F(CellCommands, AnArrayBlockIsRewrittenWholeAndEveryCellKeepsItsWrapping) {
   Calibrate();
   sheet_->Range(u"B2:C4")->SetFormulaArray(kIfSum);
-  const bool wraps[3][2] = {{true, false}, {false, true}, {true, true}};
+  // Each row and column holds an unwrapped cell that the host's write would wrap.
+  const bool wraps[3][2] = {{true, false}, {false, true}, {false, true}};
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 2; ++c) sheet_->SetCellWrap(2 + r, 2 + c, wraps[r][c]);
   const auto expectBlock = [&](const std::u16string& formula) {
