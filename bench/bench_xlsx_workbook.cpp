@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/workbook_formulas.h"
 #include "platform/posix/sqlite_store.h"
-#include "formatting/refusal.h"
 #include "support/xlsx_builder.h"
 
 extern char** environ;
@@ -47,17 +47,6 @@ std::string XmlEscape(const std::string& text) {
     else out += c;
   }
   return out;
-}
-
-// The layout breaks a line after each "(" and ","; the spreadsheet refuses one that breaks right
-// before a whole column or row, and the run would count that cell skipped.
-bool TakesItsLayout(const std::string& formula) {
-  std::u16string broken;
-  for (const char c : formula) {
-    broken += static_cast<char16_t>(static_cast<unsigned char>(c));
-    if (c == '(' || c == ',') broken += u'\n';
-  }
-  return !corvane::refusal::BreakRefusal(broken, u",");
 }
 
 struct Setup {
@@ -87,7 +76,7 @@ struct Setup {
     std::vector<std::string> formulas;
     std::ifstream in(fs::path(CORVANE_CORPUS_DIR) / "formulas.txt", std::ios::binary);
     for (std::string line; std::getline(in, line);)
-      if (line.size() > 1 && line.size() < 300 && line.find('(') != std::string::npos && TakesItsLayout(line))
+      if (corvane::bench::LaidOutWhole(line))
         formulas.push_back(line.substr(1));
     if (formulas.empty()) throw std::runtime_error("no corpus");
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "formatting/refusal.h"
+#include "bench/workbook_formulas.h"
 #include "support/xlsx_builder.h"
 
 namespace {
@@ -45,26 +45,12 @@ std::string XmlEscape(const std::string& text) {
   return out;
 }
 
-// The layout breaks a line after each "(" and ","; the spreadsheet refuses one that breaks right
-// before a whole column or row, and the run would count that cell skipped.
-bool TakesItsLayout(const std::string& formula) {
-  std::u16string broken;
-  for (const char c : formula) {
-    broken += static_cast<char16_t>(static_cast<unsigned char>(c));
-    if (c == '(' || c == ',') broken += u'\n';
-  }
-  return !corvane::refusal::BreakRefusal(broken, u",");
-}
-
-// The formulas every cell of which is laid out (as bench_xlsx_workbook takes them): with a
-// parenthesis, under 300 characters, with a layout the spreadsheet takes; and without spaces of
-// their own, which unformat would take out, so that the workbook comes back byte for byte.
+// The workbook of `cells` corpus formulas that are laid out and given back whole.
 int Make(const char* corpus, const char* out, int cells) {
   std::vector<std::string> formulas;
   std::ifstream in(corpus, std::ios::binary);
   for (std::string line; std::getline(in, line);)
-    if (line.size() > 1 && line.size() < 300 && line.find('(') != std::string::npos && line.find(' ') == std::string::npos &&
-        TakesItsLayout(line))
+    if (corvane::bench::LaidOutWhole(line))
       formulas.push_back(line.substr(1));
   if (formulas.empty()) throw std::runtime_error("no formulas in the corpus");
   std::string rows;

@@ -18,17 +18,21 @@ HMODULE ThisModule() noexcept {
   return module;
 }
 
-std::u16string ModuleFolder() {
+std::wstring ModulePath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = ::GetModuleFileNameW(ThisModule(), path.data(), static_cast<DWORD>(path.size()));
     if (length == 0) return {};
     if (length < path.size()) {
       path.resize(length);
-      break;
+      return path;
     }
     path.resize(path.size() * 2);  // truncated: try a larger buffer
   }
+}
+
+std::u16string ModuleFolder() {
+  const std::wstring path = ModulePath();
   const std::size_t slash = path.find_last_of(L"\\/");
   return FromWide(slash == std::wstring::npos ? std::wstring_view{} : std::wstring_view(path).substr(0, slash));
 }

@@ -37,6 +37,8 @@ namespace corvane::win32 {
 HMODULE ThisModule() noexcept;
 // The folder of that module's file, without a trailing separator.
 std::u16string ModuleFolder();
+// The full path of that library's file; empty when the system does not say.
+std::wstring ModulePath();
 // The decimal and thousands separators of the user's regional settings.
 RegionalFormat UserRegionalFormat();
 // The dialog item identifier that the window of `control` gets: the controls of a form are

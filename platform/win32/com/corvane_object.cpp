@@ -117,17 +117,7 @@ class CorvaneObject final : public _cls_corvane, public ISupportErrorInfo {
   CorvaneObject(const CorvaneObject&) = delete;
   CorvaneObject& operator=(const CorvaneObject&) = delete;
 
-  HRESULT Init() noexcept {
-    ComPtr<ITypeLib> library;
-    HRESULT hr = LoadOwnTypeLib(library.Receive());
-    if (SUCCEEDED(hr)) hr = library->GetTypeInfoOfGuid(IID__cls_corvane, dispatchInfo_.Receive());
-    if (FAILED(hr)) return hr;
-    // The dual interface's vtable half is what Invoke calls through.
-    HREFTYPE vtable = 0;
-    hr = dispatchInfo_->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable);
-    if (SUCCEEDED(hr)) hr = dispatchInfo_->GetRefTypeInfo(vtable, interfaceInfo_.Receive());
-    return hr;
-  }
+  HRESULT Init() noexcept { return types_.Load(IID__cls_corvane); }
 
   // ---- IUnknown ----
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
@@ -156,23 +146,13 @@ class CorvaneObject final : public _cls_corvane, public ISupportErrorInfo {
   }
 
   // ---- IDispatch, from the type library ----
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-    if (!count) return E_POINTER;
-    *count = 1;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override { return types_.Count(count); }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** out) noexcept override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    dispatchInfo_->AddRef();
-    *out = dispatchInfo_.get();
-    return S_OK;
+    return types_.Info(index, out);
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) noexcept override {
-    if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    return ::DispGetIDsOfNames(interfaceInfo_.get(), names, count, ids);
+    return types_.IdsOfNames(iid, names, count, ids);
   }
   // Arguments come by position (the last one first in DISPPARAMS), each a VARIANT or a
   // reference to the caller's VARIANT; results and failures as automation expects them.
@@ -359,21 +339,21 @@ class CorvaneObject final : public _cls_corvane, public ISupportErrorInfo {
  private:
   HRESULT ArgumentCount(DISPID id, UINT& count) noexcept {
     TYPEATTR* attr = nullptr;
-    if (FAILED(interfaceInfo_->GetTypeAttr(&attr))) return E_UNEXPECTED;
+    if (FAILED(types_.vtableHalf->GetTypeAttr(&attr))) return E_UNEXPECTED;
     HRESULT hr = DISP_E_MEMBERNOTFOUND;
     for (UINT i = 0; i < attr->cFuncs; ++i) {
       FUNCDESC* desc = nullptr;
-      if (FAILED(interfaceInfo_->GetFuncDesc(i, &desc))) continue;
+      if (FAILED(types_.vtableHalf->GetFuncDesc(i, &desc))) continue;
       if (desc->memid == id) {
         count = 0;
         for (SHORT p = 0; p < desc->cParams; ++p)
           if (!(desc->lprgelemdescParam[p].paramdesc.wParamFlags & PARAMFLAG_FRETVAL)) ++count;
         hr = S_OK;
       }
-      interfaceInfo_->ReleaseFuncDesc(desc);
+      types_.vtableHalf->ReleaseFuncDesc(desc);
       if (hr == S_OK) break;
     }
-    interfaceInfo_->ReleaseTypeAttr(attr);
+    types_.vtableHalf->ReleaseTypeAttr(attr);
     return hr;
   }
 
@@ -494,7 +474,7 @@ class CorvaneObject final : public _cls_corvane, public ISupportErrorInfo {
     } owned{&check};
     ComPtr<ITypeLib> library;
     UINT index = 0;
-    HRESULT hr = interfaceInfo_->GetContainingTypeLib(library.Receive(), &index);
+    HRESULT hr = types_.vtableHalf->GetContainingTypeLib(library.Receive(), &index);
     ComPtr<ITypeInfo> recordType;
     if (SUCCEEDED(hr)) hr = library->GetTypeInfoOfGuid(kParenCheckGuid, recordType.Receive());
     ComPtr<IRecordInfo> info;
@@ -525,8 +505,7 @@ class CorvaneObject final : public _cls_corvane, public ISupportErrorInfo {
 
   std::atomic<long> references_{1};
   corvane::cls_corvane core_;
-  ComPtr<ITypeInfo> dispatchInfo_;
-  ComPtr<ITypeInfo> interfaceInfo_;
+  DualTypeInfo types_;
 };
 
 HRESULT CreateCorvaneObject(REFIID iid, void** out) noexcept {

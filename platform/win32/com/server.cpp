@@ -105,6 +105,44 @@ HRESULT LoadOwnTypeLib(ITypeLib** out) noexcept {
   }
 }
 
+HRESULT DualTypeInfo::Load(REFIID iid) noexcept {
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadOwnTypeLib(library.Receive());
+  if (SUCCEEDED(hr)) hr = library->GetTypeInfoOfGuid(iid, dispatchHalf.Receive());
+  if (FAILED(hr)) return hr;
+  // The dual interface's vtable half is what Invoke calls through.
+  HREFTYPE vtable = 0;
+  hr = dispatchHalf->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable);
+  if (SUCCEEDED(hr)) hr = dispatchHalf->GetRefTypeInfo(vtable, vtableHalf.Receive());
+  return hr;
+}
+
+HRESULT DualTypeInfo::Count(UINT* count) const noexcept {
+  if (!count) return E_POINTER;
+  *count = 1;
+  return S_OK;
+}
+
+HRESULT DualTypeInfo::Info(UINT index, ITypeInfo** out) const noexcept {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  dispatchHalf->AddRef();
+  *out = dispatchHalf.get();
+  return S_OK;
+}
+
+HRESULT DualTypeInfo::IdsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids) const noexcept {
+  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  return ::DispGetIDsOfNames(vtableHalf.get(), names, count, ids);
+}
+
+HRESULT DualTypeInfo::Invoke(void* object, DISPID id, REFIID iid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                             EXCEPINFO* exception, UINT* badArgument) const noexcept {
+  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  return ::DispInvoke(object, vtableHalf.get(), id, flags, params, result, exception, badArgument);
+}
+
 }  // namespace corvane::win32::com
 
 using namespace corvane::win32::com;

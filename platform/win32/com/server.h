@@ -17,6 +17,8 @@
 #include <atomic>
 #include <string>
 
+#include "platform/win32/com/com_handles.h"
+
 namespace corvane::win32::com {
 
 // What a library registers for its class, and how it makes one.
@@ -55,8 +57,20 @@ void ReleaseThreadState() noexcept;
 // The type library embedded in this module (loaded once).
 HRESULT LoadOwnTypeLib(ITypeLib** out) noexcept;
 
-// The full path of this library's file; empty when the system does not say.
-std::wstring ModulePath();
+// The type information of a dual interface of this library's type library, and the IDispatch
+// members an object answers from it (GetIDsOfNames and Invoke through the vtable half).
+struct DualTypeInfo {
+  ComPtr<ITypeInfo> dispatchHalf;  // which GetTypeInfo gives out
+  ComPtr<ITypeInfo> vtableHalf;    // which names and calls go through
+
+  HRESULT Load(REFIID iid) noexcept;
+  HRESULT Count(UINT* count) const noexcept;
+  HRESULT Info(UINT index, ITypeInfo** out) const noexcept;
+  HRESULT IdsOfNames(REFIID iid, LPOLESTR* names, UINT count, DISPID* ids) const noexcept;
+  HRESULT Invoke(void* object, DISPID id, REFIID iid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* exception, UINT* badArgument) const noexcept;
+};
+
 
 // Registers (install) or unregisters `cls` for the current user (HKCU) or the machine (HKLM):
 // the class, its type library and interface, and, for an add-in, Excel's add-in key. A failed

@@ -177,17 +177,7 @@ class RibbonObject final : public _Ribbon, public IDTExtensibility2, public IRib
   RibbonObject(const RibbonObject&) = delete;
   RibbonObject& operator=(const RibbonObject&) = delete;
 
-  HRESULT Init() noexcept {
-    ComPtr<ITypeLib> library;
-    HRESULT hr = LoadOwnTypeLib(library.Receive());
-    if (SUCCEEDED(hr)) hr = library->GetTypeInfoOfGuid(IID__Ribbon, dispatchInfo_.Receive());
-    if (FAILED(hr)) return hr;
-    // The dual interface's vtable half is what Invoke calls through.
-    HREFTYPE vtable = 0;
-    hr = dispatchInfo_->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable);
-    if (SUCCEEDED(hr)) hr = dispatchInfo_->GetRefTypeInfo(vtable, interfaceInfo_.Receive());
-    return hr;
-  }
+  HRESULT Init() noexcept { return types_.Load(IID__Ribbon); }
 
   // ---- IUnknown ----
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) noexcept override {
@@ -213,29 +203,17 @@ class RibbonObject final : public _Ribbon, public IDTExtensibility2, public IRib
   }
 
   // ---- IDispatch: the callbacks by name, from the type library ----
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-    if (!count) return E_POINTER;
-    *count = 1;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override { return types_.Count(count); }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** out) noexcept override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    dispatchInfo_->AddRef();
-    *out = dispatchInfo_.get();
-    return S_OK;
+    return types_.Info(index, out);
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) noexcept override {
-    if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    return ::DispGetIDsOfNames(interfaceInfo_.get(), names, count, ids);
+    return types_.IdsOfNames(iid, names, count, ids);
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* exception, UINT* badArgument) noexcept override {
-    if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    return ::DispInvoke(static_cast<_Ribbon*>(this), interfaceInfo_.get(), id, flags, params, result, exception,
-                        badArgument);
+    return types_.Invoke(static_cast<_Ribbon*>(this), id, iid, flags, params, result, exception, badArgument);
   }
 
   // ---- IDTExtensibility2 ----
@@ -312,8 +290,7 @@ class RibbonObject final : public _Ribbon, public IDTExtensibility2, public IRib
   // object keeps per-thread state for as long as the process lives).
   static HRESULT CreateBeside(ComPtr<IDispatch>& created) {
     static constexpr CLSID kCorvaneClass = {0x31E726E8, 0x236B, 0x4B4A, {0x81, 0x1B, 0x16, 0x2A, 0xDB, 0xC1, 0x5E, 0x84}};
-    std::wstring path = com::ModulePath();
-    path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"Corvane.dll";
+    const std::wstring path = Wide(ModuleFolder()) + L"\\Corvane.dll";
     const HMODULE library = ::LoadLibraryW(path.c_str());
     if (!library) return HRESULT_FROM_WIN32(::GetLastError());
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -330,8 +307,7 @@ class RibbonObject final : public _Ribbon, public IDTExtensibility2, public IRib
   }
 
   std::atomic<long> references_{1};
-  ComPtr<ITypeInfo> dispatchInfo_;
-  ComPtr<ITypeInfo> interfaceInfo_;
+  DualTypeInfo types_;
   ComPtr<IDispatch> application_;
   ComPtr<IDispatch> corvane_;
 };
