@@ -210,8 +210,8 @@ WorkbookOptions ParseOptions(std::vector<std::string>& args, bool format) {
   if (options.output && options.output->empty()) throw UsageError("--output needs a file name");
   RejectUnknownOptions(args);
   if (!args.empty() && args.front() == "--") args.erase(args.begin());
-  if (args.empty() || !IsWorkbookArgument(args.front()))
-    throw UsageError("expected a workbook file (.xlsx or .xlsm) first");
+  // The workbook form is chosen by IsWorkbookInvocation, which has read the file's content.
+  if (args.empty()) throw UsageError("expected a workbook file (.xlsx or .xlsm) first");
   options.book = args.front();
   options.cells.assign(args.begin() + 1, args.end());
   if (options.all && !options.cells.empty()) throw UsageError("--all takes no CELL");

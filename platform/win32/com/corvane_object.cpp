@@ -112,11 +112,6 @@ std::shared_ptr<HostRange> RangeArg(IDispatch** arg) {
 
 class CorvaneObject final : public _cls_corvane, public ISupportErrorInfo {
  public:
-  CorvaneObject() { ++ServerReferences(); }
-  ~CorvaneObject() { --ServerReferences(); }
-  CorvaneObject(const CorvaneObject&) = delete;
-  CorvaneObject& operator=(const CorvaneObject&) = delete;
-
   HRESULT Init() noexcept { return types_.Load(IID__cls_corvane); }
 
   // ---- IUnknown ----
@@ -133,9 +128,9 @@ class CorvaneObject final : public _cls_corvane, public ISupportErrorInfo {
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return static_cast<ULONG>(++references_); }
+  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return references_.Add(); }
   ULONG STDMETHODCALLTYPE Release() noexcept override {
-    const long left = --references_;
+    const long left = references_.Drop();
     if (left == 0) delete this;
     return static_cast<ULONG>(left);
   }
@@ -503,7 +498,7 @@ class CorvaneObject final : public _cls_corvane, public ISupportErrorInfo {
     info->GetDescription(&exception->bstrDescription);
   }
 
-  std::atomic<long> references_{1};
+  ObjectReferences references_;
   corvane::cls_corvane core_;
   DualTypeInfo types_;
 };
@@ -516,12 +511,7 @@ HRESULT CreateCorvaneObject(REFIID iid, void** out) noexcept {
   } catch (...) {
     return E_OUTOFMEMORY;
   }
-  auto* object = new (std::nothrow) CorvaneObject();
-  if (!object) return E_OUTOFMEMORY;
-  HRESULT hr = object->Init();
-  if (SUCCEEDED(hr)) hr = object->QueryInterface(iid, out);
-  object->Release();
-  return hr;
+  return CreateServerObject<CorvaneObject>(iid, out);
 }
 
 }  // namespace

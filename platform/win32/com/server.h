@@ -15,6 +15,7 @@
 #include <oaidl.h>
 
 #include <atomic>
+#include <new>
 #include <string>
 
 #include "platform/win32/com/com_handles.h"
@@ -47,6 +48,36 @@ extern const ServerClass kServerClass;
 
 // Objects and factory locks alive; the library may be unloaded at zero.
 std::atomic<long>& ServerReferences() noexcept;
+
+// An object's count of references, and its share in the library's count of live objects: every
+// object of the library's classes holds one.
+class ObjectReferences {
+ public:
+  ObjectReferences() noexcept { ++ServerReferences(); }
+  ~ObjectReferences() { --ServerReferences(); }
+  ObjectReferences(const ObjectReferences&) = delete;
+  ObjectReferences& operator=(const ObjectReferences&) = delete;
+  ULONG Add() noexcept { return static_cast<ULONG>(++count_); }
+  // The references left; the owner deletes itself at zero.
+  long Drop() noexcept { return --count_; }
+
+ private:
+  std::atomic<long> count_{1};
+};
+
+// A new object of class T (with Init() and its interfaces) answering `iid`, as a class factory
+// makes it: nothing is handed out when Init fails.
+template <class T>
+HRESULT CreateServerObject(REFIID iid, void** out) noexcept {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  auto* object = new (std::nothrow) T();
+  if (!object) return E_OUTOFMEMORY;
+  HRESULT hr = object->Init();
+  if (SUCCEEDED(hr)) hr = object->QueryInterface(iid, out);
+  object->Release();
+  return hr;
+}
 
 // Makes sure this thread has the platform services installed, with the user's regional number
 // format as it is now.

@@ -172,11 +172,6 @@ HRESULT Boundary(F&& body) noexcept {
 
 class RibbonObject final : public _Ribbon, public IDTExtensibility2, public IRibbonExtensibility {
  public:
-  RibbonObject() { ++ServerReferences(); }
-  ~RibbonObject() { --ServerReferences(); }
-  RibbonObject(const RibbonObject&) = delete;
-  RibbonObject& operator=(const RibbonObject&) = delete;
-
   HRESULT Init() noexcept { return types_.Load(IID__Ribbon); }
 
   // ---- IUnknown ----
@@ -195,9 +190,9 @@ class RibbonObject final : public _Ribbon, public IDTExtensibility2, public IRib
     AddRef();
     return S_OK;
   }
-  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return static_cast<ULONG>(++references_); }
+  ULONG STDMETHODCALLTYPE AddRef() noexcept override { return references_.Add(); }
   ULONG STDMETHODCALLTYPE Release() noexcept override {
-    const long left = --references_;
+    const long left = references_.Drop();
     if (left == 0) delete this;
     return static_cast<ULONG>(left);
   }
@@ -306,22 +301,11 @@ class RibbonObject final : public _Ribbon, public IDTExtensibility2, public IRib
     application_.Reset();
   }
 
-  std::atomic<long> references_{1};
+  ObjectReferences references_;
   DualTypeInfo types_;
   ComPtr<IDispatch> application_;
   ComPtr<IDispatch> corvane_;
 };
-
-HRESULT CreateRibbonObject(REFIID iid, void** out) noexcept {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  auto* object = new (std::nothrow) RibbonObject();
-  if (!object) return E_OUTOFMEMORY;
-  HRESULT hr = object->Init();
-  if (SUCCEEDED(hr)) hr = object->QueryInterface(iid, out);
-  object->Release();
-  return hr;
-}
 
 }  // namespace
 
@@ -337,7 +321,7 @@ const ServerClass kServerClass = {
     .mistakenTypeLibVersion = nullptr,
     .addinName = L"Corvane",
     .addinDescription = L"Readable layout for long formulas: the Corvane tab on the ribbon.",
-    .create = &CreateRibbonObject,
+    .create = &CreateServerObject<RibbonObject>,
 };
 
 }  // namespace corvane::win32::com
