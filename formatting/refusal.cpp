@@ -40,6 +40,23 @@ Whole WholeEnd(std::u16string_view text) {
 
 bool HasBreak(std::u16string_view text) { return text.find_first_of(u"\n\r") != std::u16string_view::npos; }
 
+bool IsReferenceLetter(char16_t c) { return c == u'$' || IsDigit(c) || (Upper(c) >= u'A' && Upper(c) <= u'Z'); }
+bool IsSpace(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t'; }
+
+// Whether some ":" has right before it a short run of reference letters that a line break
+// precedes. Every break refusal has that shape, and a laid-out text (all breaks) is checked for
+// every cell, so the lexer is asked only when one is there.
+bool MayBreakBeforeRange(std::u16string_view text) {
+  for (std::size_t colon = text.find(u':'); colon != std::u16string_view::npos; colon = text.find(u':', colon + 1)) {
+    std::size_t k = colon;
+    while (k > 0 && colon - k < 8 && IsReferenceLetter(text[k - 1])) --k;
+    if (k == colon) continue;
+    for (; k > 0 && IsSpace(text[k - 1]); --k)
+      if (text[k - 1] == u'\n' || text[k - 1] == u'\r') return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<std::u16string> LengthRefusal(std::size_t length, std::size_t lengthLimit) {
@@ -72,7 +89,7 @@ std::optional<std::u16string> NestingRefusal(std::u16string_view formula, std::u
 }
 
 std::optional<std::u16string> BreakRefusal(std::u16string_view formula, std::u16string_view separator) {
-  if (!HasBreak(formula) || formula.find(u':') == std::u16string_view::npos) return std::nullopt;
+  if (!MayBreakBeforeRange(formula)) return std::nullopt;
   const std::vector<lex::Span> spans = lex::Lex(formula, separator);
   const auto text = [&](const lex::Span& s) { return formula.substr(s.begin, s.end - s.begin); };
   for (std::size_t k = 0; k + 3 < spans.size(); ++k) {

@@ -14,40 +14,46 @@ namespace {
 
 // Takes out every line feed outside literals and names with the spaces of each run that touches
 // one, and, when `otherSpaces`, every other run of spaces that is no intersection operator.
+// A workbook file runs this twice on every laid-out text it is given (to tell a new layout from
+// a change), so it walks the formula itself, skipping each literal and name whole as the lexer
+// reads it (outside them no character's part in this rule depends on its neighbours), and
+// copies what stays in stretches.
 std::u16string Strip(std::u16string_view formula, bool otherSpaces) {
   const std::size_t n = formula.size();
-  if (n == 0) return {};
-  // The separator plays no part: only whitespace outside literals and names is looked at.
-  const std::vector<lex::Span> spans = lex::Lex(formula, u"");
-
+  const char16_t* const text = formula.data();
   std::u16string out;
   out.reserve(n);
-  for (const lex::Span& s : spans) {
-    if (s.kind != lex::Kind::Whitespace) {
-      out.append(formula.substr(s.begin, s.end - s.begin));
+  std::size_t kept = 0;  // formula[kept, i) is still to be copied
+  std::size_t i = 0;
+  while (i < n) {
+    const char16_t c = text[i];
+    if (lex::StartsName(c)) {
+      bool unclosed = false;
+      i = lex::NameEnd(formula, i, unclosed);
       continue;
     }
-    std::size_t i = s.begin;
-    while (i < s.end) {
-      // Carriage returns and tabs stay; each stretch of spaces and line feeds may be layout.
-      if (formula[i] != u' ' && formula[i] != u'\n') {
-        out.push_back(formula[i++]);
-        continue;
-      }
-      std::size_t end = i;
-      bool hasLineFeed = false;
-      while (end < s.end && (formula[end] == u' ' || formula[end] == u'\n')) {
-        hasLineFeed = hasLineFeed || formula[end] == u'\n';
-        ++end;
-      }
-      const bool inside = i > 0 && end < n;
-      const bool keep = !hasLineFeed && (!otherSpaces || lex::IsIntersection(formula, i, end));
-      // Taking it out must not turn two literals, or two quoted names, into one.
-      const bool wouldJoin = inside && formula[i - 1] == formula[end] && (formula[end] == u'"' || formula[end] == u'\'');
-      if (keep || wouldJoin) out.append(formula.substr(i, end - i));
-      i = end;
+    // Carriage returns and tabs stay; each stretch of spaces and line feeds may be layout.
+    if (c != u' ' && c != u'\n') {
+      ++i;
+      continue;
     }
+    std::size_t end = i;
+    bool hasLineFeed = false;
+    while (end < n && (text[end] == u' ' || text[end] == u'\n')) {
+      hasLineFeed = hasLineFeed || text[end] == u'\n';
+      ++end;
+    }
+    const bool inside = i > 0 && end < n;
+    const bool keep = !hasLineFeed && (!otherSpaces || lex::IsIntersection(formula, i, end));
+    // Taking it out must not turn two literals, or two quoted names, into one.
+    const bool wouldJoin = inside && text[i - 1] == text[end] && (text[end] == u'"' || text[end] == u'\'');
+    if (!keep && !wouldJoin) {
+      out.append(text + kept, i - kept);
+      kept = end;
+    }
+    i = end;
   }
+  out.append(text + kept, n - kept);
   return out;
 }
 
