@@ -43,14 +43,14 @@ bool HasBreak(std::u16string_view text) { return text.find_first_of(u"\n\r") != 
 bool IsReferenceLetter(char16_t c) { return c == u'$' || IsDigit(c) || (Upper(c) >= u'A' && Upper(c) <= u'Z'); }
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t'; }
 
-// Whether some ":" has right before it a short run of reference letters that a line break
-// precedes. Every break refusal has that shape, and a laid-out text (all breaks) is checked for
-// every cell, so the lexer is asked only when one is there.
+// Whether some ":" has right before it a whole column's or row's end that a line break precedes.
+// Every break refusal has that shape, and a laid-out text (all breaks) is checked for every
+// cell, so the lexer is asked only when one is there.
 bool MayBreakBeforeRange(std::u16string_view text) {
   for (std::size_t colon = text.find(u':'); colon != std::u16string_view::npos; colon = text.find(u':', colon + 1)) {
     std::size_t k = colon;
     while (k > 0 && colon - k < 8 && IsReferenceLetter(text[k - 1])) --k;
-    if (k == colon) continue;
+    if (k == colon || WholeEnd(text.substr(k, colon - k)) == Whole::None) continue;
     for (; k > 0 && IsSpace(text[k - 1]); --k)
       if (text[k - 1] == u'\n' || text[k - 1] == u'\r') return true;
   }
