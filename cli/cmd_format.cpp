@@ -180,7 +180,10 @@ int RunBatch(FormatRunner& runner, const TerminalPrompter& prompter, StoreFailur
       if (i > 0) answer += ',';
       answer += JsonQuote(prompter.prompts[i]);
     }
-    answer += "]}";
+    answer += ']';
+    // The reason a terminal user reads on standard error after the add-in's message.
+    if (result.cause != formulate::Cause::None) answer += ",\"reason\":" + JsonQuote(FromUtf8(CauseInWords(result.cause)));
+    answer += '}';
     batch.Answer(answer);
   }
   return batch.Finish("format");
@@ -287,8 +290,8 @@ const CommandRegistration kRegistration{{
                 {"--color=WHEN", "with --mono, show the layout's parts in colour: auto (on a terminal, without "
                                  "NO_COLOR), always or never"},
                 {"--jsonl", "read one JSON string per line of standard input, print one {\"cell\", \"file\", "
-                            "\"messages\"} object per line, or {\"error\"} with the reason for a line that failed "
-                            "(FORMULA only)"},
+                            "\"messages\"} object per line (and a \"reason\" when a message ended it), or {\"error\"} with "
+                            "the reason for a line that failed (FORMULA only)"},
                 {"--separator SEP", "the list separator"},
                 {"--excel-version TEXT", "the spreadsheet's version: up to 11 a formula holds 1,024 characters, else 8,192"},
                 {"--font NAME", "the standard font"},

@@ -108,8 +108,9 @@ TEST_F(FormatCli, TextInAndOutAsTheUserSeesIt) {
       {{"format", "--jsonl", "--mono"}, "\"" + kIfSum + "\"\n\"=A1+B1\"\n  \"\"  \n", 0,
        "{\"cell\":\"=IF(\\n      A1,\\n      SUM(\\n            B1,\\n            C1\\n         ),\\n      0\\n   )\\n   \","
        "\"file\":null,\"messages\":[]}\n"
-       "{\"cell\":\"=A1+B1\",\"file\":null,\"messages\":[\"Unable to format this cell.\"]}\n"
-       "{\"cell\":\"\",\"file\":null,\"messages\":[\"No formula in cell.\"]}\n",
+       "{\"cell\":\"=A1+B1\",\"file\":null,\"messages\":[\"Unable to format this cell.\"],"
+       "\"reason\":\"the formula has no parenthesis to lay out\"}\n"
+       "{\"cell\":\"\",\"file\":null,\"messages\":[\"No formula in cell.\"],\"reason\":\"the cell is empty\"}\n",
        ""},
       {{"unformat"}, "=SUM(\n  \"a b\",\n  'My Sheet'!A1\n)\n", 0, "=SUM(\"a b\",'My Sheet'!A1)\n", ""},
       {{"unformat", "=€ + é"}, "", 0, "=€+é\n", ""},
@@ -476,7 +477,7 @@ TEST_F(FormatCli, BatchesAnswerEveryLineEachInItsOwnCell) {
   const auto file = [&](int row) { return (folder_ / ("Book1 - Sheet1 - A" + std::to_string(row) + " - formatted formula.txt")).string(); };
   const std::vector<std::string> answers = {
       "{\"cell\":\"=SUM(\\n", "{\"cell\":\"" + deep1 + "\",\"file\":\"" + file(2) + "\"",
-      "{\"cell\":\"=A1+B1\",\"file\":null,\"messages\":[\"Unable to format this cell.\"]}",
+      "{\"cell\":\"=A1+B1\",\"file\":null,\"messages\":[\"Unable to format this cell.\"],\"reason\":",
       "{\"error\":\"the spreadsheet does not accept this text in a cell: ", "{\"error\":\"expected a JSON string in double quotes\"}",
       "{\"error\":\"the input is not valid UTF-8: a byte that cannot start a character at byte 5\"}",
       "{\"cell\":\"" + deep2 + "\",\"file\":\"" + file(7) + "\"", "{\"cell\":\"=T(\\n"};
