@@ -98,6 +98,9 @@ void RejectUnknownOptions(const std::vector<std::string>& args);
 // text that starts with its number. Throw UsageError saying what the option takes.
 std::u16string SeparatorOption(std::string_view value);
 std::u16string VersionOption(std::string_view value);
+// --fit-width N|off (format and settings): the "Fit Width" text to read or store, "0" for off (or
+// 0); anything but a width from 1 to options::kMaxFitWidth throws UsageError saying so.
+std::u16string FitWidthOption(std::string_view value);
 
 // Why the formatting command ended with its message, in a terminal user's words.
 std::string CauseInWords(formulate::Cause cause);

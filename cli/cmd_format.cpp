@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "addin/cls_corvane.h"
-#include "base/options.h"
 #include "cli/batch.h"
 #include "cli/cli.h"
 #include "cli/colour.h"
@@ -189,16 +188,6 @@ int RunBatch(FormatRunner& runner, const TerminalPrompter& prompter, StoreFailur
   return batch.Finish("format");
 }
 
-// --fit-width N: the stored "Fit Width" text of the run; off (or 0) breaks every level.
-std::u16string FitWidthText(const std::string& value) {
-  if (value == "off") return u"0";
-  std::u16string text = FromUtf8(value);
-  if (text != u"0" && options::FitWidth(text) == 0)
-    throw UsageError("--fit-width takes a width from 1 to " + std::to_string(options::kMaxFitWidth) + " or off, not \"" +
-                     Printable(value) + "\"");
-  return text;
-}
-
 int Run(std::vector<std::string>& args) {
   if (IsWorkbookInvocation(args)) return RunFormatWorkbook(args);
   FormatOptions options;
@@ -213,7 +202,7 @@ int Run(std::vector<std::string>& args) {
   if (const auto v = TakeOption(args, "separator")) options.separator = SeparatorOption(*v);
   if (const auto v = TakeOption(args, "excel-version")) options.version = VersionOption(*v);
   if (const auto v = TakeOption(args, "font")) options.font = OptionText(v, "font", false);
-  if (const auto v = TakeOption(args, "fit-width")) options.fitWidth = FitWidthText(*v);
+  if (const auto v = TakeOption(args, "fit-width")) options.fitWidth = FitWidthOption(*v);
   const std::optional<std::string> storeOption = TakeOption(args, "store");
   // Colour shows the monospaced layout's structure; other output is for other programs.
   const bool colour = UseColour(TakeOption(args, "color"), STDOUT_FILENO) && options.mono;
@@ -296,8 +285,8 @@ const CommandRegistration kRegistration{{
                 {"--excel-version TEXT", "the spreadsheet's version: up to 11 a formula holds 1,024 characters, else 8,192"},
                 {"--font NAME", "the standard font"},
                 {"--uncalibrated", "measure every character as 1 wide, without calibrating"},
-                {"--fit-width N|off", "Fit Width for this run: keep a level on one line when it fits in N widths of "
-                                      "\"0\""},
+                {"--fit-width N|off", "Fit Width for this run, for a formula or a workbook file: keep a level on one "
+                                      "line when it fits in N widths of \"0\"; off breaks every level"},
                 {"--all", "every formula of every worksheet of the workbook file"},
                 {"--output OUT.xlsx", "write the workbook to OUT.xlsx instead of replacing BOOK.xlsx"}},
     .exits = {"0 the cell received the layout or the text file was written; for a workbook file, every cell was "

@@ -38,15 +38,10 @@ void PrintFitWidth() {
   std::cout << ToUtf8(options::kFitWidth) << ": " << (width == 0 ? "off" : std::to_string(width)) << '\n';
 }
 
-std::optional<std::int32_t> FitWidthOption(std::vector<std::string>& args) {
+std::optional<std::int32_t> FitWidthWanted(std::vector<std::string>& args) {
   const auto value = TakeOption(args, "fit-width");
   if (!value) return std::nullopt;
-  if (*value == "off" || *value == "0") return 0;
-  const std::int32_t width = options::FitWidth(FromUtf8(*value));
-  if (width == 0)
-    throw UsageError("--fit-width takes a width from 1 to " + std::to_string(options::kMaxFitWidth) + " or off, not \"" +
-                     Printable(*value) + "\"");
-  return width;
+  return options::FitWidth(FitWidthOption(*value));
 }
 
 constexpr std::u16string_view kKeys[] = {options::kFormatAllParens, options::kAlwaysSendToNotepad};
@@ -64,7 +59,7 @@ int Run(std::vector<std::string>& args) {
   const std::string storeOption = TakeOption(args, "store").value_or("");
   const std::optional<bool> formatAllParens = OnOff(args, "format-all-parens");
   const std::optional<bool> alwaysNotepad = OnOff(args, "always-notepad");
-  const std::optional<std::int32_t> fitWidth = FitWidthOption(args);
+  const std::optional<std::int32_t> fitWidth = FitWidthWanted(args);
   RejectUnknownOptions(args);
   if (!args.empty()) throw UsageError("unexpected argument \"" + Printable(args.front()) + "\"");
 

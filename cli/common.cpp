@@ -8,6 +8,7 @@
 
 #include "cli/cli.h"
 
+#include "base/options.h"
 #include "base/utf8.h"
 #include "formatting/formulate_command.h"
 #include "formatting/lexer.h"
@@ -121,6 +122,15 @@ std::u16string VersionOption(std::string_view value) {
     throw UsageError("--excel-version takes a version that starts with its number, such as 16.0 or 11, not \"" +
                      Printable(value) + "\"");
   return OptionFromUtf8(value, "excel-version");
+}
+
+std::u16string FitWidthOption(std::string_view value) {
+  if (value == "off") return u"0";
+  std::u16string text = OptionFromUtf8(value, "fit-width");
+  if (text != u"0" && options::FitWidth(text) == 0)
+    throw UsageError("--fit-width takes a width from 1 to " + std::to_string(options::kMaxFitWidth) + " or off, not \"" +
+                     Printable(value) + "\"");
+  return text;
 }
 
 std::string CauseInWords(formulate::Cause cause) {

@@ -32,8 +32,8 @@ constexpr std::size_t kListedPerKind = 50;  // cells named in the summary for ea
 constexpr std::chrono::seconds kLockPatience{60};
 
 // Options of the formula form that take a value, and the workbook form's own.
-const std::set<std::string, std::less<>> kValueOptions = {"--separator", "--excel-version", "--font", "--store",
-                                                          "--output"};
+const std::set<std::string, std::less<>> kValueOptions = {"--separator", "--excel-version", "--font",
+                                                          "--fit-width", "--store", "--output"};
 
 struct WorkbookOptions {
   std::optional<bool> allParens;
@@ -42,6 +42,7 @@ struct WorkbookOptions {
   std::optional<std::u16string> version;
   std::optional<std::u16string> font;
   bool uncalibrated = false;
+  std::optional<std::u16string> fitWidth;
   bool all = false;
   std::optional<std::string> output;
   std::string store;
@@ -201,6 +202,7 @@ WorkbookOptions ParseOptions(std::vector<std::string>& args, bool format) {
       options.font = OptionFromUtf8(*v, "font");
       if (options.font->empty()) throw UsageError("--font needs a value");
     }
+    if (const auto v = TakeOption(args, "fit-width")) options.fitWidth = FitWidthOption(*v);
     options.store = TakeOption(args, "store").value_or("");
   } else if (TakeFlag(args, "jsonl")) {
     throw UsageError("--jsonl is for single formulas, not for workbook files");
@@ -408,7 +410,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
   program.WarnOfStandIn(app->StandardFont(), "format");
 
   StoreFailureRecorder recorder(*services.store);
-  LayeredStore store(recorder, {options.allParens, options.alwaysNotepad, options.uncalibrated});
+  LayeredStore store(recorder, {options.allParens, options.alwaysNotepad, options.uncalibrated, options.fitWidth});
   // Notices are kept for the summary; the two calibration questions are asked on the terminal
   // once, and their answers stand for the rest of the run (--uncalibrated answers No and then Yes).
   TerminalPrompter prompter(program.terminal(), TerminalPrompter::Notices::Collect);

@@ -417,7 +417,9 @@ def write_bash(program, out):
             if not value or flag.endswith(","):
                 continue
             if "|" in value:
-                values.append(f'      {flag}) COMPREPLY=($(compgen -W "{value.replace("|", " ")}" -- "$cur")); return ;;')
+                # A placeholder among the values (N in N|off) is the user's to type, not a word to offer.
+                words = " ".join(word for word in value.split("|") if not word.isupper())
+                values.append(f'      {flag}) COMPREPLY=($(compgen -W "{words}" -- "$cur")); return ;;')
             elif value.endswith((".xlsx", "PATH")):
                 values.append(f"      {flag}) _filedir; return ;;")
             else:

@@ -92,6 +92,7 @@ def check_completion(script, folder):
         open(os.path.join(folder, name), "w").close()
     # The words typed so far (the last one being completed) and what the completion offers.
     for words, offered in [("corvane for", "format"), ("corvane settings --always-notepad ''", "on off"),
+                           ("corvane format --fit-width ''", "off"),
                            ("corvane unformat ''", "book.xlsx"), ("corvane help opt", "options"),
                            ("corvane unformat --o", "--output"), ("corvane about --", "--open --store --help")]:
         shell = (f"source {BASH_COMPLETION}; source {script}; cd {folder}; COMP_WORDS=({words}); "

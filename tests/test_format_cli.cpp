@@ -179,6 +179,7 @@ TEST_F(FormatCli, BadUsageIsRefusedAndTouchesNothing) {
        "corvane settings: --always-notepad takes on or off, not \"\\xC2\\x9B31m\xC3\xA9\"\n"},
       {{"format", "--fit-width", "32768", kIfSum}, "", 2, "--fit-width takes a width from 1 to 32767 or off"},
       {{"settings", "--fit-width", "-1"}, "", 2, "not \"-1\""},
+      {{"format", b, "--all", "--fit-width", "wide"}, "", 2, "--fit-width takes a width from 1 to 32767 or off, not \"wide\""},
       {{"calibrate", "--font", ""}, "", 2, "--font needs a font name"},
       {{"calibrate", "now"}, "", 2, "takes no arguments"},
       {{"format", b, "Nowhere!A1"}, "", 2, "no worksheet named \"Nowhere\"", false},

@@ -115,6 +115,15 @@ TEST(XlsxCli, CellsRangesAndEveryFormulaTheirWayAndBack) {
   fs::rename(folder / "Book", book);
   // Every part's content as it was, the worksheets byte for byte (cached values, shared groups).
   EXPECT_EQ(testsupport::ZipContents(book), testsupport::ZipContents(original));
+
+  // Fit Width 80 for one run (also given before the workbook): every formula here fits and keeps its
+  // one line, which the run without it breaks; the stored option stays off.
+  const std::string broken = (root / "broken.xlsx").string(), fitted = (root / "fitted.xlsx").string();
+  ASSERT_EQ(Cli(root, {"format", book.string(), "--all", "--output", broken}).status, 0);
+  ASSERT_EQ(Cli(root, {"format", "--fit-width", "80", book.string(), "--all", "--output", fitted}).status, 0);
+  EXPECT_EQ(FormulasOf(fitted), FormulasOf(original));
+  EXPECT_NE(FormulasOf(broken).at("My Sheet!B7").find('\n'), std::string::npos);
+  EXPECT_NE(Cli(root, {"settings"}).out.find("Fit Width: off\n"), std::string::npos);
 }
 
 TEST(XlsxCli, TheCalibrationQuestionsAreAskedOnceAndTheirAnswersStandForEveryCell) {
