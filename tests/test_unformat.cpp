@@ -1,14 +1,13 @@
 // Unformat: what it removes and keeps (golden rows, each also stable when unformatted again). The
 // command over a cell or an array block, keeping each cell's wrapping, is test_formulate_command's;
-// every corpus formula back from its layout is test_layout's; arbitrary text stable is the fuzz
-// target's.
+// every corpus formula back from its layout is test_layout's; arbitrary text stable, and read as
+// the lexer's spans say, is the fuzz target's.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "base/utf8.h"
-#include "formatting/lexer.h"
 #include "formatting/unformat.h"
 #include "support/corpus.h"
 
@@ -45,44 +44,6 @@ TEST(Unformat, RemovesTheLayoutAndKeepsLiteralsNamesAndIntersections) {
     const std::u16string once = Unformat(input);
     EXPECT_EQ(Utf16ToUtf8(once), Utf16ToUtf8(expected));
     EXPECT_EQ(Utf16ToUtf8(Unformat(once)), Utf16ToUtf8(once)) << "not stable";
-  }
-}
-
-// The rule read off the lexer's spans, plainly: unformat walks the text itself for speed and is
-// held to this over the corpus with whitespace put in everywhere, inside literals and names too.
-std::u16string StripBySpans(std::u16string_view f, bool otherSpaces) {
-  std::u16string out;
-  for (const lex::Span& s : lex::Lex(f, u"")) {
-    for (std::size_t i = s.begin; i < s.end;) {
-      std::size_t end = i;
-      bool lineFeed = false;
-      while (s.kind == lex::Kind::Whitespace && end < s.end && (f[end] == u' ' || f[end] == u'\n'))
-        lineFeed = f[end++] == u'\n' || lineFeed;
-      if (end == i) {
-        out += f[i++];
-        continue;
-      }
-      const bool join = i > 0 && end < f.size() && f[i - 1] == f[end] && (f[end] == u'"' || f[end] == u'\'');
-      if (join || (!lineFeed && (!otherSpaces || lex::IsIntersection(f, i, end)))) out += f.substr(i, end - i);
-      i = end;
-    }
-  }
-  return out;
-}
-
-TEST(Unformat, AgreesWithTheLexersSpans) {
-  const char16_t* const fills[] = {u"\n   ", u" ", u"  \n", u"\r\n "};
-  std::size_t k = 0;
-  for (const corpus::Formula& f : corpus::Sample()) {
-    std::u16string spaced;
-    for (const char16_t c : f.text) {
-      spaced += c;
-      if (c == u'(' || c == u',' || c == u'\'' || c == u'"' || c == u'[' || c == u':') spaced += fills[k++ % 4];
-    }
-    for (const std::u16string& text : {f.text, spaced}) {
-      ASSERT_EQ(Unformat(text), StripBySpans(text, true)) << f.source << ": " << Utf16ToUtf8(text);
-      ASSERT_EQ(RemoveLineBreaks(text), StripBySpans(text, false)) << f.source << ": " << Utf16ToUtf8(text);
-    }
   }
 }
 

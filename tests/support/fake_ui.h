@@ -28,7 +28,7 @@
 //
 // FakeMeasurer: every UTF-16 code unit is `charWidthPx` pixels wide at 120 dpi (scaled linearly
 // with dpi, whatever the face and size) unless `widths` says otherwise; a line is `lineHeightPx`
-// high at 120 dpi. RecordingShell records ShellOpen calls and starts nothing.
+// high at 120 dpi. QuietShell starts nothing.
 #pragma once
 
 #include <deque>
@@ -113,19 +113,12 @@ class FakeMeasurer final : public TextMeasurer {
   std::u16string ResolvedFace(std::u16string_view face) override { return std::u16string(face); }
 };
 
-class RecordingShell final : public Shell {
+// Starts nothing; every call answers "started" (above 32).
+class QuietShell final : public Shell {
  public:
-  struct Call {
-    std::u16string operation, file, parameters, directory;
-    std::int32_t showCommand = 0;
-  };
-  std::vector<Call> calls;
-
-  std::int32_t ShellOpen(std::u16string_view operation, std::u16string_view file, std::u16string_view parameters,
-                         std::u16string_view directory, std::int32_t showCommand) override {
-    calls.push_back({std::u16string(operation), std::u16string(file), std::u16string(parameters),
-                     std::u16string(directory), showCommand});
-    return 42;  // above 32: started
+  std::int32_t ShellOpen(std::u16string_view, std::u16string_view, std::u16string_view, std::u16string_view,
+                         std::int32_t) override {
+    return 42;
   }
 };
 
@@ -149,7 +142,7 @@ class FakeWindowSystem {
 
   FakeUi ui;
   FakeMeasurer measurer;
-  RecordingShell shell;
+  QuietShell shell;
   MemoryStore store;
 
  private:
