@@ -5,7 +5,8 @@
 #    libraries registered per user and the ribbon add-in loaded from there by Excel's stand-in;
 #  - then over it for 32-bit Excel, settings saved meanwhile: the x86 libraries replace the x64
 #    ones, one entry in the installed programs, files replaced, the settings kept;
-#  - then over it with no Office to be found: both bitnesses;
+#  - then over it with no Office to be found: both bitnesses; either ribbon add-in unregistered
+#    alone leaves Excel's add-in key, which both share, to the other;
 #  - the uninstaller, silently: nothing of Corvane left in the registry or on disk but the settings.
 #
 #   setup.sh SETUP.exe WIN64_BUILD WIN32_BUILD SOURCE_DIR [WINE32]
@@ -118,6 +119,16 @@ for bits in x64 x86; do
   platform=win64; [ $bits = x86 ] && platform=win32
   query 'HKCU\Software\Classes\TypeLib\{523CD1E6-66CC-4825-8162-A6DA2B7E37FD}\68.0\0\'$platform /ve |
     grep -Fq "$home\\$bits\\Corvane.dll" || fail "the $platform type library is not registered from $bits"
+done
+# Excel's add-in key for the user is one for both bitnesses: unregistering either ribbon add-in
+# while the other is registered leaves it (the uninstaller's, below, takes it with the last).
+for bits in x64 x86; do
+  wine=$wine64; [ $bits = x86 ] && wine=$wine32
+  [ -n "$wine" ] || continue
+  timeout 60 "$wine" regsvr32 /s /u /n /i:user "$home\\$bits\\CorvaneRibbon.dll" || fail "regsvr32 /u $bits ribbon"
+  query 'HKCU\Software\Microsoft\Office\Excel\Addins\Corvane.Ribbon' /v LoadBehavior | grep -q '0x3$' ||
+    fail "unregistering the $bits ribbon add-in took Excel's add-in key from the other bitness"
+  timeout 60 "$wine" regsvr32 /s /n /i:user "$home\\$bits\\CorvaneRibbon.dll" || fail "regsvr32 $bits ribbon"
 done
 
 echo "- uninstalled silently"

@@ -1,7 +1,8 @@
 // The ribbon add-in as Excel loads it: CorvaneRibbon.dll and Corvane.dll registered, the add-in
 // found by its Addins key, created by ProgID and connected with the stand-in's Application; the
-// ribbon's XML read with MSXML, and each button's callback called by name through IDispatch with
-// a ribbon control, as Excel calls it, its effect checked on the stand-in's workbook and windows.
+// ribbon's XML read with MSXML, and each button's and the "Fit Width" drop-down's callbacks called
+// by name through IDispatch with a ribbon control, as Excel calls them, their effect checked on the
+// stand-in's workbook, windows and settings.
 #include <windows.h>
 #include <oaidl.h>
 #include <ocidl.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/harness.h"
@@ -138,6 +140,7 @@ class RibbonAddin : public WindowTest {
     current_ = this;
     timer_ = ::SetTimer(nullptr, 0, 50, &RibbonAddin::CloseMessage);
     ASSERT_EQ(excel_.LoadComAddin(L"Corvane.Ribbon", addin_), S_OK);
+    for (int code = 2; code <= 767; ++code) store_.SaveSetting(u"Corvane", u"Spacing_Calibri", DecimalKey(code), u"1");
   }
   void TearDown() override {
     if (addin_) {
@@ -147,6 +150,7 @@ class RibbonAddin : public WindowTest {
     ::KillTimer(nullptr, timer_);
     current_ = nullptr;
     ::CoUninitialize();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Corvane");
   }
 
   // A callback of the ribbon's XML called as Excel calls it: by name, with the control.
@@ -169,6 +173,7 @@ class RibbonAddin : public WindowTest {
   standin::ExcelStandIn excel_{app_};
   std::shared_ptr<memory::MemorySheet> sheet_ = app_->AddWorkbook()->Sheet(1);
   ComPtr<IDispatch> addin_;
+  win32::RegistrySettingsStore store_;  // the settings, with the standard font's widths every one 1
   std::vector<HMODULE> messagesFrom_;
   UINT_PTR timer_ = 0;
 };
@@ -196,10 +201,15 @@ TEST_F(RibbonAddin, IsRegisteredForExcelPerMachineAndPerUser) {
                                 L"{98E15803-7E1D-4246-B5BD-1A52218557E9}\\InprocServer32";
     EXPECT_EQ(::RegGetValueW(root, server.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text, &size), 0);
     EXPECT_NE(std::wstring(text).find(L"\\CorvaneRibbon.dll"), std::wstring::npos) << text;
-    if (perUser) {
+    if (!perUser) continue;
+    // Excel's key for the user is the other bitness's too: it stays while that one's registration
+    // (its type library's entry, faked here) does, and goes with the last one.
+    const std::wstring platforms = L"Software\\Classes\\TypeLib\\{C434DB95-B90B-4B09-8F4D-489E3D21E0CC}\\1.0\\0";
+    ::RegSetKeyValueW(root, (platforms + (sizeof(void*) == 8 ? L"\\win32" : L"\\win64")).c_str(), nullptr, REG_SZ, L"", 2);
+    for (const LONG left : {ERROR_SUCCESS, ERROR_FILE_NOT_FOUND}) {
       ASSERT_EQ(install(FALSE, L"user"), S_OK);
-      HKEY gone = nullptr;
-      EXPECT_EQ(::RegOpenKeyExW(root, kAddinKey, 0, KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
+      EXPECT_EQ(::RegGetValueW(root, kAddinKey, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, nullptr, nullptr), left);
+      ::RegDeleteTreeW(root, platforms.c_str());
     }
   }
 }
@@ -245,13 +255,7 @@ TEST_F(RibbonAddin, TheRibbonIsACorvaneTabWhoseCallbacksTheAddinAnswers) {
     EXPECT_EQ(attribute(u"label"), expected[i].label);
     EXPECT_NE(attribute(u"screentip"), L"(none)");
     EXPECT_EQ(attribute(u"keytip").size(), 1U);
-    // Both callbacks are answered by name; the picture is an icon of the button's size.
-    for (const char16_t* callback : {u"onAction", u"getImage"}) {
-      std::wstring name = attribute(callback);
-      DISPID id = 0;
-      LPOLESTR names[] = {name.data()};
-      EXPECT_EQ(addin_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK) << name;
-    }
+    // The picture is an icon of the button's size.
     UniqueVariant picture;
     ASSERT_EQ(Callback(attribute(u"getImage").c_str(), expected[i].id, picture.get()), S_OK);
     ComPtr<IPicture> icon;
@@ -271,6 +275,22 @@ TEST_F(RibbonAddin, TheRibbonIsACorvaneTabWhoseCallbacksTheAddinAnswers) {
     ::DeleteObject(info.hbmColor);
     ::DeleteObject(info.hbmMask);
   }
+  const ComPtr<IDispatch> fit = ObjectOf(
+      ObjectOf(root.get(), L"getElementsByTagName", {Text(UniqueBstr(u"dropDown").get())}).get(), L"item", {Index(0)});
+  ASSERT_TRUE(fit);
+  for (const auto& [name, value] :
+       {std::pair{u"id", L"cvFitWidth"}, {u"label", L"Fit Width"}, {u"keytip", L"W"}, {u"supertip", L"digit 0"}})
+    EXPECT_NE(TextOf(fit.get(), L"getAttribute", {Text(UniqueBstr(name).get())}).find(value), std::wstring::npos);
+  // Every callback that any element names (on..., get...) is answered by name.
+  const ComPtr<IDispatch> callbacks = ObjectOf(document.get(), L"selectNodes",
+      {Text(UniqueBstr(u"//@*[starts-with(name(), 'on') or starts-with(name(), 'get')]").get())});
+  ASSERT_EQ(TextOf(callbacks.get(), L"length"), std::to_wstring(2 * std::size(expected) + 5));
+  for (LONG i = 0; i < static_cast<LONG>(2 * std::size(expected) + 5); ++i) {
+    std::wstring name = TextOf(ObjectOf(callbacks.get(), L"item", {Index(i)}).get(), L"nodeValue");
+    DISPID id = 0;
+    LPOLESTR names[] = {name.data()};
+    EXPECT_EQ(addin_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK) << name;
+  }
   EXPECT_TRUE(messagesFrom_.empty());
 }
 
@@ -284,8 +304,6 @@ TEST_F(RibbonAddin, EachButtonRunsItsCommandOnTheWorkbookAndFailuresGoToTheMessa
   const std::u16string sum = u"=SUM(A1,MAX(B1,C1))";
   sheet_->Range(u"B7")->SetFormula(sum);
   app_->SetActiveCell(sheet_->Range(u"B7"));
-  win32::RegistrySettingsStore store;  // the standard font's widths, every one 1
-  for (int code = 2; code <= 767; ++code) store.SaveSetting(u"Corvane", u"Spacing_Calibri", DecimalKey(code), u"1");
 
   ASSERT_EQ(Callback(L"OnButton", L"cvFormat"), S_OK);
   EXPECT_EQ(sheet_->CellFormula(7, 2).substr(0, 20), u"=SUM(\n            A1") << "laid out";
@@ -313,7 +331,44 @@ TEST_F(RibbonAddin, EachButtonRunsItsCommandOnTheWorkbookAndFailuresGoToTheMessa
   ASSERT_EQ(Callback(L"OnButton", L"cvFormat"), S_OK);
   EXPECT_EQ(messagesFrom_, std::vector<HMODULE>(3, libraries_[1]));
   EXPECT_EQ(sheet_->CellFormula(7, 2), sum) << "nothing ran without Excel";
-  ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Corvane");
+}
+
+TEST_F(RibbonAddin, TheFitWidthDropDownShowsTheStoredWidthAndSavesThePickedOne) {
+  RibbonControl control(L"cvFitWidth");
+  const auto stored = [&] { return store_.GetSetting(u"Corvane", u"Settings", u"Fit Width", u""); };
+  // The stored text: the items' labels, the one selected. Another width (set by hand) is an item
+  // of its own; reading saves nothing.
+  for (const auto& [text, labels, selected] : {std::tuple{u"0", L"Off 40 60 80 100 120", L"0"},
+                                               {u"72", L"Off 40 60 72 80 100 120", L"3"},
+                                               {u"120", L"Off 40 60 80 100 120", L"5"},
+                                               {u"wide", L"Off 40 60 80 100 120", L"0"}}) {
+    store_.SaveSetting(u"Corvane", u"Settings", u"Fit Width", text);
+    std::wstring all;
+    for (LONG i = 0; i < std::stol(TextOf(addin_.get(), L"GetFitWidthCount", {Object(&control)})); ++i)
+      all += (i ? L" " : L"") + TextOf(addin_.get(), L"GetFitWidthLabel", {Object(&control), Index(i)});
+    EXPECT_EQ(all, labels);
+    EXPECT_EQ(TextOf(addin_.get(), L"GetFitWidthIndex", {Object(&control)}), selected);
+    EXPECT_EQ(stored(), text);
+  }
+  // Picking an item by the id it was given saves its width ("0" for off), which the next layout
+  // uses: fewer lines at 40 than off.
+  std::size_t lines[2]{};
+  for (const LONG i : {0, 1}) {  // Off, then 40
+    const UniqueBstr id(win32::FromWide(TextOf(addin_.get(), L"GetFitWidthId", {Object(&control), Index(i)})));
+    ASSERT_EQ(Call(addin_.get(), L"OnFitWidth", DISPATCH_METHOD, {Object(&control), Text(id.get()), Index(i)}), S_OK);
+    EXPECT_EQ(stored(), i ? u"40" : u"0");
+    sheet_->Range(u"B7")->SetFormula(u"=IF(SUM(A1,B1,C1)>10,MAX(A1,B1,C1),MIN(A1,B1,C1))");
+    app_->SetActiveCell(sheet_->Range(u"B7"));
+    ASSERT_EQ(Callback(L"OnButton", L"cvFormat"), S_OK);
+    lines[i] = std::ranges::count(sheet_->CellFormula(7, 2), u'\n');
+  }
+  EXPECT_LT(lines[1], lines[0]);
+  // An item the drop-down does not have, and one past its end: the message window, nothing saved.
+  const UniqueBstr unknown(u"cvFit4x");
+  EXPECT_EQ(Call(addin_.get(), L"OnFitWidth", DISPATCH_METHOD, {Object(&control), Text(unknown.get()), Index(1)}), S_OK);
+  EXPECT_EQ(TextOf(addin_.get(), L"GetFitWidthLabel", {Object(&control), Index(6)}), L"");
+  EXPECT_EQ(messagesFrom_, std::vector<HMODULE>(2, libraries_[1]));
+  EXPECT_EQ(stored(), u"40");
 }
 
 // The add-in as the setup program leaves it, for tests/win32/setup.sh, which names the folder of

@@ -144,13 +144,14 @@ LONG Register(HKEY classes, const ServerClass& cls) noexcept {
 
 // Removes what Register wrote. The class and interface keys are this platform's own (64-bit
 // Windows keeps them apart for 32-bit programs); the programmatic identifier and the type
-// library's version key are shared, so they stay while the other platform's library is registered.
-LONG Unregister(HKEY classes, const ServerClass& cls) noexcept {
+// library's version key are shared, so they stay while the other platform's library is registered
+// (`otherPlatform` tells).
+LONG Unregister(HKEY classes, const ServerClass& cls, bool& otherPlatform) noexcept {
   try {
     LONG result = ERROR_SUCCESS;
     for (const std::wstring& key : {L"CLSID\\" + GuidText(*cls.clsid), L"Interface\\" + GuidText(*cls.iid)})
       if (const LONG status = DeleteTree(classes, key); status != ERROR_SUCCESS) result = status;
-    const bool otherPlatform = UnregisterTypeLibVersion(classes, cls, cls.typeLibVersion, result);
+    otherPlatform = UnregisterTypeLibVersion(classes, cls, cls.typeLibVersion, result);
     if (MistakenKeyIsOurs(classes, cls, ModulePath()))
       UnregisterTypeLibVersion(classes, cls, cls.mistakenTypeLibVersion, result);
     if (!otherPlatform)
@@ -179,8 +180,24 @@ LONG RegisterAddin(HKEY root, const ServerClass& cls) noexcept {
   }
 }
 
-LONG UnregisterAddin(HKEY root, const ServerClass& cls) noexcept {
+// Excel's key goes with the class, except where the other bitness's Excel needs it still. The
+// user's key is one for both bitnesses (HKCU\Software is shared by the 32-bit and 64-bit views):
+// it stays while the other bitness's class is registered for the user, which its type library's
+// platform entry tells (TypeLib is shared too) or its class key in the other view (64-bit Windows
+// keeps HKCU's Software\Classes\CLSID apart per bitness; Wine and 32-bit Windows have one, this
+// library's, gone by now). The machine's key is each view's own (HKLM\Software is redirected).
+LONG UnregisterAddin(HKEY root, const ServerClass& cls, bool otherPlatform) noexcept {
   try {
+#ifdef _WIN64
+    constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+#else
+    constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+#endif
+    UniqueKey otherClass;
+    if (root == HKEY_CURRENT_USER &&
+        (otherPlatform || OpenKey(root, L"Software\\Classes\\CLSID\\" + GuidText(*cls.clsid) + L"\\InprocServer32",
+                                  KEY_READ | kOtherView, otherClass) == ERROR_SUCCESS))
+      return ERROR_SUCCESS;
     return DeleteTree(root, kExcelAddins + std::wstring(cls.progId));
   } catch (...) {
     return ERROR_OUTOFMEMORY;
@@ -195,15 +212,18 @@ HRESULT SelfRegister(const ServerClass& cls, bool perUser, bool install) noexcep
   const HKEY root = perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
   UniqueKey classes;
   LONG status = CreateKey(root, L"Software\\Classes", classes);
-  if (status == ERROR_SUCCESS) status = install ? Register(classes.get(), cls) : Unregister(classes.get(), cls);
+  bool otherPlatform = false;
+  if (status == ERROR_SUCCESS)
+    status = install ? Register(classes.get(), cls) : Unregister(classes.get(), cls, otherPlatform);
   if (cls.addinName) {
-    const LONG addin = install ? (status == ERROR_SUCCESS ? RegisterAddin(root, cls) : status) : UnregisterAddin(root, cls);
+    const LONG addin = install ? (status == ERROR_SUCCESS ? RegisterAddin(root, cls) : status)
+                               : UnregisterAddin(root, cls, otherPlatform);
     if (status == ERROR_SUCCESS) status = addin;
   }
   if (status == ERROR_SUCCESS) return S_OK;
-  if (install) {  // no half registration stays behind
-    if (classes) Unregister(classes.get(), cls);
-    if (cls.addinName) UnregisterAddin(root, cls);
+  if (install && classes) {  // no half registration stays behind
+    Unregister(classes.get(), cls, otherPlatform);
+    if (cls.addinName) UnregisterAddin(root, cls, otherPlatform);
   }
   return status == ERROR_ACCESS_DENIED ? SELFREG_E_CLASS : HRESULT_FROM_WIN32(static_cast<DWORD>(status));
 }

@@ -1,16 +1,21 @@
 // The ribbon add-in object: what Excel calls on a COM add-in (IDTExtensibility2), the ribbon's
-// XML (IRibbonExtensibility), and the buttons' callbacks, reached by name through IDispatch. The
-// commands run on one Corvane.cls_corvane object, created through COM and handed Excel's
-// Application as the macro module does. A failure goes to the user in the add-in's message
-// window: Excel never sees an error from a callback.
+// XML (IRibbonExtensibility), and the callbacks of its buttons and of its "Fit Width" drop-down,
+// reached by name through IDispatch. The commands run on one Corvane.cls_corvane object, created
+// through COM and handed Excel's Application as the macro module does; the drop-down reads and
+// saves the option in the settings store itself. A failure goes to the user in the add-in's
+// message window: Excel never sees an error from a callback.
 #include <olectl.h>
 
+#include <algorithm>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "addin/mdl_support.h"
 #include "base/automation.h"
+#include "base/options.h"
+#include "base/platform.h"
 #include "platform/win32/com/com_handles.h"
 #include "platform/win32/com/server.h"
 #include "platform/win32/ribbon/ribbon_ids.h"
@@ -50,6 +55,36 @@ constexpr Button kButtons[] = {
 constexpr const wchar_t* kOnAction = L"OnButton";
 constexpr const wchar_t* kGetImage = L"GetButtonImage";
 
+// The "Fit Width" drop-down: off and the usual widths, and the stored width when it is another
+// one (set outside the ribbon), in order, so that the drop-down shows what the next layout uses.
+// Reading never saves; picking an item saves its width, which its id carries ("cvFit72").
+constexpr const wchar_t* kFitWidthDropDown =
+    L"<dropDown id=\"cvFitWidth\" label=\"Fit Width\" sizeString=\"00000\" screentip=\"Fit Width\" supertip=\"The "
+    L"widest a line may be, in widths of the standard font's digit 0: a level that fits stays on one line. Off "
+    L"breaks every level.\" keytip=\"W\" getItemCount=\"GetFitWidthCount\" getItemID=\"GetFitWidthId\" "
+    L"getItemLabel=\"GetFitWidthLabel\" getSelectedItemIndex=\"GetFitWidthIndex\" onAction=\"OnFitWidth\"/>";
+constexpr std::int32_t kFitWidths[] = {0, 40, 60, 80, 100, 120};
+constexpr std::u16string_view kFitWidthItem = u"cvFit";
+
+struct FitWidthItems {
+  std::vector<std::int32_t> widths;
+  long selected;
+};
+FitWidthItems ReadFitWidthItems() {
+  const std::int32_t stored = options::FitWidth(options::ReadText(Store(), options::kFitWidth));
+  FitWidthItems items{{std::begin(kFitWidths), std::end(kFitWidths)}, 0};
+  auto at = std::ranges::lower_bound(items.widths, stored);
+  if (at == items.widths.end() || *at != stored) at = items.widths.insert(at, stored);
+  items.selected = static_cast<long>(at - items.widths.begin());
+  return items;
+}
+std::int32_t FitWidthAt(long index) {
+  const FitWidthItems items = ReadFitWidthItems();
+  if (index < 0 || index >= static_cast<long>(items.widths.size()))
+    throw AutomationError(err::kSubscriptOutOfRange, u"Corvane's Fit Width has no item " + DecimalKey(index) + u".");
+  return items.widths[static_cast<std::size_t>(index)];
+}
+
 std::wstring RibbonXml() {
   std::wstring xml =
       L"<customUI xmlns=\"http://schemas.microsoft.com/office/2009/07/customui\"><ribbon><tabs>"
@@ -59,7 +94,7 @@ std::wstring RibbonXml() {
            (b.large ? L"large" : L"normal") + L"\" screentip=\"" + b.screentip + L"\" supertip=\"" + b.supertip +
            L"\" keytip=\"" + b.keytip + L"\" getImage=\"" + kGetImage + L"\" onAction=\"" + kOnAction + L"\"/>";
   }
-  return xml + L"</group></tab></tabs></ribbon></customUI>";
+  return xml + kFitWidthDropDown + L"</group></tab></tabs></ribbon></customUI>";
 }
 
 // A failure of a call to another object, with the description that object gave.
@@ -103,17 +138,21 @@ void CallByName(IDispatch* object, const wchar_t* name, WORD flags, std::vector<
   if (FAILED(hr)) Fail(what, hr == DISP_E_EXCEPTION && FAILED(info.scode) ? info.scode : hr, &info);
 }
 
-// The button a callback is for, by the control's Id.
-const Button& ButtonOf(IDispatch* control) {
+// The Id of the ribbon control a callback is for.
+std::u16string ControlId(IDispatch* control) {
   ComPtr<IRibbonControl> ribbonControl;
   UniqueBstr id;
   if (!control ||
       FAILED(control->QueryInterface(IID_IRibbonControl, reinterpret_cast<void**>(ribbonControl.Receive()))) ||
       FAILED(ribbonControl->get_Id(id.Receive())))
     throw AutomationError(err::kTypeMismatch, u"Corvane was called without a ribbon control.");
+  return FromBstr(id.get());
+}
+const Button& ButtonOf(IDispatch* control) {
+  const std::u16string id = ControlId(control);
   for (const Button& b : kButtons)
-    if (FromBstr(id.get()) == FromWide(b.id)) return b;
-  throw AutomationError(err::kInvalidProcedureCall, u"Corvane has no button " + FromBstr(id.get()) + u".");
+    if (id == FromWide(b.id)) return b;
+  throw AutomationError(err::kInvalidProcedureCall, u"Corvane has no button " + id + u".");
 }
 
 // The picture of a button at the size it is shown: a large button's 32 pixels; a normal one's
@@ -257,6 +296,52 @@ class RibbonObject final : public _Ribbon, public IDTExtensibility2, public IRib
     if (!image) return E_POINTER;
     *image = nullptr;
     return Boundary([&] { *image = PictureOf(ButtonOf(control)).Detach(); });
+  }
+  // The drop-down's callbacks, each for a ribbon control (whichever: the XML names them for one).
+  HRESULT STDMETHODCALLTYPE GetFitWidthCount(IDispatch* control, long* count) noexcept override {
+    if (!count) return E_POINTER;
+    *count = static_cast<long>(std::size(kFitWidths));
+    return Boundary([&] {
+      (void)ControlId(control);
+      *count = static_cast<long>(ReadFitWidthItems().widths.size());
+    });
+  }
+  HRESULT STDMETHODCALLTYPE GetFitWidthId(IDispatch* control, long index, BSTR* id) noexcept override {
+    if (!id) return E_POINTER;
+    *id = nullptr;
+    return Boundary([&] {
+      (void)ControlId(control);
+      *id = UniqueBstr(std::u16string(kFitWidthItem) + DecimalKey(FitWidthAt(index))).Detach();
+    });
+  }
+  HRESULT STDMETHODCALLTYPE GetFitWidthLabel(IDispatch* control, long index, BSTR* label) noexcept override {
+    if (!label) return E_POINTER;
+    *label = nullptr;
+    return Boundary([&] {
+      (void)ControlId(control);
+      const std::int32_t width = FitWidthAt(index);
+      *label = UniqueBstr(width == 0 ? u"Off" : DecimalKey(width)).Detach();
+    });
+  }
+  HRESULT STDMETHODCALLTYPE GetFitWidthIndex(IDispatch* control, long* index) noexcept override {
+    if (!index) return E_POINTER;
+    *index = 0;
+    return Boundary([&] {
+      (void)ControlId(control);
+      *index = ReadFitWidthItems().selected;
+    });
+  }
+  // The item's width from its id (the index may be of a list that has changed since), saved as
+  // `corvane settings --fit-width` saves it: "0" for off.
+  HRESULT STDMETHODCALLTYPE OnFitWidth(IDispatch* control, BSTR selectedId, long) noexcept override {
+    return Boundary([&] {
+      (void)ControlId(control);
+      const std::u16string id = FromBstr(selectedId), digits = id.substr(std::min(id.size(), kFitWidthItem.size()));
+      const std::int32_t width = options::FitWidth(digits);
+      if (!id.starts_with(kFitWidthItem) || (width == 0 && digits != u"0"))
+        throw AutomationError(err::kInvalidProcedureCall, u"Corvane's Fit Width has no item " + id + u".");
+      Store().SaveSetting(options::kAppName, options::kSection, options::kFitWidth, DecimalKey(width));
+    });
   }
 
  private:
