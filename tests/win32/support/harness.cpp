@@ -84,23 +84,6 @@ void WindowTest::ClickAt(POINT screen) {
   PumpFor(80);
 }
 
-void WindowTest::Tap(WORD virtualKey, bool alt) {
-  std::vector<INPUT> inputs;
-  const auto key = [&](WORD vk, bool down) {
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = vk;
-    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-    inputs.push_back(input);
-  };
-  if (alt) key(VK_MENU, true);
-  key(virtualKey, true);
-  key(virtualKey, false);
-  if (alt) key(VK_MENU, false);
-  ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-  PumpFor(100);
-}
-
 POINT WindowTest::CentreOf(HWND window) {
   RECT rect{};
   ::GetWindowRect(window, &rect);

@@ -45,8 +45,6 @@ class WindowTest : public ::testing::Test {
   // A left click (press and release together) on the middle of a window, or at a point.
   void ClickOn(HWND window) { ClickAt(CentreOf(window)); }
   void ClickAt(POINT screen);
-  // A key pressed and released (with Alt held when `alt`), then the input is delivered.
-  void Tap(WORD virtualKey, bool alt = false);
   static POINT CentreOf(HWND window);
 
   // Runs `script` on this thread once the message box is up and waiting, while CustomMsgBox runs
