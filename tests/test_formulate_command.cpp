@@ -41,51 +41,6 @@ Texts Lines(std::u16string_view text, std::u16string_view separator = u"\n") {
   }
 }
 
-// The spreadsheet switches a cell to wrapping when a formula is put into it; the in-memory
-// workbook does not. This host does, so that a command must put the wrapping back itself; it
-// also counts the writes.
-class WrappingRange final : public memory::MemoryRange {
- public:
-  WrappingRange(const HostRange& range, std::shared_ptr<int> writes)
-      : MemoryRange(Memory(range).sheet(), Memory(range).row1(), Memory(range).col1(), Memory(range).row2(),
-                    Memory(range).col2()),
-        writes_(std::move(writes)) {}
-  std::shared_ptr<HostRange> CurrentArray() override { return Wrap(MemoryRange::CurrentArray()); }
-  std::shared_ptr<HostRange> Cells(std::int32_t r, std::int32_t c) override { return Wrap(MemoryRange::Cells(r, c)); }
-  void SetFormula(const std::u16string& text) override {
-    MemoryRange::SetFormula(text);
-    Written();
-  }
-  void SetFormulaArray(const std::u16string& text) override {
-    MemoryRange::SetFormulaArray(text);
-    Written();
-  }
-
- private:
-  static const memory::MemoryRange& Memory(const HostRange& r) { return dynamic_cast<const memory::MemoryRange&>(r); }
-  std::shared_ptr<HostRange> Wrap(const std::shared_ptr<HostRange>& r) { return std::make_shared<WrappingRange>(*r, writes_); }
-  void Written() {
-    ++*writes_;
-    SetWrapText(Variant(true));
-  }
-  std::shared_ptr<int> writes_;
-};
-
-class WrappingApplication final : public HostApplication {
- public:
-  explicit WrappingApplication(std::shared_ptr<memory::MemoryApplication> inner) : inner_(std::move(inner)) {}
-  std::u16string StandardFont() override { return inner_->StandardFont(); }
-  std::u16string Version() override { return inner_->Version(); }
-  std::shared_ptr<HostRange> ActiveCell() override { return std::make_shared<WrappingRange>(*inner_->ActiveCell(), writes); }
-  Variant International(std::int32_t index) override { return inner_->International(index); }
-  void SetScreenUpdating(bool value) override { inner_->SetScreenUpdating(value); }
-  std::shared_ptr<HostWorkbook> WorkbooksAdd() override { return inner_->WorkbooksAdd(); }
-  std::shared_ptr<int> writes = std::make_shared<int>(0);
-
- private:
-  std::shared_ptr<memory::MemoryApplication> inner_;
-};
-
 const std::u16string kIfSum = u"=IF(A1,SUM(B1,C1),0)";
 // kIfSum laid out for the text file, every width one character.
 const Texts kIfSumNotepad = {u"=IF(", u"      A1,", u"      SUM(", u"            B1,", u"            C1",
@@ -101,7 +56,7 @@ const std::u16string kA1File = u"/home/user/tmp/Book1 - Sheet1 - A1 - formatted 
 class CellCommands : public ::testing::Test {
  protected:
   CellCommands() {
-    ObjectRef ref = host_;
+    ObjectRef ref = app_;
     corvane_.SetExcelApp(ref);
     // Notices are acknowledged; a question nobody scripted fails the test.
     fake_.ui.defaultModal = [](windows::Form& form) {
@@ -133,7 +88,7 @@ class CellCommands : public ::testing::Test {
     for (std::size_t i = first; i < fake_.ui.Messages().size(); ++i) prompts.push_back(fake_.ui.Messages()[i].prompt);
     return prompts;
   }
-  formulate::Outcome Run() { return formulate::FormulateCell(corvane_, *host_, Store(), prompter_); }
+  formulate::Outcome Run() { return formulate::FormulateCell(corvane_, *app_, Store(), prompter_); }
   std::u16string FileText(const std::u16string& path = kA1File) {
     const auto it = delivery_.files.written.find(path);
     EXPECT_NE(it, delivery_.files.written.end()) << U8(path);
@@ -143,7 +98,6 @@ class CellCommands : public ::testing::Test {
   testsupport::FakeWindowSystem fake_;
   testsupport::FakeDelivery delivery_;
   std::shared_ptr<memory::MemoryApplication> app_ = memory::MemoryApplication::Create(&fake_.measurer);
-  std::shared_ptr<WrappingApplication> host_ = std::make_shared<WrappingApplication>(app_);
   std::shared_ptr<memory::MemoryWorkbook> book_ = app_->AddWorkbook();
   std::shared_ptr<memory::MemorySheet> sheet_ = book_->Sheet(1);
   cls_corvane corvane_;
@@ -183,13 +137,14 @@ TEST_F(CellCommands, RunsEndedByAMessageOrAnAnswerLeaveTheCellAsItWas) {
     for (const auto& click : c.clicks) click.empty() ? fake_.ui.QueueCloseBox() : fake_.ui.QueueClick(click);
     const std::size_t shown = fake_.ui.Messages().size();
     Select(u"A1", c.content, true);
+    const std::int32_t writes = app_->FormulaWrites();
     EXPECT_EQ(Run().ending, c.ending);
+    EXPECT_EQ(app_->FormulaWrites(), writes);
     EXPECT_EQ(PromptsSince(shown), c.prompts);
     EXPECT_EQ(fake_.ui.Messages().back().buttons, c.ending == Ending::Declined ? (Texts{u"Yes", u"No"}) : Texts{u"OK"});
     EXPECT_EQ(Cell(u"A1"), c.content.starts_with(u'\'') ? c.content.substr(1) : c.content);
     EXPECT_TRUE(sheet_->CellWrap(1, 1));
   }
-  EXPECT_EQ(*host_->writes, 0);
   EXPECT_EQ(app_->WorkbooksAdded(), 1) << "no calibration workbook";
   EXPECT_TRUE(delivery_.files.written.empty());
   EXPECT_TRUE(delivery_.editor.opened.empty());
@@ -230,7 +185,9 @@ TEST_F(CellCommands, TheLayoutGoesIntoTheCellOrTheTextFile) {
     SetOption(options::kFormatAllParens, c.allParens);
     app_->SetListSeparator(c.separator);
     Select(u"A1", c.formula, wrap = !wrap);
+    const std::int32_t writes = app_->FormulaWrites();
     const auto outcome = Run();
+    EXPECT_EQ(app_->FormulaWrites() - writes, c.notepad ? 0 : 1);
     EXPECT_EQ(outcome.ending, c.notepad ? Ending::IntoFile : Ending::IntoCell);
     EXPECT_EQ(Lines(outcome.laidOut), c.lines);
     EXPECT_EQ(Cell(u"A1"), c.notepad ? c.formula : outcome.laidOut);
@@ -244,7 +201,6 @@ TEST_F(CellCommands, TheLayoutGoesIntoTheCellOrTheTextFile) {
     EXPECT_EQ(file.back(), u"");
   }
   EXPECT_EQ(delivery_.editor.opened, Texts(4, kA1File));
-  EXPECT_EQ(*host_->writes, 4);
   EXPECT_TRUE(fake_.ui.Messages().empty());
 }
 
@@ -304,12 +260,13 @@ TEST_F(CellCommands, AnArrayBlockIsRewrittenWholeAndEveryCellKeepsItsWrapping) {
     }
   };
   app_->SetActiveCell(sheet_->Range(u"C3"));
+  const std::int32_t writes = app_->FormulaWrites();
   const auto outcome = Run();
   ASSERT_EQ(outcome.ending, Ending::IntoCell);
   expectBlock(outcome.laidOut);
-  DeformulateCell(corvane_, *host_);
+  DeformulateCell(corvane_, *app_);
   expectBlock(kIfSum);
-  EXPECT_EQ(*host_->writes, 2);
+  EXPECT_EQ(app_->FormulaWrites() - writes, 2);
 
   Select(u"E5", u"=SUM(A1,B1)");
   const auto single = Run();
@@ -442,7 +399,7 @@ TEST_F(CellCommands, OptionsAndWidthsAreReadAgainOnlyWhenSomethingChanged) {
     unversioned.SaveSetting(u"Corvane", u"Settings", options::kAlwaysSendToNotepad, notepad ? u"1" : u"0");
     Select(u"B7", kIfSum);
     unversioned.ResetCounts();
-    EXPECT_EQ(formulate::FormulateCell(corvane_, *host_, unversioned, prompter_).ending,
+    EXPECT_EQ(formulate::FormulateCell(corvane_, *app_, unversioned, prompter_).ending,
               notepad ? Ending::IntoFile : Ending::IntoCell);
     EXPECT_GE(unversioned.ReadCount(), 766U);
   }
@@ -516,11 +473,11 @@ TEST_F(CellCommands, UnformatBringsAFormulaToOneLineAndLeavesConstantsAlone) {
     app_->SetVersion(u"16.0");
     Select(u"B7", c.content, c.wrap);
     app_->SetVersion(c.version);
-    *host_->writes = 0;
+    const std::int32_t writes = app_->FormulaWrites();
     EXPECT_TRUE(corvane_.cvDeformulateCell().isEmpty());
     EXPECT_EQ(Cell(u"B7"), c.after);
     EXPECT_EQ(sheet_->CellWrap(7, 2), c.wrap);
-    EXPECT_EQ(*host_->writes, c.writes);
+    EXPECT_EQ(app_->FormulaWrites() - writes, c.writes);
   }
 }
 

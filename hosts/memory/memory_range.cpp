@@ -193,6 +193,7 @@ void MemoryRange::SetFormula(const std::u16string& text) {
   const Entry entry = CellEntry(*app, text);
   CheckWholeBlocks();
   PutContent(entry.content, entry.formula);
+  FormulaWritten(*app, text);
 }
 
 void MemoryRange::SetFormulaArray(const std::u16string& text) {
@@ -209,6 +210,14 @@ void MemoryRange::SetFormulaArray(const std::u16string& text) {
       cell.block = block;
     }
   }
+  FormulaWritten(*app, text);
+}
+
+void MemoryRange::FormulaWritten(MemoryApplication& app, std::u16string_view text) {
+  ++app.formulaWrites_;
+  if (text.find(u'\n') == std::u16string_view::npos) return;
+  for (std::int32_t r = row1_; r <= row2_; ++r)
+    for (std::int32_t c = col1_; c <= col2_; ++c) sheet_->At(r, c).wrap = true;
 }
 
 Variant MemoryRange::WrapText() {

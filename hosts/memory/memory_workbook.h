@@ -13,7 +13,9 @@
 //    or when one of those is left open. Other text is a constant (a leading apostrophe is a
 //    prefix, not content: "'=A1" is the text "=A1", which HasFormula tells from a formula) of at
 //    most 32,767 characters. Reading Formula from any cell of an array block gives the block's
-//    formula. Changing part of an array block is refused. Formulas are never evaluated.
+//    formula. Changing part of an array block is refused. Formulas are never evaluated. A
+//    Formula or FormulaArray put whose text holds a line feed switches its cells to wrapping,
+//    as the spreadsheet does.
 //  - AutoFit sets a column to its widest content measured by the TextMeasurer in the standard
 //    font at kStandardFontPoints and 96 dpi plus a fixed padding, rounded up to whole pixels;
 //    Width is in points (0.75 point to the pixel).
@@ -76,6 +78,8 @@ class MemoryApplication : public HostApplication, public std::enable_shared_from
   std::vector<std::shared_ptr<MemoryWorkbook>> OpenWorkbooks() const;
   // Number of workbooks ever added (the next one is Book<n+1>).
   std::int32_t WorkbooksAdded() const { return workbooksAdded_; }
+  // Formula and FormulaArray puts that were taken.
+  std::int32_t FormulaWrites() const { return formulaWrites_; }
 
   // Adding workbooks leaves it alone; closing its workbook leaves no cell active.
   void SetActiveCell(std::shared_ptr<MemoryRange> cell) { activeCell_ = std::move(cell); }
@@ -109,6 +113,7 @@ class MemoryApplication : public HostApplication, public std::enable_shared_from
   bool screenUpdating_ = true;
   std::int32_t screenUpdatingChanges_ = 0;
   std::int32_t workbooksAdded_ = 0;
+  std::int32_t formulaWrites_ = 0;
   std::vector<std::shared_ptr<MemoryWorkbook>> workbooks_;
   std::shared_ptr<MemoryRange> activeCell_;
   std::int64_t calls_ = 0;
@@ -233,6 +238,8 @@ class MemoryRange : public HostRange {
   void CheckWholeBlocks() const;
   // Refuses a write that would materialise more cells than the stand-in keeps.
   void CheckWriteSize(std::size_t unitsPerCell) const;
+  // Counts a formula put and switches its cells to wrapping when the text holds a line feed.
+  void FormulaWritten(MemoryApplication& app, std::u16string_view text);
   // Puts the same content (empty: none) into every cell, dissolving the blocks inside; checks
   // the size before it changes anything.
   void PutContent(const std::u16string& content, bool formula);
