@@ -321,15 +321,28 @@ TEST_F(RibbonAddin, EachButtonRunsItsCommandOnTheWorkbookAndFailuresGoToTheMessa
   ASSERT_EQ(excel_.HelpOpened().size(), 1U) << "Application.Help was asked once";
   EXPECT_TRUE(excel_.HelpOpened()[0].ends_with(u"\\corvane.chm"));
   EXPECT_TRUE(messagesFrom_.empty()) << "no message so far";
+  // Every character measured in a scratch workbook of Excel's, closed after, and Corvane.dll's
+  // notice that it is done.
+  ASSERT_EQ(Callback(L"OnButton", L"cvCalibrate"), S_OK);
+  EXPECT_EQ(app_->OpenWorkbooks().size(), 1U);
+  EXPECT_TRUE(app_->ScreenUpdating());
+  const auto width = [&](const char16_t* code) {
+    return ToDouble(Variant(store_.GetSetting(u"Corvane", u"Spacing_Calibri", code, u"")), Services().regional);
+  };
+  EXPECT_GT(width(u"87"), width(u"105")) << "W wider than i";
+  EXPECT_EQ(messagesFrom_, std::vector<HMODULE>{libraries_[0]});
 
   // A failure reaches the user in the add-in's message window and is not Excel's to handle:
-  // Corvane.dll's automation error from a calibration that needs more of Excel than the stand-in
-  // has (Workbooks), a control the ribbon does not have, and Excel gone from under the add-in.
+  // Corvane.dll's automation error from Excel refusing a call of the calibration, a control the
+  // ribbon does not have, and Excel gone from under the add-in.
+  app_->FailAtCall(20);
   ASSERT_EQ(Callback(L"OnButton", L"cvCalibrate"), S_OK);
+  app_->FailAtCall(0);
+  EXPECT_EQ(app_->OpenWorkbooks().size(), 1U) << "the scratch workbook is closed after the failure too";
   ASSERT_EQ(Callback(L"OnButton", L"cvNoSuchButton"), S_OK);
   ASSERT_EQ(standin::ExcelStandIn::UnloadComAddin(addin_.get()), S_OK);
   ASSERT_EQ(Callback(L"OnButton", L"cvFormat"), S_OK);
-  EXPECT_EQ(messagesFrom_, std::vector<HMODULE>(3, libraries_[1]));
+  EXPECT_EQ(messagesFrom_, (std::vector<HMODULE>{libraries_[0], libraries_[1], libraries_[1], libraries_[1]}));
   EXPECT_EQ(sheet_->CellFormula(7, 2), sum) << "nothing ran without Excel";
 }
 

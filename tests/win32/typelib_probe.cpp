@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/win32/com/com_handles.h"
+#include "tests/win32/support/user_classes.h"
 
 using corvane::win32::ComPtr;
 using corvane::win32::UniqueBstr;
@@ -31,31 +32,6 @@ void PrintLibAttr(const char* what, ITypeLib* library) {
   std::printf("%s version %u.%u locale %lu\n", what, attr->wMajorVerNum, attr->wMinorVerNum,
               static_cast<unsigned long>(attr->lcid));
   library->ReleaseTLibAttr(attr);
-}
-
-// The text of a key's default value under the user's class registrations.
-std::wstring UserClassValue(const std::wstring& path) {
-  wchar_t value[MAX_PATH + 1]{};
-  DWORD size = sizeof(value) - sizeof(wchar_t);
-  const std::wstring key = L"Software\\Classes\\" + path;
-  return ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS
-             ? value
-             : L"";
-}
-
-// The class created through the user's keys: ProgID to CLSID to the library's path (which stays
-// loaded for the object's life), then the library's class factory.
-HRESULT CreateFromUserKeys(IDispatch** out) {
-  const std::wstring clsidText = UserClassValue(L"Corvane.cls_corvane\\CLSID");
-  CLSID clsid{};
-  if (clsidText.empty() || FAILED(::CLSIDFromString(clsidText.c_str(), &clsid))) return CO_E_CLASSSTRING;
-  const HMODULE library = ::LoadLibraryW(UserClassValue(L"CLSID\\" + clsidText + L"\\InprocServer32").c_str());
-  if (!library) return REGDB_E_CLASSNOTREG;
-  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(::GetProcAddress(library, "DllGetClassObject")));
-  ComPtr<IClassFactory> factory;
-  const HRESULT got = get ? get(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.Receive())) : E_NOINTERFACE;
-  return FAILED(got) ? got : factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(out));
 }
 
 }  // namespace
@@ -83,7 +59,9 @@ int wmain(int argc, wchar_t** argv) {
 
     ComPtr<IDispatch> object;
     CLSID clsid{};
-    HRESULT created = user ? CreateFromUserKeys(object.Receive()) : ::CLSIDFromProgID(L"Corvane.cls_corvane", &clsid);
+    HRESULT created = user ? corvane::testsupport::CreateFromUserClasses(L"Corvane.cls_corvane", IID_IDispatch,
+                                                                         reinterpret_cast<void**>(object.Receive()))
+                           : ::CLSIDFromProgID(L"Corvane.cls_corvane", &clsid);
     if (!user && SUCCEEDED(created))
       created = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                    reinterpret_cast<void**>(object.Receive()));

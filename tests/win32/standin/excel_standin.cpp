@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/win32/dispatch_host.h"
+#include "tests/win32/support/user_classes.h"
 
 namespace corvane::standin {
 
@@ -20,8 +21,6 @@ using win32::UniqueBstr;
 namespace {
 
 using memory::MemoryRange;
-using memory::MemorySheet;
-using memory::MemoryWorkbook;
 
 [[noreturn]] void Refuse(std::u16string description) {
   throw AutomationError(err::kApplicationDefined, std::move(description), u"Microsoft Excel");
@@ -110,8 +109,15 @@ class Object final : public IDispatch {
         member = &members_[m];
         ids[0] = static_cast<DISPID>(m + 1);
       }
-    // The adapter names no argument of a read.
-    return !member ? DISP_E_UNKNOWNNAME : count > 1 ? DISP_E_UNKNOWNNAME : S_OK;
+    if (!member) return DISP_E_UNKNOWNNAME;
+    // A named argument's id is its place among the member's parameters.
+    HRESULT hr = S_OK;
+    for (UINT i = 1; i < count; ++i)
+      for (std::size_t k = 0; k < member->params.size(); ++k)
+        if (::lstrcmpiW(names[i], member->params[k]) == 0) ids[i] = static_cast<DISPID>(k);
+    for (UINT i = 1; i < count; ++i)
+      if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+    return hr;
   }
 
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -165,15 +171,20 @@ class Object final : public IDispatch {
  private:
   ~Object() = default;
 
-  // Positional arguments only (rgvarg holds them from the last to the first).
+  // rgvarg holds the named arguments first, then the positional ones from the last to the first.
   static HRESULT ReadArguments(const Member& member, const DISPPARAMS& params, Args& args) {
-    if (params.cNamedArgs > 0) return DISP_E_PARAMNOTFOUND;
-    if (params.cArgs > member.params.size()) return DISP_E_BADPARAMCOUNT;
+    if (params.cArgs > member.params.size() || params.cNamedArgs > params.cArgs) return DISP_E_BADPARAMCOUNT;
     args.items.assign(member.params.size(), Argument{});
-    for (UINT i = 0; i < params.cArgs; ++i) {
-      const VARIANT& v = params.rgvarg[params.cArgs - 1 - i];
-      if (v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND) continue;  // left out
-      args.items[i] = {win32::FromVariant(v), true};
+    const UINT positional = params.cArgs - params.cNamedArgs;
+    const auto take = [&](std::size_t at, const VARIANT& v) {
+      if (v.vt != VT_ERROR || v.scode != DISP_E_PARAMNOTFOUND) args.items[at] = {win32::FromVariant(v), true};
+    };
+    for (UINT i = 0; i < positional; ++i) take(i, params.rgvarg[params.cArgs - 1 - i]);
+    for (UINT i = 0; i < params.cNamedArgs; ++i) {
+      const DISPID at = params.rgdispidNamedArgs[i];
+      if (at < static_cast<DISPID>(positional) || static_cast<std::size_t>(at) >= member.params.size())
+        return DISP_E_PARAMNOTFOUND;
+      take(static_cast<std::size_t>(at), params.rgvarg[i]);
     }
     for (std::size_t i = 0; i < member.required; ++i)
       if (!args.items[i].given) return i < params.cArgs ? DISP_E_PARAMNOTOPTIONAL : DISP_E_BADPARAMCOUNT;
@@ -184,19 +195,35 @@ class Object final : public IDispatch {
   std::atomic<long> references_{1};
 };
 
+Variant Sheet(const std::shared_ptr<HostSheet>& s);
+
+Variant Workbook(const std::shared_ptr<HostWorkbook>& book) {
+  return (new Object)
+      ->Property(L"Name", [book](const Args&) { return Variant(book->Name()); })
+      .Property(L"Path", [book](const Args&) { return Variant(book->Path()); })
+      .Property(
+          L"Worksheets", [book](const Args& a) { return Sheet(book->Worksheets(a.Long(0))); }, {}, {L"Index"}, 1)
+      .Method(
+          L"Close", [book](const Args& a) { return book->Close(a.Has(0) && a.Bool(0)), Variant(); }, {L"SaveChanges"}, 0)
+      .Value();
+}
+
+Variant Range(std::shared_ptr<MemoryRange> r);
+
+Variant Sheet(const std::shared_ptr<HostSheet>& s) {
+  return (new Object)
+      ->Property(L"Name", [s](const Args&) { return Variant(s->Name()); })
+      .Property(L"Parent", [s](const Args&) { return Workbook(s->Parent()); })
+      .Property(
+          L"Cells", [s](const Args& a) { return Range(As<MemoryRange>(s->Cells(a.Long(0)))); }, {}, {L"RowIndex"}, 1)
+      .Value();
+}
+
 Variant Range(std::shared_ptr<MemoryRange> r) {
-  const auto sheet = [r](const Args&) {
-    const auto s = As<MemorySheet>(r->Parent());
-    const auto book = As<MemoryWorkbook>(s->Parent());
-    const auto workbook = [book](const Args&) {
-      return (new Object)
-          ->Property(L"Name", [book](const Args&) { return Variant(book->Name()); })
-          .Property(L"Path", [book](const Args&) { return Variant(book->Path()); })
-          .Value();
-    };
+  const auto column = [r](const Args&) {
     return (new Object)
-        ->Property(L"Name", [s](const Args&) { return Variant(s->Name()); })
-        .Property(L"Parent", workbook)
+        ->Method(L"AutoFit", [r](const Args&) { return r->EntireColumnAutoFit(), Variant(); }, {}, 0)
+        .Property(L"Width", [r](const Args&) { return Variant(r->EntireColumnWidth()); })
         .Value();
   };
   const auto address = [r](const Args& a) {
@@ -212,7 +239,9 @@ Variant Range(std::shared_ptr<MemoryRange> r) {
           [r](const Args& a) { r->SetWrapText(a.items[0].value); })
       .Property(L"HasArray", [r](const Args&) { return r->HasArray(); })
       .Property(L"HasFormula", [r](const Args&) { return r->HasFormula(); })
-      .Property(L"Parent", sheet)
+      .Property(L"Value", {}, [r](const Args& a) { r->SetValue(a.items[0].value); })
+      .Property(L"EntireColumn", column)
+      .Property(L"Parent", [r](const Args&) { return Sheet(r->Parent()); })
       .Property(L"Address", address, {}, {L"RowAbsolute", L"ColumnAbsolute", L"ReferenceStyle", L"External", L"RelativeTo"})
       .Value();
 }
@@ -228,6 +257,15 @@ Variant Application(const std::shared_ptr<memory::MemoryApplication>& app,
       .Property(L"Version", [app](const Args&) { return Variant(app->Version()); })
       .Property(L"ActiveCell", [app](const Args&) { return Range(As<MemoryRange>(app->ActiveCell())); })
       .Property(
+          L"ScreenUpdating", [app](const Args&) { return Variant(app->ScreenUpdating()); },
+          [app](const Args& a) { app->SetScreenUpdating(a.Bool(0)); })
+      .Property(L"Workbooks",
+                [app](const Args&) {
+                  return (new Object)
+                      ->Method(L"Add", [app](const Args&) { return Workbook(app->WorkbooksAdd()); }, {}, 0)
+                      .Value();
+                })
+      .Property(
           L"International", [app](const Args& a) { return app->International(a.Long(0)); }, {}, {L"Index"}, 1)
       .Method(L"Help", openHelp, {L"HelpFile", L"HelpContextID"}, 0)
       .Value();
@@ -241,39 +279,6 @@ ComPtr<IDispatch> ExcelStandIn::Application() const {
   return ComPtr<IDispatch>(win32::DispatchOf(standin::Application(app_, help_).object()));
 }
 
-namespace {
-
-// The text of a key's default value under the current user's class registrations, or "".
-std::wstring UserClassValue(const std::wstring& path) {
-  wchar_t value[MAX_PATH + 1]{};
-  DWORD size = sizeof(value) - sizeof(wchar_t);
-  const std::wstring key = L"Software\\Classes\\" + path;
-  return ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS
-             ? value
-             : L"";
-}
-
-// Windows merges the user's classes (HKCU\Software\Classes) over the machine's, and Excel finds a
-// per-user add-in through them; Wine's COM reads the machine's only. So a class the user has
-// registered is created by following its keys (ProgID, CLSID, InprocServer32) as COM would;
-// REGDB_E_CLASSNOTREG when the user has not registered it. The library stays loaded.
-HRESULT CreateFromUserClasses(const wchar_t* progId, ComPtr<IDTExtensibility2>& out) {
-  const std::wstring clsidText = UserClassValue(std::wstring(progId) + L"\\CLSID");
-  CLSID clsid{};
-  if (clsidText.empty()) return REGDB_E_CLASSNOTREG;
-  if (FAILED(::CLSIDFromString(clsidText.c_str(), &clsid))) return CO_E_CLASSSTRING;
-  const HMODULE library = ::LoadLibraryW(UserClassValue(L"CLSID\\" + clsidText + L"\\InprocServer32").c_str());
-  if (!library) return HRESULT_FROM_WIN32(::GetLastError());
-  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(::GetProcAddress(library, "DllGetClassObject")));
-  ComPtr<IClassFactory> factory;
-  const HRESULT got = get ? get(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.Receive())) : E_NOINTERFACE;
-  return FAILED(got) ? got
-                     : factory->CreateInstance(nullptr, IID_IDTExtensibility2, reinterpret_cast<void**>(out.Receive()));
-}
-
-}  // namespace
-
 HRESULT ExcelStandIn::LoadComAddin(const wchar_t* progId, ComPtr<IDispatch>& addin) {
   const std::wstring key = std::wstring(L"Software\\Microsoft\\Office\\Excel\\Addins\\") + progId;
   DWORD behavior = 0, size = sizeof(behavior);
@@ -284,7 +289,8 @@ HRESULT ExcelStandIn::LoadComAddin(const wchar_t* progId, ComPtr<IDispatch>& add
   if ((behavior & 3) != 3) return S_FALSE;  // not loaded at startup
   CLSID clsid{};
   ComPtr<IDTExtensibility2> extensibility;
-  HRESULT hr = CreateFromUserClasses(progId, extensibility);
+  HRESULT hr = testsupport::CreateFromUserClasses(progId, IID_IDTExtensibility2,
+                                                   reinterpret_cast<void**>(extensibility.Receive()));
   if (hr == REGDB_E_CLASSNOTREG) hr = ::CLSIDFromProgID(progId, &clsid);
   if (hr == S_OK && !extensibility)
     hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDTExtensibility2,

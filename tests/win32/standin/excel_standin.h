@@ -1,9 +1,12 @@
 // Excel's stand-in for the add-in's tests: the in-memory workbook (hosts/memory) as an automation
 // object model with Excel's member names and calling forms, reached through IDispatch by name.
-// It has the members the add-in's Excel adapter calls to lay out a cell, and no more:
-//  - Application: StandardFont, Version, ActiveCell, International(Index).
-//    Range: Formula (get, put), WrapText (get, put), HasArray, HasFormula, Parent, Address([RowAbsolute],
-//    [ColumnAbsolute], ...). Worksheet: Name, Parent. Workbook: Name, Path.
+// It has the members the add-in's Excel adapter calls to lay out a cell and to calibrate, and no
+// more:
+//  - Application: StandardFont, Version, ActiveCell, International(Index), ScreenUpdating,
+//    Workbooks.Add. Range: Formula (get, put), WrapText (get, put), Value (put), HasArray,
+//    HasFormula, EntireColumn (AutoFit, Width), Parent, Address([RowAbsolute], [ColumnAbsolute],
+//    ...). Worksheet: Name, Parent, Cells(RowIndex). Workbook: Name, Path, Worksheets(Index),
+//    Close([SaveChanges]).
 //    Application.Help(HelpFile) notes the file it was asked to open (HelpOpened).
 //  - COM add-ins as Excel loads them: found by their key under Software\Microsoft\Office\Excel\Addins
 //    (the user's, else the machine's) set to load at startup, created by ProgID (the user's class
@@ -12,8 +15,8 @@
 //  - Strict like Excel: a property is read only with DISPATCH_PROPERTYGET and written only with
 //    DISPATCH_PROPERTYPUT carrying the named argument DISPID_PROPERTYPUT (DISP_E_MEMBERNOTFOUND
 //    otherwise); too many or too few arguments give DISP_E_BADPARAMCOUNT, an unknown name
-//    DISP_E_UNKNOWNNAME, a named argument of a read DISP_E_PARAMNOTFOUND (the adapter names
-//    none). A refusal of the workbook comes back as DISP_E_EXCEPTION with Excel's code
+//    DISP_E_UNKNOWNNAME, a named argument the member does not have DISP_E_UNKNOWNNAME, or
+//    DISP_E_PARAMNOTFOUND where a positional one stands. A refusal of the workbook comes back as DISP_E_EXCEPTION with Excel's code
 //    (0x800A03EC for error 1004) and the description.
 #pragma once
 
