@@ -147,6 +147,7 @@ class RibbonAddin : public WindowTest {
     timer_ = ::SetTimer(nullptr, 0, 50, &RibbonAddin::CloseMessage);
     ASSERT_EQ(excel_.LoadComAddin(L"Corvane.Ribbon", addin_), S_OK);
     for (int code = 2; code <= 767; ++code) store_.SaveSetting(u"Corvane", u"Spacing_Calibri", DecimalKey(code), u"1");
+    store_.SaveSetting(u"Corvane", u"Settings", u"Fit Width", u"0");  // an installation's may be on
   }
   void TearDown() override {
     if (addin_) {
