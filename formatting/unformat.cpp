@@ -20,6 +20,7 @@ namespace {
 // copies what stays in stretches.
 std::u16string Strip(std::u16string_view formula, bool otherSpaces) {
   const std::size_t n = formula.size();
+  if (n == 0) return {};
   const char16_t* const text = formula.data();
   std::u16string out;
   out.reserve(n);
