@@ -215,7 +215,10 @@ void MemoryRange::SetFormulaArray(const std::u16string& text) {
 
 void MemoryRange::FormulaWritten(MemoryApplication& app, std::u16string_view text) {
   ++app.formulaWrites_;
-  if (text.find(u'\n') == std::u16string_view::npos) return;
+  if (text.find(u'\n') != std::u16string_view::npos) WrapEveryCell();
+}
+
+void MemoryRange::WrapEveryCell() {
   for (std::int32_t r = row1_; r <= row2_; ++r)
     for (std::int32_t c = col1_; c <= col2_; ++c) sheet_->At(r, c).wrap = true;
 }
@@ -243,8 +246,7 @@ void MemoryRange::SetWrapText(const Variant& value) {
     return;
   }
   CheckWriteSize(0);
-  for (std::int32_t r = row1_; r <= row2_; ++r)
-    for (std::int32_t c = col1_; c <= col2_; ++c) sheet_->At(r, c).wrap = true;
+  WrapEveryCell();
 }
 
 void MemoryRange::SetValue(const Variant& value) {

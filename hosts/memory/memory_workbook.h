@@ -240,6 +240,8 @@ class MemoryRange : public HostRange {
   void CheckWriteSize(std::size_t unitsPerCell) const;
   // Counts a formula put and switches its cells to wrapping when the text holds a line feed.
   void FormulaWritten(MemoryApplication& app, std::u16string_view text);
+  // Every cell of the range wrapping (materialising those not stored yet).
+  void WrapEveryCell();
   // Puts the same content (empty: none) into every cell, dissolving the blocks inside; checks
   // the size before it changes anything.
   void PutContent(const std::u16string& content, bool formula);
