@@ -202,6 +202,21 @@ TEST(Settings, StoredValuesLoadAsCheckStatesOkWritesBothAsOneOrZeroAndCancelNoth
   EXPECT_EQ(open().ControlNamed(u"chkFormatAllParens").Value(), 0.0F);
 }
 
+// A modeless window shows once however often its command runs, and afresh after it closed.
+TEST(AboutWindow, OneInstanceWhileOpen) {
+  FakeWindowSystem fake;
+  cls_corvane cls;
+  cls.cvAbout();
+  Form* about = fake.ui.Open(u"frmAbout");
+  ASSERT_NE(about, nullptr);
+  cls.cvAbout();
+  EXPECT_EQ(fake.ui.Open(u"frmAbout"), about);
+  fake.ui.Click(*about, u"imgButtonOkMain");
+  EXPECT_EQ(fake.ui.Open(u"frmAbout"), nullptr);
+  cls.cvAbout();
+  EXPECT_NE(fake.ui.Open(u"frmAbout"), nullptr);
+}
+
 // What the message box tests leave out: runs of spaces, and a surrogate pair is never split.
 TEST(LabelLayout, WordWrap) {
   const auto chars = [](std::u16string_view s) { return static_cast<float>(s.size()); };
