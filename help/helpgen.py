@@ -410,7 +410,9 @@ def write_bash(program, out):
     names = [c["name"] for c in usage["commands"]]
     cases = []
     for command in usage["commands"]:
-        flags = [f for o in command["options"] for f in o["flag"].replace(",", "").split() if f.startswith("-")]
+        # A flag that takes its value after "=" (--color=WHEN) is offered up to the "=".
+        flags = [f.split("=")[0] + "=" if "=" in f else f
+                 for o in command["options"] for f in o["flag"].replace(",", "").split() if f.startswith("-")]
         values = []
         for option in command["options"]:
             flag, _, value = option["flag"].partition(" ")
@@ -433,6 +435,7 @@ def write_bash(program, out):
       esac
       if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "{" ".join(flags)}" -- "$cur"))
+        [[ ${{#COMPREPLY[@]}} == 1 && ${{COMPREPLY[0]}} == *= ]] && compopt -o nospace 2>/dev/null
       else
         {operands}
       fi ;;""")

@@ -94,7 +94,7 @@ def check_completion(script, folder):
     for words, offered in [("corvane for", "format"), ("corvane settings --always-notepad ''", "on off"),
                            ("corvane format --fit-width ''", "off"),
                            ("corvane unformat ''", "book.xlsx"), ("corvane help opt", "options"),
-                           ("corvane unformat --o", "--output"), ("corvane about --", "--open --store --help")]:
+                           ("corvane unformat --o", "--output"), ("corvane unformat --co", "--color="), ("corvane about --", "--open --store --help")]:
         shell = (f"source {BASH_COMPLETION}; source {script}; cd {folder}; COMP_WORDS=({words}); "
                  "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE=\"${COMP_WORDS[*]}\"; COMP_POINT=${#COMP_LINE}; "
                  "_corvane corvane \"${COMP_WORDS[-1]}\" \"${COMP_WORDS[-2]}\"; echo \"${COMPREPLY[*]}\"")
