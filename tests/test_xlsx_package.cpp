@@ -195,7 +195,7 @@ TEST(XlsxPackage, ReadsSharedStringsByIndexAndNoFontSizeOfZero) {
   std::vector<std::string> strings(11, "plain");
   strings[10] = "tenth";
   Entries entries = XlsxBuilder().Font("Arial", 0).SharedStrings(strings)
-                        .Sheet("S", R"(<row r="1"><c r="A1" t="s"><v>10</v></c><c r="B1" t="s"><v>0</v></c></row>)")
+                        .Sheet("S", R"(<row r="1"><c r="A1" t="s"><v>10</v></c><c r="B1" t="s"><v>0</v></c><c t="s"><v>10</v></c></row>)")
                         .Entries();
   const std::string first = R"(<t xml:space="preserve">plain</t>)";
   for (auto& [name, content] : entries)
@@ -205,6 +205,7 @@ TEST(XlsxPackage, ReadsSharedStringsByIndexAndNoFontSizeOfZero) {
   const auto book = WorkbookFile::Open((dir / "b.xlsx").string());
   EXPECT_EQ(Utf16ToUtf8(book->WorksheetAt(0).ConstantAt(1, 1)), "tenth");
   EXPECT_EQ(Utf16ToUtf8(book->WorksheetAt(0).ConstantAt(1, 2)), "rich");
+  EXPECT_EQ(Utf16ToUtf8(book->WorksheetAt(0).ConstantAt(1, 3)), "tenth") << "a cell without its address follows the last";
   EXPECT_EQ(book->StandardFontSize(), 11.0);
 }
 
