@@ -24,15 +24,17 @@ using testsupport::TempFolder;
 using testsupport::XlsxBuilder;
 
 // Sheet1 holds a plain formula, constants of every kind, a formula with string literals in a
-// wrapping cell, an array formula over B3:C4, a shared formula down E5:E8, a shared formula over
-// the block H10:I11 and a data table; 'My Sheet' refers to Sheet1 by a quoted name; "Data" has
-// row and column formats, and constants split by a comment, CDATA and a processing instruction.
+// wrapping cell (with metadata attributes and an extension of its own), an array formula over
+// B3:C4, a shared formula down E5:E8, a shared formula over the block H10:I11 and a data table;
+// 'My Sheet' refers to Sheet1 by a quoted name; "Data" has row and column formats, and constants
+// split by a comment, CDATA and a processing instruction.
 constexpr const char* kSheet1 =
     R"(<row r="1"><c r="A1"><f>SUM(1,2)</f><v>3</v></c><c r="B1"><v>42</v></c><c r="C1" t="s"><v>0</v></c>)"
     R"(<c r="D1" t="inlineStr"><is><t>inline</t></is></c><c r="E1" t="b"><v>1</v></c>)"
     R"(<c r="G1"><f t="dataTable" ref="G1:G2" dt2D="0" dtr="0" r1="A1"/><v>1</v></c></row>)"
     "\n"
-    R"(<row r="2"><c r="A2" s="1" t="str"><f>IF(A1&gt;2,"big one","small one")</f><v>big one</v></c></row>)"
+    R"(<row r="2"><c r="A2" s="1" t="str" cm="1" vm="1"><f>IF(A1&gt;2,"big one","small one")</f><v>big one</v>)"
+    R"(<extLst><ext uri="{Y}"/></extLst></c></row>)"
     R"(<row r="3"><c r="B3"><f t="array" ref="B3:C4">IF(A1:B2&gt;1,A1:B2*2,0)</f><v>6</v></c><c r="C3" s="1"><v>84</v></c></row>)"
     R"(<row r="4"><c r="B4"><v>0</v></c><c r="C4"><v>0</v></c></row>)"
     R"(<row r="5"><c r="E5"><f t="shared" ref="E5:E8" si="0">SUM(A5,B5)+$A$1</f><v>3</v></c></row>)"
