@@ -27,11 +27,18 @@ std::string Office() {
 }
 constexpr const char* kNoOffice = "LibreOffice is not installed (apt-get install libreoffice-calc); not checked";
 
-// Converts the files with LibreOffice into `format` (a filter with options) in `out`.
+// Converts the files with LibreOffice into `format` (a filter with options) in `out`; with
+// `recalculate`, LibreOffice computes every formula on loading instead of taking the file's values.
 void Convert(const std::string& office, const TempFolder& folder, const std::string& format,
-             const std::vector<fs::path>& files, const fs::path& out) {
+             const std::vector<fs::path>& files, const fs::path& out, bool recalculate = false) {
+  const fs::path profile = folder / (recalculate ? "recalculating" : "profile");
+  fs::create_directories(profile / "user");
+  testsupport::WriteBytes(profile / "user" / "registrymodifications.xcu",
+                          R"(<?xml version="1.0" encoding="UTF-8"?><oor:items xmlns:oor="http://openoffice.org/2001/registry">)"
+                          R"(<item oor:path="/org.openoffice.Office.Calc/Formula/Load"><prop oor:name="OOXMLRecalcMode" oor:op="fuse">)"
+                          "<value>" + std::string(recalculate ? "0" : "1") + "</value></prop></item></oor:items>");
   std::string command = "cd '" + folder.path().string() + "' && HOME='" + folder.path().string() + "' timeout 300 " + office +
-                        " --headless --norestore --nologo -env:UserInstallation=file://" + (folder / "profile").string() +
+                        " --headless --norestore --nologo -env:UserInstallation=file://" + profile.string() +
                         " --convert-to '" + format + "' --outdir '" + out.string() + "'";
   for (const auto& f : files) command += " '" + f.string() + "'";
   command += " >'" + (folder / "office.log").string() + "' 2>&1";
@@ -54,13 +61,15 @@ XlsxBuilder Workbook() {
              R"x(<row r="8"><c r="C8" s="1"><f>SUMPRODUCT(('Other Sheet'!A1:A3&gt;1)*('Other Sheet'!A1:A3))</f><v>5</v></c></row>)x")
       .Sheet("Other Sheet",
              R"x(<row r="1"><c r="A1"><v>1</v></c><c r="B1"><f>VLOOKUP(2,A1:A3,1,FALSE)*LEN("a b")</f><v>6</v></c></row>)x"
-             R"x(<row r="2"><c r="A2"><v>2</v></c></row><row r="3"><c r="A3"><v>3</v></c></row>)x");
+             R"x(<row r="2"><c r="A2"><v>2</v></c><c r="B2"><f>IF(Rate&gt;1,SUM(A1:A3)*Rate,0)</f><v>12</v></c></row>)x"
+             R"x(<row r="3"><c r="A3"><v>3</v></c></row>)x")
+      .DefinedNames(R"(<definedName name="Rate">'Other Sheet'!$A$2</definedName>)");
   return book;
 }
 
-// One workbook, as LibreOffice writes it (shared and array formulas, text, two sheets): formatted,
-// it computes the same values in LibreOffice and keeps its cached ones; unformatted, it is as
-// it was.
+// One workbook, as LibreOffice writes it (shared and array formulas, a defined name, text, two
+// sheets): formatted, it computes the same values in LibreOffice, which are the values it keeps;
+// unformatted, it is as it was.
 TEST(XlsxLibreOffice, AWorkbookComputesTheSameValuesFormattedAndComesBack) {
   const std::string office = Office();
   if (office.empty()) GTEST_SKIP() << kNoOffice;
@@ -78,12 +87,14 @@ TEST(XlsxLibreOffice, AWorkbookComputesTheSameValuesFormattedAndComesBack) {
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   for (const auto& [cell, formula] : testsupport::FormulasOf(formatted))
     EXPECT_NE(formula.find('\n'), std::string::npos) << cell << ": " << formula;
-  fs::create_directory(folder / "csv");
-  Convert(office, folder, kCsvAllSheets, {original, formatted}, folder / "csv");
+  // The values computed afresh, from both files, are the values the formatted file keeps.
+  Convert(office, folder, kCsvAllSheets, {original, formatted}, folder / "csv", true);
+  Convert(office, folder, kCsvAllSheets, {formatted}, folder / "kept");
   for (const std::string sheet : {"Sheet1", "Other Sheet"}) {
     const std::string values = testsupport::ReadBytes(folder / "csv" / ("original-" + sheet + ".csv"));
     EXPECT_FALSE(values.empty()) << sheet;
     EXPECT_EQ(testsupport::ReadBytes(folder / "csv" / ("formatted-" + sheet + ".csv")), values) << sheet;
+    EXPECT_EQ(testsupport::ReadBytes(folder / "kept" / ("formatted-" + sheet + ".csv")), values) << sheet;
   }
   const std::string values = testsupport::ReadBytes(folder / "csv" / "formatted-Sheet1.csv");
   for (const char* value : {"4,10,34", "\"yes, (really)\"", "9,1,1.9", ",,5"}) EXPECT_NE(values.find(value), std::string::npos) << values;

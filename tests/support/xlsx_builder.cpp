@@ -55,7 +55,7 @@ std::vector<std::pair<std::string, std::string>> XlsxBuilder::Entries() const {
   relationship("styles", "styles.xml");
   if (!strings_.empty()) types += override("sharedStrings.xml", "sharedStrings"), relationship("sharedStrings", "sharedStrings.xml");
   if (!calcChain_.empty()) types += override("calcChain.xml", "calcChain"), relationship("calcChain", "calcChain.xml");
-  workbook += "</sheets><calcPr calcId=\"191029\"/>"
+  workbook += "</sheets>" + (names_.empty() ? "" : "<definedNames>" + names_ + "</definedNames>") + "<calcPr calcId=\"191029\"/>"
               R"(<extLst><ext uri="{140A7094-0E35-4892-8432-C4D2E57EDEB5}" xmlns:x15="http://schemas.microsoft.com/office/spreadsheetml/2010/11/main"><x15:workbookPr chartTrackingRefBase="1"/></ext></extLst>)"
               "</workbook>";
 

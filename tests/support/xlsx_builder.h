@@ -35,6 +35,7 @@ class XlsxBuilder {
   XlsxBuilder& SharedStrings(std::vector<std::string> strings) { strings_ = std::move(strings); return *this; }
   XlsxBuilder& CalcChain(std::string cells) { calcChain_ = std::move(cells); return *this; }  // the content of <calcChain>
   XlsxBuilder& ActiveTab(int tab) { activeTab_ = tab; return *this; }
+  XlsxBuilder& DefinedNames(std::string names) { names_ = std::move(names); return *this; }  // the content of <definedNames>
   // Another entry, written as given (after the standard ones).
   XlsxBuilder& Entry(std::string name, std::string content) { extra_.emplace_back(std::move(name), std::move(content)); return *this; }
   XlsxBuilder& Stored(bool stored) { stored_ = stored; return *this; }  // entries stored instead of deflated
@@ -51,7 +52,7 @@ class XlsxBuilder {
   double size_ = 11;
   std::vector<SheetSpec> sheets_;
   std::vector<std::string> strings_;
-  std::string calcChain_;
+  std::string calcChain_, names_;
   int activeTab_ = 0;
   std::vector<std::pair<std::string, std::string>> extra_;
   bool stored_ = false;
