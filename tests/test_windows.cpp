@@ -155,7 +155,7 @@ TEST_F(MessageBoxTest, APromptOneTwipWiderThanTheLabelWraps) {
   EXPECT_GT(size.second, 2780.0F);
 }
 
-TEST(Settings, StoredValuesLoadAsCheckStatesOkWritesBothAsOneOrZeroAndCancelNothing) {
+TEST(Settings, StoredValuesLoadAsCheckStatesOkWritesBothAsOneOrZeroAndCancelNothingAndAboutShowsOnce) {
   FakeWindowSystem fake;
   cls_corvane cls;
   const auto store = [&](std::u16string_view key, std::u16string_view value) {
@@ -200,12 +200,8 @@ TEST(Settings, StoredValuesLoadAsCheckStatesOkWritesBothAsOneOrZeroAndCancelNoth
   fake.ui.Click(form, u"imgButtonCancelMain");
   EXPECT_EQ(fake.store.SaveCount(), 0U);
   EXPECT_EQ(open().ControlNamed(u"chkFormatAllParens").Value(), 0.0F);
-}
 
-// A modeless window shows once however often its command runs, and afresh after it closed.
-TEST(AboutWindow, OneInstanceWhileOpen) {
-  FakeWindowSystem fake;
-  cls_corvane cls;
+  // The modeless About window shows once however often its command runs, and afresh after it closed.
   cls.cvAbout();
   Form* about = fake.ui.Open(u"frmAbout");
   ASSERT_NE(about, nullptr);

@@ -96,8 +96,6 @@ TEST(XlsxLibreOffice, AWorkbookComputesTheSameValuesFormattedAndComesBack) {
     EXPECT_EQ(testsupport::ReadBytes(folder / "csv" / ("formatted-" + sheet + ".csv")), values) << sheet;
     EXPECT_EQ(testsupport::ReadBytes(folder / "kept" / ("formatted-" + sheet + ".csv")), values) << sheet;
   }
-  const std::string values = testsupport::ReadBytes(folder / "csv" / "formatted-Sheet1.csv");
-  for (const char* value : {"4,10,34", "\"yes, (really)\"", "9,1,1.9", ",,5"}) EXPECT_NE(values.find(value), std::string::npos) << values;
 
   // Only the text of each <f> changed: cached values, attributes and shared groups are kept.
   const auto withoutFormulaText = [](const fs::path& book) {

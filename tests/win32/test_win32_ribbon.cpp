@@ -45,24 +45,10 @@ HRESULT Call(IDispatch* object, const wchar_t* name, WORD flags, std::initialize
   return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result ? result : ignored.get(), nullptr,
                         nullptr);
 }
-VARIANT Text(BSTR b) {
-  VARIANT v{};
-  v.vt = VT_BSTR;
-  v.bstrVal = b;
-  return v;
-}
-VARIANT Index(LONG i) {
-  VARIANT v{};
-  v.vt = VT_I4;
-  v.lVal = i;
-  return v;
-}
-VARIANT Object(IDispatch* d) {
-  VARIANT v{};
-  v.vt = VT_DISPATCH;
-  v.pdispVal = d;
-  return v;
-}
+// Arguments that borrow their value (the caller keeps it alive).
+VARIANT Text(BSTR b) { VARIANT v{}; return v.vt = VT_BSTR, v.bstrVal = b, v; }
+VARIANT Index(LONG i) { VARIANT v{}; return v.vt = VT_I4, v.lVal = i, v; }
+VARIANT Object(IDispatch* d) { VARIANT v{}; return v.vt = VT_DISPATCH, v.pdispVal = d, v; }
 // A property of an MSXML object read by name, as text or as an object.
 std::wstring TextOf(IDispatch* object, const wchar_t* name, std::initializer_list<VARIANT> args = {}) {
   UniqueVariant value;
@@ -98,10 +84,7 @@ class RibbonControl final : public IDispatch {
     return DISP_E_MEMBERNOTFOUND;
   }
   // The rest of IRibbonControl's vtable: Id, Context, Tag.
-  virtual HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) noexcept {
-    *id = ::SysAllocString(id_.c_str());
-    return S_OK;
-  }
+  virtual HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) noexcept { return *id = ::SysAllocString(id_.c_str()), S_OK; }
   virtual HRESULT STDMETHODCALLTYPE get_Context(IDispatch** context) noexcept { return *context = nullptr, S_OK; }
   virtual HRESULT STDMETHODCALLTYPE get_Tag(BSTR* tag) noexcept { return *tag = ::SysAllocString(L""), S_OK; }
 
@@ -195,21 +178,19 @@ TEST_F(RibbonAddin, IsRegisteredForExcelPerMachineAndPerUser) {
       ASSERT_EQ(install(TRUE, L"user"), S_OK);
     }
     const HKEY root = perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-    wchar_t text[512]{};
     DWORD behavior = 0, size = sizeof(behavior);
     EXPECT_EQ(::RegGetValueW(root, kAddinKey, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, &behavior, &size), 0);
     EXPECT_EQ(behavior, 3U);
-    size = sizeof(text);
-    EXPECT_EQ(::RegGetValueW(root, kAddinKey, L"FriendlyName", RRF_RT_REG_SZ, nullptr, text, &size), 0);
-    EXPECT_STREQ(text, L"Corvane");
-    size = sizeof(text);
-    EXPECT_EQ(::RegGetValueW(root, kAddinKey, L"Description", RRF_RT_REG_SZ, nullptr, text, &size), 0);
-    EXPECT_GT(size, 20U);
-    size = sizeof(text);
-    const std::wstring server = std::wstring(L"Software\\Classes\\CLSID\\") +
-                                L"{98E15803-7E1D-4246-B5BD-1A52218557E9}\\InprocServer32";
-    EXPECT_EQ(::RegGetValueW(root, server.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text, &size), 0);
-    EXPECT_NE(std::wstring(text).find(L"\\CorvaneRibbon.dll"), std::wstring::npos) << text;
+    const auto text = [&](const wchar_t* key, const wchar_t* name) {
+      wchar_t value[512]{};
+      DWORD bytes = sizeof(value);
+      return ::RegGetValueW(root, key, name, RRF_RT_REG_SZ, nullptr, value, &bytes) == 0 ? std::wstring(value) : L"(none)";
+    };
+    EXPECT_EQ(text(kAddinKey, L"FriendlyName"), L"Corvane");
+    EXPECT_GT(text(kAddinKey, L"Description").size(), 10U);
+    EXPECT_NE(text(L"Software\\Classes\\CLSID\\{98E15803-7E1D-4246-B5BD-1A52218557E9}\\InprocServer32", nullptr)
+                  .find(L"\\CorvaneRibbon.dll"),
+              std::wstring::npos);
     if (!perUser) continue;
     // Excel's key for the user is the other bitness's too: it stays while that one's registration
     // (its type library's entry, faked here) does, and goes with the last one.
