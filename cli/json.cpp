@@ -1,6 +1,11 @@
 #include "cli/json.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <bit>
 
 #include "base/utf8.h"
 
@@ -73,49 +78,85 @@ std::u16string ParseJsonStringLine(std::string_view line) {
   return out;
 }
 
+std::size_t CopyUnescaped(std::u16string_view text, std::size_t from, char* out) {
+  std::size_t end = from;
+#if defined(__SSE2__)
+  // Signed comparisons: a unit from U+8000 up is negative, below the space as the others below it.
+  const __m128i belowSpace = _mm_set1_epi16(0x1F), ascii = _mm_set1_epi16(0x80);
+  const __m128i quote = _mm_set1_epi16(u'"'), backslash = _mm_set1_epi16(u'\\');
+  for (; end + 8 <= text.size(); end += 8, out += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + end));
+    const __m128i inRange = _mm_and_si128(_mm_cmpgt_epi16(v, belowSpace), _mm_cmplt_epi16(v, ascii));
+    const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash));
+    const unsigned ok = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(escaped, inRange)));
+    // All eight bytes are written; those past the run are overwritten by what follows it.
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(v, v));
+    if (ok != 0xFFFF) return end + static_cast<std::size_t>(std::countr_one(ok)) / 2;
+  }
+#endif
+  // The last units (fewer than eight) one by one.
+  return CopyUnescapedPlain(text, end, out);
+}
+
+std::size_t CopyUnescapedPlain(std::u16string_view text, std::size_t from, char* out) {
+  std::size_t i = from;
+  for (; i < text.size() && text[i] >= 0x20 && text[i] < 0x80 && text[i] != u'"' && text[i] != u'\\'; ++i)
+    *out++ = static_cast<char>(text[i]);
+  return i;
+}
+
 std::string JsonQuote(std::u16string_view text) {
   static const char* const kHex = "0123456789abcdef";
-  const auto plain = [](char16_t c) { return c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\'; };
-  std::string out = "\"";
-  out.reserve(text.size() + 2);
+  // Most of a formula, and all of its indentation, is plain ASCII: one byte a unit, copied a run
+  // at a time into room made for the whole text (and the kernel's last step of eight); what is
+  // escaped or takes more bytes makes room as it comes.
+  std::string out(text.size() + 10, '"');
+  std::size_t o = 1;
+  const auto room = [&](std::size_t from, std::size_t more) {
+    const std::size_t needed = o + more + (text.size() - from) + 9;
+    if (out.size() < needed) out.resize(std::max(out.size() * 2, needed));
+  };
+  const auto put = [&](std::string_view bytes) {
+    out.replace(o, bytes.size(), bytes);
+    o += bytes.size();
+  };
+  const auto hex4 = [&](char32_t value) {
+    put("\\u");
+    for (int shift = 12; shift >= 0; shift -= 4) out[o++] = kHex[(value >> shift) & 0xF];
+  };
   for (std::size_t i = 0; i < text.size();) {
-    // Most of a formula, and all of its indentation, is plain ASCII: copied a run at a time.
-    const std::size_t runStart = i;
-    while (i < text.size() && plain(text[i])) ++i;
-    if (i > runStart) {
-      const std::size_t at = out.size();
-      out.resize(at + (i - runStart));
-      std::transform(text.data() + runStart, text.data() + i, out.data() + at,
-                     [](char16_t c) { return static_cast<char>(c); });
-    }
+    const std::size_t end = CopyUnescaped(text, i, out.data() + o);
+    o += end - i;
+    i = end;
     if (i >= text.size()) break;
+    room(i, 6);
     const char16_t c = text[i];
     if (c < 0x20) {
       switch (c) {
-        case u'\n': out += "\\n"; break;
-        case u'\r': out += "\\r"; break;
-        case u'\t': out += "\\t"; break;
-        default:
-          out += "\\u";
-          for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(c >> shift) & 0xF]);
+        case u'\n': put("\\n"); break;
+        case u'\r': put("\\r"); break;
+        case u'\t': put("\\t"); break;
+        default: hex4(c);
       }
       ++i;
     } else if (c == u'"' || c == u'\\') {
-      out.push_back('\\');
-      out.push_back(static_cast<char>(c));
+      out[o++] = '\\';
+      out[o++] = static_cast<char>(c);
       ++i;
     } else {
       // A surrogate pair is one character; a lone surrogate, which UTF-8 cannot carry, is escaped.
       const char32_t cp = utf8::NextCodePoint(text, i);
       if (cp >= 0xD800 && cp <= 0xDFFF) {
-        out += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(cp >> shift) & 0xF]);
+        hex4(cp);
       } else {
-        utf8::AppendUtf8(out, cp);
+        std::string bytes;
+        utf8::AppendUtf8(bytes, cp);
+        put(bytes);
       }
     }
   }
-  out.push_back('"');
+  out[o++] = '"';
+  out.resize(o);
   return out;
 }
 

@@ -2,7 +2,7 @@
 // string lines of --jsonl. Properties: bad input is refused with UsageError and nothing else;
 // the decoder accepts exactly the well-formed UTF-8 that an independent check accepts, and
 // what it accepts encodes back to the same bytes; a decoded JSON line quotes back to a line that
-// decodes to the same text.
+// decodes to the same text; the quoting kernel agrees with its plain twin.
 #include <iconv.h>
 
 #include <cstddef>
@@ -44,8 +44,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CORVANE_FUZZ_CHECK(accepted == WellFormed(bytes), "the decoder disagrees about well-formed UTF-8");
   if (accepted) CORVANE_FUZZ_CHECK(cli::ToUtf8(wide) == bytes, "decoded UTF-8 does not encode back");
 
-  // Any UTF-16 text, lone surrogates included, encodes to well-formed UTF-8.
-  CORVANE_FUZZ_CHECK(WellFormed(cli::ToUtf8(fuzzing::LooseUtf16(bytes))), "the encoder wrote bad UTF-8");
+  // Any UTF-16 text, lone surrogates included, encodes to well-formed UTF-8; the quoting kernel
+  // agrees with its plain twin on it, from its start and from its middle.
+  const std::u16string loose = fuzzing::LooseUtf16(bytes);
+  CORVANE_FUZZ_CHECK(WellFormed(cli::ToUtf8(loose)), "the encoder wrote bad UTF-8");
+  for (const std::size_t from : {std::size_t{0}, loose.size() / 2}) {
+    std::string fast(loose.size() + 8, '\0'), plain(loose.size(), '\0');
+    const std::size_t end = cli::CopyUnescaped(loose, from, fast.data());
+    CORVANE_FUZZ_CHECK(end == cli::CopyUnescapedPlain(loose, from, plain.data()) &&
+                           fast.compare(0, end - from, plain, 0, end - from) == 0,
+                       "the quoting kernel disagrees with its plain twin");
+  }
 
   std::u16string decoded;
   try {
