@@ -50,8 +50,13 @@ std::u16string FromUtf8(std::string_view utf8, std::size_t offset) {
 void AppendFromUtf8(std::u16string& out, std::string_view utf8, std::size_t offset) {
   out.reserve(out.size() + utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
-    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
-      out.push_back(static_cast<char16_t>(utf8[i++]));
+    // ASCII, most of any formula, a run at a time.
+    std::size_t end = i;
+    while (end < utf8.size() && static_cast<unsigned char>(utf8[end]) < 0x80) ++end;
+    if (end > i) {
+      std::size_t at = out.size();
+      out.resize(at + (end - i));
+      for (; i < end; ++i) out[at++] = static_cast<char16_t>(utf8[i]);
       continue;
     }
     const utf8::Decoded d = utf8::DecodeUtf8(utf8, i);
