@@ -327,30 +327,36 @@ struct FontMeasurer::Impl {
   }
 };
 
-FontMeasurer::FontMeasurer() : impl_(std::make_unique<Impl>()) {}
+FontMeasurer::FontMeasurer() = default;
 
 FontMeasurer::~FontMeasurer() = default;
 
+FontMeasurer::Impl& FontMeasurer::Loaded() {
+  if (!impl_) impl_ = std::make_unique<Impl>();
+  return *impl_;
+}
+
 double FontMeasurer::LineWidthPixels(std::u16string_view text, std::u16string_view face, double points, double dpi) {
   const double pixelsPerEm = PixelsPerEm(points, dpi);
-  ResolvedFont& font = impl_->Resolve(face);
+  Impl& impl = Loaded();
+  ResolvedFont& font = impl.Resolve(face);
   double ems = 0;
   for (std::size_t i = 0; i < text.size();) {
     const char32_t cp = NextCodePoint(text, i);
     if (cp < 0x20) continue;  // line feeds and other controls take no room on the line
-    ems += impl_->EmAdvance(font, cp);
+    ems += impl.EmAdvance(font, cp);
   }
   return ems * pixelsPerEm;
 }
 
 double FontMeasurer::LineHeightPixels(std::u16string_view face, double points, double dpi) {
   const double pixelsPerEm = PixelsPerEm(points, dpi);
-  const FontFile& primary = *impl_->Resolve(face).primary;
+  const FontFile& primary = *Loaded().Resolve(face).primary;
   return primary.lineHeightUnits() / primary.unitsPerEm() * pixelsPerEm;
 }
 
-std::u16string FontMeasurer::ResolvedFace(std::u16string_view face) { return impl_->Resolve(face).description; }
+std::u16string FontMeasurer::ResolvedFace(std::u16string_view face) { return Loaded().Resolve(face).description; }
 
-std::u16string FontMeasurer::StandIn(std::u16string_view face) { return impl_->Resolve(face).standIn; }
+std::u16string FontMeasurer::StandIn(std::u16string_view face) { return Loaded().Resolve(face).standIn; }
 
 }  // namespace corvane::posix

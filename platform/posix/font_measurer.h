@@ -6,8 +6,11 @@
 // from the first font of fontconfig's fallback order that has it, else the font's missing-glyph
 // advance. Characters below U+0020 are zero wide (one line is measured at a time). A lone
 // surrogate counts as U+FFFD. Faces and per-character advances are cached for the measurer's
-// lifetime. Failures (no font at all, an unreadable font file, a negative or non-finite size)
-// throw AutomationError. Not thread-safe: one measurer belongs to one thread (the UI thread).
+// lifetime. fontconfig's configuration is loaded and FreeType started at the first measurement,
+// not before: most runs of the program measure nothing (the widths are in the store), and the
+// loading costs more than laying out a formula. Failures (no configuration, no font at all, an
+// unreadable font file, a negative or non-finite size) throw AutomationError from the call that
+// meets them. Not thread-safe: one measurer belongs to one thread (the UI thread).
 #pragma once
 
 #include <memory>
@@ -20,7 +23,6 @@ namespace corvane::posix {
 
 class FontMeasurer final : public TextMeasurer {
  public:
-  // Loads fontconfig's configuration and starts FreeType; throws AutomationError when either fails.
   FontMeasurer();
   ~FontMeasurer() override;
   FontMeasurer(const FontMeasurer&) = delete;
@@ -37,6 +39,7 @@ class FontMeasurer final : public TextMeasurer {
 
  private:
   struct Impl;
+  Impl& Loaded();  // throws AutomationError when fontconfig or FreeType cannot be started
   std::unique_ptr<Impl> impl_;
 };
 
