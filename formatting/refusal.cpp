@@ -1,10 +1,10 @@
 #include "formatting/refusal.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "base/automation.h"
+#include "base/unit_scan.h"
 #include "formatting/lexer.h"
 
 namespace corvane::refusal {
@@ -47,7 +47,8 @@ bool IsSpace(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == 
 // Every break refusal has that shape, and a laid-out text (all breaks) is checked for every
 // cell, so the lexer is asked only when one is there.
 bool MayBreakBeforeRange(std::u16string_view text) {
-  for (std::size_t colon = text.find(u':'); colon != std::u16string_view::npos; colon = text.find(u':', colon + 1)) {
+  for (std::size_t colon = scan::Find(text, u':', 0); colon != std::u16string_view::npos;
+       colon = scan::Find(text, u':', colon + 1)) {
     std::size_t k = colon;
     while (k > 0 && colon - k < 8 && IsReferenceLetter(text[k - 1])) --k;
     if (k == colon || WholeEnd(text.substr(k, colon - k)) == Whole::None) continue;
@@ -67,7 +68,7 @@ std::optional<std::u16string> LengthRefusal(std::size_t length, std::size_t leng
 
 std::optional<std::u16string> NestingRefusal(std::u16string_view formula, std::u16string_view separator) {
   // Calls cannot nest deeper than the text has opening parentheses: most formulas end here.
-  if (static_cast<std::size_t>(std::count(formula.begin(), formula.end(), u'(')) <= kMaxFunctionNesting)
+  if (scan::Count(formula, u'(') <= kMaxFunctionNesting)
     return std::nullopt;
   std::vector<bool> open;  // each open parenthesis: whether it is a call's
   std::size_t calls = 0;

@@ -13,6 +13,7 @@
 
 #include "addin/cls_corvane.h"
 #include "base/automation.h"
+#include "base/unit_scan.h"
 #include "formatting/char_scan.h"
 #include "formatting/lexer.h"
 #include "formatting/refusal.h"
@@ -111,6 +112,21 @@ std::string Marks(const StringTable& t) {
     sheet += t.at(row, scan::kSheetMarkColumn) == scan::kSheetMark ? 'H' : '.';
   }
   return quotes + "|" + literal + "|" + sheet;
+}
+
+// The unit searches the refusals make, held to their plain twins at every length and place (the
+// other units share the wanted one's low byte).
+TEST(UnitScan, AgreesWithItsPlainTwins) {
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      std::u16string text(length, u'\u0128');
+      for (const std::size_t k : {at, at + 9})
+        if (k < length) text[k] = u'(';
+      ASSERT_EQ(scan::Count(text, u'('), scan::CountPlain(text, u'(')) << length << " " << at;
+      for (std::size_t from = 0; from <= length; ++from)
+        ASSERT_EQ(scan::Find(text, u'(', from), scan::FindPlain(text, u'(', from)) << length << " " << at << " " << from;
+    }
+  }
 }
 
 TEST(CharScan, QuoteClassesAndMarks) {

@@ -1,0 +1,49 @@
+#include "base/unit_scan.h"
+
+#include <algorithm>
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace corvane::scan {
+
+namespace {
+
+#if defined(__SSE2__)
+// Two mask bits a unit: the units of `text` from `i` (eight of them) equal to `unit`.
+unsigned Matches(std::u16string_view text, std::size_t i, __m128i unit) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, unit)));
+}
+#endif
+
+}  // namespace
+
+std::size_t Count(std::u16string_view text, char16_t unit) {
+  std::size_t i = 0, count = 0;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+  for (; i + 8 <= text.size(); i += 8) count += static_cast<std::size_t>(std::popcount(Matches(text, i, wanted))) / 2;
+#endif
+  return count + CountPlain(text.substr(i), unit);
+}
+
+std::size_t CountPlain(std::u16string_view text, char16_t unit) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), unit));
+}
+
+std::size_t Find(std::u16string_view text, char16_t unit, std::size_t from) {
+  std::size_t i = from;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+  for (; i + 8 <= text.size(); i += 8)
+    if (const unsigned mask = Matches(text, i, wanted)) return i + static_cast<std::size_t>(std::countr_zero(mask)) / 2;
+#endif
+  return FindPlain(text, unit, i);
+}
+
+std::size_t FindPlain(std::u16string_view text, char16_t unit, std::size_t from) { return text.find(unit, from); }
+
+}  // namespace corvane::scan
