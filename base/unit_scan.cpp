@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -24,8 +25,19 @@ unsigned Matches(std::u16string_view text, std::size_t i, __m128i unit) {
 std::size_t Count(std::u16string_view text, char16_t unit) {
   std::size_t i = 0, count = 0;
 #if defined(__SSE2__)
+  // Each lane counts its matches down from zero (a match compares as -1), and is added up before
+  // it could wrap: at most 0x7FFF steps at a time.
   const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
-  for (; i + 8 <= text.size(); i += 8) count += static_cast<std::size_t>(std::popcount(Matches(text, i, wanted))) / 2;
+  while (i + 8 <= text.size()) {
+    __m128i lanes = _mm_setzero_si128();
+    for (std::size_t steps = 0; steps < 0x7FFF && i + 8 <= text.size(); ++steps, i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+      lanes = _mm_add_epi16(lanes, _mm_cmpeq_epi16(v, wanted));
+    }
+    alignas(16) std::int16_t sums[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums), lanes);
+    for (const std::int16_t lane : sums) count += static_cast<std::size_t>(-static_cast<std::int32_t>(lane));
+  }
 #endif
   return count + CountPlain(text.substr(i), unit);
 }

@@ -127,6 +127,7 @@ TEST(UnitScan, AgreesWithItsPlainTwins) {
         ASSERT_EQ(scan::Find(text, u'(', from), scan::FindPlain(text, u'(', from)) << length << " " << at << " " << from;
     }
   }
+  EXPECT_EQ(scan::Count(std::u16string(300001, u'('), u'('), 300001U) << "more matches than a lane holds";
 }
 
 TEST(CharScan, QuoteClassesAndMarks) {
