@@ -81,7 +81,8 @@ std::u16string ParseJsonStringLine(std::string_view line) {
 std::size_t CopyUnescaped(std::u16string_view text, std::size_t from, char* out) {
   std::size_t end = from;
 #if defined(__SSE2__)
-  // Signed comparisons: a unit from U+8000 up is negative, below the space as the others below it.
+  // The comparisons are signed: a unit from U+8000 up reads as negative and so fails the test for
+  // the space and above, as the control characters do.
   const __m128i belowSpace = _mm_set1_epi16(0x1F), ascii = _mm_set1_epi16(0x80);
   const __m128i quote = _mm_set1_epi16(u'"'), backslash = _mm_set1_epi16(u'\\');
   for (; end + 8 <= text.size(); end += 8, out += 8) {
