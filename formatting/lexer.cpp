@@ -21,7 +21,8 @@ constexpr auto kStarts = [] {
   starts['('] = kOpen;
   starts[')'] = kClose;
   for (const char c : {'+', '-', '*', '/', '^', '&', '=', '%', ':', '<', '>'}) starts[static_cast<unsigned char>(c)] = kOperator;
-  for (const char c : {' ', '\n', '\r', '\t'}) starts[static_cast<unsigned char>(c)] = kSpace;
+  for (char16_t c = 0; c < 128; ++c)
+    if (IsWhitespace(c)) starts[c] = kSpace;
   return starts;
 }();
 

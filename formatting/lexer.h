@@ -61,6 +61,10 @@ void Lex(std::u16string_view formula, std::u16string_view separator, std::vector
 // Where a literal or name starts: a double quote, an apostrophe, an opening square bracket.
 constexpr bool StartsName(char16_t c) { return c == u'"' || c == u'\'' || c == u'['; }
 
+// Whether a character outside literals and names is whitespace (a Whitespace span's): a space,
+// line feed, carriage return or tab.
+constexpr bool IsWhitespace(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t'; }
+
 // The end of the literal or name that starts at `at` (StartsName(formula[at])), the end of the
 // span Lex gives there if nothing before `at` is a literal or name still open; `unclosed` tells
 // whether the formula ends inside it. For a consumer that classifies every other character by

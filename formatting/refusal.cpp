@@ -41,7 +41,6 @@ Whole WholeEnd(std::u16string_view text) {
 bool HasBreak(std::u16string_view text) { return text.find_first_of(u"\n\r") != std::u16string_view::npos; }
 
 bool IsReferenceLetter(char16_t c) { return c == u'$' || IsDigit(c) || (Upper(c) >= u'A' && Upper(c) <= u'Z'); }
-bool IsSpace(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t'; }
 
 // Whether some ":" has right before it a whole column's or row's end that a line break precedes.
 // Every break refusal has that shape, and a laid-out text (all breaks) is checked for every
@@ -52,7 +51,7 @@ bool MayBreakBeforeRange(std::u16string_view text) {
     std::size_t k = colon;
     while (k > 0 && colon - k < 8 && IsReferenceLetter(text[k - 1])) --k;
     if (k == colon || WholeEnd(text.substr(k, colon - k)) == Whole::None) continue;
-    for (; k > 0 && IsSpace(text[k - 1]); --k)
+    for (; k > 0 && lex::IsWhitespace(text[k - 1]); --k)
       if (text[k - 1] == u'\n' || text[k - 1] == u'\r') return true;
   }
   return false;
