@@ -4,6 +4,7 @@
 #include <iterator>
 #include <map>
 
+#include "base/unit_scan.h"
 #include "formatting/refusal.h"
 #include "hosts/memory/formula_balance.h"
 #include "hosts/memory/memory_workbook.h"
@@ -215,7 +216,7 @@ void MemoryRange::SetFormulaArray(const std::u16string& text) {
 
 void MemoryRange::FormulaWritten(MemoryApplication& app, std::u16string_view text) {
   ++app.formulaWrites_;
-  if (text.find(u'\n') != std::u16string_view::npos) WrapEveryCell();
+  if (scan::Find(text, u'\n', 0) != std::u16string_view::npos) WrapEveryCell();
 }
 
 void MemoryRange::WrapEveryCell() {
