@@ -177,38 +177,22 @@ constexpr std::uint32_t kLetBit = 0x80000000;
 // every parenthesis and separator and right after it (the only places a stretch to measure
 // starts or ends), so that whether a stretch fits is known without summing it again at every
 // level it is in. Nothing else of the sums is written or read.
-// Its arrays are kept for the next plan of the thread, as the pages of a long formula's would
-// otherwise be faulted in anew at every run.
 struct FitPlan {
-  struct Arrays {
-    std::vector<std::uint32_t> partner;  // at each "(": its ")" or kNoPartner, and kLetBit
-    std::vector<double> sum;             // the widths before the position (cell)
-    std::vector<std::uint32_t> unsummed;  // how many special or uncalibrated codes before it
-    std::vector<lex::Span> spans;
-    std::vector<std::uint32_t> open;
-  };
-  static Arrays& Spare() {
-    thread_local Arrays spare;
-    return spare;
-  }
-  Arrays arrays = std::move(Spare());  // a plan made while another lives starts empty
-  std::vector<std::uint32_t>& partner = arrays.partner;
-  std::vector<double>& sum = arrays.sum;
-  std::vector<std::uint32_t>& unsummed = arrays.unsummed;
+  std::vector<std::uint32_t> partner;   // at each "(": its ")" or kNoPartner, and kLetBit
+  std::vector<double> sum;              // the widths before the position (cell)
+  std::vector<std::uint32_t> unsummed;  // how many special or uncalibrated codes before it
   double limit = 0.0;
 
   FitPlan(const FitPlan&) = delete;
   FitPlan& operator=(const FitPlan&) = delete;
   FitPlan(FitPlan&&) = delete;
   FitPlan& operator=(FitPlan&&) = delete;
-  ~FitPlan() { Spare() = std::move(arrays); }
 
   FitPlan(std::u16string_view formula, const Options& options, const spacing::Widths& widths, char32_t separator) {
     partner.assign(formula.size(), kNoPartner);
-    std::vector<lex::Span>& spans = arrays.spans;
+    std::vector<lex::Span> spans;
     lex::Lex(formula, options.listSeparator, spans);
-    std::vector<std::uint32_t>& open = arrays.open;
-    open.clear();
+    std::vector<std::uint32_t> open;
     bool inArray = false;  // its parentheses are values, as the layout reads it
     for (std::size_t k = 0; k < spans.size(); ++k) {
       const lex::Span& span = spans[k];
