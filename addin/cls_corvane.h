@@ -50,6 +50,9 @@ class cls_corvane : public AutomationObject {
   // strListSeparator, bFormatAllParens, iFitWidth, SpacingArray, bSendToNotepad and strAfterParen set by
   // the command) and returns the laid-out text. No error trap: failures throw.
   std::u16string LayoutFormula();
+  // The same on a formula in hand, the table's only contribution given: whether a ")" follows the
+  // laid-out part. The formulate command lays out its whole formula this way.
+  std::u16string LayOut(std::u16string_view formula, bool closeFollows);
 
   // ---- Spacing model ----
   double GetSpacingThisLevel(Variant& str);

@@ -5,7 +5,6 @@
 #include <iostream>
 #include <string>
 
-#include "addin/cls_corvane.h"
 #include "cli/batch.h"
 #include "cli/cli.h"
 #include "cli/colour.h"
@@ -25,10 +24,10 @@ struct Outcome {
 constexpr const char* kRefused = "the spreadsheet refused the formula without its layout; the cell was left as it was";
 
 // Line `line` of a batch runs in its own cell, emptied afterwards (a single formula is line 1).
-Outcome UnformatOne(WorkbookSession& session, cls_corvane& corvane, const std::u16string& text, std::uint64_t line) {
+Outcome UnformatOne(WorkbookSession& session, const std::u16string& text, std::uint64_t line) {
   session.MoveToLine(line);
   session.PutIntoActiveCell(text);
-  DeformulateCell(corvane, *session.app());
+  DeformulateCell(*session.app());
   Outcome outcome;
   outcome.cell = session.ActiveCellContent();
   session.ClearActiveCell();
@@ -41,19 +40,17 @@ Outcome UnformatOne(WorkbookSession& session, cls_corvane& corvane, const std::u
 
 Outcome UnformatOne(const std::u16string& text) {
   WorkbookSession session;
-  cls_corvane corvane;
-  return UnformatOne(session, corvane, text, 1);
+  return UnformatOne(session, text, 1);
 }
 
 // Every line is answered in its turn; one that cannot be run, or that the spreadsheet refuses,
 // answers with the reason and the batch goes on.
 int RunJsonl() {
   WorkbookSession session;
-  cls_corvane corvane;
   JsonlBatch batch;
   while (batch.Next()) {
     try {
-      const Outcome outcome = UnformatOne(session, corvane, batch.Text(), batch.number());
+      const Outcome outcome = UnformatOne(session, batch.Text(), batch.number());
       if (outcome.refused) {
         batch.Fail(kRefused);
       } else {

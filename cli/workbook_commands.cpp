@@ -503,7 +503,6 @@ int RunUnformatWorkbook(std::vector<std::string>& args) {
   const auto app = OpenBook(options);
   const std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
 
-  cls_corvane corvane;
   Summary summary;
   {
     ProgressBar progress("unformatting", targets.size());
@@ -520,7 +519,7 @@ int RunUnformatWorkbook(std::vector<std::string>& args) {
         continue;
       }
       const std::u16string before = cell->Formula();
-      DeformulateCell(corvane, *app);
+      DeformulateCell(*app);
       progress.Step();
       if (!app->LastRefusal().empty()) {
         summary.failed = true;

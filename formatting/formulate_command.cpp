@@ -119,25 +119,17 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
     self.strListSeparator = ToText(host.International(kListSeparatorIndex), fmt);
     self.bSendToNotepad = alwaysSendToNotepad;
 
-    self.strFormula = host.ActiveCell()->Formula();
+    std::u16string formula = host.ActiveCell()->Formula();
     // A constant is the user's data, whatever it holds: only formulas are laid out. Text that
     // merely starts with "=" is a constant too, which only the cell can tell.
-    const bool isFormula = !self.strFormula.empty() && self.strFormula.front() == u'=' && HoldsFormula(*target, fmt);
+    const bool isFormula = !formula.empty() && formula.front() == u'=' && HoldsFormula(*target, fmt);
     // A layout the formula already has goes first, so that laying it out again changes nothing.
-    if (isFormula && self.strFormula.find(u'\n') != std::u16string::npos)
-      self.strFormula = RemoveLineBreaks(self.strFormula);
-    self.iLenFormula = static_cast<std::int32_t>(self.strFormula.size());
-    if (self.iLenFormula < 1) {
+    if (isFormula && formula.find(u'\n') != std::u16string::npos) formula = RemoveLineBreaks(formula);
+    if (formula.empty()) {
       showMessage(kNoFormulaPrompt, buttons::kOkOnly);
       outcome.ending = Ending::Message;
       outcome.cause = Cause::EmptyCell;
       return outcome;
-    }
-
-    {
-      Variant formulaArg(self.strFormula);
-      Variant lengthArg(self.iLenFormula);
-      self.strCharArray = self.PopulateCharArray(formulaArg, lengthArg).table();
     }
 
     // The widths, once per run and only when the store or the array changed since they were
@@ -179,13 +171,13 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
     std::int32_t inCellLength = 0;
     for (;;) {
       self.strAfterParen = self.bSendToNotepad ? u"  " : u"       ";
-      if (!HasOpenParen(self.strFormula) || !isFormula) {
+      if (!HasOpenParen(formula) || !isFormula) {
         showMessage(kUnableToFormatPrompt, buttons::kOkOnly);
         outcome.ending = Ending::Message;
         outcome.cause = isFormula ? Cause::NoParenthesis : Cause::Constant;
         return outcome;
       }
-      laidOut = self.LayoutFormula();
+      laidOut = self.LayOut(formula, false);
       if (self.bSendToNotepad) break;
 
       inCellLength = static_cast<std::int32_t>(laidOut.size());

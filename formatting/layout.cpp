@@ -666,7 +666,10 @@ std::u16string cls_corvane::LayoutFormula() {
   const std::u16string_view formula =
       std::u16string_view(strFormula).substr(0, static_cast<std::size_t>(std::max(n, 0)));
   const bool closeFollows = n >= 1 && n != table.rowUpper() && table.get(n + 1, kCharColumn) == u")";
+  return LayOut(formula, closeFollows);
+}
 
+std::u16string cls_corvane::LayOut(std::u16string_view formula, bool closeFollows) {
   layout::Options options;
   options.allParens = bFormatAllParens;
   options.destination = bSendToNotepad ? layout::Destination::TextFile : layout::Destination::Cell;

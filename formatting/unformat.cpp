@@ -64,7 +64,7 @@ std::u16string Unformat(std::u16string_view formula) { return Strip(formula, tru
 
 std::u16string RemoveLineBreaks(std::u16string_view formula) { return Strip(formula, false); }
 
-void DeformulateCell(cls_corvane& self, HostApplication& host) noexcept {
+void DeformulateCell(HostApplication& host) noexcept {
   // Error trap: any failure ends the command quietly; what was done before it stays done.
   try {
     std::shared_ptr<HostRange> target = host.ActiveCell();
@@ -84,19 +84,12 @@ void DeformulateCell(cls_corvane& self, HostApplication& host) noexcept {
       wraps.push_back(ToBool(target->WrapText(), Regional()));
     }
 
-    self.strFormula = host.ActiveCell()->Formula();
-    self.iLenFormula = static_cast<std::int32_t>(self.strFormula.size());
+    const std::u16string formula = host.ActiveCell()->Formula();
     // A constant (or an empty cell) is the user's data, not a formula: leave it alone, also when
     // it is text that starts with "=".
-    if (self.strFormula.empty() || self.strFormula.front() != u'=' || !HoldsFormula(*target, Regional())) return;
+    if (formula.empty() || formula.front() != u'=' || !HoldsFormula(*target, Regional())) return;
 
-    // The character table is kept as the add-in leaves it for its building blocks; the unformat
-    // itself reads the formula through the lexer.
-    Variant formulaArg(self.strFormula);
-    Variant lengthArg(self.iLenFormula);
-    self.strCharArray = self.PopulateCharArray(formulaArg, lengthArg).table();
-
-    const std::u16string result = Unformat(self.strFormula);
+    const std::u16string result = Unformat(formula);
     if (isArray) {
       target->SetFormulaArray(result);
     } else {
@@ -117,7 +110,7 @@ void DeformulateCell(cls_corvane& self, HostApplication& host) noexcept {
 
 Variant cls_corvane::cvDeformulateCell() {
   try {
-    DeformulateCell(*this, *mdl_Support::Host());
+    DeformulateCell(*mdl_Support::Host());
   } catch (...) {
     // No host held: the command ends quietly, as on any failure.
   }

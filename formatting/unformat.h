@@ -14,9 +14,8 @@
 // by the same rules: the layout a formula already has, so that laying it out again gives the
 // same text. Every other space stays.
 // DeformulateCell applies it to the host's active cell or its array block, keeping each cell's
-// text wrapping; a cell holding a constant is left untouched. It never fails its caller, and
-// leaves the formula read and its character table in the add-in object's fields for the building
-// blocks. cls_corvane::cvDeformulateCell runs it on the held host.
+// text wrapping; a cell holding a constant is left untouched. It never fails its caller.
+// cls_corvane::cvDeformulateCell runs it on the held host.
 #pragma once
 
 #include <string>
@@ -27,10 +26,8 @@
 
 namespace corvane {
 
-class cls_corvane;
-
 std::u16string Unformat(std::u16string_view formula);
 std::u16string RemoveLineBreaks(std::u16string_view formula);
-void DeformulateCell(cls_corvane& self, HostApplication& host) noexcept;
+void DeformulateCell(HostApplication& host) noexcept;
 
 }  // namespace corvane

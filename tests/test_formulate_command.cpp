@@ -266,7 +266,7 @@ TEST_F(CellCommands, AnArrayBlockIsRewrittenWholeAndEveryCellKeepsItsWrapping) {
   const auto outcome = Run();
   ASSERT_EQ(outcome.ending, Ending::IntoCell);
   expectBlock(outcome.laidOut);
-  DeformulateCell(corvane_, *app_);
+  DeformulateCell(*app_);
   expectBlock(formula);
   EXPECT_EQ(app_->FormulaWrites() - writes, 2);
 
