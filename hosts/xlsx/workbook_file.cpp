@@ -23,10 +23,6 @@ namespace {
 // changes neither the formula's meaning nor its value.
 bool LayoutOnly(std::u16string_view a, std::u16string_view b) { return Unformat(a) == Unformat(b); }
 
-// Rows are parsed in slices of about this many bytes, so that the parser's tree of a large
-// worksheet never exists whole.
-constexpr std::size_t kSliceBytes = std::size_t{1} << 20;
-
 // The spreadsheet's own limits on names.
 constexpr std::size_t kMaxSheetName = 31;
 constexpr std::size_t kMaxFontName = 31;  // LF_FACESIZE less its terminating zero
@@ -210,6 +206,117 @@ std::string WholeText(const pugi::xml_node& node, bool* markup = nullptr) {
   return text;
 }
 
+// How the file escaped quotes in an element's raw text.
+QuoteEntities QuotesOf(std::string_view raw) {
+  if (raw.find('&') == std::string_view::npos) return {};
+  return {raw.find("&quot;") != std::string_view::npos, raw.find("&apos;") != std::string_view::npos};
+}
+
+FormulaKind KindOf(std::string_view type) {
+  return type == "array"       ? FormulaKind::Array
+         : type == "shared"    ? FormulaKind::Shared
+         : type == "dataTable" ? FormulaKind::DataTable
+                               : FormulaKind::Normal;
+}
+
+// ---- Rows in their plain form ----
+// Nearly every row of a worksheet is plain: tags with ASCII names and quoted attribute values,
+// no comments or processing instructions, formula text with at most the five named entities.
+// Such a row is read in one pass over its markup, with what the XML parser would give for it;
+// any other row is left to the parser, which also says what is wrong with a damaged one.
+
+bool PlainNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':'; }
+bool PlainNameChar(char c) { return PlainNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+bool PlainName(std::string_view name) {
+  return !name.empty() && PlainNameStart(name.front()) && std::all_of(name.begin() + 1, name.end(), PlainNameChar);
+}
+bool XmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Calls fn(name, value) for each attribute of a start or empty-element tag whose attributes are
+// each preceded by whitespace, named plainly and quoted without "<" in the value; false when the
+// tag is in another form or fn says no. An end tag must hold nothing but whitespace after its name.
+template <class Fn>
+bool PlainAttributes(std::string_view xml, const Markup& tag, Fn fn) {
+  if (!PlainName(tag.name)) return false;
+  std::size_t i = static_cast<std::size_t>(tag.name.data() - xml.data()) + tag.name.size();
+  const std::size_t stop = tag.end - (tag.kind == Markup::Kind::Empty ? 2 : 1);  // its "/>" or ">"
+  if (tag.kind == Markup::Kind::End) {
+    while (i < stop && XmlSpace(xml[i])) ++i;
+    return i == stop;
+  }
+  while (i < stop) {
+    if (!XmlSpace(xml[i])) return false;
+    while (i < stop && XmlSpace(xml[i])) ++i;
+    if (i == stop) break;
+    const std::size_t nameBegin = i;
+    while (i < stop && PlainNameChar(xml[i])) ++i;
+    const std::string_view name = xml.substr(nameBegin, i - nameBegin);
+    while (i < stop && XmlSpace(xml[i])) ++i;
+    if (!PlainName(name) || i == stop || xml[i] != '=') return false;
+    ++i;
+    while (i < stop && XmlSpace(xml[i])) ++i;
+    if (i == stop || (xml[i] != '"' && xml[i] != '\'')) return false;
+    const char quote = xml[i++];
+    const std::size_t valueBegin = i;
+    while (i < stop && xml[i] != quote && xml[i] != '<') ++i;
+    if (i == stop || xml[i] != quote || !fn(name, xml.substr(valueBegin, i - valueBegin))) return false;
+    ++i;
+  }
+  return true;
+}
+
+// The plain tag's values of `names`; false when it is not plain, repeats an attribute, or one of
+// `names` has a value the parser would change (an entity reference, a tab or a line break).
+template <std::size_t N>
+bool PlainTag(std::string_view xml, const Markup& tag, const std::array<std::string_view, N>& names,
+              std::array<std::optional<std::string_view>, N>& values) {
+  constexpr std::size_t kMany = 16;
+  std::string_view seen[kMany];
+  std::size_t count = 0;
+  return PlainAttributes(xml, tag, [&](std::string_view name, std::string_view value) {
+    if (count == kMany || std::find(seen, seen + count, name) != seen + count) return false;
+    seen[count++] = name;
+    for (std::size_t k = 0; k < N; ++k) {
+      if (name != names[k]) continue;
+      if (value.find_first_of("&\t\r\n") != std::string_view::npos) return false;
+      values[k] = value;
+    }
+    return true;
+  });
+}
+
+// Element text as the parser gives it, when the raw text holds no carriage return and no entity
+// but the five named ones.
+std::optional<std::string> PlainText(std::string_view raw) {
+  if (raw.find('\r') != std::string_view::npos) return std::nullopt;
+  std::size_t amp = raw.find('&');
+  if (amp == std::string_view::npos) return std::string(raw);
+  static constexpr std::array<std::pair<std::string_view, char>, 5> kEntities = {
+      {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}}};
+  std::string text(raw.substr(0, amp));
+  while (amp != std::string_view::npos) {
+    const auto entity = std::find_if(kEntities.begin(), kEntities.end(),
+                                     [&](const auto& e) { return raw.substr(amp).starts_with(e.first); });
+    if (entity == kEntities.end()) return std::nullopt;
+    text += entity->second;
+    const std::size_t next = raw.find('&', amp + entity->first.size());
+    text.append(raw.substr(amp + entity->first.size(), (next == std::string_view::npos ? raw.size() : next) - amp - entity->first.size()));
+    amp = next;
+  }
+  return text;
+}
+
+// Digits only, as a row number the parser reads the same (at most seven of them).
+std::optional<std::int32_t> PlainNumber(std::string_view text) {
+  if (text.empty() || text.size() > 7) return std::nullopt;
+  std::int32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
 // Cell value types, as the attribute t names them.
 std::string_view ValueType(const pugi::xml_node& c) { return c.attribute("t").value(); }
 
@@ -217,8 +324,9 @@ std::string_view ValueType(const pugi::xml_node& c) { return c.attribute("t").va
 
 // ---- WorkbookFile ----
 
-std::unique_ptr<WorkbookFile> WorkbookFile::Open(const std::string& path, const PackageLimits& limits) {
+std::unique_ptr<WorkbookFile> WorkbookFile::Open(const std::string& path, const PackageLimits& limits, RowReading rows) {
   std::unique_ptr<WorkbookFile> book(new WorkbookFile());
+  book->rowReading_ = rows;
   book->package_ = ZipPackage::Open(path, limits);
   const ZipPackage& package = *book->package_;
 
@@ -513,24 +621,20 @@ void Worksheet::Load() {
 }
 
 std::size_t Worksheet::ReadSheetData(std::size_t from, std::int32_t& lastRow) {
-  // Rows in slices: a slice ends after the row that makes it large enough.
-  std::size_t sliceBegin = std::string::npos, sliceEnd = 0;
   for (std::size_t r = from;;) {
     const Markup row = NextMarkup(xml_, r);
     if (row.kind == Markup::Kind::None) Invalid(book_.path(), "the worksheet part \"" + part_ + "\" ends too early");
     if (row.kind == Markup::Kind::End) {
-      if (sliceBegin != std::string::npos) ReadRows(sliceBegin, sliceEnd, lastRow);
       std::vector<ElementSpan>().swap(spans_);
       return row.end;
     }
+    if (row.kind != Markup::Kind::Other && book_.rowReading_ == WorkbookFile::RowReading::Plain &&
+        ReadPlainRow(row, lastRow, r))
+      continue;
+    // Anything else goes to the parser, a row at a time.
     const std::size_t rowEnd = row.kind == Markup::Kind::Start ? ElementEnd(xml_, row.begin, spans_) : row.end;
-    if (sliceBegin == std::string::npos) sliceBegin = row.begin;
-    sliceEnd = rowEnd;
-    if (sliceEnd - sliceBegin >= kSliceBytes) {
-      ReadRows(sliceBegin, sliceEnd, lastRow);
-      spans_.clear();
-      sliceBegin = std::string::npos;
-    }
+    ReadRows(row.begin, rowEnd, lastRow);
+    spans_.clear();
     r = rowEnd;
   }
 }
@@ -583,11 +687,7 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
         if (ScanAttributes(f, kFormulaAttributes, fAttributes))
           Invalid(path, "a formula of \"" + part_ + "\" repeats an attribute");
         Formula formula;
-        const std::string_view type = fAttributes[0].value();
-        formula.kind = type == "array"       ? FormulaKind::Array
-                       : type == "shared"    ? FormulaKind::Shared
-                       : type == "dataTable" ? FormulaKind::DataTable
-                                             : FormulaKind::Normal;
+        formula.kind = KindOf(fAttributes[0].value());
         const std::ptrdiff_t fOffset = f.offset_debug();
         if (fOffset < 1 || xml_[begin + static_cast<std::size_t>(fOffset) - 1] != '<')
           throw AutomationError(err::kApplicationDefined, u"The position of a formula in its worksheet part is not known.");
@@ -604,30 +704,145 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
         } else {
           formula.text = f.text().get();
         }
-        if (const std::string_view raw = std::string_view(xml_).substr(fTag.end, fClose - fTag.end);
-            raw.find('&') != std::string_view::npos)
-          formula.quotes = {raw.find("&quot;") != std::string_view::npos, raw.find("&apos;") != std::string_view::npos};
-        if (formula.kind == FormulaKind::Array) {
-          const auto ref = ParseRangeAddress(fAttributes[1].value());
-          formula.ref = ref ? *ref : CellRect{cell.row, cell.col, cell.row, cell.col};
-          if (!formula.ref.Contains(cell.row, cell.col)) Invalid(path, "an array formula lies outside its block");
-        }
-        if (formula.kind == FormulaKind::Shared) {
-          // The group number and whether this cell is the group's master; linked later.
-          formula.group = ToIndex(fAttributes[2].value());
-          if (!fAttributes[2]) Invalid(path, "a shared formula has no group");
-          if (fAttributes[1]) {
-            const auto ref = ParseRangeAddress(fAttributes[1].value());
-            formula.ref = ref ? *ref : CellRect{cell.row, cell.col, cell.row, cell.col};
-            formula.cell = 0;  // marks the master until linking
-          }
-        }
+        formula.quotes = QuotesOf(std::string_view(xml_).substr(fTag.end, fClose - fTag.end));
+        const auto value = [](const pugi::xml_attribute& a) {
+          return a ? std::optional<std::string_view>(a.value()) : std::nullopt;
+        };
+        if (const char* wrong = Place(formula, cell, value(fAttributes[1]), value(fAttributes[2]))) Invalid(path, wrong);
         cell.formula = static_cast<std::uint32_t>(formulas_.size());
         formulas_.push_back(std::move(formula));
       }
       cells_.push_back(cell);
     }
   }
+}
+
+const char* Worksheet::Place(Formula& formula, const Cell& cell, std::optional<std::string_view> ref,
+                             std::optional<std::string_view> group) {
+  const CellRect itself{cell.row, cell.col, cell.row, cell.col};
+  if (formula.kind == FormulaKind::Array) {
+    const auto block = ParseRangeAddress(ref.value_or(std::string_view()));
+    formula.ref = block ? *block : itself;
+    if (!formula.ref.Contains(cell.row, cell.col)) return "an array formula lies outside its block";
+  }
+  if (formula.kind == FormulaKind::Shared) {
+    // The group number and whether this cell is the group's master; linked later.
+    if (!group) return "a shared formula has no group";
+    formula.group = ToIndex(*group);
+    if (ref) {
+      const auto area = ParseRangeAddress(*ref);
+      formula.ref = area ? *area : itself;
+      formula.cell = 0;  // marks the master until linking
+    }
+  }
+  return nullptr;
+}
+
+bool Worksheet::ReadPlainRow(const Markup& rowTag, std::int32_t& lastRow, std::size_t& next) {
+  const std::size_t cellsBefore = cells_.size(), formulasBefore = formulas_.size();
+  const auto leave = [&] {
+    cells_.resize(cellsBefore);
+    formulas_.resize(formulasBefore);
+    return false;
+  };
+  const bool isRow = LocalName(rowTag.name) == "row";
+  std::array<std::optional<std::string_view>, 3> rowAttributes;  // r, customFormat, s
+  if (!PlainTag(xml_, rowTag, kRowAttributes, rowAttributes)) return false;
+  std::int32_t rowNumber = lastRow;
+  if (isRow) {
+    const auto number = rowAttributes[0] ? PlainNumber(*rowAttributes[0]) : std::optional<std::int32_t>(lastRow + 1);
+    if (!number || *number <= lastRow || *number > kMaxRows) return false;
+    rowNumber = *number;
+  }
+  std::int32_t lastCol = 0;
+  // The elements open inside the row, deepest last: the row's own children are its cells, theirs
+  // the cell's formula. Deeper nesting than a cell's rich text needs is left to the parser.
+  constexpr std::size_t kDepth = 8;
+  std::string_view open[kDepth];
+  std::size_t depth = 0;
+  Cell cell;
+  bool inCell = false;
+  Formula formula;
+  bool hasFormula = false;
+  std::size_t formulaText = std::string::npos;  // inside an open <f>: where its text starts
+  for (std::size_t at = rowTag.end; rowTag.kind == Markup::Kind::Start;) {
+    const Markup m = NextMarkup(xml_, at);
+    if (m.kind == Markup::Kind::None || m.kind == Markup::Kind::Other) return leave();
+    at = m.end;
+    if (m.kind == Markup::Kind::End) {
+      if (!PlainAttributes(xml_, m, [](auto, auto) { return true; })) return leave();
+      if (depth == 0) {
+        if (m.name != rowTag.name) return leave();
+        next = m.end;
+        break;
+      }
+      if (m.name != open[--depth]) return leave();
+      if (depth == 1 && formulaText != std::string::npos) {
+        auto text = PlainText(std::string_view(xml_).substr(formulaText, m.begin - formulaText));
+        if (!text) return leave();
+        formula.text = std::move(*text);
+        formula.quotes = QuotesOf(std::string_view(xml_).substr(formulaText, m.begin - formulaText));
+        formulaText = std::string::npos;
+      }
+      if (depth == 0 && inCell) {
+        cell.end = m.end;
+        if (hasFormula) {
+          cell.formula = static_cast<std::uint32_t>(formulas_.size());
+          formulas_.push_back(std::move(formula));
+        }
+        cells_.push_back(cell);
+        inCell = false;
+      }
+      continue;
+    }
+    if (formulaText != std::string::npos) return leave();  // markup inside a formula
+    const std::string_view local = LocalName(m.name);
+    if (depth == 0 && isRow && local == "c") {
+      std::array<std::optional<std::string_view>, 2> cellAttributes;  // r, s
+      if (!PlainTag(xml_, m, kCellAttributes, cellAttributes)) return leave();
+      cell = Cell{};
+      cell.row = rowNumber;
+      cell.col = lastCol + 1;
+      if (cellAttributes[0] && !cellAttributes[0]->empty()) {
+        const auto position = ParseCellAddress(*cellAttributes[0]);
+        if (!position || position->row != rowNumber) return leave();
+        cell.col = position->col;
+      }
+      if (cell.col <= lastCol || cell.col > kMaxColumns) return leave();
+      lastCol = cell.col;
+      cell.style = ToIndex(cellAttributes[1].value_or(std::string_view()));
+      cell.begin = m.begin;
+      cell.end = m.end;
+      hasFormula = false;
+      if (m.kind == Markup::Kind::Empty) {
+        cells_.push_back(cell);
+      } else {
+        inCell = true;
+      }
+    } else if (depth == 1 && inCell && !hasFormula && local == "f") {
+      std::array<std::optional<std::string_view>, 3> fAttributes;  // t, ref, si
+      if (!PlainTag(xml_, m, kFormulaAttributes, fAttributes)) return leave();
+      formula = Formula{};
+      formula.kind = KindOf(fAttributes[0].value_or(std::string_view()));
+      if (Place(formula, cell, fAttributes[1], fAttributes[2])) return leave();
+      hasFormula = true;
+      if (m.kind == Markup::Kind::Start) formulaText = m.end;
+    } else if (!PlainAttributes(xml_, m, [](auto, auto) { return true; })) {
+      return leave();
+    }
+    if (m.kind == Markup::Kind::Start) {
+      if (depth == kDepth) return leave();
+      open[depth++] = m.name;
+    }
+  }
+  if (rowTag.kind == Markup::Kind::Empty) next = rowTag.end;
+  // The parser stops at a zero byte, and then finds the row unfinished.
+  if (std::memchr(xml_.data() + rowTag.begin, 0, next - rowTag.begin)) return leave();
+  if (isRow) {
+    lastRow = rowNumber;
+    if (XmlTrue(rowAttributes[1].value_or(std::string_view()))) rowStyles_[rowNumber] = ToIndex(rowAttributes[2].value_or(std::string_view()));
+  }
+  return true;
 }
 
 void Worksheet::Link() {
