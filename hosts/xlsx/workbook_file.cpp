@@ -270,12 +270,19 @@ bool PlainAttributes(std::string_view xml, const Markup& tag, Fn fn) {
 template <std::size_t N>
 bool PlainTag(std::string_view xml, const Markup& tag, const std::array<std::string_view, N>& names,
               std::array<std::optional<std::string_view>, N>& values) {
+  // The names so far, left uninitialised until written: zeroing the list for every tag of a
+  // worksheet cost more than reading the tag.
   constexpr std::size_t kMany = 16;
-  std::string_view seen[kMany];
+  struct Seen {
+    const char* data;
+    std::size_t size;
+  } seen[kMany];
   std::size_t count = 0;
   return PlainAttributes(xml, tag, [&](std::string_view name, std::string_view value) {
-    if (count == kMany || std::find(seen, seen + count, name) != seen + count) return false;
-    seen[count++] = name;
+    if (count == kMany ||
+        std::any_of(seen, seen + count, [&](const Seen& s) { return std::string_view(s.data, s.size) == name; }))
+      return false;
+    seen[count++] = {name.data(), name.size()};
     for (std::size_t k = 0; k < N; ++k) {
       if (name != names[k]) continue;
       if (value.find_first_of("&\t\r\n") != std::string_view::npos) return false;
@@ -758,7 +765,10 @@ bool Worksheet::ReadPlainRow(const Markup& rowTag, std::int32_t& lastRow, std::s
   // The elements open inside the row, deepest last: the row's own children are its cells, theirs
   // the cell's formula. Deeper nesting than a cell's rich text needs is left to the parser.
   constexpr std::size_t kDepth = 8;
-  std::string_view open[kDepth];
+  struct Open {
+    const char* data;
+    std::size_t size;
+  } open[kDepth];  // uninitialised until written, as in PlainTag
   std::size_t depth = 0;
   Cell cell;
   bool inCell = false;
@@ -776,7 +786,8 @@ bool Worksheet::ReadPlainRow(const Markup& rowTag, std::int32_t& lastRow, std::s
         next = m.end;
         break;
       }
-      if (m.name != open[--depth]) return leave();
+      --depth;
+      if (m.name != std::string_view(open[depth].data, open[depth].size)) return leave();
       if (depth == 1 && formulaText != std::string::npos) {
         auto text = PlainText(std::string_view(xml_).substr(formulaText, m.begin - formulaText));
         if (!text) return leave();
@@ -832,7 +843,7 @@ bool Worksheet::ReadPlainRow(const Markup& rowTag, std::int32_t& lastRow, std::s
     }
     if (m.kind == Markup::Kind::Start) {
       if (depth == kDepth) return leave();
-      open[depth++] = m.name;
+      open[depth++] = {m.name.data(), m.name.size()};
     }
   }
   if (rowTag.kind == Markup::Kind::Empty) next = rowTag.end;
