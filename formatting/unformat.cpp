@@ -1,11 +1,13 @@
 #include "formatting/unformat.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
 #include "base/platform.h"
+#include "base/unit_scan.h"
 #include "formatting/lexer.h"
 
 namespace corvane {
@@ -18,13 +20,12 @@ namespace {
 // a change), so it walks the formula itself, skipping each literal and name whole as the lexer
 // reads it (outside them no character's part in this rule depends on its neighbours), and
 // copies what stays in stretches.
-std::u16string Strip(std::u16string_view formula, bool otherSpaces) {
+// Hands each stretch that stays to `keep`, in order.
+template <class Keep>
+void Strip(std::u16string_view formula, bool otherSpaces, Keep keep) {
   const std::size_t n = formula.size();
-  if (n == 0) return {};
   const char16_t* const text = formula.data();
-  std::u16string out;
-  out.reserve(n);
-  std::size_t kept = 0;  // formula[kept, i) is still to be copied
+  std::size_t kept = 0;  // formula[kept, i) is still to be handed on
   std::size_t i = 0;
   while (i < n) {
     const char16_t c = text[i];
@@ -45,16 +46,22 @@ std::u16string Strip(std::u16string_view formula, bool otherSpaces) {
       ++end;
     }
     const bool inside = i > 0 && end < n;
-    const bool keep = !hasLineFeed && (!otherSpaces || lex::IsIntersection(formula, i, end));
+    const bool stays = !hasLineFeed && (!otherSpaces || lex::IsIntersection(formula, i, end));
     // Taking it out must not turn two literals, or two quoted names, into one.
     const bool wouldJoin = inside && text[i - 1] == text[end] && (text[end] == u'"' || text[end] == u'\'');
-    if (!keep && !wouldJoin) {
-      out.append(text + kept, i - kept);
+    if (!stays && !wouldJoin) {
+      if (i > kept) keep(formula.substr(kept, i - kept));
       kept = end;
     }
     i = end;
   }
-  out.append(text + kept, n - kept);
+  if (n > kept) keep(formula.substr(kept));
+}
+
+std::u16string Strip(std::u16string_view formula, bool otherSpaces) {
+  std::u16string out;
+  out.reserve(formula.size());
+  Strip(formula, otherSpaces, [&](std::u16string_view piece) { out.append(piece); });
   return out;
 }
 
@@ -63,6 +70,24 @@ std::u16string Strip(std::u16string_view formula, bool otherSpaces) {
 std::u16string Unformat(std::u16string_view formula) { return Strip(formula, true); }
 
 std::u16string RemoveLineBreaks(std::u16string_view formula) { return Strip(formula, false); }
+
+bool SameButLayout(std::u16string_view a, std::u16string_view b) {
+  // A formula without spaces and line feeds, as files and cells mostly hold them, is its own
+  // unformat; the other is compared as it is stripped, without a copy.
+  std::u16string unformatted;
+  std::u16string_view plain = a;
+  if (scan::Find(a, u' ', 0) != std::u16string_view::npos || scan::Find(a, u'\n', 0) != std::u16string_view::npos) {
+    unformatted = Unformat(a);
+    plain = unformatted;
+  }
+  std::size_t at = 0;
+  bool same = true;
+  Strip(b, true, [&](std::u16string_view piece) {
+    same = same && plain.substr(std::min(at, plain.size())).starts_with(piece);
+    at += piece.size();
+  });
+  return same && at == plain.size();
+}
 
 void DeformulateCell(HostApplication& host) noexcept {
   // Error trap: any failure ends the command quietly; what was done before it stays done.

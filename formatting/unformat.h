@@ -28,6 +28,8 @@ namespace corvane {
 
 std::u16string Unformat(std::u16string_view formula);
 std::u16string RemoveLineBreaks(std::u16string_view formula);
+// Whether two formulas differ only by their layout: Unformat gives the same text for both.
+bool SameButLayout(std::u16string_view a, std::u16string_view b);
 void DeformulateCell(HostApplication& host) noexcept;
 
 }  // namespace corvane

@@ -1,6 +1,7 @@
 // Unformat over arbitrary UTF-16: it never fails, removes nothing but spaces and line feeds, is
 // idempotent, and equals the rule read plainly off the lexer's spans (unformat walks the text
-// itself for speed), as does taking out only the line breaks.
+// itself for speed), as does taking out only the line breaks; SameButLayout says what comparing
+// the two unformats says.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -41,6 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!fuzzing::OnlyBreaksAdded(once, text)) fuzzing::Broken("unformat removed more than spaces and line feeds", text, once);
   if (Unformat(once) != once) fuzzing::Broken("unformat is not idempotent", text, once);
   if (once != StripBySpans(text, true)) fuzzing::Broken("unformat departs from the lexer's spans", text, once);
+  // A text against its own unformat, and against the same with one unit less or changed.
+  std::u16string cut = once;
+  if (!cut.empty()) cut.erase(cut.size() / 2, 1);
+  for (const std::u16string& other : {once, cut, text + u'x'}) {
+    if (SameButLayout(text, other) != (Unformat(other) == once)) fuzzing::Broken("SameButLayout departs from Unformat", text, other);
+    if (SameButLayout(other, text) != (Unformat(other) == once)) fuzzing::Broken("SameButLayout departs from Unformat", other, text);
+  }
   if (RemoveLineBreaks(text) != StripBySpans(text, false))
     fuzzing::Broken("taking the line breaks out departs from the lexer's spans", text, RemoveLineBreaks(text));
   return 0;

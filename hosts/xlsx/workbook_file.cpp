@@ -19,10 +19,6 @@ namespace corvane::xlsx {
 
 namespace {
 
-// Whether two formulas differ only in whitespace that unformat takes out: the layout's, which
-// changes neither the formula's meaning nor its value.
-bool LayoutOnly(std::u16string_view a, std::u16string_view b) { return Unformat(a) == Unformat(b); }
-
 // The spreadsheet's own limits on names.
 constexpr std::size_t kMaxSheetName = 31;
 constexpr std::size_t kMaxFontName = 31;  // LF_FACESIZE less its terminating zero
@@ -1146,7 +1142,7 @@ void Worksheet::SetFormulaAt(std::int32_t row, std::int32_t col, std::u16string_
   // The formula it has already: nothing changes (and the cached value stays right).
   const auto& current = FormulaAt(row, col);
   if (current && *current == fileText) return;
-  const bool layoutOnly = current && LayoutOnly(*current, fileText);
+  const bool layoutOnly = current && SameButLayout(*current, fileText);
   std::string text = Utf8(fileText);
   lastRead_.reset();
   // A shared group's members follow their master's text, whitespace included: a new layout of
@@ -1170,7 +1166,7 @@ void Worksheet::SetArrayFormula(const CellRect& block, std::u16string_view fileT
     if (formulas_[a].ref == block) formula = a;
   const std::u16string current = TextOf(formulas_[formula]);
   if (current == fileText) return;
-  const bool layoutOnly = LayoutOnly(current, fileText);
+  const bool layoutOnly = SameButLayout(current, fileText);
   lastRead_.reset();
   formulas_[formula].text = Utf8(fileText);
   for (std::int32_t r = block.row1; r <= block.row2; ++r) {
