@@ -223,69 +223,96 @@ FormulaKind KindOf(std::string_view type) {
 
 bool PlainNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':'; }
 bool PlainNameChar(char c) { return PlainNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
-bool PlainName(std::string_view name) {
-  return !name.empty() && PlainNameStart(name.front()) && std::all_of(name.begin() + 1, name.end(), PlainNameChar);
-}
 bool XmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// Calls fn(name, value) for each attribute of a start or empty-element tag whose attributes are
-// each preceded by whitespace, named plainly and quoted without "<" in the value; false when the
-// tag is in another form or fn says no. An end tag must hold nothing but whitespace after its name.
-template <class Fn>
-bool PlainAttributes(std::string_view xml, const Markup& tag, Fn fn) {
-  if (!PlainName(tag.name)) return false;
-  std::size_t i = static_cast<std::size_t>(tag.name.data() - xml.data()) + tag.name.size();
-  const std::size_t stop = tag.end - (tag.kind == Markup::Kind::Empty ? 2 : 1);  // its "/>" or ">"
-  if (tag.kind == Markup::Kind::End) {
-    while (i < stop && XmlSpace(xml[i])) ++i;
-    return i == stop;
-  }
-  while (i < stop) {
-    if (!XmlSpace(xml[i])) return false;
-    while (i < stop && XmlSpace(xml[i])) ++i;
-    if (i == stop) break;
-    const std::size_t nameBegin = i;
-    while (i < stop && PlainNameChar(xml[i])) ++i;
-    const std::string_view name = xml.substr(nameBegin, i - nameBegin);
-    while (i < stop && XmlSpace(xml[i])) ++i;
-    if (!PlainName(name) || i == stop || xml[i] != '=') return false;
-    ++i;
-    while (i < stop && XmlSpace(xml[i])) ++i;
-    if (i == stop || (xml[i] != '"' && xml[i] != '\'')) return false;
-    const char quote = xml[i++];
-    const std::size_t valueBegin = i;
-    while (i < stop && xml[i] != quote && xml[i] != '<') ++i;
-    if (i == stop || xml[i] != quote || !fn(name, xml.substr(valueBegin, i - valueBegin))) return false;
-    ++i;
-  }
+// Names are a few letters: compared in place rather than by a call.
+bool Same(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t k = 0; k < a.size(); ++k)
+    if (a[k] != b[k]) return false;
   return true;
 }
 
-// The plain tag's values of `names`; false when it is not plain, repeats an attribute, or one of
-// `names` has a value the parser would change (an entity reference, a tab or a line break).
-template <std::size_t N>
-bool PlainTag(std::string_view xml, const Markup& tag, const std::array<std::string_view, N>& names,
-              std::array<std::optional<std::string_view>, N>& values) {
-  // The names so far, left uninitialised until written: zeroing the list for every tag of a
-  // worksheet cost more than reading the tag.
-  constexpr std::size_t kMany = 16;
-  struct Seen {
-    const char* data;
-    std::size_t size;
-  } seen[kMany];
+// A plain tag's attributes, in order; a repeated one is refused (the element is then the
+// parser's to refuse). Left uninitialised until written: zeroing a list for every tag of a
+// worksheet cost more than reading the tag.
+struct PlainAttributes {
+  static constexpr std::size_t kMany = 16;
+  struct Entry {
+    const char* name;
+    std::size_t nameSize;
+    const char* value;
+    std::size_t valueSize;
+  } entries[kMany];
   std::size_t count = 0;
-  return PlainAttributes(xml, tag, [&](std::string_view name, std::string_view value) {
-    if (count == kMany ||
-        std::any_of(seen, seen + count, [&](const Seen& s) { return std::string_view(s.data, s.size) == name; }))
-      return false;
-    seen[count++] = {name.data(), name.size()};
-    for (std::size_t k = 0; k < N; ++k) {
-      if (name != names[k]) continue;
-      if (value.find_first_of("&\t\r\n") != std::string_view::npos) return false;
-      values[k] = value;
+
+  bool Add(std::string_view name, std::string_view value) {
+    for (std::size_t k = 0; k < count; ++k)
+      if (Same({entries[k].name, entries[k].nameSize}, name)) return false;
+    if (count == kMany) return false;
+    entries[count++] = {name.data(), name.size(), value.data(), value.size()};
+    return true;
+  }
+  // The value of `name` into `value` (nullopt when absent); false when the parser would give
+  // another value for it (an entity reference, a tab or a line break in it).
+  bool Get(std::string_view name, std::optional<std::string_view>& value) const {
+    value.reset();
+    for (std::size_t k = 0; k < count; ++k) {
+      if (!Same({entries[k].name, entries[k].nameSize}, name)) continue;
+      value = std::string_view(entries[k].value, entries[k].valueSize);
+      for (const char c : *value)
+        if (c == '&' || c == '\t' || c == '\r' || c == '\n') return false;
     }
     return true;
-  });
+  }
+};
+
+// The plain tag that starts at `lt` (a "<"): a start, end or empty-element tag with a plain
+// name; each attribute preceded by whitespace, named plainly, "=" and a value quoted without
+// "<" in it (taken into `attributes`, emptied first); an end tag with nothing but whitespace
+// after its name. Nullopt for anything else (a comment, CDATA, an instruction, another form).
+std::optional<Markup> PlainTagAt(std::string_view xml, std::size_t lt, PlainAttributes& attributes) {
+  attributes.count = 0;
+  const std::size_t n = xml.size();
+  Markup m;
+  m.begin = lt;
+  std::size_t i = lt + 1;
+  const bool closing = i < n && xml[i] == '/';
+  if (closing) ++i;
+  const std::size_t nameBegin = i;
+  if (i == n || !PlainNameStart(xml[i])) return std::nullopt;
+  while (i < n && PlainNameChar(xml[i])) ++i;
+  m.name = xml.substr(nameBegin, i - nameBegin);
+  for (;;) {
+    const std::size_t spaceBegin = i;
+    while (i < n && XmlSpace(xml[i])) ++i;
+    if (i == n) return std::nullopt;
+    if (xml[i] == '>') {
+      m.kind = closing ? Markup::Kind::End : Markup::Kind::Start;
+      m.end = i + 1;
+      return m;
+    }
+    if (closing) return std::nullopt;
+    if (xml[i] == '/') {
+      if (i + 1 == n || xml[i + 1] != '>') return std::nullopt;
+      m.kind = Markup::Kind::Empty;
+      m.end = i + 2;
+      return m;
+    }
+    if (i == spaceBegin || !PlainNameStart(xml[i])) return std::nullopt;
+    const std::size_t attributeBegin = i;
+    while (i < n && PlainNameChar(xml[i])) ++i;
+    const std::string_view name = xml.substr(attributeBegin, i - attributeBegin);
+    while (i < n && XmlSpace(xml[i])) ++i;
+    if (i == n || xml[i] != '=') return std::nullopt;
+    ++i;
+    while (i < n && XmlSpace(xml[i])) ++i;
+    if (i == n || (xml[i] != '"' && xml[i] != '\'')) return std::nullopt;
+    const char quote = xml[i++];
+    const std::size_t valueBegin = i;
+    while (i < n && xml[i] != quote && xml[i] != '<') ++i;
+    if (i == n || xml[i] != quote || !attributes.Add(name, xml.substr(valueBegin, i - valueBegin))) return std::nullopt;
+    ++i;
+  }
 }
 
 // Element text as the parser gives it, when the raw text holds no carriage return and no entity
@@ -624,6 +651,10 @@ void Worksheet::Load() {
 }
 
 std::size_t Worksheet::ReadSheetData(std::size_t from, std::int32_t& lastRow) {
+  // The parser stops at a zero byte, and then finds an element unfinished: a worksheet with one
+  // is the parser's throughout.
+  const bool plain = book_.rowReading_ == WorkbookFile::RowReading::Plain &&
+                     std::memchr(xml_.data() + from, 0, xml_.size() - from) == nullptr;
   for (std::size_t r = from;;) {
     const Markup row = NextMarkup(xml_, r);
     if (row.kind == Markup::Kind::None) Invalid(book_.path(), "the worksheet part \"" + part_ + "\" ends too early");
@@ -631,9 +662,7 @@ std::size_t Worksheet::ReadSheetData(std::size_t from, std::int32_t& lastRow) {
       std::vector<ElementSpan>().swap(spans_);
       return row.end;
     }
-    if (row.kind != Markup::Kind::Other && book_.rowReading_ == WorkbookFile::RowReading::Plain &&
-        ReadPlainRow(row, lastRow, r))
-      continue;
+    if (plain && row.kind != Markup::Kind::Other && ReadPlainRow(row.begin, lastRow, r)) continue;
     // Anything else goes to the parser, a row at a time.
     const std::size_t rowEnd = row.kind == Markup::Kind::Start ? ElementEnd(xml_, row.begin, spans_) : row.end;
     ReadRows(row.begin, rowEnd, lastRow);
@@ -741,19 +770,23 @@ const char* Worksheet::Place(Formula& formula, const Cell& cell, std::optional<s
   return nullptr;
 }
 
-bool Worksheet::ReadPlainRow(const Markup& rowTag, std::int32_t& lastRow, std::size_t& next) {
+bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t& next) {
   const std::size_t cellsBefore = cells_.size(), formulasBefore = formulas_.size();
   const auto leave = [&] {
     cells_.resize(cellsBefore);
     formulas_.resize(formulasBefore);
     return false;
   };
-  const bool isRow = LocalName(rowTag.name) == "row";
-  std::array<std::optional<std::string_view>, 3> rowAttributes;  // r, customFormat, s
-  if (!PlainTag(xml_, rowTag, kRowAttributes, rowAttributes)) return false;
+  PlainAttributes attributes;
+  const std::optional<Markup> rowTag = PlainTagAt(xml_, lt, attributes);
+  if (!rowTag || rowTag->kind == Markup::Kind::End) return false;
+  const bool isRow = Same(LocalName(rowTag->name), "row");
+  std::optional<std::string_view> rowAt, customFormat, rowStyle;
   std::int32_t rowNumber = lastRow;
   if (isRow) {
-    const auto number = rowAttributes[0] ? PlainNumber(*rowAttributes[0]) : std::optional<std::int32_t>(lastRow + 1);
+    if (!attributes.Get("r", rowAt) || !attributes.Get("customFormat", customFormat) || !attributes.Get("s", rowStyle))
+      return false;
+    const auto number = rowAt ? PlainNumber(*rowAt) : std::optional<std::int32_t>(lastRow + 1);
     if (!number || *number <= lastRow || *number > kMaxRows) return false;
     rowNumber = *number;
   }
@@ -764,35 +797,38 @@ bool Worksheet::ReadPlainRow(const Markup& rowTag, std::int32_t& lastRow, std::s
   struct Open {
     const char* data;
     std::size_t size;
-  } open[kDepth];  // uninitialised until written, as in PlainTag
+  } open[kDepth];  // uninitialised until written, as the attributes are
   std::size_t depth = 0;
   Cell cell;
   bool inCell = false;
   Formula formula;
   bool hasFormula = false;
   std::size_t formulaText = std::string::npos;  // inside an open <f>: where its text starts
-  for (std::size_t at = rowTag.end; rowTag.kind == Markup::Kind::Start;) {
-    const Markup m = NextMarkup(xml_, at);
-    if (m.kind == Markup::Kind::None || m.kind == Markup::Kind::Other) return leave();
-    at = m.end;
-    if (m.kind == Markup::Kind::End) {
-      if (!PlainAttributes(xml_, m, [](auto, auto) { return true; })) return leave();
+  next = rowTag->end;
+  for (std::size_t at = rowTag->end; rowTag->kind == Markup::Kind::Start;) {
+    const std::size_t tagAt = xml_.find('<', at);
+    if (tagAt == std::string::npos) return leave();
+    const std::optional<Markup> m = PlainTagAt(xml_, tagAt, attributes);
+    if (!m) return leave();
+    at = m->end;
+    if (m->kind == Markup::Kind::End) {
       if (depth == 0) {
-        if (m.name != rowTag.name) return leave();
-        next = m.end;
+        if (!Same(m->name, rowTag->name)) return leave();
+        next = m->end;
         break;
       }
       --depth;
-      if (m.name != std::string_view(open[depth].data, open[depth].size)) return leave();
+      if (!Same(m->name, {open[depth].data, open[depth].size})) return leave();
       if (depth == 1 && formulaText != std::string::npos) {
-        auto text = PlainText(std::string_view(xml_).substr(formulaText, m.begin - formulaText));
+        const std::string_view raw = std::string_view(xml_).substr(formulaText, m->begin - formulaText);
+        auto text = PlainText(raw);
         if (!text) return leave();
         formula.text = std::move(*text);
-        formula.quotes = QuotesOf(std::string_view(xml_).substr(formulaText, m.begin - formulaText));
+        formula.quotes = QuotesOf(raw);
         formulaText = std::string::npos;
       }
       if (depth == 0 && inCell) {
-        cell.end = m.end;
+        cell.end = m->end;
         if (hasFormula) {
           cell.formula = static_cast<std::uint32_t>(formulas_.size());
           formulas_.push_back(std::move(formula));
@@ -803,51 +839,47 @@ bool Worksheet::ReadPlainRow(const Markup& rowTag, std::int32_t& lastRow, std::s
       continue;
     }
     if (formulaText != std::string::npos) return leave();  // markup inside a formula
-    const std::string_view local = LocalName(m.name);
-    if (depth == 0 && isRow && local == "c") {
-      std::array<std::optional<std::string_view>, 2> cellAttributes;  // r, s
-      if (!PlainTag(xml_, m, kCellAttributes, cellAttributes)) return leave();
+    const std::string_view local = LocalName(m->name);
+    if (depth == 0 && isRow && Same(local, "c")) {
+      std::optional<std::string_view> cellAt, style;
+      if (!attributes.Get("r", cellAt) || !attributes.Get("s", style)) return leave();
       cell = Cell{};
       cell.row = rowNumber;
       cell.col = lastCol + 1;
-      if (cellAttributes[0] && !cellAttributes[0]->empty()) {
-        const auto position = ParseCellAddress(*cellAttributes[0]);
+      if (cellAt && !cellAt->empty()) {
+        const auto position = ParseCellAddress(*cellAt);
         if (!position || position->row != rowNumber) return leave();
         cell.col = position->col;
       }
       if (cell.col <= lastCol || cell.col > kMaxColumns) return leave();
       lastCol = cell.col;
-      cell.style = ToIndex(cellAttributes[1].value_or(std::string_view()));
-      cell.begin = m.begin;
-      cell.end = m.end;
+      cell.style = ToIndex(style.value_or(std::string_view()));
+      cell.begin = m->begin;
+      cell.end = m->end;
       hasFormula = false;
-      if (m.kind == Markup::Kind::Empty) {
+      if (m->kind == Markup::Kind::Empty) {
         cells_.push_back(cell);
       } else {
         inCell = true;
       }
-    } else if (depth == 1 && inCell && !hasFormula && local == "f") {
-      std::array<std::optional<std::string_view>, 3> fAttributes;  // t, ref, si
-      if (!PlainTag(xml_, m, kFormulaAttributes, fAttributes)) return leave();
+    } else if (depth == 1 && inCell && !hasFormula && Same(local, "f")) {
+      std::optional<std::string_view> type, ref, group;
+      if (!attributes.Get("t", type) || !attributes.Get("ref", ref) || !attributes.Get("si", group)) return leave();
       formula = Formula{};
-      formula.kind = KindOf(fAttributes[0].value_or(std::string_view()));
-      if (Place(formula, cell, fAttributes[1], fAttributes[2])) return leave();
+      formula.kind = KindOf(type.value_or(std::string_view()));
+      if (Place(formula, cell, ref, group)) return leave();
       hasFormula = true;
-      if (m.kind == Markup::Kind::Start) formulaText = m.end;
-    } else if (!PlainAttributes(xml_, m, [](auto, auto) { return true; })) {
-      return leave();
+      if (m->kind == Markup::Kind::Start) formulaText = m->end;
     }
-    if (m.kind == Markup::Kind::Start) {
+    if (m->kind == Markup::Kind::Start) {
       if (depth == kDepth) return leave();
-      open[depth++] = {m.name.data(), m.name.size()};
+      open[depth++] = {m->name.data(), m->name.size()};
     }
   }
-  if (rowTag.kind == Markup::Kind::Empty) next = rowTag.end;
-  // The parser stops at a zero byte, and then finds the row unfinished.
-  if (std::memchr(xml_.data() + rowTag.begin, 0, next - rowTag.begin)) return leave();
   if (isRow) {
     lastRow = rowNumber;
-    if (XmlTrue(rowAttributes[1].value_or(std::string_view()))) rowStyles_[rowNumber] = ToIndex(rowAttributes[2].value_or(std::string_view()));
+    if (XmlTrue(customFormat.value_or(std::string_view())))
+      rowStyles_[rowNumber] = ToIndex(rowStyle.value_or(std::string_view()));
   }
   return true;
 }

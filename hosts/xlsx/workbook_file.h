@@ -133,9 +133,9 @@ class Worksheet {
   void Load();
   // Reads the rows of the sheet data from `from` on; where its end tag ends.
   std::size_t ReadSheetData(std::size_t from, std::int32_t& lastRow);
-  // A row in its plain form, read in one pass over its markup: false, with nothing kept, for any
-  // other; `next` is where the row ends.
-  bool ReadPlainRow(const Markup& rowTag, std::int32_t& lastRow, std::size_t& next);
+  // The row whose tag starts at `lt`, when it is in its plain form, read in one pass over its
+  // markup: false, with nothing kept, for any other; `next` is where the row ends.
+  bool ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t& next);
   // The rows between `begin` and `end`, by the XML parser.
   void ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow);
   // A formula's block (array) or group (shared) from its attributes ref and si; what is wrong
