@@ -17,6 +17,7 @@
 #include "base/platform.h"
 #include "base/host.h"
 #include "base/paren_check.h"
+#include "formatting/layout.h"
 #include "spacing/spacing_model.h"
 
 namespace corvane {
@@ -95,6 +96,8 @@ class cls_corvane : public AutomationObject {
   OptionsSource optionsSource;
   // SpacingArray parsed, for the layout and GetSpacingThisLevel: parsed again when it changed.
   spacing::WidthsCache parsedWidths;
+  // The fitted layout's lists, kept from one layout to the next.
+  layout::FitLists fitLists;
 
  private:
   // Typed forms of the scan's steps, working on the object's own fields.

@@ -177,10 +177,13 @@ constexpr std::uint32_t kLetBit = 0x80000000;
 // every parenthesis and separator and right after it (the only places a stretch to measure
 // starts or ends), so that whether a stretch fits is known without summing it again at every
 // level it is in. Nothing else of the sums is written or read.
+// Its lists are the caller's when it keeps some (FitLists).
 struct FitPlan {
-  std::vector<std::uint32_t> partner;   // at each "(": its ")" or kNoPartner, and kLetBit
-  std::vector<double> sum;              // the widths before the position (cell)
-  std::vector<std::uint32_t> unsummed;  // how many special or uncalibrated codes before it
+  FitLists own;  // when the caller keeps none
+  FitLists& lists;
+  std::vector<std::uint32_t>& partner = lists.partner;    // at each "(": its ")" or kNoPartner, and kLetBit
+  std::vector<double>& sum = lists.sum;                   // the widths before the position (cell)
+  std::vector<std::uint32_t>& unsummed = lists.unsummed;  // how many special or uncalibrated codes before it
   double limit = 0.0;
 
   FitPlan(const FitPlan&) = delete;
@@ -188,11 +191,14 @@ struct FitPlan {
   FitPlan(FitPlan&&) = delete;
   FitPlan& operator=(FitPlan&&) = delete;
 
-  FitPlan(std::u16string_view formula, const Options& options, const spacing::Widths& widths, char32_t separator) {
+  FitPlan(std::u16string_view formula, const Options& options, const spacing::Widths& widths, char32_t separator,
+          FitLists* given)
+      : lists(given ? *given : own) {
     partner.assign(formula.size(), kNoPartner);
-    std::vector<lex::Span> spans;
+    std::vector<lex::Span>& spans = lists.spans;
     lex::Lex(formula, options.listSeparator, spans);
-    std::vector<std::uint32_t> open;
+    std::vector<std::uint32_t>& open = lists.open;
+    open.clear();
     bool inArray = false;  // its parentheses are values, as the layout reads it
     for (std::size_t k = 0; k < spans.size(); ++k) {
       const lex::Span& span = spans[k];
@@ -264,7 +270,8 @@ struct FitPlan {
 // that can only be ordinary where they stand takes one step.
 class Layouter {
  public:
-  Layouter(std::u16string_view formula, bool closeFollows, const Options& options, const spacing::Widths& widths)
+  Layouter(std::u16string_view formula, bool closeFollows, const Options& options, const spacing::Widths& widths,
+           FitLists* lists)
       : formula_(formula),
         closeFollows_(closeFollows),
         options_(options),
@@ -273,7 +280,7 @@ class Layouter {
         separator_(options.listSeparator.size() == 1 ? options.listSeparator[0] : char32_t{0x110000}),
         out_(formula.size() * 2 + 16),
         line_(options, widths) {
-    if (options.fitWidth > 0) plan_ = std::make_unique<FitPlan>(formula, options, widths, separator_);
+    if (options.fitWidth > 0) plan_ = std::make_unique<FitPlan>(formula, options, widths, separator_, lists);
   }
 
   std::u16string Run() {
@@ -641,8 +648,9 @@ class Layouter {
 
 }  // namespace
 
-std::u16string Layout(std::u16string_view formula, const Options& options, const spacing::Widths& widths) {
-  return Layouter(formula, false, options, widths).Run();
+std::u16string Layout(std::u16string_view formula, const Options& options, const spacing::Widths& widths,
+                      FitLists* lists) {
+  return Layouter(formula, false, options, widths, lists).Run();
 }
 
 }  // namespace layout
@@ -682,7 +690,7 @@ std::u16string cls_corvane::LayOut(std::u16string_view formula, bool closeFollow
   options.fitWidth = iFitWidth;
   const std::shared_ptr<const spacing::Widths> widths = parsedWidths.For(SpacingArray, Regional());
 
-  layout::Layouter layouter(formula, closeFollows, options, *widths);
+  layout::Layouter layouter(formula, closeFollows, options, *widths, &fitLists);
   return layouter.Run();
 }
 

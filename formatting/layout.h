@@ -51,7 +51,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "formatting/lexer.h"
 #include "spacing/spacing_model.h"
 
 namespace corvane::layout {
@@ -70,6 +72,18 @@ struct Options {
   std::int32_t fitWidth = 0;
 };
 
-std::u16string Layout(std::u16string_view formula, const Options& options, const spacing::Widths& widths);
+// The lists a fitted layout works in. A caller that lays out one formula after another keeps one
+// and hands it to each run, so that a long formula's lists are not made, and their pages not
+// faulted in, anew every time; what they hold between runs means nothing.
+struct FitLists {
+  std::vector<std::uint32_t> partner;
+  std::vector<double> sum;
+  std::vector<std::uint32_t> unsummed;
+  std::vector<lex::Span> spans;
+  std::vector<std::uint32_t> open;
+};
+
+std::u16string Layout(std::u16string_view formula, const Options& options, const spacing::Widths& widths,
+                      FitLists* lists = nullptr);
 
 }  // namespace corvane::layout
