@@ -808,6 +808,7 @@ bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t&
   bool inCell = false;
   Formula formula;
   bool hasFormula = false;
+  bool bareFormula = false;  // its start tag is "<f>", with the element's prefix if any
   std::size_t formulaText = std::string::npos;  // inside an open <f>: where its text starts
   next = rowTag->end;
   for (std::size_t at = rowTag->end; rowTag->kind == Markup::Kind::Start;) {
@@ -830,6 +831,10 @@ bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t&
         if (!text) return leave();
         formula.text = std::move(*text);
         formula.quotes = QuotesOf(raw);
+        if (bareFormula && m->end - m->begin == m->name.size() + 3) {
+          formula.textBegin = formulaText;
+          formula.textEnd = m->begin;
+        }
         formulaText = std::string::npos;
       }
       if (depth == 0 && inCell) {
@@ -867,6 +872,8 @@ bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t&
       } else {
         inCell = true;
       }
+    } else if (depth == 1 && inCell && hasFormula && Same(local, "f")) {
+      formula.textBegin = formula.textEnd = 0;  // a second <f>, rewritten with the first
     } else if (depth == 1 && inCell && !hasFormula && Same(local, "f")) {
       std::optional<std::string_view> type, ref, group;
       if (!attributes.Get("t", type) || !attributes.Get("ref", ref) || !attributes.Get("si", group)) return leave();
@@ -874,6 +881,7 @@ bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t&
       formula.kind = KindOf(type.value_or(std::string_view()));
       if (Place(formula, cell, ref, group)) return leave();
       hasFormula = true;
+      bareFormula = attributes.count == 0 && m->end - m->begin == m->name.size() + 2;
       if (m->kind == Markup::Kind::Start) formulaText = m->end;
     }
     if (m->kind == Markup::Kind::Start) {
@@ -1261,6 +1269,15 @@ void Worksheet::DropSavedText() const {
 
 void Worksheet::AppendCell(std::string& out, const Cell& cell, std::size_t& textAt) const {
   const std::string_view fragment(Text().data() + cell.begin, cell.end - cell.begin);
+  const Formula* formula = cell.formula != kNoIndex ? &formulas_[cell.formula] : nullptr;
+  // A formula of its own changed only by its layout, held in a bare <f> of plain text: what the
+  // rest of this would write is the element as it is around the text.
+  if (formula && formula->textEnd != 0 && formula->kind == FormulaKind::Normal && !cell.dropValue) {
+    out.append(fragment.substr(0, formula->textBegin - cell.begin));
+    textAt = out.size();
+    out.append(fragment.substr(formula->textEnd - cell.begin));
+    return;
+  }
   const Markup start = NextMarkup(fragment, 0);
   std::string tag(fragment.substr(0, start.end));
   if (cell.dropValue) tag = RemoveAttribute(RemoveAttribute(tag, "t"), "vm");
@@ -1268,7 +1285,6 @@ void Worksheet::AppendCell(std::string& out, const Cell& cell, std::size_t& text
   if (empty) tag.erase(tag.rfind('/'), 1);
   const std::string_view qname = start.name;
   const std::string_view prefix = qname.substr(0, qname.size() - LocalName(qname).size());
-  const Formula* formula = cell.formula != kNoIndex ? &formulas_[cell.formula] : nullptr;
 
   const auto appendFormula = [&](std::string_view original) {
     std::string ftag;

@@ -112,6 +112,9 @@ class Worksheet {
     std::string text;                // UTF-8, file form; a shared group's master only
     bool markup = false;             // elements inside <f>: no formula text to trust
     QuoteEntities quotes;            // how the file escaped quotes in it
+    // Where its text lies in the part, when the cell's only <f> is a bare start tag, the text
+    // and "</f>" (read plainly); 0 when not known.
+    std::size_t textBegin = 0, textEnd = 0;
   };
   struct Group {
     std::uint32_t master = kNoIndex;  // formula holding the text
