@@ -659,7 +659,7 @@ std::size_t Worksheet::ReadSheetData(std::size_t from, std::int32_t& lastRow) {
   // The parser stops at a zero byte, and then finds an element unfinished: a worksheet with one
   // is the parser's throughout.
   const bool plain = book_.rowReading_ == WorkbookFile::RowReading::Plain &&
-                     std::memchr(xml_.data() + from, 0, xml_.size() - from) == nullptr;
+                     std::string_view(xml_).find('\0', from) == std::string_view::npos;
   for (std::size_t r = from;;) {
     const Markup row = NextMarkup(xml_, r);
     if (row.kind == Markup::Kind::None) Invalid(book_.path(), "the worksheet part \"" + part_ + "\" ends too early");
@@ -842,6 +842,7 @@ bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t&
         if (hasFormula) {
           cell.formula = static_cast<std::uint32_t>(formulas_.size());
           formulas_.push_back(std::move(formula));
+          formula = Formula{};
         }
         cells_.push_back(cell);
         inCell = false;
