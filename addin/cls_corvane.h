@@ -47,12 +47,13 @@ class cls_corvane : public AutomationObject {
   // ---- Layout and formulate ----
   Variant cvFormulateCell();
   std::u16string RemoveSpacesInLastLine(Variant& str);
-  // The layout step of the formulate command: lays out strFormula (with strCharArray,
-  // strListSeparator, bFormatAllParens, iFitWidth, SpacingArray, bSendToNotepad and strAfterParen set by
-  // the command) and returns the laid-out text. No error trap: failures throw.
+  // The layout step over the object's fields: lays out strFormula (with strCharArray,
+  // strListSeparator, bFormatAllParens, iFitWidth, SpacingArray, bSendToNotepad and strAfterParen
+  // as set) and returns the laid-out text. No error trap: failures throw.
   std::u16string LayoutFormula();
   // The same on a formula in hand, the table's only contribution given: whether a ")" follows the
-  // laid-out part. The formulate command lays out its whole formula this way.
+  // laid-out part. The formulate command lays out its whole formula this way, with the fields
+  // other than the formula and its table set by the run.
   std::u16string LayOut(std::u16string_view formula, bool closeFollows);
 
   // ---- Spacing model ----

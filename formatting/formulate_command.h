@@ -2,9 +2,9 @@
 // belongs to) and puts it back, or writes it to a text file opened in the text editor.
 // Contract:
 //  - FormulateCell works on the host, the store and the prompter it is given, and on the add-in
-//    object's layout fields (its widths, separator and destination stay as the run left them, for
-//    the building blocks that measure a line). It never throws: any failure ends it quietly (what was done
-//    before stays done) and the outcome says how far it came; front ends use the outcome.
+//    object's layout fields (its widths and destination stay as the run left them, for the
+//    building blocks that measure a line). It never throws: any failure ends it quietly (what was
+//    done before stays done) and the outcome says how far it came; front ends use the outcome.
 //    cls_corvane::cvFormulateCell runs it on the held host, the store in force and the add-in's
 //    windows, and returns Empty.
 //  - Options (base/options.h) are read when the store reports a version other than the one they
