@@ -19,6 +19,10 @@ namespace corvane::xlsx {
 
 namespace {
 
+// Rows the parser reads go to it in slices of about this many bytes, so that its tree of a large
+// worksheet never exists whole.
+constexpr std::size_t kSliceBytes = std::size_t{64} << 10;
+
 // The spreadsheet's own limits on names.
 constexpr std::size_t kMaxSheetName = 31;
 constexpr std::size_t kMaxFontName = 31;  // LF_FACESIZE less its terminating zero
@@ -122,12 +126,13 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// `data` is the part's text from byte `at` on: a fault is reported where it is in the part.
 void Parse(pugi::xml_document& doc, const std::string& path, const std::string& part, const char* data, std::size_t size,
-           unsigned options = kParseOptions) {
+           unsigned options = kParseOptions, std::size_t at = 0) {
   const pugi::xml_parse_result result = doc.load_buffer(data, size, options, pugi::encoding_utf8);
   if (!result)
     Invalid(path, "its part \"" + part + "\" is not well-formed XML (" + result.description() + " at byte " +
-                      std::to_string(result.offset) + ")");
+                      std::to_string(at + static_cast<std::size_t>(result.offset)) + ")");
 }
 
 // Resolves a relationship target against the part that holds the relationship.
@@ -639,7 +644,7 @@ void Worksheet::Load() {
       }
       if (local == "cols") {
         pugi::xml_document doc;
-        Parse(doc, path, part_, xml_.data() + m.begin, end - m.begin);
+        Parse(doc, path, part_, xml_.data() + m.begin, end - m.begin, kParseOptions, m.begin);
         for (pugi::xml_node c = doc.first_child().first_child(); c; c = c.next_sibling()) {
           if (Local(c) != "col") continue;
           const int min = c.attribute("min").as_int(), max = c.attribute("max").as_int();
@@ -660,18 +665,29 @@ std::size_t Worksheet::ReadSheetData(std::size_t from, std::int32_t& lastRow) {
   // is the parser's throughout.
   const bool plain = book_.rowReading_ == WorkbookFile::RowReading::Plain &&
                      std::string_view(xml_).find('\0', from) == std::string_view::npos;
+  // A row the plain reader leaves starts a slice for the parser, which takes the rows after it
+  // too until the slice is large enough: a worksheet written in another form is parsed in
+  // slices, not a document a row, and the plain reading goes on after each.
+  std::size_t sliceBegin = std::string::npos, sliceEnd = 0;
   for (std::size_t r = from;;) {
     const Markup row = NextMarkup(xml_, r);
     if (row.kind == Markup::Kind::None) Invalid(book_.path(), "the worksheet part \"" + part_ + "\" ends too early");
     if (row.kind == Markup::Kind::End) {
+      if (sliceBegin != std::string::npos) ReadRows(sliceBegin, sliceEnd, lastRow);
       std::vector<ElementSpan>().swap(spans_);
       return row.end;
     }
-    if (plain && row.kind != Markup::Kind::Other && ReadPlainRow(row.begin, lastRow, r)) continue;
-    // Anything else goes to the parser, a row at a time.
+    if (sliceBegin == std::string::npos && plain && row.kind != Markup::Kind::Other &&
+        ReadPlainRow(row.begin, lastRow, r))
+      continue;
     const std::size_t rowEnd = row.kind == Markup::Kind::Start ? ElementEnd(xml_, row.begin, spans_) : row.end;
-    ReadRows(row.begin, rowEnd, lastRow);
-    spans_.clear();
+    if (sliceBegin == std::string::npos) sliceBegin = row.begin;
+    sliceEnd = rowEnd;
+    if (sliceEnd - sliceBegin >= kSliceBytes) {
+      ReadRows(sliceBegin, sliceEnd, lastRow);
+      spans_.clear();
+      sliceBegin = std::string::npos;
+    }
     r = rowEnd;
   }
 }
@@ -686,7 +702,8 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
     return span < spans_.size() && spans_[span].begin == lt ? spans_[span].end : ElementEnd(xml_, lt);
   };
   pugi::xml_document doc;
-  Parse(doc, path, part_, xml_.data() + begin, end - begin, kParseOptions | pugi::parse_fragment | pugi::parse_embed_pcdata);
+  Parse(doc, path, part_, xml_.data() + begin, end - begin, kParseOptions | pugi::parse_fragment | pugi::parse_embed_pcdata,
+        begin);
   for (pugi::xml_node row = doc.first_child(); row; row = row.next_sibling()) {
     if (row.type() != pugi::node_element || Local(row) != "row") continue;
     std::array<pugi::xml_attribute, 3> rowAttributes;  // r, customFormat, s
@@ -736,7 +753,7 @@ void Worksheet::ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastR
           // Pieces split by comments, CDATA sections or processing instructions: read again with
           // every piece kept, whitespace-only ones too.
           pugi::xml_document pieces;
-          Parse(pieces, path, part_, xml_.data() + fBegin, fEnd - fBegin, kWholeTextOptions);
+          Parse(pieces, path, part_, xml_.data() + fBegin, fEnd - fBegin, kWholeTextOptions, fBegin);
           formula.text = WholeText(pieces.first_child(), &formula.markup);
         } else {
           formula.text = f.text().get();
@@ -1078,7 +1095,7 @@ std::u16string Worksheet::ConstantAt(std::int32_t row, std::int32_t col) {
   if (index == kNoIndex) return {};
   const Cell& cell = cells_[index];
   pugi::xml_document doc;
-  Parse(doc, book_.path(), part_, Text().data() + cell.begin, cell.end - cell.begin, kWholeTextOptions);
+  Parse(doc, book_.path(), part_, Text().data() + cell.begin, cell.end - cell.begin, kWholeTextOptions, cell.begin);
   const pugi::xml_node c = doc.first_child();
   const std::string_view type = ValueType(c);
   const std::string value = WholeText(Child(c, "v"));

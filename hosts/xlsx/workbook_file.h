@@ -139,7 +139,7 @@ class Worksheet {
   // The row whose tag starts at `lt`, when it is in its plain form, read in one pass over its
   // markup: false, with nothing kept, for any other; `next` is where the row ends.
   bool ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t& next);
-  // The rows between `begin` and `end`, by the XML parser.
+  // The rows between `begin` and `end` (a slice), by the XML parser.
   void ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow);
   // A formula's block (array) or group (shared) from its attributes ref and si; what is wrong
   // with them for the cell, or null.
@@ -167,7 +167,7 @@ class Worksheet {
   mutable std::string xml_;
   mutable bool textReleased_ = false;
   std::vector<Cell> cells_;  // sorted by (row, col)
-  std::vector<ElementSpan> spans_;  // while loading: the elements inside a row the parser reads
+  std::vector<ElementSpan> spans_;  // while loading: the elements inside the rows of a slice
   std::vector<Formula> formulas_;
   std::vector<Group> groups_;
   std::vector<std::uint32_t> arrays_;  // array formulas
