@@ -228,7 +228,6 @@ FormulaKind KindOf(std::string_view type) {
 
 bool PlainNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':'; }
 bool PlainNameChar(char c) { return PlainNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
-bool XmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 // Names are a few letters: compared in place rather than by a call.
 bool Same(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -289,7 +288,7 @@ std::optional<Markup> PlainTagAt(std::string_view xml, std::size_t lt, PlainAttr
   m.name = xml.substr(nameBegin, i - nameBegin);
   for (;;) {
     const std::size_t spaceBegin = i;
-    while (i < n && XmlSpace(xml[i])) ++i;
+    while (i < n && IsXmlSpace(xml[i])) ++i;
     if (i == n) return std::nullopt;
     if (xml[i] == '>') {
       m.kind = closing ? Markup::Kind::End : Markup::Kind::Start;
@@ -307,10 +306,10 @@ std::optional<Markup> PlainTagAt(std::string_view xml, std::size_t lt, PlainAttr
     const std::size_t attributeBegin = i;
     while (i < n && PlainNameChar(xml[i])) ++i;
     const std::string_view name = xml.substr(attributeBegin, i - attributeBegin);
-    while (i < n && XmlSpace(xml[i])) ++i;
+    while (i < n && IsXmlSpace(xml[i])) ++i;
     if (i == n || xml[i] != '=') return std::nullopt;
     ++i;
-    while (i < n && XmlSpace(xml[i])) ++i;
+    while (i < n && IsXmlSpace(xml[i])) ++i;
     if (i == n || (xml[i] != '"' && xml[i] != '\'')) return std::nullopt;
     const char quote = xml[i++];
     const std::size_t valueBegin = i;

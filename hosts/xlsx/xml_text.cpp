@@ -15,8 +15,6 @@ namespace {
   throw AutomationError(err::kApplicationDefined, u"The workbook file is damaged: " + Ascii16(what) + u".");
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 // What a tag's scan stops at, one lookup a byte: every tag of a worksheet passes through it.
 constexpr unsigned char kEndsName = 1;  // white space, '/', '>'
 constexpr unsigned char kQuote = 2;
@@ -41,14 +39,14 @@ std::size_t Find(std::string_view xml, std::string_view what, std::size_t from, 
 template <class Fn>
 void ForEachAttribute(std::string_view tag, Fn fn) {
   std::size_t i = 1;
-  while (i < tag.size() && !IsSpace(tag[i]) && tag[i] != '>' && tag[i] != '/') ++i;
+  while (i < tag.size() && !IsXmlSpace(tag[i]) && tag[i] != '>' && tag[i] != '/') ++i;
   for (;;) {
-    while (i < tag.size() && IsSpace(tag[i])) ++i;
+    while (i < tag.size() && IsXmlSpace(tag[i])) ++i;
     if (i >= tag.size() || tag[i] == '>' || tag[i] == '/') return;
     const std::size_t nameBegin = i;
-    while (i < tag.size() && tag[i] != '=' && !IsSpace(tag[i])) ++i;
+    while (i < tag.size() && tag[i] != '=' && !IsXmlSpace(tag[i])) ++i;
     const std::size_t nameEnd = i;
-    while (i < tag.size() && (IsSpace(tag[i]) || tag[i] == '=')) ++i;
+    while (i < tag.size() && (IsXmlSpace(tag[i]) || tag[i] == '=')) ++i;
     if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\'')) Damaged("an attribute without a quoted value");
     const char quote = tag[i++];
     const std::size_t valueBegin = i;
@@ -195,7 +193,7 @@ std::string RemoveAttribute(std::string_view tag, std::string_view name) {
   ForEachAttribute(tag, [&](std::size_t nb, std::size_t ne, std::size_t, std::size_t ve) {
     if (cutEnd == 0 && tag.substr(nb, ne - nb) == name) {
       cutBegin = nb;
-      while (cutBegin > 0 && IsSpace(tag[cutBegin - 1])) --cutBegin;
+      while (cutBegin > 0 && IsXmlSpace(tag[cutBegin - 1])) --cutBegin;
       cutEnd = ve + 1;
     }
   });

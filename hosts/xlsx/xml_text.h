@@ -37,6 +37,9 @@ struct ElementSpan {
 };
 std::size_t ElementEnd(std::string_view xml, std::size_t lt, std::vector<ElementSpan>& inner);
 
+// XML's white space: space, tab, carriage return, line feed.
+constexpr bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
 // The local part of a qualified name ("x:c" gives "c").
 std::string_view LocalName(std::string_view qname);
 
