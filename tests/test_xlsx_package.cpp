@@ -1,13 +1,18 @@
 // Files that are no usable workbook: each gives a clear error and is left exactly as it was.
 // And the container's write-back: entries copied as their original compressed bytes, the
-// archive comment kept.
+// archive comment kept, new parts deflated in blocks side by side into one stream.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
+#include <stdexcept>
 #include <vector>
 
+#include "hosts/xlsx/block_deflate.h"
 #include "hosts/xlsx/workbook_file.h"
 #include "support/corpus.h"
 #include "support/xlsx_builder.h"
@@ -186,6 +191,103 @@ TEST(XlsxPackage, WritingCopiesEveryOtherEntryAndTheCommentAsTheyWere) {
   EXPECT_EQ(written.substr(written.size() - comment.size() - 22, 4), "PK\x05\x06");
   EXPECT_EQ(written.substr(written.size() - comment.size() - 2), (std::string{static_cast<char>(comment.size()), '\0'} + comment));
   EXPECT_EQ(Utf16ToUtf8(*WorkbookFile::Open(out.string())->WorksheetAt(1).FormulaAt(1, 1)), "SUM(1, 2)");
+  // The new part is deflated and, as libzip records its own fastest deflate, marked "fast".
+  const std::string name = "xl/worksheets/sheet2.xml";
+  std::size_t at = 0;
+  while ((at = written.find("PK\x01\x02", at)) != std::string::npos && written.compare(at + 46, name.size(), name) != 0) ++at;
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(static_cast<unsigned char>(written[at + 8]) & 0x06, 0x04) << "general purpose flags";
+  EXPECT_EQ(static_cast<unsigned char>(written[at + 10]), Z_DEFLATED) << "method";
+}
+
+// A part's content from a string, read in pieces of at most `piece` bytes; it fails at
+// `failAt` when that is set.
+class StringContent final : public PartContent {
+ public:
+  explicit StringContent(std::string text, std::size_t piece = 7000, std::size_t failAt = std::string::npos)
+      : text_(std::move(text)), piece_(piece), failAt_(failAt) {}
+  std::uint64_t Size() const override { return text_.size(); }
+  void Rewind() override { at_ = 0; }
+  std::size_t Read(char* out, std::size_t size) override {
+    if (at_ >= failAt_) throw std::runtime_error("the content failed");
+    const std::size_t n = std::min({size, piece_, text_.size() - at_});
+    std::copy_n(text_.data() + at_, n, out);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  std::string text_;
+  std::size_t piece_, failAt_, at_ = 0;
+};
+
+std::string Inflated(const std::string& raw) {
+  z_stream z{};
+  EXPECT_EQ(inflateInit2(&z, -MAX_WBITS), Z_OK);
+  std::string out;
+  char chunk[1 << 14];
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.data()));
+  z.avail_in = static_cast<uInt>(raw.size());
+  int result = Z_OK;
+  while (result == Z_OK) {
+    z.next_out = reinterpret_cast<Bytef*>(chunk);
+    z.avail_out = sizeof chunk;
+    result = inflate(&z, Z_NO_FLUSH);
+    out.append(chunk, sizeof chunk - z.avail_out);
+  }
+  EXPECT_EQ(result, Z_STREAM_END) << "one whole stream";
+  EXPECT_EQ(z.avail_in, 0U) << "nothing after its end";
+  inflateEnd(&z);
+  return out;
+}
+
+// Indented lines, as laid-out formulas are: what repeats lies across the blocks' cuts.
+std::string LaidOutLines(std::size_t size) {
+  std::string text;
+  for (std::size_t k = 0; text.size() < size; ++k)
+    text += std::string(4 * (k % 9), ' ') + "IF(Sheet" + std::to_string(k % 37) + "!A" + std::to_string(k * 7919 % 1000) + ",\n";
+  text.resize(size);
+  return text;
+}
+
+TEST(XlsxPackage, PartsDeflatedInBlocksAreOneStreamOfTheirContent) {
+  constexpr std::size_t kBlock = 32768;
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{1000}, kBlock - 1, kBlock, kBlock + 1,
+                                  7 * kBlock + 123, 12 * kBlock}) {
+    const std::string text = LaidOutLines(size);
+    StringContent content(text);
+    const DeflatedPart whole = DeflateWhole(content, 1);
+    for (const unsigned threads : {1U, 2U, 5U}) {
+      SCOPED_TRACE("size " + std::to_string(size) + ", threads " + std::to_string(threads));
+      const DeflatedPart part = DeflateInBlocks(content, 1, kBlock, threads);
+      EXPECT_EQ(Inflated(part.data), text);
+      EXPECT_EQ(part.size, text.size());
+      EXPECT_EQ(part.crc, crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
+      if (size <= kBlock) {
+        EXPECT_EQ(part.data, whole.data) << "one block is one plain stream";
+      } else {
+        // Each block sees the one before it: barely larger than one stream.
+        EXPECT_LE(part.data.size(), whole.data.size() + whole.data.size() / 20 + 16 * (size / kBlock));
+      }
+    }
+    EXPECT_EQ(Inflated(whole.data), text);
+  }
+  // What repeats the end of the block before costs almost nothing, as in one stream.
+  std::mt19937 draw(17);
+  std::string random(20000, ' ');
+  for (char& c : random) c = static_cast<char>('a' + draw() % 26);
+  std::string repeated;
+  for (int k = 0; k < 13; ++k) repeated += random;
+  StringContent content(repeated);
+  EXPECT_LT(DeflateInBlocks(content, 1, kBlock, 2).data.size(), DeflateWhole(content, 1).data.size() + 1600);
+}
+
+TEST(XlsxPackage, AFailingContentFailsTheDeflateOnTheCallingThread) {
+  constexpr std::size_t kBlock = 32768;
+  for (const unsigned threads : {1U, 3U}) {
+    StringContent content(LaidOutLines(40 * kBlock), kBlock, 20 * kBlock);
+    EXPECT_THROW(DeflateInBlocks(content, 1, kBlock, threads), std::runtime_error);
+  }
 }
 
 // Shared strings at any index, a rich one joined from its runs without its phonetic guide; a

@@ -12,8 +12,11 @@
 #include <cstring>
 #include <ctime>
 #include <algorithm>
+#include <optional>
+#include <thread>
 
 #include "base/automation.h"
+#include "hosts/xlsx/block_deflate.h"
 #include "hosts/xlsx/safe_file.h"
 #include "hosts/xlsx/xml_text.h"
 
@@ -91,34 +94,60 @@ zip_int64_t Guarded(zip_error_t& error, std::string& failure, int code, Command 
   return -1;
 }
 
-// A libzip source that reads a PartContent. Failures inside are kept and reported as libzip
-// errors; exceptions never cross the library.
+// A libzip source of a part's new content, deflated beforehand (block_deflate.h) when libzip
+// first asks what it holds, so that libzip copies the compressed bytes as they are. Failures
+// inside are kept and reported as libzip errors; exceptions never cross the library.
 struct ContentSource {
   PartContent* content;
   time_t mtime;
   zip_error_t error;
   std::string failure;
+  std::optional<DeflatedPart> deflated;
+  std::size_t offset = 0;
 
   static zip_int64_t Callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
     auto* self = static_cast<ContentSource*>(state);
     return Guarded(self->error, self->failure, ZIP_ER_INTERNAL, [&]() -> zip_int64_t {
       switch (command) {
         case ZIP_SOURCE_OPEN:
-          self->content->Rewind();
+          self->offset = 0;
           return 0;
-        case ZIP_SOURCE_READ:
-          return static_cast<zip_int64_t>(self->content->Read(static_cast<char*>(data), static_cast<std::size_t>(length)));
+        case ZIP_SOURCE_READ: {
+          const std::string& bytes = self->Deflated().data;
+          const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(length), bytes.size() - self->offset);
+          std::memcpy(data, bytes.data() + self->offset, n);
+          self->offset += n;
+          return static_cast<zip_int64_t>(n);
+        }
         case ZIP_SOURCE_CLOSE:
           return 0;
         case ZIP_SOURCE_STAT: {
+          const DeflatedPart& part = self->Deflated();
           auto* st = static_cast<zip_stat_t*>(data);
           zip_stat_init(st);
-          st->size = st->comp_size = self->content->Size();
+          st->size = part.size;
+          st->comp_size = part.data.size();
+          st->crc = part.crc;
           st->mtime = self->mtime;
-          st->comp_method = ZIP_CM_STORE;
+          st->comp_method = ZIP_CM_DEFLATE;
           st->encryption_method = ZIP_EM_NONE;
-          st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+          st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD |
+                      ZIP_STAT_ENCRYPTION_METHOD;
           return sizeof(zip_stat_t);
+        }
+        case ZIP_SOURCE_GET_FILE_ATTRIBUTES: {
+          // What libzip's own deflate at this level records: version 2.0, and "fast" in the
+          // general purpose flags.
+          auto* attributes = static_cast<zip_file_attributes_t*>(data);
+          if (length < sizeof *attributes) {
+            zip_error_set(&self->error, ZIP_ER_INVAL, 0);
+            return -1;
+          }
+          attributes->valid |= ZIP_FILE_ATTRIBUTES_VERSION_NEEDED | ZIP_FILE_ATTRIBUTES_GENERAL_PURPOSE_BIT_FLAGS;
+          attributes->version_needed = 20;
+          attributes->general_purpose_bit_flags = kNewPartLevel < 3 ? 2 << 1 : 0;
+          attributes->general_purpose_bit_mask = 0x0006;
+          return 0;
         }
         case ZIP_SOURCE_ERROR:
           return zip_error_to_data(&self->error, data, length);
@@ -128,12 +157,21 @@ struct ContentSource {
           return 0;
         case ZIP_SOURCE_SUPPORTS:
           return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                                ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+                                                ZIP_SOURCE_GET_FILE_ATTRIBUTES, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
         default:
           zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0);
           return -1;
       }
     });
+  }
+
+  const DeflatedPart& Deflated() {
+    if (!deflated) {
+      const unsigned processors = std::thread::hardware_concurrency();
+      deflated = DeflateInBlocks(*content, static_cast<int>(kNewPartLevel), kDeflateBlockSize,
+                                 std::clamp(processors, 1U, 8U));
+    }
+    return *deflated;
   }
 };
 
@@ -394,7 +432,7 @@ void ZipPackage::Write(const std::string& target, const std::map<std::string, Pa
     const auto change = replaced.find(name);
     zip_source_t* data = nullptr;
     if (change != replaced.end()) {
-      auto* state = new ContentSource{change->second, (st.valid & ZIP_STAT_MTIME) ? st.mtime : std::time(nullptr), {}, {}};
+      auto* state = new ContentSource{change->second, (st.valid & ZIP_STAT_MTIME) ? st.mtime : std::time(nullptr), {}, {}, {}, 0};
       zip_error_init(&state->error);
       sources.push_back(state);
       data = zip_source_function(out, &ContentSource::Callback, state);
@@ -413,7 +451,7 @@ void ZipPackage::Write(const std::string& target, const std::map<std::string, Pa
       failed("\"" + name + "\"");
     }
     const auto at = static_cast<zip_uint64_t>(added);
-    // A copied entry keeps its method (stored stays stored); new content is deflated.
+    // A copied entry keeps its method (stored stays stored); new content comes deflated.
     const zip_int32_t method = change != replaced.end() || !(st.valid & ZIP_STAT_COMP_METHOD)
                                    ? ZIP_CM_DEFLATE
                                    : static_cast<zip_int32_t>(st.comp_method);

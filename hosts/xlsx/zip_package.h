@@ -10,7 +10,8 @@
 //    an entry inflates no more than the size its header declares (and those sizes are what the
 //    limits were checked on): an entry that would unpack to more is refused while inflating.
 //  - Write makes a new package: every entry in its original order, the replaced ones with their
-//    new content (deflated), every other one copied as its original compressed bytes (so its
+//    new content (deflated on every processor, block_deflate.h, and recorded as libzip records
+//    its own fastest deflate), every other one copied as its original compressed bytes (so its
 //    content, CRC and compression are unchanged), with its time, attributes and comment, and the
 //    archive comment byte for byte (UTF-8 or not). The file is written by AtomicFile
 //    (safe_file.h): next to the target under a temporary name, flushed to disk and renamed over

@@ -1,0 +1,228 @@
+#include "hosts/xlsx/block_deflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace corvane::xlsx {
+
+namespace {
+
+constexpr std::size_t kWindow = 32768;  // how far back deflate's matches reach
+
+// A deflate stream without header, as ZIP stores it; zlib's default memory level, as libzip uses.
+struct Deflater {
+  z_stream z{};
+  explicit Deflater(int level) {
+    if (deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+      throw std::runtime_error("the compressor cannot be started");
+  }
+  ~Deflater() { deflateEnd(&z); }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+
+  // Deflates `in` onto the end of `out`, ending with `flush`: zlib's loop, a chunk at a time.
+  void Run(std::string_view in, std::string& out, int flush) {
+    constexpr std::size_t kChunk = std::size_t{1} << 16;
+    unsigned char chunk[kChunk];
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    std::size_t left = in.size();
+    for (;;) {
+      const auto step = static_cast<uInt>(std::min<std::size_t>(left, std::numeric_limits<uInt>::max()));
+      z.avail_in = step;
+      left -= step;
+      const int now = left ? Z_NO_FLUSH : flush;
+      do {
+        z.next_out = chunk;
+        z.avail_out = kChunk;
+        if (deflate(&z, now) == Z_STREAM_ERROR) throw std::runtime_error("the compressor failed");
+        out.append(reinterpret_cast<const char*>(chunk), kChunk - z.avail_out);
+      } while (z.avail_out == 0);
+      if (!left) return;
+    }
+  }
+};
+
+std::uint32_t Crc(std::string_view bytes) {
+  uLong crc = crc32(0, nullptr, 0);
+  for (std::size_t at = 0; at < bytes.size();) {
+    const auto step = static_cast<uInt>(std::min<std::size_t>(bytes.size() - at, std::numeric_limits<uInt>::max()));
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data() + at), step);
+    at += step;
+  }
+  return static_cast<std::uint32_t>(crc);
+}
+
+// The next `size` bytes of the content, fewer only at its end.
+std::string ReadBlock(PartContent& content, std::size_t size) {
+  std::string block;
+  block.reserve(size);
+  char buffer[1 << 16];
+  while (block.size() < size) {
+    const std::size_t n = content.Read(buffer, std::min(sizeof buffer, size - block.size()));
+    if (n == 0) break;
+    block.append(buffer, n);
+  }
+  return block;
+}
+
+struct Block {
+  std::string data;
+  std::uint32_t crc = 0;
+  std::uint64_t size = 0;
+};
+
+// One block, deflated by `d` from a fresh start with the end of the block before it (if any) as
+// its dictionary; the last one ends the stream, the others a byte boundary.
+Block DeflateBlock(Deflater& d, std::string_view data, std::string_view before, bool last) {
+  if (deflateReset(&d.z) != Z_OK) throw std::runtime_error("the compressor cannot be reset");
+  if (before.size() > kWindow) before.remove_prefix(before.size() - kWindow);
+  if (!before.empty() &&
+      deflateSetDictionary(&d.z, reinterpret_cast<const Bytef*>(before.data()), static_cast<uInt>(before.size())) != Z_OK)
+    throw std::runtime_error("the compressor cannot take the dictionary");
+  Block out;
+  d.Run(data, out.data, last ? Z_FINISH : Z_SYNC_FLUSH);
+  out.crc = Crc(data);
+  out.size = data.size();
+  return out;
+}
+
+struct Job {
+  std::shared_ptr<const std::string> data, before;
+  bool last = false;
+  std::promise<Block> result;
+};
+
+// Threads that deflate the jobs queued, each with its own compressor; they finish what is
+// queued before they end.
+class Workers {
+ public:
+  Workers(unsigned count, int level) {
+    for (unsigned k = 0; k < count; ++k) threads_.emplace_back([this, level] { Work(level); });
+  }
+  ~Workers() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+    }
+    ready_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
+
+  void Queue(Job& job) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(&job);
+    }
+    ready_.notify_one();
+  }
+
+ private:
+  void Work(int level) {
+    std::optional<Deflater> d;
+    for (;;) {
+      Job* job = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        job = queue_.front();
+        queue_.pop_front();
+      }
+      try {
+        if (!d) d.emplace(level);
+        job->result.set_value(DeflateBlock(*d, *job->data, job->before ? *job->before : std::string_view(), job->last));
+      } catch (...) {
+        job->result.set_exception(std::current_exception());
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<Job*> queue_;
+  bool closing_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace
+
+DeflatedPart DeflateInBlocks(PartContent& content, int level, std::size_t blockSize, unsigned threads) {
+  blockSize = std::max(blockSize, kWindow);
+  content.Rewind();
+  DeflatedPart out;
+  out.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+  const auto append = [&](const Block& block) {
+    out.data += block.data;
+    out.crc = static_cast<std::uint32_t>(crc32_combine(out.crc, block.crc, static_cast<z_off_t>(block.size)));
+    out.size += block.size;
+  };
+  std::shared_ptr<const std::string> before;
+  auto current = std::make_shared<const std::string>(ReadBlock(content, blockSize));
+  // Only the block after it tells whether a block is the last.
+  const auto readNext = [&] {
+    return std::make_shared<const std::string>(current->size() == blockSize ? ReadBlock(content, blockSize)
+                                                                          : std::string());
+  };
+  if (threads <= 1) {
+    Deflater d(level);
+    for (;;) {
+      auto next = readNext();
+      append(DeflateBlock(d, *current, before ? *before : std::string_view(), next->empty()));
+      if (next->empty()) break;
+      before = std::move(current);
+      current = std::move(next);
+    }
+    return out;
+  }
+  // The jobs under way, oldest first; the workers end (and so stop using them) before they go.
+  std::deque<Job> pending;
+  Workers workers(threads, level);
+  for (;;) {
+    auto next = readNext();
+    // Enough queued to keep every worker busy while the next block is read.
+    if (pending.size() > threads) {
+      append(pending.front().result.get_future().get());
+      pending.pop_front();
+    }
+    pending.push_back({current, before, next->empty(), {}});
+    workers.Queue(pending.back());
+    if (next->empty()) break;
+    before = std::move(current);
+    current = std::move(next);
+  }
+  for (; !pending.empty(); pending.pop_front()) append(pending.front().result.get_future().get());
+  return out;
+}
+
+DeflatedPart DeflateWhole(PartContent& content, int level) {
+  content.Rewind();
+  DeflatedPart out;
+  Deflater d(level);
+  uLong crc = crc32(0, nullptr, 0);
+  for (;;) {
+    std::string block = ReadBlock(content, kDeflateBlockSize);
+    if (block.empty()) break;
+    d.Run(block, out.data, Z_NO_FLUSH);
+    crc = crc32_combine(crc, Crc(block), static_cast<z_off_t>(block.size()));
+    out.size += block.size();
+  }
+  d.Run({}, out.data, Z_FINISH);
+  out.crc = static_cast<std::uint32_t>(crc);
+  return out;
+}
+
+}  // namespace corvane::xlsx
