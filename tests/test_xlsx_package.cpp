@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <stdexcept>
@@ -201,12 +202,13 @@ TEST(XlsxPackage, WritingCopiesEveryOtherEntryAndTheCommentAsTheyWere) {
 }
 
 // A part's content from a string, read in pieces of at most `piece` bytes; it fails at
-// `failAt` when that is set.
+// `failAt`, and claims the size `claimed`, when those are set.
 class StringContent final : public PartContent {
  public:
-  explicit StringContent(std::string text, std::size_t piece = 7000, std::size_t failAt = std::string::npos)
-      : text_(std::move(text)), piece_(piece), failAt_(failAt) {}
-  std::uint64_t Size() const override { return text_.size(); }
+  explicit StringContent(std::string text, std::size_t piece = 7000, std::size_t failAt = std::string::npos,
+                         std::optional<std::size_t> claimed = std::nullopt)
+      : text_(std::move(text)), piece_(piece), failAt_(failAt), claimed_(claimed) {}
+  std::uint64_t Size() const override { return claimed_.value_or(text_.size()); }
   void Rewind() override { at_ = 0; }
   std::size_t Read(char* out, std::size_t size) override {
     if (at_ >= failAt_) throw std::runtime_error("the content failed");
@@ -219,6 +221,7 @@ class StringContent final : public PartContent {
  private:
   std::string text_;
   std::size_t piece_, failAt_, at_ = 0;
+  std::optional<std::size_t> claimed_;
 };
 
 std::string Inflated(const std::string& raw) {
@@ -260,17 +263,17 @@ TEST(XlsxPackage, PartsDeflatedInBlocksAreOneStreamOfTheirContent) {
     for (const unsigned threads : {1U, 2U, 5U}) {
       SCOPED_TRACE("size " + std::to_string(size) + ", threads " + std::to_string(threads));
       const DeflatedPart part = DeflateInBlocks(content, 1, kBlock, threads);
-      EXPECT_EQ(Inflated(part.data), text);
+      EXPECT_EQ(Inflated(part.Joined()), text);
       EXPECT_EQ(part.size, text.size());
       EXPECT_EQ(part.crc, crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
       if (size <= kBlock) {
-        EXPECT_EQ(part.data, whole.data) << "one block is one plain stream";
+        EXPECT_EQ(part.Joined(), whole.Joined()) << "one block is one plain stream";
       } else {
         // Each block sees the one before it: barely larger than one stream.
-        EXPECT_LE(part.data.size(), whole.data.size() + whole.data.size() / 20 + 16 * (size / kBlock));
+        EXPECT_LE(part.compressedSize, whole.compressedSize + whole.compressedSize / 20 + 16 * (size / kBlock));
       }
     }
-    EXPECT_EQ(Inflated(whole.data), text);
+    EXPECT_EQ(Inflated(whole.Joined()), text);
   }
   // What repeats the end of the block before costs almost nothing, as in one stream.
   std::mt19937 draw(17);
@@ -279,14 +282,17 @@ TEST(XlsxPackage, PartsDeflatedInBlocksAreOneStreamOfTheirContent) {
   std::string repeated;
   for (int k = 0; k < 13; ++k) repeated += random;
   StringContent content(repeated);
-  EXPECT_LT(DeflateInBlocks(content, 1, kBlock, 2).data.size(), DeflateWhole(content, 1).data.size() + 1600);
+  EXPECT_LT(DeflateInBlocks(content, 1, kBlock, 2).compressedSize, DeflateWhole(content, 1).compressedSize + 1600);
 }
 
 TEST(XlsxPackage, AFailingContentFailsTheDeflateOnTheCallingThread) {
   constexpr std::size_t kBlock = 32768;
   for (const unsigned threads : {1U, 3U}) {
-    StringContent content(LaidOutLines(40 * kBlock), kBlock, 20 * kBlock);
-    EXPECT_THROW(DeflateInBlocks(content, 1, kBlock, threads), std::runtime_error);
+    StringContent failing(LaidOutLines(40 * kBlock), kBlock, 20 * kBlock);
+    EXPECT_THROW(DeflateInBlocks(failing, 1, kBlock, threads), std::runtime_error);
+    // Bytes past the size it claims would be lost from the part.
+    StringContent longer(LaidOutLines(4 * kBlock + 1), kBlock, std::string::npos, 4 * kBlock);
+    EXPECT_THROW(DeflateInBlocks(longer, 1, kBlock, threads), std::runtime_error);
   }
 }
 

@@ -7,7 +7,6 @@
 #include <deque>
 #include <future>
 #include <limits>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -87,7 +86,6 @@ struct Block {
 // its dictionary; the last one ends the stream, the others a byte boundary.
 Block DeflateBlock(Deflater& d, std::string_view data, std::string_view before, bool last) {
   if (deflateReset(&d.z) != Z_OK) throw std::runtime_error("the compressor cannot be reset");
-  if (before.size() > kWindow) before.remove_prefix(before.size() - kWindow);
   if (!before.empty() &&
       deflateSetDictionary(&d.z, reinterpret_cast<const Bytef*>(before.data()), static_cast<uInt>(before.size())) != Z_OK)
     throw std::runtime_error("the compressor cannot take the dictionary");
@@ -99,7 +97,8 @@ Block DeflateBlock(Deflater& d, std::string_view data, std::string_view before, 
 }
 
 struct Job {
-  std::shared_ptr<const std::string> data, before;
+  std::string data;
+  std::string before;  // the end of the block before it, its dictionary
   bool last = false;
   std::promise<Block> result;
 };
@@ -144,7 +143,7 @@ class Workers {
       }
       try {
         if (!d) d.emplace(level);
-        job->result.set_value(DeflateBlock(*d, *job->data, job->before ? *job->before : std::string_view(), job->last));
+        job->result.set_value(DeflateBlock(*d, job->data, job->before, job->last));
       } catch (...) {
         job->result.set_exception(std::current_exception());
       }
@@ -163,47 +162,54 @@ class Workers {
 DeflatedPart DeflateInBlocks(PartContent& content, int level, std::size_t blockSize, unsigned threads) {
   blockSize = std::max(blockSize, kWindow);
   content.Rewind();
+  const std::uint64_t size = content.Size();
   DeflatedPart out;
   out.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
-  const auto append = [&](const Block& block) {
-    out.data += block.data;
+  const auto append = [&](Block block) {
+    out.compressedSize += block.data.size();
+    out.pieces.push_back(std::move(block.data));
     out.crc = static_cast<std::uint32_t>(crc32_combine(out.crc, block.crc, static_cast<z_off_t>(block.size)));
     out.size += block.size;
   };
-  std::shared_ptr<const std::string> before;
-  auto current = std::make_shared<const std::string>(ReadBlock(content, blockSize));
-  // Only the block after it tells whether a block is the last.
-  const auto readNext = [&] {
-    return std::make_shared<const std::string>(current->size() == blockSize ? ReadBlock(content, blockSize)
-                                                                          : std::string());
+  std::uint64_t taken = 0;
+  bool last = false;
+  // The next block, and whether it is the last: the content's size tells, and reading on past it
+  // must give nothing.
+  const auto read = [&] {
+    std::string block = ReadBlock(content, blockSize);
+    taken += block.size();
+    last = block.size() < blockSize || taken >= size;
+    char more = 0;
+    if (last && block.size() == blockSize && content.Read(&more, 1) != 0)
+      throw std::runtime_error("the part came out longer than its size");
+    return block;
   };
+  // The next block's dictionary; every block but the last is longer than it.
+  const auto end = [](const std::string& block) { return block.substr(block.size() - std::min(block.size(), kWindow)); };
+  std::string before;
   if (threads <= 1) {
     Deflater d(level);
-    for (;;) {
-      auto next = readNext();
-      append(DeflateBlock(d, *current, before ? *before : std::string_view(), next->empty()));
-      if (next->empty()) break;
-      before = std::move(current);
-      current = std::move(next);
-    }
+    do {
+      const std::string block = read();
+      append(DeflateBlock(d, block, before, last));
+      before = end(block);
+    } while (!last);
     return out;
   }
   // The jobs under way, oldest first; the workers end (and so stop using them) before they go.
   std::deque<Job> pending;
   Workers workers(threads, level);
-  for (;;) {
-    auto next = readNext();
-    // Enough queued to keep every worker busy while the next block is read.
-    if (pending.size() > threads) {
+  do {
+    std::string block = read();
+    // One block a worker: each is busy while the next block is read.
+    if (pending.size() >= threads) {
       append(pending.front().result.get_future().get());
       pending.pop_front();
     }
-    pending.push_back({current, before, next->empty(), {}});
+    std::string dictionary = std::exchange(before, end(block));
+    pending.push_back({std::move(block), std::move(dictionary), last, {}});
     workers.Queue(pending.back());
-    if (next->empty()) break;
-    before = std::move(current);
-    current = std::move(next);
-  }
+  } while (!last);
   for (; !pending.empty(); pending.pop_front()) append(pending.front().result.get_future().get());
   return out;
 }
@@ -212,17 +218,27 @@ DeflatedPart DeflateWhole(PartContent& content, int level) {
   content.Rewind();
   DeflatedPart out;
   Deflater d(level);
+  std::string stream;
   uLong crc = crc32(0, nullptr, 0);
   for (;;) {
     std::string block = ReadBlock(content, kDeflateBlockSize);
     if (block.empty()) break;
-    d.Run(block, out.data, Z_NO_FLUSH);
+    d.Run(block, stream, Z_NO_FLUSH);
     crc = crc32_combine(crc, Crc(block), static_cast<z_off_t>(block.size()));
     out.size += block.size();
   }
-  d.Run({}, out.data, Z_FINISH);
+  d.Run({}, stream, Z_FINISH);
   out.crc = static_cast<std::uint32_t>(crc);
+  out.compressedSize = stream.size();
+  out.pieces.push_back(std::move(stream));
   return out;
+}
+
+std::string DeflatedPart::Joined() const {
+  std::string whole;
+  whole.reserve(compressedSize);
+  for (const std::string& piece : pieces) whole += piece;
+  return whole;
 }
 
 }  // namespace corvane::xlsx

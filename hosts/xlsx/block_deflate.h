@@ -4,8 +4,9 @@
 // on a byte boundary (a sync flush) that the next block's bytes simply follow; the last block
 // ends the stream. Any inflater reads the result as one stream.
 // Contract:
-//  - The content is read once, from its first byte, on the calling thread only; a few blocks per
-//    thread are held at once besides the compressed bytes, so a large part never exists whole in
+//  - The content is read once, from its first byte, on the calling thread only; its Size() tells
+//    which block is the last (a content that goes on past it is refused). About one block per
+//    thread is held at once besides the compressed bytes, so a large part never exists whole in
 //    memory uncompressed. Each thread keeps one compressor for all its blocks.
 //  - The result inflates to exactly the content read; `crc` is its CRC-32 and `size` its length.
 //    Content of one block or less comes out byte for byte as DeflateWhole gives it.
@@ -16,15 +17,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "hosts/xlsx/zip_package.h"
 
 namespace corvane::xlsx {
 
 struct DeflatedPart {
-  std::string data;  // the raw deflate stream (no zlib or gzip wrapper)
+  // The raw deflate stream (no zlib or gzip wrapper) in pieces, one a block, never joined: a
+  // growing copy of the whole would double its memory for a while.
+  std::vector<std::string> pieces;
+  std::uint64_t compressedSize = 0;
   std::uint32_t crc = 0;
-  std::uint64_t size = 0;
+  std::uint64_t size = 0;  // of the content
+
+  std::string Joined() const;
 };
 
 inline constexpr std::size_t kDeflateBlockSize = std::size_t{1} << 20;

@@ -103,17 +103,23 @@ struct ContentSource {
   zip_error_t error;
   std::string failure;
   std::optional<DeflatedPart> deflated;
-  std::size_t offset = 0;
+  std::size_t piece = 0, offset = 0;  // where the reads are in the compressed pieces
 
   static zip_int64_t Callback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
     auto* self = static_cast<ContentSource*>(state);
     return Guarded(self->error, self->failure, ZIP_ER_INTERNAL, [&]() -> zip_int64_t {
       switch (command) {
         case ZIP_SOURCE_OPEN:
-          self->offset = 0;
+          self->piece = self->offset = 0;
           return 0;
         case ZIP_SOURCE_READ: {
-          const std::string& bytes = self->Deflated().data;
+          const std::vector<std::string>& pieces = self->Deflated().pieces;
+          while (self->piece < pieces.size() && self->offset == pieces[self->piece].size()) {
+            ++self->piece;
+            self->offset = 0;
+          }
+          if (self->piece == pieces.size()) return 0;
+          const std::string& bytes = pieces[self->piece];
           const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(length), bytes.size() - self->offset);
           std::memcpy(data, bytes.data() + self->offset, n);
           self->offset += n;
@@ -126,7 +132,7 @@ struct ContentSource {
           auto* st = static_cast<zip_stat_t*>(data);
           zip_stat_init(st);
           st->size = part.size;
-          st->comp_size = part.data.size();
+          st->comp_size = part.compressedSize;
           st->crc = part.crc;
           st->mtime = self->mtime;
           st->comp_method = ZIP_CM_DEFLATE;
@@ -432,7 +438,7 @@ void ZipPackage::Write(const std::string& target, const std::map<std::string, Pa
     const auto change = replaced.find(name);
     zip_source_t* data = nullptr;
     if (change != replaced.end()) {
-      auto* state = new ContentSource{change->second, (st.valid & ZIP_STAT_MTIME) ? st.mtime : std::time(nullptr), {}, {}, {}, 0};
+      auto* state = new ContentSource{change->second, (st.valid & ZIP_STAT_MTIME) ? st.mtime : std::time(nullptr), {}, {}, {}, 0, 0};
       zip_error_init(&state->error);
       sources.push_back(state);
       data = zip_source_function(out, &ContentSource::Callback, state);
