@@ -108,16 +108,15 @@ struct Job {
 class Workers {
  public:
   Workers(unsigned count, int level) {
-    for (unsigned k = 0; k < count; ++k) threads_.emplace_back([this, level] { Work(level); });
-  }
-  ~Workers() {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      closing_ = true;
+    try {
+      for (unsigned k = 0; k < count; ++k) threads_.emplace_back([this, level] { Work(level); });
+    } catch (...) {
+      // A thread the system would not start: the ones started end before the failure goes on.
+      Close();
+      throw;
     }
-    ready_.notify_all();
-    for (std::thread& t : threads_) t.join();
   }
+  ~Workers() { Close(); }
   Workers(const Workers&) = delete;
   Workers& operator=(const Workers&) = delete;
 
@@ -148,6 +147,16 @@ class Workers {
         job->result.set_exception(std::current_exception());
       }
     }
+  }
+
+  void Close() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+    }
+    ready_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
   }
 
   std::mutex mutex_;
