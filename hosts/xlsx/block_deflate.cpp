@@ -196,7 +196,8 @@ DeflatedPart DeflateInBlocks(PartContent& content, int level, std::size_t blockS
   // The next block's dictionary; every block but the last is longer than it.
   const auto end = [](const std::string& block) { return block.substr(block.size() - std::min(block.size(), kWindow)); };
   std::string before;
-  if (threads <= 1) {
+  // A part of one block (most are) is deflated here: no thread would have anything to do.
+  if (threads <= 1 || size <= blockSize) {
     Deflater d(level);
     do {
       const std::string block = read();
