@@ -274,6 +274,7 @@ TEST(XlsxPackage, PartsDeflatedInBlocksAreOneStreamOfTheirContent) {
       }
     }
     EXPECT_EQ(Inflated(whole.Joined()), text);
+    EXPECT_EQ(whole.crc, crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
   }
   // What repeats the end of the block before costs almost nothing, as in one stream.
   std::mt19937 draw(17);
@@ -283,6 +284,12 @@ TEST(XlsxPackage, PartsDeflatedInBlocksAreOneStreamOfTheirContent) {
   for (int k = 0; k < 13; ++k) repeated += random;
   StringContent content(repeated);
   EXPECT_LT(DeflateInBlocks(content, 1, kBlock, 2).compressedSize, DeflateWhole(content, 1).compressedSize + 1600);
+  // Blocks that deflate to more than the compressor's output takes in one step.
+  std::string noise(300000, ' ');
+  for (char& c : noise) c = static_cast<char>(draw());
+  StringContent noisy(noise);
+  for (const unsigned threads : {1U, 2U}) EXPECT_EQ(Inflated(DeflateInBlocks(noisy, 1, 4 * kBlock, threads).Joined()), noise);
+  EXPECT_EQ(Inflated(DeflateWhole(noisy, 1).Joined()), noise);
 }
 
 TEST(XlsxPackage, AFailingContentFailsTheDeflateOnTheCallingThread) {
