@@ -260,9 +260,11 @@ TEST(XlsxPackage, PartsDeflatedInBlocksAreOneStreamOfTheirContent) {
     const std::string text = LaidOutLines(size);
     StringContent content(text);
     const DeflatedPart whole = DeflateWhole(content, 1);
+    const std::string onOneThread = DeflateInBlocks(content, 1, kBlock, 1).Joined();
     for (const unsigned threads : {1U, 2U, 5U}) {
       SCOPED_TRACE("size " + std::to_string(size) + ", threads " + std::to_string(threads));
       const DeflatedPart part = DeflateInBlocks(content, 1, kBlock, threads);
+      EXPECT_EQ(part.Joined(), onOneThread) << "the same file however many processors";
       EXPECT_EQ(Inflated(part.Joined()), text);
       EXPECT_EQ(part.size, text.size());
       EXPECT_EQ(part.crc, crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
