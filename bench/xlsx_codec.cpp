@@ -1,6 +1,7 @@
 // The yardstick of `corvane format BOOK.xlsx --all`: what inflating a workbook's worksheets and
 // deflating the rewritten ones cost with the library the program uses (libzip over zlib), at the
-// level the program writes new parts (1). bench/xlsx_speed.sh runs it beside the program.
+// level the program writes new parts (1), as one stream on one processor (the program deflates a
+// large part in blocks on every processor). bench/xlsx_speed.sh runs it beside the program.
 //
 //   xlsx_codec make CORPUS.txt OUT.xlsx [CELLS]   a workbook of CELLS corpus formulas (100,000)
 //   xlsx_codec time BEFORE.xlsx AFTER.xlsx        prints "inflate_s deflate_s cpu_s bytes": the

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # `corvane format BOOK.xlsx --all` on a workbook of 100,000 corpus formulas beside what inflating
-# its worksheets and deflating the rewritten ones take (libzip, at the level the program writes),
+# its worksheets and deflating the rewritten ones take (libzip, at the level the program writes,
+# on one processor: compare the processor times for the work, the wall times for the wait),
 # in one run, turn about: each round formats a fresh copy of the workbook, then times the
 # inflate and deflate on that round's result (bench/xlsx_codec.cpp). Medians over the rounds, and
 # the ratio of the program to inflate + deflate. The store is calibrated beforehand. Each round

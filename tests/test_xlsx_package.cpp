@@ -9,8 +9,8 @@
 #include <functional>
 #include <optional>
 #include <random>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "hosts/xlsx/block_deflate.h"
