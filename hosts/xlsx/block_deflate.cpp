@@ -53,8 +53,8 @@ struct Deflater {
   }
 };
 
-std::uint32_t Crc(std::string_view bytes) {
-  uLong crc = crc32(0, nullptr, 0);
+// The CRC-32 of `bytes`, going on from `crc` (that of the bytes before them).
+std::uint32_t Crc(std::string_view bytes, uLong crc = crc32(0, nullptr, 0)) {
   for (std::size_t at = 0; at < bytes.size();) {
     const auto step = static_cast<uInt>(std::min<std::size_t>(bytes.size() - at, std::numeric_limits<uInt>::max()));
     crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data() + at), step);
@@ -173,7 +173,7 @@ DeflatedPart DeflateInBlocks(PartContent& content, int level, std::size_t blockS
   content.Rewind();
   const std::uint64_t size = content.Size();
   DeflatedPart out;
-  out.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+  out.crc = Crc({});
   const auto append = [&](Block block) {
     out.compressedSize += block.data.size();
     out.pieces.push_back(std::move(block.data));
@@ -229,16 +229,15 @@ DeflatedPart DeflateWhole(PartContent& content, int level) {
   DeflatedPart out;
   Deflater d(level);
   std::string stream;
-  uLong crc = crc32(0, nullptr, 0);
+  out.crc = Crc({});
   for (;;) {
     std::string block = ReadBlock(content, kDeflateBlockSize);
     if (block.empty()) break;
     d.Run(block, stream, Z_NO_FLUSH);
-    crc = crc32_combine(crc, Crc(block), static_cast<z_off_t>(block.size()));
+    out.crc = Crc(block, out.crc);
     out.size += block.size();
   }
   d.Run({}, stream, Z_FINISH);
-  out.crc = static_cast<std::uint32_t>(crc);
   out.compressedSize = stream.size();
   out.pieces.push_back(std::move(stream));
   return out;
