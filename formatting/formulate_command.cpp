@@ -194,7 +194,7 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
         target->SetFormula(laidOut);
       }
       outcome.ending = Ending::IntoCell;
-      outcome.laidOut = laidOut;
+      outcome.laidOut = std::move(laidOut);
 
       if (isArray) {
         std::size_t k = 0;

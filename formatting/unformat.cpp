@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "addin/cls_corvane.h"
@@ -13,6 +14,8 @@
 namespace corvane {
 
 namespace {
+
+constexpr std::uint64_t kFourSpaces = 0x0020002000200020u;
 
 // Takes out every line feed outside literals and names with the spaces of each run that touches
 // one, and, when `otherSpaces`, every other run of spaces that is no intersection operator.
@@ -41,7 +44,11 @@ void Strip(std::u16string_view formula, bool otherSpaces, Keep keep) {
     }
     std::size_t end = i;
     bool hasLineFeed = false;
-    while (end < n && (text[end] == u' ' || text[end] == u'\n')) {
+    for (;;) {
+      // A laid-out formula is mostly indentation: four spaces at a time.
+      std::uint64_t four;
+      while (end + 4 <= n && (std::memcpy(&four, text + end, sizeof four), four == kFourSpaces)) end += 4;
+      if (end == n || (text[end] != u' ' && text[end] != u'\n')) break;
       hasLineFeed = hasLineFeed || text[end] == u'\n';
       ++end;
     }
