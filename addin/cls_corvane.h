@@ -2,10 +2,39 @@
 // building blocks the host macro may call.
 // Contract: a command method runs its command (formatting/, spacing/) on the host held by
 // mdl_Support, the store in force and the add-in's windows (windows/window_prompter.h). The
-// fields below are what the building blocks work on; they start empty and keep the values of the
-// last command (the formulate command leaves its widths, destination and character table there).
-// Methods take their arguments by reference as the automation interface passes them. Commands
-// end quietly on any failure; the building blocks throw AutomationError to their caller.
+// object is the formulate command's RunState, so that the building blocks work on what the last
+// run left (its widths, destination and separator); the character scan's fields are its own.
+// All start empty. Methods take their arguments by reference as the automation interface passes
+// them. Commands end quietly on any failure; the building blocks throw AutomationError to their
+// caller.
+// Building blocks (addin/building_blocks.cpp):
+//  - GetSpacingThisLevel(str): with bSendToNotepad set, the number of UTF-16 code units of str,
+//    touching nothing else. Otherwise the sum, in order from 0, of the width of each code unit:
+//    codes 2..767 from SpacingArray (text converted with the regional format, the whole number 1
+//    as it is), codes 0 and 1 (which have no entry) 0, codes 768 and above from the store's
+//    "Special_" + standard font section, measured in one scratch workbook per call when not
+//    stored yet (screen updating off while it is open). Error trap: any failure ends the call
+//    with the total of the code units before the failing one; a scratch workbook it opened is
+//    closed unsaved and screen updating put back on, on every path.
+//  - GetSpecialCharSpacing: the stored width of one special code, measured and saved first when
+//    missing; opens (and closes again) its own scratch workbook only when given no measuring cell,
+//    and then leaves rgCalibrate empty again. No recovery: failures pass to the caller, after its
+//    own scratch workbook is closed and screen updating put back on.
+//  - GetIndentSpacesCount: the sum of LevelsArray(1..iIndentLevel) (Empty counts 0) rounded to a
+//    whole number, ties to even. A missing element or a value that does not convert throws.
+//  - LayoutFormula, over the layout (inputs: strFormula, iLenFormula, strCharArray =
+//    PopulateCharArray of strFormula, strListSeparator, bFormatAllParens, SpacingArray,
+//    bSendToNotepad (the text file, else the cell), strAfterParen):
+//    it lays out the first iLenFormula characters of strFormula, with SpacingArray as parsed
+//    (spacing::WidthsCache) and special characters measured by GetSpacingThisLevel on the whole
+//    line. It needs the table only to cover the formula, and reads from it only the character
+//    after the last one (a "(" there is half of an empty pair when the next row holds ")").
+//    CheckChar itself still classifies parentheses and separators of names as syntax (and
+//    those after a double quote inside a sheet name as text of a literal). Failures are the
+//    layout's, and a formula or table shorter than iLenFormula (error 9) before anything is
+//    laid out; the formulate command's trap catches them.
+//  - RemoveSpacesInLastLine(str) returns str without the spaces (code 32 only) at its end; it
+//    never fails on a text.
 #pragma once
 
 #include <cstdint>
@@ -17,12 +46,11 @@
 #include "base/platform.h"
 #include "base/host.h"
 #include "base/paren_check.h"
-#include "formatting/layout.h"
-#include "spacing/spacing_model.h"
+#include "formatting/formulate_command.h"
 
 namespace corvane {
 
-class cls_corvane : public AutomationObject {
+class cls_corvane : public AutomationObject, public formulate::RunState {
  public:
   // ---- Host holder and help ----
   void SetExcelApp(ObjectRef& excel_app);
@@ -51,10 +79,6 @@ class cls_corvane : public AutomationObject {
   // strListSeparator, bFormatAllParens, iFitWidth, SpacingArray, bSendToNotepad and strAfterParen
   // as set) and returns the laid-out text. No error trap: failures throw.
   std::u16string LayoutFormula();
-  // The same on a formula in hand, the table's only contribution given: whether a ")" follows the
-  // laid-out part. The formulate command lays out its whole formula this way, with the fields
-  // other than the formula and its table set by the run.
-  std::u16string LayOut(std::u16string_view formula, bool closeFollows);
 
   // ---- Spacing model ----
   double GetSpacingThisLevel(Variant& str);
@@ -68,44 +92,18 @@ class cls_corvane : public AutomationObject {
   bool CalibrateOneChar(std::int32_t& iChar, std::shared_ptr<HostRange>& rgCalibrate, std::u16string& strRegSection,
                         double& dblSpaceWidthNoOverhead);
 
-  // ---- Object fields (all start empty) ----
-  VariantArray SpacingArray{2, 767};
-  std::u16string strListSeparator;
-  bool bSendToNotepad = false;
-  std::u16string strAfterParen;
+  // The measure of a line for the formulate command: GetSpacingThisLevel.
+  double SpecialLineWidth(std::u16string_view line) override;
+
+  // ---- The character scan's fields (the formulate command's are RunState's) ----
   std::u16string strFormula;
   std::int32_t iLenFormula = 0;
   StringTable strCharArray;  // no rows until a scan has filled it
-  bool bFormatAllParens = false;
-  std::int32_t iFitWidth = 0;  // "Fit Width": the widest line in widths of "0"; 0 breaks every level
-  // Where SpacingArray's widths came from: the store's version, the section, and the array's
-  // contents right after every width was read. A formulate run that finds all three as they were
-  // reads nothing again; any save, another process's change or a change of the array reads anew.
-  struct SpacingSource {
-    StoreVersion version;
-    std::u16string section;
-    std::uint64_t contents = 0;
-  };
-  SpacingSource spacingSource;
-  // The two options' stored texts and the store's version they were read at (known versions only).
-  struct OptionsSource {
-    StoreVersion version;
-    std::u16string allParens;
-    std::u16string alwaysNotepad;
-    std::u16string fitWidth;
-  };
-  OptionsSource optionsSource;
-  // SpacingArray parsed, for the layout and GetSpacingThisLevel: parsed again when it changed.
-  spacing::WidthsCache parsedWidths;
-  // The fitted layout's lists, kept from one layout to the next.
-  layout::FitLists fitLists;
 
  private:
   // Typed forms of the scan's steps, working on the object's own fields.
   StringTable Scan(std::u16string_view formula, std::int32_t length);
-
- public:
-  // CheckChar on a table already in hand; the layout calls it for every character.
+  // CheckChar on a table already in hand.
   ParenCheck CheckCharAt(std::int32_t item, const StringTable& table) const;
 };
 

@@ -4,14 +4,12 @@
 #include <utility>
 #include <vector>
 
-#include "addin/mdl_support.h"
 #include "base/options.h"
 #include "formatting/notepad_file.h"
 #include "formatting/unformat.h"
 #include "spacing/calibrate_command.h"
 #include "spacing/calibration_store.h"
 #include "windows/ui_backend.h"
-#include "windows/window_prompter.h"
 
 namespace corvane {
 
@@ -51,6 +49,18 @@ void ForEachCell(HostRange& block, std::int32_t rows, std::int32_t columns, Visi
 
 }  // namespace
 
+std::u16string LayOut(RunState& state, std::u16string_view formula, bool closeFollows) {
+  layout::Options options;
+  options.allParens = state.bFormatAllParens;
+  options.destination = state.bSendToNotepad ? layout::Destination::TextFile : layout::Destination::Cell;
+  options.listSeparator = state.strListSeparator;
+  options.afterParen = state.strAfterParen;
+  options.specialLine = [&state](std::u16string_view line) { return state.SpecialLineWidth(line); };
+  options.fitWidth = state.iFitWidth;
+  const std::shared_ptr<const spacing::Widths> widths = state.parsedWidths.For(state.SpacingArray, Regional());
+  return layout::Layout(formula, options, *widths, &state.fitLists, closeFollows);
+}
+
 std::int32_t FormulaLengthLimit(std::u16string_view versionText) {
   // The number at the start of the text, as the macro language's Val reads it.
   std::size_t i = 0;
@@ -71,7 +81,7 @@ std::int32_t FormulaLengthLimit(std::u16string_view versionText) {
   return number <= 11.0 ? kShortLimit : kLongLimit;
 }
 
-Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& store, Prompter& prompter) noexcept {
+Outcome FormulateCell(RunState& state, HostApplication& host, SettingsStore& store, Prompter& prompter) noexcept {
   Outcome outcome;
   const auto showMessage = [&](std::u16string_view prompt, std::int32_t style) {
     return prompter.Ask(prompt, style, kTitle);
@@ -83,16 +93,16 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
     // The options' texts are read again only when the store may have changed since; the texts,
     // not the answers, are kept, so that the regional format in force still decides.
     const StoreVersion version = store.Version();
-    if (!version.known() || self.optionsSource.version != version) {
-      self.optionsSource = {};
+    if (!version.known() || state.optionsSource.version != version) {
+      state.optionsSource = {};
       std::u16string allParens = options::ReadText(store, options::kFormatAllParens);
       std::u16string alwaysNotepad = options::ReadText(store, options::kAlwaysSendToNotepad);
       std::u16string fitWidth = options::ReadText(store, options::kFitWidth);
-      self.optionsSource = {version, std::move(allParens), std::move(alwaysNotepad), std::move(fitWidth)};
+      state.optionsSource = {version, std::move(allParens), std::move(alwaysNotepad), std::move(fitWidth)};
     }
-    self.bFormatAllParens = OptionOn(self.optionsSource.allParens, fmt);
-    self.iFitWidth = options::FitWidth(self.optionsSource.fitWidth);
-    const bool alwaysSendToNotepad = OptionOn(self.optionsSource.alwaysNotepad, fmt);
+    state.bFormatAllParens = OptionOn(state.optionsSource.allParens, fmt);
+    state.iFitWidth = options::FitWidth(state.optionsSource.fitWidth);
+    const bool alwaysSendToNotepad = OptionOn(state.optionsSource.alwaysNotepad, fmt);
 
     const std::u16string fontName = host.StandardFont();
     const std::u16string section = calibration::SpacingSection(fontName);
@@ -116,8 +126,8 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
       savedWraps.push_back(ToBool(target->WrapText(), fmt));
     }
 
-    self.strListSeparator = ToText(host.International(kListSeparatorIndex), fmt);
-    self.bSendToNotepad = alwaysSendToNotepad;
+    state.strListSeparator = ToText(host.International(kListSeparatorIndex), fmt);
+    state.bSendToNotepad = alwaysSendToNotepad;
 
     std::u16string formula = host.ActiveCell()->Formula();
     // A constant is the user's data, whatever it holds: only formulas are laid out. Text that
@@ -135,24 +145,24 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
     // The widths, once per run and only when the store or the array changed since they were
     // read in full. A missing one offers calibration; the keys before it keep the values already
     // read, the ones after it are read as the loop goes on.
-    const bool unchanged = version.known() && self.spacingSource.version == version &&
-                           self.spacingSource.section == section &&
-                           self.spacingSource.contents == self.SpacingArray.contentId();
+    const bool unchanged = version.known() && state.spacingSource.version == version &&
+                           state.spacingSource.section == section &&
+                           state.spacingSource.contents == state.SpacingArray.contentId();
     if (!unchanged) {
-      self.spacingSource = {};
+      state.spacingSource = {};
       bool complete = true;
       for (std::int32_t code = calibration::kFirstOrdinaryCode; code <= calibration::kLastOrdinaryCode; ++code) {
         std::u16string text = ReadWidth(store, section, code);
         // An entry that holds this text already (the previous run's) stays as it is, untouched,
         // so that widths converted from it before stay valid.
-        const Variant& entry = std::as_const(self.SpacingArray).at(code);
-        if (!entry.isString() || entry.string() != text) self.SpacingArray.at(code) = Variant(std::move(text));
+        const Variant& entry = std::as_const(state.SpacingArray).at(code);
+        if (!entry.isString() || entry.string() != text) state.SpacingArray.at(code) = Variant(std::move(text));
         if (entry.string() != calibration::kNotFound) continue;
         complete = false;
         if (showMessage(kCalibratePrompt, buttons::kYesNo) != answer::kNo) {
           (void)calibration::CalibrateSpacing(host, store, prompter);
           Ui().DoEvents();
-          self.SpacingArray.at(code) = Variant(ReadWidth(store, section, code));
+          state.SpacingArray.at(code) = Variant(ReadWidth(store, section, code));
           continue;
         }
         if (showMessage(kFormatAnywayPrompt, buttons::kYesNo) != answer::kYes) {
@@ -160,31 +170,31 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
           return outcome;
         }
         for (std::int32_t k = calibration::kFirstOrdinaryCode; k <= calibration::kLastOrdinaryCode; ++k)
-          self.SpacingArray.at(k) = Variant(std::int32_t{1});
+          state.SpacingArray.at(k) = Variant(std::int32_t{1});
         break;
       }
       if (complete && version.known())
-        self.spacingSource = {version, std::u16string(section), self.SpacingArray.contentId()};
+        state.spacingSource = {version, std::u16string(section), state.SpacingArray.contentId()};
     }
 
     std::u16string laidOut;
     std::int32_t inCellLength = 0;
     for (;;) {
-      self.strAfterParen = self.bSendToNotepad ? u"  " : u"       ";
+      state.strAfterParen = state.bSendToNotepad ? u"  " : u"       ";
       if (!HasOpenParen(formula) || !isFormula) {
         showMessage(kUnableToFormatPrompt, buttons::kOkOnly);
         outcome.ending = Ending::Message;
         outcome.cause = isFormula ? Cause::NoParenthesis : Cause::Constant;
         return outcome;
       }
-      laidOut = self.LayOut(formula, false);
-      if (self.bSendToNotepad) break;
+      laidOut = LayOut(state, formula, false);
+      if (state.bSendToNotepad) break;
 
       inCellLength = static_cast<std::int32_t>(laidOut.size());
       if (inCellLength > limit) {
         // Only its length is wanted now: a long layout should not be held beside the next one.
         laidOut = std::u16string();
-        self.bSendToNotepad = true;
+        state.bSendToNotepad = true;
         continue;
       }
 
@@ -238,16 +248,5 @@ Outcome FormulateCell(cls_corvane& self, HostApplication& host, SettingsStore& s
 }
 
 }  // namespace formulate
-
-Variant cls_corvane::cvFormulateCell() {
-  // The command's own trap covers the host too: a call before SetExcelApp ends quietly.
-  try {
-    const std::shared_ptr<HostApplication> host = mdl_Support::Host();
-    windows::WindowPrompter prompter;
-    (void)formulate::FormulateCell(*this, *host, StoreInForce(), prompter);
-  } catch (...) {
-  }
-  return Variant();
-}
 
 }  // namespace corvane

@@ -11,10 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "addin/cls_corvane.h"
 #include "base/automation.h"
 #include "base/platform.h"
-#include "formatting/char_scan.h"
 #include "formatting/lexer.h"
 
 namespace corvane {
@@ -649,49 +647,10 @@ class Layouter {
 }  // namespace
 
 std::u16string Layout(std::u16string_view formula, const Options& options, const spacing::Widths& widths,
-                      FitLists* lists) {
-  return Layouter(formula, false, options, widths, lists).Run();
+                      FitLists* lists, bool closeFollows) {
+  return Layouter(formula, closeFollows, options, widths, lists).Run();
 }
 
 }  // namespace layout
-
-std::u16string cls_corvane::RemoveSpacesInLastLine(Variant& str) {
-  std::u16string converted;
-  const std::u16string_view text = str.isString() ? std::u16string_view(str.string())
-                                                  : std::u16string_view(converted = ToText(str, Regional()));
-  std::size_t end = text.size();
-  while (end >= 1 && text[end - 1] == layout::kSpace) --end;
-  return std::u16string(text.substr(0, end));
-}
-
-std::u16string cls_corvane::LayoutFormula() {
-  using scan::kCharColumn;
-  const StringTable& table = strCharArray;
-  const std::int32_t n = iLenFormula;
-  if (n >= 1 && (static_cast<std::size_t>(n) > strFormula.size() || table.rows() == 0 || table.rowLower() > 1 ||
-                 table.rowUpper() < n || table.colLower() > kCharColumn || table.colUpper() < scan::kSheetMarkColumn))
-    throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
-  const std::u16string_view formula =
-      std::u16string_view(strFormula).substr(0, static_cast<std::size_t>(std::max(n, 0)));
-  const bool closeFollows = n >= 1 && n != table.rowUpper() && table.get(n + 1, kCharColumn) == u")";
-  return LayOut(formula, closeFollows);
-}
-
-std::u16string cls_corvane::LayOut(std::u16string_view formula, bool closeFollows) {
-  layout::Options options;
-  options.allParens = bFormatAllParens;
-  options.destination = bSendToNotepad ? layout::Destination::TextFile : layout::Destination::Cell;
-  options.listSeparator = strListSeparator;
-  options.afterParen = strAfterParen;
-  options.specialLine = [this](std::u16string_view line) {
-    Variant text{std::u16string(line)};
-    return GetSpacingThisLevel(text);
-  };
-  options.fitWidth = iFitWidth;
-  const std::shared_ptr<const spacing::Widths> widths = parsedWidths.For(SpacingArray, Regional());
-
-  layout::Layouter layouter(formula, closeFollows, options, *widths, &fitLists);
-  return layouter.Run();
-}
 
 }  // namespace corvane

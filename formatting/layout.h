@@ -32,19 +32,6 @@
 //  - Failures throw AutomationError: a ")" with no "(" before it (9), a "(" width that is no
 //    number at the first level close (the failure its conversion gave), an indentation that is
 //    negative (5) or beyond 32 bits (6).
-// Contract of cls_corvane::LayoutFormula, the add-in's building block over Layout (inputs:
-// strFormula, iLenFormula, strCharArray = PopulateCharArray of strFormula, strListSeparator,
-// bFormatAllParens, SpacingArray, bSendToNotepad (the text file, else the cell), strAfterParen):
-//  - It lays out the first iLenFormula characters of strFormula, with SpacingArray as parsed
-//    (spacing::WidthsCache) and special characters measured by GetSpacingThisLevel on the whole
-//    line. It needs the table only to cover the formula, and reads from it only the character
-//    after the last one (a "(" there is half of an empty pair when the next row holds ")").
-//    CheckChar itself still classifies parentheses and separators of names as syntax (and
-//    those after a double quote inside a sheet name as text of a literal).
-//  - Failures are Layout's, and a formula or table shorter than iLenFormula (error 9) before
-//    anything is laid out; the formulate command's trap catches them.
-// cls_corvane::RemoveSpacesInLastLine(str) returns str without the spaces (code 32 only) at its
-// end; it never fails on a text.
 #pragma once
 
 #include <cstdint>
@@ -83,7 +70,8 @@ struct FitLists {
   std::vector<std::uint32_t> open;
 };
 
+// `closeFollows`: a ")" stands after the formula, so that a "(" at its end is half of an empty pair.
 std::u16string Layout(std::u16string_view formula, const Options& options, const spacing::Widths& widths,
-                      FitLists* lists = nullptr);
+                      FitLists* lists = nullptr, bool closeFollows = false);
 
 }  // namespace corvane::layout

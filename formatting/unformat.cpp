@@ -5,8 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "addin/cls_corvane.h"
-#include "addin/mdl_support.h"
 #include "base/platform.h"
 #include "base/unit_scan.h"
 #include "formatting/lexer.h"
@@ -138,15 +136,6 @@ void DeformulateCell(HostApplication& host) noexcept {
   } catch (...) {
     // Nothing reaches the host macro.
   }
-}
-
-Variant cls_corvane::cvDeformulateCell() {
-  try {
-    DeformulateCell(*mdl_Support::Host());
-  } catch (...) {
-    // No host held: the command ends quietly, as on any failure.
-  }
-  return Variant();
 }
 
 }  // namespace corvane

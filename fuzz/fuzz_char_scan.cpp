@@ -11,7 +11,7 @@
 
 #include "addin/cls_corvane.h"
 #include "base/automation.h"
-#include "formatting/char_scan.h"
+#include "addin/char_scan.h"
 #include "fuzz_input.h"
 
 using namespace corvane;

@@ -4,11 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "addin/cls_corvane.h"
-#include "addin/mdl_support.h"
 #include "spacing/calibration_store.h"
 #include "spacing/measurement.h"
-#include "windows/window_prompter.h"
 
 namespace corvane {
 
@@ -90,10 +87,5 @@ bool CalibrateSpacing(HostApplication& app, SettingsStore& store, Prompter& prom
 }
 
 }  // namespace calibration
-
-void cls_corvane::cvCalibrateSpacing() {
-  windows::WindowPrompter prompter;
-  (void)calibration::CalibrateSpacing(*mdl_Support::Host(), StoreInForce(), prompter);
-}
 
 }  // namespace corvane

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <string>
 
-#include "addin/cls_corvane.h"
 #include "base/platform.h"
 #include "spacing/calibration_store.h"
 #include "windows/ui_backend.h"
@@ -44,22 +43,12 @@ double RelativeWidth(double widthNoOverhead, double spaceWidthNoOverhead) {
 
 }  // namespace measurement
 
-namespace {
-
-HostRange& MeasuringCell(const std::shared_ptr<HostRange>& rgCalibrate) {
-  if (!rgCalibrate)
-    throw AutomationError(err::kObjectVariableNotSet, u"Object variable or With block variable not set");
-  return *rgCalibrate;
-}
+namespace measurement {
 
 char16_t CharOfCode(std::int32_t code) {
   if (code < 0 || code > 0xFFFF) throw AutomationError(err::kInvalidProcedureCall, u"Invalid procedure call or argument");
   return static_cast<char16_t>(code);
 }
-
-}  // namespace
-
-namespace measurement {
 
 double SpaceWidth(HostRange& cell) {
   const double w1 = Measure(cell, u" ");
@@ -92,19 +81,5 @@ void CalibrateChar(HostRange& cell, SettingsStore& store, std::u16string_view se
 }
 
 }  // namespace measurement
-
-double cls_corvane::GetSpaceWidth(std::shared_ptr<HostRange>& rgCalibrate) {
-  return measurement::SpaceWidth(MeasuringCell(rgCalibrate));
-}
-
-bool cls_corvane::CalibrateOneChar(std::int32_t& iChar, std::shared_ptr<HostRange>& rgCalibrate,
-                                   std::u16string& strRegSection, double& dblSpaceWidthNoOverhead) {
-  (void)CharOfCode(iChar);  // a code out of range fails before the measuring cell is looked at
-  const double ratio = measurement::MeasureRatio(MeasuringCell(rgCalibrate), iChar, dblSpaceWidthNoOverhead);
-  // The store in force is looked up only now, as the key is saved.
-  calibration::SaveWidth(strRegSection, iChar, ratio);
-  measurement::ProcessPendingEvents();
-  return true;
-}
 
 }  // namespace corvane

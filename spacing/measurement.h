@@ -7,13 +7,13 @@
 //    points.
 //  - The column overhead of a character c is 2·M(c) − M(cc), rounded to 4 places (ties to even);
 //    its width without overhead is M(c repeated 100 times) minus that overhead.
-//  - cls_corvane::GetSpaceWidth returns the space's width without overhead (the width of 100
-//    spaces, in points) and writes nothing.
-//  - cls_corvane::CalibrateOneChar measures the character with the UTF-16 code iChar, saves
-//    (width without overhead) / (space width), rounded to 4 places, under that code in the
-//    section it is given of the store in force (and nowhere else), and returns True;
-//    CalibrateChar does the same into the store it is given. The key is saved only after the
-//    three measurements have succeeded.
+//  - SpaceWidth (the add-in's GetSpaceWidth) returns the space's width without overhead (the
+//    width of 100 spaces, in points) and writes nothing.
+//  - CalibrateChar measures the character with the UTF-16 code it is given and saves (width
+//    without overhead) / (space width), rounded to 4 places, under that code in the section it is
+//    given of the store it is given (and nowhere else); the add-in's CalibrateOneChar does the
+//    same into the store in force and returns True. The key is saved only after the three
+//    measurements have succeeded.
 //  - Opening and closing the scratch workbook, screen updating and the progress window are the
 //    caller's business. Neither method recovers from a failure: a refused host call or save
 //    throws AutomationError to the caller. So does a code outside 0..65535 (error 5) and a ratio
@@ -47,6 +47,8 @@ double ColumnOverhead(double w1, double w2);
 // widthNoOverhead / spaceWidthNoOverhead, unrounded; throws when that is no finite number.
 double RelativeWidth(double widthNoOverhead, double spaceWidthNoOverhead);
 
+// The code unit of a character code; error 5 outside 0..65535.
+char16_t CharOfCode(std::int32_t code);
 // The space's width without overhead on `cell` (GetSpaceWidth).
 double SpaceWidth(HostRange& cell);
 // The character `code`'s width on `cell` relative to the space's, unrounded; saves nothing.

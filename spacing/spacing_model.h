@@ -1,20 +1,6 @@
-// Spacing model: the width of a text in space units, and the number of spaces that reach the
-// position the open levels of a laid-out formula add up to.
+// Spacing model: the widths of the ordinary characters as a table (the add-in's building blocks
+// that measure a line and count indentation spaces over it are in addin/building_blocks.cpp).
 // Contract:
-//  - cls_corvane::GetSpacingThisLevel(str): with bSendToNotepad set, the number of UTF-16 code
-//    units of str, touching nothing else. Otherwise the sum, in order from 0, of the width of each
-//    code unit: codes 2..767 from SpacingArray (text converted with the regional format, the
-//    whole number 1 as it is), codes 0 and 1 (which have no entry) 0, codes 768 and above from the
-//    store's "Special_" + standard font section, measured in one scratch workbook per call when
-//    not stored yet (screen updating off while it is open). Error trap: any failure ends the call
-//    with the total of the code units before the failing one; a scratch workbook it opened is
-//    closed unsaved and screen updating put back on, on every path.
-//  - GetSpecialCharSpacing: the stored width of one special code, measured and saved first when
-//    missing; opens (and closes again) its own scratch workbook only when given no measuring cell,
-//    and then leaves rgCalibrate empty again. No recovery: failures pass to the caller, after its
-//    own scratch workbook is closed and screen updating put back on.
-//  - GetIndentSpacesCount: the sum of LevelsArray(1..iIndentLevel) (Empty counts 0) rounded to a
-//    whole number, ties to even. A missing element or a value that does not convert throws.
 //  - Widths: SpacingArray's entries converted once. The object keeps the table it parsed last
 //    (WidthsCache) and parses again when the array's contents or the regional format changed,
 //    so a run never uses a stale width, and runs that find both unchanged share one table.

@@ -14,7 +14,7 @@
 #include "addin/cls_corvane.h"
 #include "base/automation.h"
 #include "base/unit_scan.h"
-#include "formatting/char_scan.h"
+#include "addin/char_scan.h"
 #include "formatting/lexer.h"
 #include "formatting/refusal.h"
 #include "support/corpus.h"

@@ -1,5 +1,4 @@
 // The shared window instances of mdl_Support and the commands that open the modeless windows.
-#include "addin/cls_corvane.h"
 #include "addin/mdl_support.h"
 #include "windows/frm_about.h"
 #include "windows/frm_calibration_progress.h"
@@ -25,9 +24,5 @@ std::shared_ptr<windows::frmAbout> frmAbout() { return windows::LoadSharedInstan
 std::shared_ptr<windows::frmGraphics> frmGraphics() { return windows::LoadSharedInstance(Module().frmGraphics); }
 
 }  // namespace mdl_Support
-
-void cls_corvane::cvSettings() { mdl_Support::frmSettings()->Show(windows::ShowMode::Modeless); }
-
-void cls_corvane::cvAbout() { mdl_Support::frmAbout()->Show(windows::ShowMode::Modeless); }
 
 }  // namespace corvane

@@ -1,4 +1,4 @@
-#include "formatting/char_scan.h"
+#include "addin/char_scan.h"
 
 #include <cstddef>
 #include <limits>
