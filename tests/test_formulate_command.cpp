@@ -407,6 +407,39 @@ TEST_F(CellCommands, OptionsAndWidthsAreReadAgainOnlyWhenSomethingChanged) {
   }
 }
 
+// The command keeps what it reads and measures with in the state it is given, the add-in object
+// or any other: a line with a special character is measured by that state, and what the run read
+// stays there for the next.
+TEST_F(CellCommands, TheRunStateGivenMeasuresSpecialLinesAndKeepsWhatWasRead) {
+  Calibrate();
+  struct State final : formulate::RunState {
+    double width = 0.0;
+    Texts asked;
+    double SpecialLineWidth(std::u16string_view line) override {
+      asked.emplace_back(line);
+      return width;
+    }
+  };
+  const auto indentOfArgument = [&](State& state, double width) {
+    state.width = width;
+    state.asked.clear();
+    Select(u"A1", u"=\u03A9(A1,B1)");
+    EXPECT_EQ(formulate::FormulateCell(state, *app_, Store(), prompter_).ending, Ending::IntoCell);
+    const std::u16string second = Lines(Cell(u"A1"))[1];
+    return second.find_first_not_of(u' ');
+  };
+  State state;
+  const std::size_t narrow = indentOfArgument(state, 10.0);
+  ASSERT_FALSE(state.asked.empty());
+  for (const auto& line : state.asked) EXPECT_NE(line.find(u'\u03A9'), std::u16string::npos) << U8(line);
+  EXPECT_EQ(indentOfArgument(state, 30.0), narrow + 20);
+  fake_.store.ResetCounts();
+  indentOfArgument(state, 30.0);
+  EXPECT_LT(fake_.store.ReadCount(), 10U);  // the widths stayed in the state
+  // The add-in object was not involved.
+  EXPECT_EQ(std::as_const(corvane_.SpacingArray).at(65), Variant());
+}
+
 // No, then Yes: every width one. Yes: the calibration runs and the widths it stored are read;
 // cancelled part way, the question comes again at the first code still missing. (Closed without
 // an answer, the question starts the calibration: test_format_cli's first use without a terminal.)
