@@ -9,7 +9,7 @@
 //    store in force and the add-in's windows, and returns Empty.
 //  - Options (base/options.h) are read when the store reports a version other than the one they
 //    were last read at, or none; the widths of the codes 2 to 767 are read
-//    from "Spacing_" + the standard font when the store, the section or the object's width table
+//    from "Spacing_" + the standard font when the store, the section or the state's width table
 //    changed since they were last read in full, with the calibration questions when one is
 //    missing (a Yes runs the calibration command with the same host, store and prompter).
 //  - Only a formula (text starting with "=") that holds an opening parenthesis is laid out; a

@@ -9,6 +9,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/run_cli.h"
 
 namespace corvane::testing {
 
@@ -46,15 +50,19 @@ OnTerminal::OnTerminal(std::vector<std::string> args, const std::string& program
   argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // Made before the fork, as RunCli does: the child then calls nothing that may allocate.
+  std::vector<std::string> variables = EnvironmentWith({{"DISPLAY", ""}, {"CORVANE", CORVANE_CLI_PATH}});
+  std::vector<char*> envp;
+  envp.reserve(variables.size() + 1);
+  for (auto& v : variables) envp.push_back(v.data());
+  envp.push_back(nullptr);
   pid_ = ::fork();
   if (pid_ == 0) {
     ::setsid();
     for (int fd = 0; fd < 3; ++fd) ::dup2(slave_, fd);
     ::close(slave_);
     ::close(master_);
-    ::setenv("DISPLAY", "", 1);
-    ::setenv("CORVANE", CORVANE_CLI_PATH, 1);
-    ::execv(argv[0], argv.data());
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
   ::close(slave_);

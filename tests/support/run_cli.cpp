@@ -12,6 +12,7 @@
 #include <memory>
 #include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #ifndef CORVANE_CLI_PATH
@@ -19,6 +20,21 @@
 #endif
 
 namespace corvane::testing {
+
+std::vector<std::string> EnvironmentWith(const Env& changes) {
+  std::vector<std::string> variables;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view variable(*entry);
+    const std::string_view name = variable.substr(0, variable.find('='));
+    if (std::none_of(changes.begin(), changes.end(), [&](const auto& e) { return e.first == name; }))
+      variables.emplace_back(variable);
+  }
+  // As setenv one after another would: a name given twice takes its last value.
+  for (auto it = changes.begin(); it != changes.end(); ++it)
+    if (std::none_of(it + 1, changes.end(), [&](const auto& e) { return e.first == it->first; }))
+      variables.push_back(it->first + "=" + it->second);
+  return variables;
+}
 
 CliResult RunCli(const std::vector<std::string>& args, const std::string& input, const Env& env,
                  void (*beforeExec)(), const std::function<void(pid_t)>& whileRunning) {
@@ -32,6 +48,12 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv(words.size() + 1, nullptr);  // ended by a null pointer
   std::transform(words.begin(), words.end(), argv.begin(), [](std::string& w) { return w.data(); });
+  // The environment is made here: between fork and exec the child may call only what is safe
+  // after a fork in a process with threads (setenv allocates, and another thread may have held
+  // the allocator's lock at the fork, which hung the child for good).
+  std::vector<std::string> variables = EnvironmentWith(env);
+  std::vector<char*> envp(variables.size() + 1, nullptr);
+  std::transform(variables.begin(), variables.end(), envp.begin(), [](std::string& v) { return v.data(); });
   int in[2];
   if (pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
@@ -42,9 +64,8 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& input,
     dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
     // As from a shell, whatever this test runs under (nohup ignores SIGHUP, for one).
     for (const int sig : {SIGPIPE, SIGHUP, SIGINT, SIGTERM}) std::signal(sig, SIG_DFL);
-    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     if (beforeExec != nullptr) beforeExec();
-    execv(CORVANE_CLI_PATH, argv.data());
+    execve(CORVANE_CLI_PATH, argv.data(), envp.data());
     _exit(127);
   }
   close(in[0]);

@@ -23,6 +23,10 @@ struct CliResult {
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
+// This process's environment with `changes` made ("NAME=value" entries), made before a fork so
+// that the child has only to pass it to exec.
+std::vector<std::string> EnvironmentWith(const Env& changes);
+
 // `beforeExec` runs in the child just before the program starts (async-signal-safe calls only:
 // limits, user ids); it may end the child with _exit. `whileRunning` gets the program's process
 // id as soon as it is started, for tests that act on it (signals) while it runs.
