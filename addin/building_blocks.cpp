@@ -19,12 +19,6 @@ namespace corvane {
 
 namespace {
 
-std::u16string_view TextOf(const Variant& value, std::u16string& converted) {
-  if (value.isString()) return value.string();
-  converted = ToText(value, Regional());
-  return converted;
-}
-
 // A scratch workbook opened for measuring, with screen updating off while it is open. Close()
 // ends it on the normal path; when a failure leaves it open, the destructor closes it unsaved
 // and puts screen updating back on, ignoring failures of its own.
@@ -86,8 +80,7 @@ HostRange& MeasuringCell(const std::shared_ptr<HostRange>& rgCalibrate) {
 
 std::u16string cls_corvane::RemoveSpacesInLastLine(Variant& str) {
   std::u16string converted;
-  const std::u16string_view text = str.isString() ? std::u16string_view(str.string())
-                                                  : std::u16string_view(converted = ToText(str, Regional()));
+  const std::u16string_view text = TextView(str, Regional(), converted);
   std::size_t end = text.size();
   while (end >= 1 && text[end - 1] == u' ') --end;  // spaces (code 32) only
   return std::u16string(text.substr(0, end));
@@ -116,7 +109,7 @@ double cls_corvane::GetSpacingThisLevel(Variant& str) {
   // Error trap: whatever fails, the answer is the width of the characters before it.
   try {
     std::u16string converted;
-    const std::u16string_view text = TextOf(str, converted);
+    const std::u16string_view text = TextView(str, Regional(), converted);
     if (bSendToNotepad) return static_cast<double>(text.size());
 
     const std::shared_ptr<const spacing::Widths> widths = parsedWidths.For(SpacingArray, Regional());

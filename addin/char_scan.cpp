@@ -22,20 +22,13 @@ std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t n, char
   return FindUnit(text, from, n, target, target);
 }
 
-// Scanning the text in place when the variant holds one spares a copy of the formula.
-std::u16string_view TextOf(const Variant& value, std::u16string& converted) {
-  if (value.isString()) return value.string();
-  converted = ToText(value, Regional());
-  return converted;
-}
-
 }  // namespace
 
 Variant cls_corvane::PopulateCharArray(Variant& formulaArg, Variant& lengthArg) {
   // Error trap: whatever goes wrong, the caller gets no table and no error.
   try {
     std::u16string converted;
-    const std::u16string_view text = TextOf(formulaArg, converted);
+    const std::u16string_view text = TextView(formulaArg, Regional(), converted);
     const std::int32_t length = ToLong(lengthArg, Regional());
     return Variant(Scan(text, length));
   } catch (...) {

@@ -336,6 +336,12 @@ bool ToBool(const Variant& v, const RegionalFormat& fmt) {
   }
 }
 
+std::u16string_view TextView(const Variant& v, const RegionalFormat& fmt, std::u16string& converted) {
+  if (v.isString()) return v.string();
+  converted = ToText(v, fmt);
+  return converted;
+}
+
 std::u16string ToText(const Variant& v, const RegionalFormat& fmt) {
   switch (v.type()) {
     case Variant::Type::Empty:

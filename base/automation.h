@@ -261,6 +261,9 @@ std::int32_t ToLong(const Variant& v, const RegionalFormat& fmt);
 bool ToBool(const Variant& v, const RegionalFormat& fmt);
 // Booleans give "True"/"False", numbers their shortest text in the regional format.
 std::u16string ToText(const Variant& v, const RegionalFormat& fmt);
+// ToText without a copy when the value holds text: a view of it, else of `converted`, which
+// then holds the converted text.
+std::u16string_view TextView(const Variant& v, const RegionalFormat& fmt, std::u16string& converted);
 
 // Parses numeric text in the regional format: optional spaces, sign, digits with optional
 // thousands separators, decimal separator, digits, optional exponent. Fails with error 13.

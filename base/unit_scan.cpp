@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -57,5 +58,19 @@ std::size_t Find(std::u16string_view text, char16_t unit, std::size_t from) {
 }
 
 std::size_t FindPlain(std::u16string_view text, char16_t unit, std::size_t from) { return text.find(unit, from); }
+
+std::size_t SpacesEnd(std::u16string_view text, std::size_t from) {
+  constexpr std::uint64_t kFourSpaces = 0x0020002000200020u;
+  std::size_t i = from;
+  for (std::uint64_t four = 0; i + 4 <= text.size(); i += 4) {
+    std::memcpy(&four, text.data() + i, sizeof four);
+    if (four != kFourSpaces) break;
+  }
+  return SpacesEndPlain(text, i);
+}
+
+std::size_t SpacesEndPlain(std::u16string_view text, std::size_t from) {
+  return std::min(text.find_first_not_of(u' ', from), text.size());
+}
 
 }  // namespace corvane::scan

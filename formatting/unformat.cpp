@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "base/platform.h"
@@ -12,8 +11,6 @@
 namespace corvane {
 
 namespace {
-
-constexpr std::uint64_t kFourSpaces = 0x0020002000200020u;
 
 // Takes out every line feed outside literals and names with the spaces of each run that touches
 // one, and, when `otherSpaces`, every other run of spaces that is no intersection operator.
@@ -43,11 +40,10 @@ void Strip(std::u16string_view formula, bool otherSpaces, Keep keep) {
     std::size_t end = i;
     bool hasLineFeed = false;
     for (;;) {
-      // A laid-out formula is mostly indentation: four spaces at a time.
-      std::uint64_t four;
-      while (end + 4 <= n && (std::memcpy(&four, text + end, sizeof four), four == kFourSpaces)) end += 4;
-      if (end == n || (text[end] != u' ' && text[end] != u'\n')) break;
-      hasLineFeed = hasLineFeed || text[end] == u'\n';
+      // A laid-out formula is mostly indentation, which the scan passes over several at a time.
+      end = scan::SpacesEnd(formula, end);
+      if (end == n || text[end] != u'\n') break;
+      hasLineFeed = true;
       ++end;
     }
     const bool inside = i > 0 && end < n;

@@ -125,6 +125,10 @@ TEST(UnitScan, AgreesWithItsPlainTwins) {
       ASSERT_EQ(scan::Count(text, u'('), scan::CountPlain(text, u'(')) << length << " " << at;
       for (std::size_t from = 0; from <= length; ++from)
         ASSERT_EQ(scan::Find(text, u'(', from), scan::FindPlain(text, u'(', from)) << length << " " << at << " " << from;
+      std::u16string spaces(length, u' ');
+      if (at < length) spaces[at] = u'\u0120';  // a space's low byte
+      for (std::size_t from = 0; from <= length; ++from)
+        ASSERT_EQ(scan::SpacesEnd(spaces, from), scan::SpacesEndPlain(spaces, from)) << length << " " << at << " " << from;
     }
   }
   EXPECT_EQ(scan::Count(std::u16string(300001, u'('), u'('), 300001U) << "more matches than a lane holds";

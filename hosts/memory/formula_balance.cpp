@@ -2,8 +2,8 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 
+#include "base/unit_scan.h"
 #include "formatting/lexer.h"
 
 namespace corvane::memory {
@@ -21,8 +21,6 @@ constexpr std::array<unsigned char, 128> kRoles = [] {
   return t;
 }();
 
-constexpr std::uint64_t kFourSpaces = 0x0020002000200020u;
-
 }  // namespace
 
 bool Balanced(std::u16string_view formula) {
@@ -34,12 +32,8 @@ bool Balanced(std::u16string_view formula) {
   for (std::size_t i = 0; i < n;) {
     const char16_t c = formula[i];
     if (c == u' ') {
-      // A laid-out formula is mostly indentation: four spaces a step.
-      std::uint64_t four;
-      for (++i; i + 4 <= n; i += 4) {
-        std::memcpy(&four, formula.data() + i, sizeof four);
-        if (four != kFourSpaces) break;
-      }
+      // A laid-out formula is mostly indentation, which the scan passes over several at a time.
+      i = scan::SpacesEnd(formula, i);
       continue;
     }
     switch (c < 128 ? kRoles[c] : static_cast<unsigned char>(kNothing)) {
