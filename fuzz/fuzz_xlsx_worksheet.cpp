@@ -4,8 +4,9 @@
 // part back gives a part that reads back with exactly those changes, every other formula as it
 // was. (That a formula reads as its element's whole text, however comments, CDATA and
 // instructions split it, is test_xlsx_cli's.)
-// The rows read in one pass must give what the XML parser gives for every row: the same failure,
-// or the same formula cells, texts and wrapping and the same rewritten part.
+// The rows read in one pass (in one piece, or in two halves at once) must give what the XML parser
+// gives for every row: the same failure, or the same formula cells, texts and wrapping and the
+// same rewritten part.
 #include <unistd.h>
 
 #include <cstddef>
@@ -103,6 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Reading plain = Read(file.path, WorkbookFile::RowReading::Plain);
   CORVANE_FUZZ_CHECK(plain == Read(file.path, WorkbookFile::RowReading::ParserOnly),
                      "the rows read plainly read as the parser reads them");
+  CORVANE_FUZZ_CHECK(plain == Read(file.path, WorkbookFile::RowReading::PlainInHalves),
+                     "the rows read in two halves at once read as in one");
   if (!plain.failure.empty()) return 0;
   file.Write(plain.saved);
   auto again = WorkbookFile::Open(file.path);

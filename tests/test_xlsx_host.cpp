@@ -245,5 +245,71 @@ TEST(XlsxHost, ASaveKeepsPermissionsAndNeverWritesOverAnotherProgramsChange) {
   EXPECT_EQ(s.folder.Files(), std::vector<std::string>{"Budget.xlsx"}) << "no temporary file is left";
 }
 
+// What a worksheet's formula cells read (kind, wrapping, text or why not) and its part after a
+// change in every tenth of them, in one text.
+std::string ReadingOf(const fs::path& path, WorkbookFile::RowReading rows) {
+  std::string out;
+  try {
+    auto book = WorkbookFile::Open(path.string(), {}, rows);
+    Worksheet& sheet = book->WorksheetAt(0);
+    int k = 0;
+    for (const auto& cell : sheet.FormulaCells({1, 1, kMaxRows, kMaxColumns})) {
+      const std::int32_t row = cell.range.row1, col = cell.range.col1;
+      out += Utf16ToUtf8(RangeAddress(cell.range)) + " " + std::to_string(static_cast<int>(cell.kind)) +
+             (sheet.WrapAt(row, col) ? " wraps " : " ");
+      try {
+        const std::u16string text = sheet.FormulaAt(row, col).value_or(u"");
+        out += Utf16ToUtf8(text);
+        if (++k % 10 == 0 && cell.kind == FormulaKind::Normal) sheet.SetFormulaAt(row, col, text + u"+1");
+      } catch (const AutomationError& e) {
+        out += Utf16ToUtf8(e.description());
+      }
+      out += "\n";
+    }
+    const auto content = sheet.SavedContent();
+    content->Rewind();
+    char chunk[4096];
+    for (std::size_t n; (n = content->Read(chunk, sizeof chunk)) > 0;) out.append(chunk, n);
+  } catch (const AutomationError& e) {
+    out = "failed: " + Utf16ToUtf8(e.description());
+  }
+  return out;
+}
+
+// A worksheet's rows read in two halves at once (as a large one is) read as in one, wherever the
+// cut falls: rows without a number, row formats, a shared group and an array block across it, a
+// comment holding "</row>", rows only the parser reads after it; rows out of order fail alike.
+TEST(XlsxHost, RowsReadInTwoHalvesReadAsInOne) {
+  TempFolder folder;
+  const auto rows = [](std::size_t padding, int odd) {
+    std::string xml = R"(<row r="1"><c r="A1" t="inlineStr"><is><t>)" + std::string(padding, 'x') + "</t></is></c></row>";
+    for (int r = 2; r <= 240; ++r) {
+      const std::string n = std::to_string(r == odd && odd > 200 ? r - 1 : r);
+      xml += r % 7 == 0 ? "<row>" : R"(<row r=")" + n + (r % 11 == 0 ? R"(" s="1" customFormat="1">)" : R"(">)");
+      xml += R"(<c r="A)" + n + R"("><f>SUM(B)" + n + ",1)</f><v>1</v></c>";
+      if (r == 60) xml += R"(<c r="B60"><f t="shared" ref="B60:B90" si="0">C60*2</f><v>0</v></c>)";
+      if (r > 60 && r <= 90) xml += R"(<c r="B)" + n + R"("><f t="shared" si="0"/><v>0</v></c>)";
+      if (r == 75) xml += R"(<c r="C75"><f t="array" ref="C75:C76">A1:A2*2</f><v>2</v></c>)";
+      if (r == 76) xml += R"(<c r="C76"><v>4</v></c>)";
+      if (r == odd && odd < 200) xml += "<!-- </row> -->";
+      if (r == 235) xml += R"(<c r="D235"><v><![CDATA[1]]></v></c>)";
+      xml += "</row>";
+    }
+    return xml;
+  };
+  // Plain throughout but for row 235; a comment in row 70; row 230 numbered as the row before it.
+  for (const int odd : {0, 70, 230}) {
+    for (std::size_t padding = 0; padding < 16000; padding += 500) {
+      SCOPED_TRACE(std::to_string(odd) + " " + std::to_string(padding));
+      const fs::path path = folder / "Rows.xlsx";
+      XlsxBuilder().Sheet("S", rows(padding, odd)).Write(path);
+      const std::string parsed = ReadingOf(path, WorkbookFile::RowReading::ParserOnly);
+      EXPECT_EQ(parsed.starts_with("failed"), odd == 230) << parsed.substr(0, 200);
+      EXPECT_EQ(ReadingOf(path, WorkbookFile::RowReading::Plain), parsed);
+      EXPECT_EQ(ReadingOf(path, WorkbookFile::RowReading::PlainInHalves), parsed);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace corvane::xlsx

@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <iterator>
+#include <memory>
+#include <thread>
 
 #include "base/automation.h"
 #include "base/utf8.h"
@@ -22,6 +25,9 @@ namespace {
 // Rows the parser reads go to it in slices of about this many bytes, so that its tree of a large
 // worksheet never exists whole.
 constexpr std::size_t kSliceBytes = std::size_t{64} << 10;
+// From this size of the sheet data on, its rows are read in two halves at once: below it a second
+// thread costs more than it saves.
+constexpr std::size_t kHalvesFromBytes = std::size_t{4} << 20;
 
 // The spreadsheet's own limits on names.
 constexpr std::size_t kMaxSheetName = 31;
@@ -586,7 +592,9 @@ const std::string& WorkbookFile::SharedString(std::size_t index) {
 // ---- Worksheet ----
 
 Worksheet::Worksheet(WorkbookFile& book, std::u16string name, std::string part)
-    : book_(book), name_(std::move(name)), part_(std::move(part)) {}
+    : book_(book), name_(std::move(name)), part_(std::move(part)) {
+  Renew();
+}
 
 std::u16string Worksheet::Where(std::int32_t row, std::int32_t col) const {
   std::u16string sheet = name_;
@@ -659,16 +667,85 @@ void Worksheet::Load() {
   loaded_ = true;
 }
 
+struct Worksheet::SecondHalf {
+  std::size_t from = 0;  // just after a "</row>"
+  std::vector<Cell> cells;
+  std::vector<Formula> formulas;
+  std::map<std::int32_t, std::uint32_t> rowStyles;
+  std::int32_t firstRow = 0, lastRow = 0;  // firstRow 0: no row read
+  std::size_t end = 0;                     // where the rows read end
+  bool read = false;                       // without a failure
+  std::jthread thread;
+
+  // Plain rows from `from` on, as far as they go (the first half goes on from `end`). The first
+  // row must give its number, since the rows before it are not known here.
+  void Read(std::string_view xml) noexcept {
+    try {
+      end = from;
+      // As the first half reserves for the whole (Load).
+      cells.reserve((xml.size() - from) / 32);
+      formulas.reserve((xml.size() - from) / 64);
+      const RowsInto into{cells, formulas, rowStyles};
+      for (std::size_t r = from;;) {
+        const Markup row = NextMarkup(xml, r);
+        if (row.kind != Markup::Kind::Start && row.kind != Markup::Kind::Empty) break;
+        if (firstRow == 0) {
+          PlainAttributes attributes;
+          std::optional<std::string_view> number;
+          const auto tag = PlainTagAt(xml, row.begin, attributes);
+          if (!tag || !Same(LocalName(tag->name), "row") || !attributes.Get("r", number) || !number) break;
+        }
+        if (!ReadPlainRow(xml, row.begin, lastRow, r, into)) break;
+        if (firstRow == 0) firstRow = lastRow;
+        end = r;
+      }
+      read = true;
+    } catch (...) {
+      read = false;  // the first half reads them itself
+    }
+  }
+};
+
 std::size_t Worksheet::ReadSheetData(std::size_t from, std::int32_t& lastRow) {
   // The parser stops at a zero byte, and then finds an element unfinished: a worksheet with one
   // is the parser's throughout.
-  const bool plain = book_.rowReading_ == WorkbookFile::RowReading::Plain &&
+  const bool plain = book_.rowReading_ != WorkbookFile::RowReading::ParserOnly &&
                      std::string_view(xml_).find('\0', from) == std::string_view::npos;
+  // A large worksheet: the rows after a row's end about halfway are read on another thread
+  // meanwhile, and taken when this thread's reading reaches exactly that end with nothing
+  // pending, and they follow the rows before; otherwise this thread reads them as ever.
+  std::unique_ptr<SecondHalf> second;
+  const std::size_t halvesFrom = book_.rowReading_ == WorkbookFile::RowReading::PlainInHalves ? 0 : kHalvesFromBytes;
+  if (plain && xml_.size() - from >= halvesFrom) {
+    if (const std::size_t close = xml_.find("</row>", from + (xml_.size() - from) / 2); close != std::string::npos) {
+      second = std::make_unique<SecondHalf>();
+      second->from = close + 6;
+      second->thread = std::jthread([half = second.get(), xml = std::string_view(xml_)] { half->Read(xml); });
+    }
+  }
+  const auto takeSecondHalf = [&](std::size_t& r, bool nothingPending) {
+    second->thread.join();
+    if (r == second->from && nothingPending && second->read && (second->firstRow == 0 || second->firstRow > lastRow)) {
+      const auto offset = static_cast<std::uint32_t>(formulas_.size());
+      cells_.reserve(cells_.size() + second->cells.size());
+      for (Cell& cell : second->cells) {
+        if (cell.formula != kNoIndex) cell.formula += offset;
+        cells_.push_back(cell);
+      }
+      formulas_.insert(formulas_.end(), std::make_move_iterator(second->formulas.begin()),
+                       std::make_move_iterator(second->formulas.end()));
+      rowStyles_.merge(second->rowStyles);
+      if (second->firstRow != 0) lastRow = second->lastRow;
+      r = second->end;
+    }
+    second.reset();
+  };
   // A row the plain reader leaves starts a slice for the parser, which takes the rows after it
   // too until the slice is large enough: a worksheet written in another form is parsed in
   // slices, not a document a row, and the plain reading goes on after each.
   std::size_t sliceBegin = std::string::npos, sliceEnd = 0;
   for (std::size_t r = from;;) {
+    if (second && r >= second->from) takeSecondHalf(r, sliceBegin == std::string::npos);
     const Markup row = NextMarkup(xml_, r);
     if (row.kind == Markup::Kind::None) Invalid(book_.path(), "the worksheet part \"" + part_ + "\" ends too early");
     if (row.kind == Markup::Kind::End) {
@@ -677,7 +754,7 @@ std::size_t Worksheet::ReadSheetData(std::size_t from, std::int32_t& lastRow) {
       return row.end;
     }
     if (sliceBegin == std::string::npos && plain && row.kind != Markup::Kind::Other &&
-        ReadPlainRow(row.begin, lastRow, r))
+        ReadPlainRow(xml_, row.begin, lastRow, r, RowsInto{cells_, formulas_, rowStyles_}))
       continue;
     const std::size_t rowEnd = row.kind == Markup::Kind::Start ? ElementEnd(xml_, row.begin, spans_) : row.end;
     if (sliceBegin == std::string::npos) sliceBegin = row.begin;
@@ -791,15 +868,16 @@ const char* Worksheet::Place(Formula& formula, const Cell& cell, std::optional<s
   return nullptr;
 }
 
-bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t& next) {
-  const std::size_t cellsBefore = cells_.size(), formulasBefore = formulas_.size();
+bool Worksheet::ReadPlainRow(std::string_view xml, std::size_t lt, std::int32_t& lastRow, std::size_t& next,
+                             const RowsInto& into) {
+  const std::size_t cellsBefore = into.cells.size(), formulasBefore = into.formulas.size();
   const auto leave = [&] {
-    cells_.resize(cellsBefore);
-    formulas_.resize(formulasBefore);
+    into.cells.resize(cellsBefore);
+    into.formulas.resize(formulasBefore);
     return false;
   };
   PlainAttributes attributes;
-  const std::optional<Markup> rowTag = PlainTagAt(xml_, lt, attributes);
+  const std::optional<Markup> rowTag = PlainTagAt(xml, lt, attributes);
   if (!rowTag || rowTag->kind == Markup::Kind::End) return false;
   const bool isRow = Same(LocalName(rowTag->name), "row");
   std::optional<std::string_view> rowAt, customFormat, rowStyle;
@@ -828,9 +906,9 @@ bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t&
   std::size_t formulaText = std::string::npos;  // inside an open <f>: where its text starts
   next = rowTag->end;
   for (std::size_t at = rowTag->end; rowTag->kind == Markup::Kind::Start;) {
-    const std::size_t tagAt = xml_.find('<', at);
+    const std::size_t tagAt = xml.find('<', at);
     if (tagAt == std::string::npos) return leave();
-    const std::optional<Markup> m = PlainTagAt(xml_, tagAt, attributes);
+    const std::optional<Markup> m = PlainTagAt(xml, tagAt, attributes);
     if (!m) return leave();
     at = m->end;
     if (m->kind == Markup::Kind::End) {
@@ -842,7 +920,7 @@ bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t&
       --depth;
       if (!Same(m->name, {open[depth].data, open[depth].size})) return leave();
       if (depth == 1 && formulaText != std::string::npos) {
-        const std::string_view raw = std::string_view(xml_).substr(formulaText, m->begin - formulaText);
+        const std::string_view raw = xml.substr(formulaText, m->begin - formulaText);
         auto text = PlainText(raw);
         if (!text) return leave();
         formula.text = std::move(*text);
@@ -856,11 +934,11 @@ bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t&
       if (depth == 0 && inCell) {
         cell.end = m->end;
         if (hasFormula) {
-          cell.formula = static_cast<std::uint32_t>(formulas_.size());
-          formulas_.push_back(std::move(formula));
+          cell.formula = static_cast<std::uint32_t>(into.formulas.size());
+          into.formulas.push_back(std::move(formula));
           formula = Formula{};
         }
-        cells_.push_back(cell);
+        into.cells.push_back(cell);
         inCell = false;
       }
       continue;
@@ -885,7 +963,7 @@ bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t&
       cell.end = m->end;
       hasFormula = false;
       if (m->kind == Markup::Kind::Empty) {
-        cells_.push_back(cell);
+        into.cells.push_back(cell);
       } else {
         inCell = true;
       }
@@ -909,7 +987,7 @@ bool Worksheet::ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t&
   if (isRow) {
     lastRow = rowNumber;
     if (XmlTrue(customFormat.value_or(std::string_view())))
-      rowStyles_[rowNumber] = ToIndex(rowStyle.value_or(std::string_view()));
+      into.rowStyles[rowNumber] = ToIndex(rowStyle.value_or(std::string_view()));
   }
   return true;
 }
@@ -954,27 +1032,53 @@ void Worksheet::Link() {
   }
 }
 
+struct Worksheet::ReadCache {
+  std::uint64_t state = 0;  // the worksheet's state it holds for
+  std::int32_t foundRow = 0, foundCol = 0;  // row 0: no cell
+  std::uint32_t found = kNoIndex;
+  bool read = false;
+  std::int32_t readRow = 0, readCol = 0;
+  std::optional<std::u16string> text;
+};
+
+Worksheet::ReadCache& Worksheet::Cache() const {
+  thread_local ReadCache cache;
+  const std::uint64_t state = state_.load(std::memory_order_relaxed);
+  if (cache.state != state) {
+    cache = ReadCache{};
+    cache.state = state;
+  }
+  return cache;
+}
+
+void Worksheet::Renew() {
+  // Numbered across all worksheets, so that a thread's cache never passes for another's.
+  static std::atomic<std::uint64_t> next{0};
+  state_.store(next.fetch_add(1, std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
 std::uint32_t Worksheet::Find(std::int32_t row, std::int32_t col) const {
-  if (lastFound_.row == row && lastFound_.col == col) return lastFound_.index;
+  ReadCache& cache = Cache();
+  if (cache.foundRow == row && cache.foundCol == col) return cache.found;
+  const auto found = [&](std::uint32_t index) {
+    cache.foundRow = row;
+    cache.foundCol = col;
+    cache.found = index;
+    return index;
+  };
   // A run over a worksheet asks for its formula cells in order: the few cells after the one found
   // last are tried first.
-  if (lastFound_.index != kNoIndex) {
+  if (cache.found != kNoIndex) {
     constexpr std::uint32_t kAhead = 4;
-    for (std::uint32_t k = lastFound_.index + 1; k < cells_.size() && k <= lastFound_.index + kAhead; ++k) {
-      if (cells_[k].row == row && cells_[k].col == col) {
-        lastFound_ = {row, col, k};
-        return k;
-      }
-    }
+    for (std::uint32_t k = cache.found + 1; k < cells_.size() && k <= cache.found + kAhead; ++k)
+      if (cells_[k].row == row && cells_[k].col == col) return found(k);
   }
   auto it = std::lower_bound(cells_.begin(), cells_.end(), std::pair{row, col},
                              [](const Cell& c, const std::pair<std::int32_t, std::int32_t>& key) {
                                return std::pair{c.row, c.col} < key;
                              });
-  const std::uint32_t index =
-      it == cells_.end() || it->row != row || it->col != col ? kNoIndex : static_cast<std::uint32_t>(it - cells_.begin());
-  lastFound_ = {row, col, index};
-  return index;
+  return found(it == cells_.end() || it->row != row || it->col != col ? kNoIndex
+                                                                      : static_cast<std::uint32_t>(it - cells_.begin()));
 }
 
 std::u16string Worksheet::TextOf(const Formula& f) const {
@@ -1054,7 +1158,7 @@ std::size_t Worksheet::FormulaCount() {
 }
 
 const std::optional<std::u16string>& Worksheet::FormulaAt(std::int32_t row, std::int32_t col) {
-  if (lastRead_ && lastRead_->row == row && lastRead_->col == col) return lastRead_->text;
+  if (ReadCache& cache = Cache(); cache.read && cache.readRow == row && cache.readCol == col) return cache.text;
   auto text = StoredFormulaAt(row, col);
   // What the spreadsheet itself would not take is left alone: laying out a formula nested
   // thousands deep costs time and memory out of all proportion to its file.
@@ -1062,8 +1166,12 @@ const std::optional<std::u16string>& Worksheet::FormulaAt(std::int32_t row, std:
     if (const auto beyond = BeyondFormulaLimits(*text))
       throw AutomationError(err::kApplicationDefined, Where(row, col) + u" is left alone: " + *beyond + u".");
   }
-  lastRead_ = LastRead{row, col, std::move(text)};
-  return lastRead_->text;
+  ReadCache& cache = Cache();
+  cache.read = true;
+  cache.readRow = row;
+  cache.readCol = col;
+  cache.text = std::move(text);
+  return cache.text;
 }
 
 std::optional<std::u16string> Worksheet::StoredFormulaAt(std::int32_t row, std::int32_t col) {
@@ -1138,6 +1246,7 @@ bool Worksheet::WrapAt(std::int32_t row, std::int32_t col) {
 }
 
 void Worksheet::LeaveGroup(std::uint32_t index) {
+  Renew();  // other cells' formulas move
   Formula& f = formulas_[index];
   Group& g = groups_[f.group];
   if (g.master == index) {
@@ -1206,7 +1315,7 @@ void Worksheet::SetFormulaAt(std::int32_t row, std::int32_t col, std::u16string_
   if (current && *current == fileText) return;
   const bool layoutOnly = current && SameButLayout(*current, fileText);
   std::string text = Utf8(fileText);
-  lastRead_.reset();
+  Cache().read = false;
   // A shared group's members follow their master's text, whitespace included: a new layout of
   // the master keeps the group (and the file's size); anything else takes the cell out of it.
   const bool keepsGroup = f.kind != FormulaKind::Shared || (layoutOnly && groups_[f.group].master == formula);
@@ -1214,7 +1323,7 @@ void Worksheet::SetFormulaAt(std::int32_t row, std::int32_t col, std::u16string_
   f.text = std::move(text);
   cell.dirty = true;
   cell.dropValue = cell.dropValue || !layoutOnly;
-  modified_ = true;
+  modified_.store(true, std::memory_order_relaxed);
 }
 
 void Worksheet::SetArrayFormula(const CellRect& block, std::u16string_view fileText) {
@@ -1229,7 +1338,7 @@ void Worksheet::SetArrayFormula(const CellRect& block, std::u16string_view fileT
   const std::u16string current = TextOf(formulas_[formula]);
   if (current == fileText) return;
   const bool layoutOnly = SameButLayout(current, fileText);
-  lastRead_.reset();
+  Renew();
   formulas_[formula].text = Utf8(fileText);
   for (std::int32_t r = block.row1; r <= block.row2; ++r) {
     for (std::int32_t c = block.col1; c <= block.col2; ++c) {
@@ -1239,7 +1348,7 @@ void Worksheet::SetArrayFormula(const CellRect& block, std::u16string_view fileT
       cells_[index].dropValue = cells_[index].dropValue || !layoutOnly;
     }
   }
-  modified_ = true;
+  modified_.store(true, std::memory_order_relaxed);
 }
 
 bool Worksheet::DropsValues() const {
@@ -1268,11 +1377,10 @@ void Worksheet::Unload() {
   std::string().swap(xml_);
   textReleased_ = false;
   std::vector<Cell>().swap(cells_);
-  lastFound_ = {};
   std::vector<Formula>().swap(formulas_);
   std::vector<Group>().swap(groups_);
   std::vector<std::uint32_t>().swap(arrays_);
-  lastRead_.reset();
+  Renew();
   rowStyles_.clear();
   std::vector<ColumnStyle>().swap(columnStyles_);
   loaded_ = false;

@@ -21,8 +21,12 @@
 //    Any other change takes a shared cell out of its group and drops the cell's cached value and
 //    value type, and the workbook part is saved with fullCalcOnLoad set so that spreadsheet
 //    programs recalculate.
+//  - Threads may work at once on different cells whose formula is their own (not shared, not
+//    part of an array block): FormulaAt, ArrayBlockAt, WrapAt and SetFormulaAt on such cells,
+//    with nothing else called meanwhile. Each thread keeps its own last read.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -136,9 +140,20 @@ class Worksheet {
   void Load();
   // Reads the rows of the sheet data from `from` on; where its end tag ends.
   std::size_t ReadSheetData(std::size_t from, std::int32_t& lastRow);
-  // The row whose tag starts at `lt`, when it is in its plain form, read in one pass over its
-  // markup: false, with nothing kept, for any other; `next` is where the row ends.
-  bool ReadPlainRow(std::size_t lt, std::int32_t& lastRow, std::size_t& next);
+  // Where the plain reader puts the rows it reads: the worksheet's own lists, or a second half's.
+  struct RowsInto {
+    std::vector<Cell>& cells;
+    std::vector<Formula>& formulas;  // the cells' formula indices are into these
+    std::map<std::int32_t, std::uint32_t>& rowStyles;
+  };
+  // The row whose tag starts at `lt` in `xml`, when it is in its plain form, read in one pass
+  // over its markup into `into`: false, with nothing kept, for any other; `next` is where the row
+  // ends.
+  static bool ReadPlainRow(std::string_view xml, std::size_t lt, std::int32_t& lastRow, std::size_t& next,
+                           const RowsInto& into);
+  // The second half of a large worksheet's rows, read plainly on another thread from a row's end
+  // on while this thread reads the first (see ReadSheetData).
+  struct SecondHalf;
   // The rows between `begin` and `end` (a slice), by the XML parser.
   void ReadRows(std::size_t begin, std::size_t end, std::int32_t& lastRow);
   // A formula's block (array) or group (shared) from its attributes ref and si; what is wrong
@@ -163,7 +178,7 @@ class Worksheet {
   std::u16string name_;
   std::string part_;
   bool loaded_ = false;
-  bool modified_ = false;
+  std::atomic<bool> modified_{false};
   mutable std::string xml_;
   mutable bool textReleased_ = false;
   std::vector<Cell> cells_;  // sorted by (row, col)
@@ -171,29 +186,26 @@ class Worksheet {
   std::vector<Formula> formulas_;
   std::vector<Group> groups_;
   std::vector<std::uint32_t> arrays_;  // array formulas
-  // What FormulaAt gave for the cell read last: a command reads a cell's formula a few times
-  // in a row (and each read decodes, moves a shared formula, checks the limits). Any change
-  // forgets it.
-  struct LastRead {
-    std::int32_t row = 0, col = 0;
-    std::optional<std::u16string> text;
-  };
-  std::optional<LastRead> lastRead_;
-  // The cell found last (a command asks about its cell many times); row 0 is no cell.
-  struct LastFound {
-    std::int32_t row = 0, col = 0;
-    std::uint32_t index = kNoIndex;
-  };
-  mutable LastFound lastFound_;
+  // What FormulaAt gave and Find found for the cell asked about last, per thread: a command asks
+  // about its cell many times in a row (and each read decodes, moves a shared formula, checks the
+  // limits). A thread's cache holds for one state of the worksheet, `state_`, renewed whenever
+  // more than one cell's own formula changes (loading, unloading, a shared group or an array
+  // block edited); a change of a single cell forgets the changing thread's read.
+  struct ReadCache;
+  ReadCache& Cache() const;
+  void Renew();
+  std::atomic<std::uint64_t> state_{0};
   std::map<std::int32_t, std::uint32_t> rowStyles_;
   std::vector<ColumnStyle> columnStyles_;
 };
 
 class WorkbookFile {
  public:
-  // How rows are read: plainly where they allow it (Plain), or every one by the XML parser (the
-  // plain reader's twin, which tests hold it to).
-  enum class RowReading { Plain, ParserOnly };
+  // How rows are read: plainly where they allow it (Plain: the rows of a large worksheet in two
+  // halves at once, on two threads), the same with every worksheet's rows in two halves
+  // (PlainInHalves, which tests hold to the others), or every one by the XML parser (the plain
+  // reader's twin, which tests hold it to).
+  enum class RowReading { Plain, PlainInHalves, ParserOnly };
   static std::unique_ptr<WorkbookFile> Open(const std::string& path, const PackageLimits& limits = {},
                                             RowReading rows = RowReading::Plain);
 
