@@ -287,7 +287,8 @@ const CommandRegistration kRegistration{{
                 {"--uncalibrated", "measure every character as 1 wide, without calibrating"},
                 {"--fit-width N|off", "Fit Width for this run, for a formula or a workbook file: keep a level on one "
                                       "line when it fits in N widths of \"0\"; off breaks every level"},
-                {"--all", "every formula of every worksheet of the workbook file"},
+                {"--all", "every formula of every worksheet of the workbook file (a large worksheet on two processors "
+                          "at once; the environment variable CORVANE_THREADS=1 keeps the run to one)"},
                 {"--output OUT.xlsx", "write the workbook to OUT.xlsx instead of replacing BOOK.xlsx"}},
     .exits = {"0 the cell received the layout or the text file was written; for a workbook file, every cell was "
               "dealt with and the workbook saved",

@@ -3,12 +3,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
+#include <thread>
 
 #include "addin/cls_corvane.h"
 #include "cli/cli.h"
@@ -30,6 +34,9 @@ namespace {
 constexpr std::size_t kListedPerKind = 50;  // cells named in the summary for each kind
 // How long a run waits for another one that is changing the same workbook.
 constexpr std::chrono::seconds kLockPatience{60};
+// A worksheet with at least this many cells of plain formulas left is formatted in two shares at
+// once, one on each of two processors; fewer are not worth starting a thread for.
+constexpr std::size_t kTwoSharesFrom = 512;
 
 // Options of the formula form that take a value, and the workbook form's own.
 const std::set<std::string, std::less<>> kValueOptions = {"--separator", "--excel-version", "--font",
@@ -62,16 +69,19 @@ class ProgressBar {
       : label_(std::move(label)), total_(total), shown_(total > 1 && isatty(STDERR_FILENO)) {}
   ~ProgressBar() { Finish(); }
 
+  // A cell done by the other share: counted, drawn with the next Step.
+  void Count() { done_.fetch_add(1, std::memory_order_relaxed); }
+
   void Step() {
-    ++done_;
+    const std::size_t done = done_.fetch_add(1, std::memory_order_relaxed) + 1;
     if (!shown_) return;
     const auto now = std::chrono::steady_clock::now();
-    if (done_ < total_ && now - drawn_ < std::chrono::milliseconds(100)) return;
+    if (done < total_ && now - drawn_ < std::chrono::milliseconds(100)) return;
     drawn_ = now;
     constexpr std::size_t kWidth = 30;
-    const std::size_t filled = total_ ? done_ * kWidth / total_ : kWidth;
+    const std::size_t filled = total_ ? std::min(done, total_) * kWidth / total_ : kWidth;
     std::string line = "\r" + label_ + " [" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " +
-                       std::to_string(done_) + "/" + std::to_string(total_);
+                       std::to_string(done) + "/" + std::to_string(total_);
     Write(line);
   }
 
@@ -91,7 +101,7 @@ class ProgressBar {
 
   std::string label_;
   std::size_t total_;
-  std::size_t done_ = 0;
+  std::atomic<std::size_t> done_{0};
   bool shown_;
   std::chrono::steady_clock::time_point drawn_{};
 };
@@ -116,7 +126,7 @@ std::u16string Where(const std::u16string& sheet, const xlsx::CellRect& range) {
 }
 
 struct Target {
-  std::shared_ptr<xlsx::XlsxSheet> sheet;
+  xlsx::XlsxSheet* sheet;  // the workbook keeps its sheet objects for the run
   xlsx::CellRect range;
   xlsx::FormulaKind kind = xlsx::FormulaKind::Normal;
 };
@@ -153,7 +163,7 @@ std::vector<Target> CollectTargets(xlsx::XlsxWorkbook& book, const WorkbookOptio
     for (const auto& cell : sheet->data().FormulaCells(area)) {
       if (cell.followsMaster) continue;
       if (options.all || seen.emplace(sheet.get(), cell.range.row1, cell.range.col1).second)
-        targets.push_back({sheet, cell.range, cell.kind});
+        targets.push_back({sheet.get(), cell.range, cell.kind});
     }
   };
   if (book.SheetCount() == 0) throw UsageError("the workbook has no worksheets");
@@ -266,13 +276,13 @@ std::optional<std::u16string> UnreadableFormula(xlsx::XlsxRange& cell) {
 // of many worksheets holds about one worksheet's text at a time (the save reads it again).
 class SheetTurns {
  public:
-  void Reached(const std::shared_ptr<xlsx::XlsxSheet>& sheet) {
+  void Reached(xlsx::XlsxSheet* sheet) {
     if (current_ && current_ != sheet) current_->data().ReleaseText();
     current_ = sheet;
   }
 
  private:
-  std::shared_ptr<xlsx::XlsxSheet> current_;
+  xlsx::XlsxSheet* current_ = nullptr;
 };
 
 struct Summary {
@@ -282,6 +292,151 @@ struct Summary {
   std::vector<std::pair<std::u16string, std::u16string>> skipped;  // where, reason
   bool failed = false;
 };
+
+// How one cell's command ended, for the summary.
+struct CellEnd {
+  enum class Kind : std::uint8_t { None, Done, File, Skipped, Failed, Declined };  // None: not run
+  Kind kind = Kind::None;
+  std::u16string text;  // the text file, or why the cell was skipped or failed
+};
+
+// How the targets' commands ended: a kind each, and the texts of the few that have one (kept
+// apart: a large workbook's cells are mostly done, and a text per cell would only take room).
+struct Ends {
+  explicit Ends(std::size_t count) : kinds(count, CellEnd::Kind::None) {}
+  static void Record(std::size_t index, CellEnd end, std::vector<CellEnd::Kind>& kinds,
+                     std::map<std::size_t, std::u16string>& texts) {
+    kinds[index] = end.kind;
+    if (!end.text.empty()) texts[index] = std::move(end.text);
+  }
+  std::vector<CellEnd::Kind> kinds;
+  std::map<std::size_t, std::u16string> texts;
+};
+
+constexpr std::u16string_view kDeclinedReason = u"not calibrated, and formatting without calibration was declined";
+
+// Runs the formulate command on the cell of `target` through `app`, whose object for the
+// target's worksheet is `sheet`.
+CellEnd FormatCell(const Target& target, xlsx::XlsxSheet& sheet, xlsx::XlsxApplication& app,
+                   formulate::RunState& state, SettingsStore& store, TerminalPrompter& prompter,
+                   StoreFailureRecorder* recorder) {
+  const auto cell = sheet.Range({target.range.row1, target.range.col1, target.range.row1, target.range.col1});
+  app.SetActiveCell(cell);
+  app.ClearLastRefusal();
+  prompter.ForgetShown();
+  // A formula that cannot be read (a data table, a shared formula that cannot be moved to
+  // this cell) is left alone: skipped with the reason, not a failure of the run.
+  if (const auto unreadable = UnreadableFormula(*cell)) return {CellEnd::Kind::Skipped, *unreadable};
+  const formulate::Outcome outcome = formulate::FormulateCell(state, app, store, prompter);
+  const std::optional<std::u16string> storeFailure = recorder ? recorder->TakeFailure() : std::nullopt;
+  switch (outcome.ending) {
+    case formulate::Ending::IntoCell:
+      return {CellEnd::Kind::Done, {}};
+    case formulate::Ending::IntoFile:
+      return {CellEnd::Kind::File, outcome.filePath};
+    case formulate::Ending::Message:
+      return {CellEnd::Kind::Skipped,
+              (prompter.notices.empty() ? u"the command ended with a message" : prompter.notices.back()) + u" (" +
+                  FromUtf8(CauseInWords(outcome.cause)) + u")"};
+    case formulate::Ending::Declined:
+      return {CellEnd::Kind::Declined, std::u16string(kDeclinedReason)};
+    case formulate::Ending::Failed:
+      break;
+  }
+  // The command fails quietly; the settings file, the failure that ended it (a text file that
+  // cannot be written names the file and why) or the spreadsheet's refusal says why.
+  return {CellEnd::Kind::Failed, storeFailure                  ? *storeFailure
+                                 : !outcome.failure.empty()    ? outcome.failure
+                                 : !app.LastRefusal().empty() ? app.LastRefusal()
+                                                               : u"the command failed"};
+}
+
+// The run state of the second share. A line with a special character is measured in the first
+// share only, which may measure it in the spreadsheet and store its width: here the layout stops.
+class SecondShareState final : public formulate::RunState {
+ public:
+  double SpecialLineWidth(std::u16string_view) override {
+    leftToFirst = true;
+    throw AutomationError(err::kApplicationDefined, u"A special character is measured by the first share.");
+  }
+  bool leftToFirst = false;
+};
+
+// The settings store as the second share sees it: the version the carried settings were read at,
+// and nothing to read or write, which the first share alone does.
+class SettledStore final : public SettingsStore {
+ public:
+  explicit SettledStore(StoreVersion version) : version_(version) {}
+  std::u16string GetSetting(std::u16string_view, std::u16string_view, std::u16string_view,
+                            std::u16string_view) override {
+    return Refuse();
+  }
+  void SaveSetting(std::u16string_view, std::u16string_view, std::u16string_view, std::u16string_view) override {
+    Refuse();
+  }
+  StoreVersion Version() override { return version_; }
+  bool touched = false;
+
+ private:
+  std::u16string Refuse() {
+    touched = true;
+    throw AutomationError(err::kApplicationDefined, u"The settings are read by the first share.");
+  }
+  StoreVersion version_;
+};
+
+// What the second share works with; made on the first share's thread before it starts.
+struct SecondShare {
+  std::span<const std::size_t> cells;  // indices into the targets, in order
+  std::shared_ptr<xlsx::XlsxApplication> app;  // a companion of the run's application
+  SecondShareState state;
+  SettledStore store;
+  PlatformServices services;
+  posix::TerminalUi* terminal;
+  std::map<std::size_t, std::u16string> texts;  // its cells' texts, joined to the run's after it
+};
+
+// Formats the second share's cells on this thread. A cell it must leave (a special character, a
+// failure, whose reason the first share will find again) gets no end, for the first share to do
+// afterwards; so do the rest when the settings turn out to need the store, or on `stop`.
+// Formatting a cell again gives what formatting it once gives, so nothing is done twice wrongly.
+void RunSecondShare(SecondShare& share, const std::vector<Target>& targets, std::vector<CellEnd::Kind>& kinds,
+                    ProgressBar& progress, const std::atomic<bool>& stop) noexcept {
+  try {
+    ScopedServices scope(share.services);
+    TerminalPrompter prompter(*share.terminal, TerminalPrompter::Notices::Collect);
+    prompter.Preset(formulate::kCalibratePrompt, answer::kNo);
+    prompter.Preset(formulate::kFormatAnywayPrompt, answer::kNo);
+    std::shared_ptr<xlsx::XlsxSheet> sheet;
+    for (const std::size_t index : share.cells) {
+      if (stop.load(std::memory_order_relaxed)) return;
+      const Target& target = targets[index];
+      if (!sheet || &sheet->data() != &target.sheet->data()) sheet = share.app->Workbook()->SheetLike(*target.sheet);
+      share.state.leftToFirst = false;
+      CellEnd end = FormatCell(target, *sheet, *share.app, share.state, share.store, prompter, nullptr);
+      if (share.store.touched) return;
+      if (share.state.leftToFirst || end.kind == CellEnd::Kind::Failed || end.kind == CellEnd::Kind::Declined) continue;
+      Ends::Record(index, std::move(end), kinds, share.texts);
+      progress.Count();
+    }
+  } catch (...) {
+    // Whatever stopped the share, its cells without an end are the first share's.
+  }
+}
+
+// How many shares a worksheet's cells may be formatted in: two where two processors are, unless
+// CORVANE_THREADS=1 asks for one.
+std::size_t SharesWanted() {
+  if (const char* wanted = std::getenv("CORVANE_THREADS"); wanted && *wanted) {
+    const std::string text = wanted;
+    const bool number = text.find_first_not_of("0123456789") == std::string::npos && text.size() <= 6;
+    const int threads = number ? std::stoi(text) : 0;
+    if (threads < 1)
+      throw UsageError("CORVANE_THREADS must be a whole number from 1 (\"" + Printable(text) + "\" given)");
+    if (threads == 1) return 1;
+  }
+  return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
 
 // Text from the workbook file (sheet names, reasons naming cells, paths of text files) is shown
 // escaped, as arguments are: a sheet name must not be able to drive the terminal.
@@ -299,6 +454,14 @@ void PrintList(std::string& out, const std::vector<std::pair<std::u16string, std
 
 std::string Plural(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Keeps `held` until the process ends. The workbook commands are the program's last act: the
+// system takes a large workbook's memory back at once when the program ends, where freeing its
+// cells and formulas one by one would delay the exit.
+void KeepUntilExit(std::shared_ptr<const void> held) {
+  static auto* const kept = new std::vector<std::shared_ptr<const void>>;  // never freed, on purpose
+  kept->push_back(std::move(held));
 }
 
 // Saves when something changed (or another file is asked for) and finishes the summary.
@@ -402,6 +565,7 @@ bool IsWorkbookInvocation(const std::vector<std::string>& args) {
 
 int RunFormatWorkbook(std::vector<std::string>& args) {
   WorkbookOptions options = ParseOptions(args, true);
+  const std::size_t shares = SharesWanted();
   ProgramServices program(options.store);
   PlatformServices services = program.services();
   const auto lock = LockAndCheck(options);
@@ -430,60 +594,87 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
   cls_corvane corvane;
   ObjectRef host = app;
   corvane.SetExcelApp(host);
-  Summary summary;
+  Ends ends(targets.size());
   {
     // The run's reads see one state of the store, checked once.
     SettingsStore::ReadScope reads(store);
     ProgressBar progress("formatting", targets.size());
     SheetTurns turns;
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-      const Target& target = targets[i];
-      turns.Reached(target.sheet);
-      // Named only in the summary's lists: most cells never need it.
-      const auto where = [&] { return Where(target.sheet->data().Name(), target.range); };
-      const auto cell = target.sheet->Range({target.range.row1, target.range.col1, target.range.row1, target.range.col1});
-      app->SetActiveCell(cell);
-      app->ClearLastRefusal();
-      prompter.ForgetShown();
-      // A formula that cannot be read (a data table, a shared formula that cannot be moved to
-      // this cell) is left alone: skipped with the reason, not a failure of the run.
-      if (const auto unreadable = UnreadableFormula(*cell)) {
-        progress.Step();
-        summary.skipped.emplace_back(where(), *unreadable);
+    std::atomic<bool> declined{false};
+    // A cell on this thread: true when the run goes on.
+    const auto formatHere = [&](std::size_t index) {
+      const Target& target = targets[index];
+      Ends::Record(index, FormatCell(target, *target.sheet, *app, corvane, store, prompter, &recorder), ends.kinds,
+                   ends.texts);
+      progress.Step();
+      if (ends.kinds[index] != CellEnd::Kind::Declined) return true;
+      declined.store(true, std::memory_order_relaxed);
+      return false;
+    };
+    // Two shares need the settings read (by a cell formatted here) and enough plain formulas.
+    bool settingsRead = false;
+    for (std::size_t i = 0; i < targets.size() && !declined;) {
+      std::size_t end = i;
+      while (end < targets.size() && targets[end].sheet == targets[i].sheet) ++end;
+      turns.Reached(targets[i].sheet);
+      for (; i < end && !(shares > 1 && settingsRead); ++i) {
+        if (!formatHere(i)) break;
+        settingsRead = ends.kinds[i] == CellEnd::Kind::Done || ends.kinds[i] == CellEnd::Kind::File;
+      }
+      std::vector<std::size_t> plain;
+      for (std::size_t k = i; k < end; ++k)
+        if (targets[k].kind == xlsx::FormulaKind::Normal) plain.push_back(k);
+      if (plain.size() < kTwoSharesFrom) {
+        for (; i < end && !declined; ++i) formatHere(i);
         continue;
       }
-      const formulate::Outcome outcome = formulate::FormulateCell(corvane, *app, store, prompter);
-      const std::optional<std::u16string> storeFailure = recorder.TakeFailure();
-      progress.Step();
-      switch (outcome.ending) {
-        case formulate::Ending::IntoCell:
-          ++summary.done;
-          break;
-        case formulate::Ending::IntoFile:
-          summary.files.emplace_back(where(), outcome.filePath);
-          break;
-        case formulate::Ending::Message:
-          summary.skipped.emplace_back(where(), (prompter.notices.empty() ? u"the command ended with a message"
-                                                                          : prompter.notices.back()) +
-                                                    u" (" + FromUtf8(CauseInWords(outcome.cause)) + u")");
-          break;
-        case formulate::Ending::Declined:
-          summary.failed = true;
-          for (std::size_t k = i; k < targets.size(); ++k)
-            summary.skipped.emplace_back(Where(targets[k].sheet->data().Name(), targets[k].range),
-                                         u"not calibrated, and formatting without calibration was declined");
-          i = targets.size();
-          break;
-        case formulate::Ending::Failed:
-          summary.failed = true;
-          // The command fails quietly; the settings file, the failure that ended it (a text file
-          // that cannot be written names the file and why) or the spreadsheet's refusal says why.
-          summary.skipped.emplace_back(where(), storeFailure                   ? *storeFailure
-                                              : !outcome.failure.empty()    ? outcome.failure
-                                              : !app->LastRefusal().empty() ? app->LastRefusal()
-                                                                            : u"the command failed");
-          break;
+      // The plain formulas in two halves, the second on another thread through its own objects of
+      // the workbook; shared and array formulas, which change other cells, and whatever the second
+      // share left come after, here, in order.
+      const std::size_t half = plain.size() / 2;
+      SecondShare second{std::span<const std::size_t>(plain).subspan(half), app->Companion(), {},
+                         SettledStore(store.Version()), services, &program.terminal(), {}};
+      formulate::CarrySettings(corvane, second.state);
+      second.services.store = &second.store;
+      second.services.textMeasurer = nullptr;
+      {
+        std::jthread worker([&] { RunSecondShare(second, targets, ends.kinds, progress, declined); });
+        for (std::size_t k = 0; k < half && formatHere(plain[k]); ++k) {
+        }
       }
+      ends.texts.merge(second.texts);
+      for (std::size_t k = i; k < end && !declined; ++k)
+        if (ends.kinds[k] == CellEnd::Kind::None) formatHere(k);
+      i = end;
+    }
+  }
+  Summary summary;
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    const auto where = [&] { return Where(targets[k].sheet->data().Name(), targets[k].range); };
+    const auto text = [&] {
+      const auto it = ends.texts.find(k);
+      return it == ends.texts.end() ? std::u16string() : std::move(it->second);
+    };
+    switch (ends.kinds[k]) {
+      case CellEnd::Kind::Done:
+        ++summary.done;
+        break;
+      case CellEnd::Kind::File:
+        summary.files.emplace_back(where(), text());
+        break;
+      case CellEnd::Kind::None:
+        // After a declined calibration the cells not reached are listed as the declined one is.
+        summary.failed = true;
+        summary.skipped.emplace_back(where(), kDeclinedReason);
+        break;
+      case CellEnd::Kind::Failed:
+      case CellEnd::Kind::Declined:
+        summary.failed = true;
+        summary.skipped.emplace_back(where(), text());
+        break;
+      case CellEnd::Kind::Skipped:
+        summary.skipped.emplace_back(where(), text());
+        break;
     }
   }
   std::string out = Printable(options.book) + ": " +
@@ -493,7 +684,9 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
   PrintList(out, summary.files, "sent to ", /*paths=*/true);
   PrintList(out, summary.skipped, "skipped: ");
   if (targets.empty()) out += "  no formula found\n";
-  return Finish(*app, options, summary, out, !targets.empty());
+  const int status = Finish(*app, options, summary, out, !targets.empty());
+  KeepUntilExit(app);
+  return status;
 }
 
 int RunUnformatWorkbook(std::vector<std::string>& args) {
@@ -537,7 +730,9 @@ int RunUnformatWorkbook(std::vector<std::string>& args) {
                     Plural(summary.skipped.size(), "skipped", "skipped") + "\n";
   PrintList(out, summary.skipped, "skipped: ");
   if (targets.empty()) out += "  no formula found\n";
-  return Finish(*app, options, summary, out, !targets.empty());
+  const int status = Finish(*app, options, summary, out, !targets.empty());
+  KeepUntilExit(app);
+  return status;
 }
 
 }  // namespace corvane::cli

@@ -61,6 +61,17 @@ std::u16string LayOut(RunState& state, std::u16string_view formula, bool closeFo
   return layout::Layout(formula, options, *widths, &state.fitLists, closeFollows);
 }
 
+void CarrySettings(const RunState& from, RunState& to) {
+  to.SpacingArray = from.SpacingArray;
+  to.optionsSource = from.optionsSource;
+  to.spacingSource = from.spacingSource;
+  // The copy holds the same widths under a number of its own.
+  if (from.spacingSource.contents == from.SpacingArray.contentId())
+    to.spacingSource.contents = to.SpacingArray.contentId();
+  else
+    to.spacingSource = {};
+}
+
 std::int32_t FormulaLengthLimit(std::u16string_view versionText) {
   // The number at the start of the text, as the macro language's Val reads it.
   std::size_t i = 0;

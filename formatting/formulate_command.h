@@ -87,6 +87,10 @@ class RunState {
   layout::FitLists fitLists;
 };
 
+// Gives `to` the settings `from` has read (the widths, the options and where they came from), so
+// that a run on `to` reads from the store no more than the next run on `from` would.
+void CarrySettings(const RunState& from, RunState& to);
+
 // Lays out `formula` with the state's separator, options, widths and destination (a ")" follows
 // it when `closeFollows`). No error trap: failures throw.
 std::u16string LayOut(RunState& state, std::u16string_view formula, bool closeFollows);

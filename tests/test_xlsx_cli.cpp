@@ -18,6 +18,7 @@
 
 #include "hosts/xlsx/workbook_file.h"
 #include "hosts/xlsx/xml_text.h"
+#include "support/corpus.h"
 #include "support/on_terminal.h"
 #include "support/run_cli.h"
 #include "support/xlsx_builder.h"
@@ -258,6 +259,60 @@ TEST(XlsxCli, ALayoutTheSpreadsheetRefusesIsSkippedOrSentToTheTextFile) {
   EXPECT_EQ(FormulasOf(book).at("S!A1"), "SUM(A:A)");
   EXPECT_EQ(Cli(folder, {"format", book.string(), "S!A1", "--notepad"}).status, 0);
   EXPECT_TRUE(fs::exists(folder / "Book.xlsx - S - A1 - formatted formula.txt"));
+}
+
+// A worksheet of many formulas is formatted in two shares at once: the workbook, the summary and
+// the text files come out as in one share, whatever the cells hold (special characters, measured
+// by the first share only; shared and array formulas, which change other cells; layouts too long
+// for the cell; refusals; formulas without parentheses; data tables).
+TEST(XlsxCli, ManyFormulasInTwoSharesComeOutAsInOne) {
+  TempFolder folder;
+  std::string rows;
+  const auto& corpus = corpus::LoadCorpus();
+  std::size_t next = 0;
+  for (int r = 1; r <= 1100; ++r) {
+    const std::string n = std::to_string(r);
+    std::u16string formula;
+    while (formula.find(u'(') == std::u16string::npos || formula.find(u'\n') != std::u16string::npos)
+      formula = corpus[next++ % corpus.size()].text;
+    std::string text;
+    xlsx::AppendEscapedText(text, corpus::Utf16ToUtf8(std::u16string_view(formula).substr(1)));
+    rows += R"(<row r=")" + n + R"("><c r="A)" + n + R"("><f>)" + text + "</f></c>";
+    if (r % 97 == 0) rows += R"(<c r="B)" + n + R"("><f>IF(A1&gt;0,"Ωμέγα ≥ )" + n + R"("&amp;LEN("ЖЖ"),0)</f></c>)";
+    if (r % 89 == 0) rows += R"(<c r="C)" + n + R"("><f>A1+B1</f></c>)";
+    if (r == 500) rows += R"(<c r="D500"><f t="shared" ref="D500:D520" si="0">SUM(A500,1)</f></c>)";
+    if (r > 500 && r <= 520) rows += R"(<c r="D)" + n + R"("><f t="shared" si="0"/></c>)";
+    if (r == 600) rows += R"(<c r="E600"><f t="array" ref="E600:E601">IF(A1:A2&gt;1,A1:A2*2,0)</f></c>)";
+    if (r == 601) rows += R"(<c r="E601"><v>0</v></c>)";
+    if (r == 700) rows += R"(<c r="F700"><f t="dataTable" ref="F700:F701" dt2D="0" dtr="0" r1="A1"/></c>)";
+    if (r % 150 == 0) rows += R"(<c r="G)" + n + R"("><f>SUM(A:A)</f></c>)";
+    rows += "</row>";
+  }
+  const auto run = [&](const std::string& name, const std::string& threads) {
+    fs::create_directory(folder / name);
+    const fs::path book = folder / name / "Book.xlsx";
+    XlsxBuilder().Sheet("S", rows).Write(book);
+    CliResult r = testing::RunCli({"format", book.string(), "--all", "--excel-version", "11.0"}, {},
+                                  {{"CORVANE_STORE", (folder / "s.db").string()}, {"CORVANE_THREADS", threads},
+                                   {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
+    std::string out = r.out;
+    for (std::size_t at; (at = out.find((folder / name).string())) != std::string::npos;)
+      out.replace(at, (folder / name).string().size(), "FOLDER");
+    std::map<std::string, std::string> files = testsupport::ZipContents(book);
+    for (const auto& entry : fs::directory_iterator(folder / name))
+      if (entry.path().extension() == ".txt") files[entry.path().filename().string()] = testsupport::ReadBytes(entry.path());
+    return std::tuple{r.status, out + r.err, files};
+  };
+  ASSERT_EQ(testing::RunCli({"calibrate", "--store", (folder / "s.db").string()}, {}, {{"DISPLAY", ""}}).status, 0);
+  const auto one = run("one", "1");
+  const std::string& summary = std::get<1>(one);
+  ASSERT_TRUE(summary.starts_with("FOLDER/Book.xlsx: ")) << summary.substr(0, 300);
+  EXPECT_GT(std::stoi(summary.substr(18)), 600) << summary.substr(0, 300);  // formulas formatted
+  for (const char* seen : {"sent to FOLDER/Book.xlsx - S - ", "S!C89: skipped: Unable to format this cell. (the formula has no parenthesis",
+                           "S!F700: skipped", "S!G150: skipped: The formula has a line break"})
+    EXPECT_NE(summary.find(seen), std::string::npos) << seen;
+  EXPECT_TRUE(run("two", "") == one) << "two shares differ from one";
+  EXPECT_EQ(std::get<1>(run("bad", "two")), "corvane format: CORVANE_THREADS must be a whole number from 1 (\"two\" given)\n");
 }
 
 constexpr const char* kLaidOut = "SUM(\n       1,\n       2)";

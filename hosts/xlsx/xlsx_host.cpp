@@ -42,6 +42,14 @@ std::shared_ptr<XlsxApplication> XlsxApplication::Open(const std::string& path, 
   return app;
 }
 
+std::shared_ptr<XlsxApplication> XlsxApplication::Companion() const {
+  std::shared_ptr<XlsxApplication> other(new XlsxApplication());
+  other->options_ = options_;
+  other->dialect_ = dialect_;
+  other->workbook_ = std::make_shared<XlsxWorkbook>(other, workbook_->fileShared());
+  return other;
+}
+
 std::size_t XlsxApplication::FormulaLimit() const { return VersionNumber(options_.version) <= 11 ? 1024 : 8192; }
 
 std::u16string XlsxApplication::StandardFont() {
@@ -91,7 +99,7 @@ std::shared_ptr<HostWorkbook> XlsxApplication::WorkbooksAdd() {
 
 // ---- XlsxWorkbook ----
 
-XlsxWorkbook::XlsxWorkbook(std::weak_ptr<XlsxApplication> app, std::unique_ptr<WorkbookFile> file)
+XlsxWorkbook::XlsxWorkbook(std::weak_ptr<XlsxApplication> app, std::shared_ptr<WorkbookFile> file)
     : app_(std::move(app)), file_(std::move(file)) {
   sheets_.resize(file_->WorksheetCount());
 }
@@ -106,6 +114,12 @@ std::shared_ptr<XlsxSheet> XlsxWorkbook::Sheet(std::size_t index) {
   if (index >= sheets_.size()) throw AutomationError(err::kSubscriptOutOfRange, u"Subscript out of range");
   if (!sheets_[index]) sheets_[index] = std::make_shared<XlsxSheet>(weak_from_this(), file_->WorksheetAt(index));
   return sheets_[index];
+}
+
+std::shared_ptr<XlsxSheet> XlsxWorkbook::SheetLike(XlsxSheet& other) {
+  for (std::size_t i = 0; i < file_->WorksheetCount(); ++i)
+    if (&file_->WorksheetAt(i) == &other.data()) return Sheet(i);
+  throw AutomationError(err::kSubscriptOutOfRange, u"The worksheet is not in this workbook.");
 }
 
 std::shared_ptr<XlsxSheet> XlsxWorkbook::SheetNamed(std::u16string_view name) {

@@ -25,6 +25,10 @@
 //    front end can say why a command that ends quietly left a cell alone.
 //  - Close(SaveChanges:=True) saves the file (atomically); Close(False) discards the changes.
 //    Objects of a closed workbook fail every call (AutomationError 424).
+//  - A Companion is a second application over the same workbook file, with its own workbook and
+//    sheet objects, active cell and LastRefusal, for another thread: the two may work at once on
+//    different cells as the workbook file allows (hosts/xlsx/workbook_file.h), each through its
+//    own objects. WorkbooksAdd is for the first one only.
 #pragma once
 
 #include <cstdint>
@@ -68,6 +72,7 @@ class XlsxApplication : public HostApplication, public std::enable_shared_from_t
 
   // ---- For the front end ----
   std::shared_ptr<XlsxWorkbook> Workbook() const { return workbook_; }
+  std::shared_ptr<XlsxApplication> Companion() const;
   void SetActiveCell(std::shared_ptr<HostRange> cell) { activeCell_ = std::move(cell); }
   const Dialect& dialect() const { return dialect_; }
   std::size_t FormulaLimit() const;
@@ -99,7 +104,7 @@ class XlsxApplication : public HostApplication, public std::enable_shared_from_t
 
 class XlsxWorkbook : public HostWorkbook, public std::enable_shared_from_this<XlsxWorkbook> {
  public:
-  XlsxWorkbook(std::weak_ptr<XlsxApplication> app, std::unique_ptr<WorkbookFile> file);
+  XlsxWorkbook(std::weak_ptr<XlsxApplication> app, std::shared_ptr<WorkbookFile> file);
 
   // ---- Host operations ----
   std::shared_ptr<HostSheet> Worksheets(std::int32_t index) override;
@@ -109,11 +114,14 @@ class XlsxWorkbook : public HostWorkbook, public std::enable_shared_from_this<Xl
 
   // ---- For the front end ----
   WorkbookFile& file() { return *file_; }
+  std::shared_ptr<WorkbookFile> fileShared() const { return file_; }
   bool IsOpen() const { return open_; }
   std::size_t SheetCount() const { return file_->WorksheetCount(); }
   std::shared_ptr<XlsxSheet> Sheet(std::size_t index);  // 0-based
   std::shared_ptr<XlsxSheet> SheetNamed(std::u16string_view name);  // null when absent
   std::shared_ptr<XlsxSheet> ActiveSheet() { return Sheet(file_->ActiveWorksheet()); }
+  // This workbook's object for the worksheet that `other` (of a companion) stands for.
+  std::shared_ptr<XlsxSheet> SheetLike(XlsxSheet& other);
   // Writes the workbook with its changes (to its own file when `target` is empty).
   void Save(const std::string& target = {});
 
@@ -121,7 +129,7 @@ class XlsxWorkbook : public HostWorkbook, public std::enable_shared_from_this<Xl
 
  private:
   std::weak_ptr<XlsxApplication> app_;
-  std::unique_ptr<WorkbookFile> file_;
+  std::shared_ptr<WorkbookFile> file_;
   std::vector<std::shared_ptr<XlsxSheet>> sheets_;
   bool open_ = true;
 };
