@@ -129,6 +129,10 @@ class ProgramServices {
   // Warns on standard error, as `command`, when no font `font` is installed and another one
   // measures in its place, before its widths could be stored under that name.
   void WarnOfStandIn(std::u16string_view font, std::string_view command);
+  // The two halves of it: the font that measures in place of `font` (empty: `font` is installed),
+  // which the workbook form looks up while the worksheets load, and the warning.
+  std::u16string StandIn(std::u16string_view font);
+  static void WarnOfStandIn(std::u16string_view font, std::u16string_view standIn, std::string_view command);
 
  private:
   struct PosixServices;  // the POSIX implementations, kept out of this header

@@ -265,7 +265,12 @@ std::string Printable(std::string_view bytes) {
 posix::TerminalUi& ProgramServices::terminal() { return posix_->ui; }
 
 void ProgramServices::WarnOfStandIn(std::u16string_view font, std::string_view command) {
-  const std::u16string standIn = posix_->measurer.StandIn(font);
+  WarnOfStandIn(font, StandIn(font), command);
+}
+
+std::u16string ProgramServices::StandIn(std::u16string_view font) { return posix_->measurer.StandIn(font); }
+
+void ProgramServices::WarnOfStandIn(std::u16string_view font, std::u16string_view standIn, std::string_view command) {
   if (standIn.empty()) return;
   PrintError("corvane " + std::string(command) + ": warning: the font \"" + Printable(ToUtf8(font)) +
              "\" is not installed; " + Printable(ToUtf8(standIn)) + " measures in its place (the widths stored under \"" +

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -160,7 +161,10 @@ std::vector<Target> CollectTargets(xlsx::XlsxWorkbook& book, const WorkbookOptio
   // Cells named twice (or in ranges that meet) are worked on once; --all meets each cell once.
   std::set<std::tuple<const void*, std::int32_t, std::int32_t>> seen;
   const auto add = [&](const std::shared_ptr<xlsx::XlsxSheet>& sheet, const xlsx::CellRect& area) {
-    for (const auto& cell : sheet->data().FormulaCells(area)) {
+    const auto cells = sheet->data().FormulaCells(area);
+    if (const std::size_t needed = targets.size() + cells.size(); needed > targets.capacity())
+      targets.reserve(std::max(needed, 2 * targets.capacity()));
+    for (const auto& cell : cells) {
       if (cell.followsMaster) continue;
       if (options.all || seen.emplace(sheet.get(), cell.range.row1, cell.range.col1).second)
         targets.push_back({sheet.get(), cell.range, cell.kind});
@@ -570,8 +574,23 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
   PlatformServices services = program.services();
   const auto lock = LockAndCheck(options);
   const auto app = OpenBook(options);
-  std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
-  program.WarnOfStandIn(app->StandardFont(), "format");
+  // Whether the workbook's font is installed is looked up while the worksheets load.
+  const std::u16string font = app->StandardFont();
+  std::u16string standIn;
+  std::exception_ptr lookupFailure;
+  std::vector<Target> targets;
+  {
+    std::jthread lookup([&] {
+      try {
+        standIn = program.StandIn(font);
+      } catch (...) {
+        lookupFailure = std::current_exception();
+      }
+    });
+    targets = CollectTargets(*app->Workbook(), options);
+  }
+  if (lookupFailure) std::rethrow_exception(lookupFailure);
+  ProgramServices::WarnOfStandIn(font, standIn, "format");
 
   StoreFailureRecorder recorder(*services.store);
   LayeredStore store(recorder, {options.allParens, options.alwaysNotepad, options.uncalibrated, options.fitWidth});

@@ -1108,6 +1108,8 @@ std::u16string Worksheet::ExpandedText(std::uint32_t index) const {
 std::vector<Worksheet::FormulaCell> Worksheet::FormulaCells(const CellRect& area) {
   Load();
   std::vector<FormulaCell> found;
+  // At most one a formula: a large worksheet's list is made once, not grown by copies.
+  if (area.row1 == 1 && area.col1 == 1 && area.row2 == kMaxRows && area.col2 == kMaxColumns) found.reserve(formulas_.size());
   for (const std::uint32_t a : arrays_) {
     const CellRect& b = formulas_[a].ref;
     if (b.row1 <= area.row2 && area.row1 <= b.row2 && b.col1 <= area.col2 && area.col1 <= b.col2)
