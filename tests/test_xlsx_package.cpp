@@ -15,6 +15,7 @@
 
 #include "hosts/xlsx/block_deflate.h"
 #include "hosts/xlsx/workbook_file.h"
+#include "hosts/xlsx/zip_package.h"
 #include "support/corpus.h"
 #include "support/xlsx_builder.h"
 
@@ -175,6 +176,62 @@ TEST(XlsxPackage, FilesThatAreNoUsableWorkbookAreRefusedAndLeftAlone) {
 // Every entry but the changed worksheet is copied as its stored bytes (deflated ones: the host's
 // save test); the archive comment comes back byte for byte, also in a legacy code page that
 // libzip will not set (a Latin-1 "été").
+// A deflated part is read whole in one call: it reads as the streamed read gives it, whatever
+// its content and size, and a damaged one fails with the streamed read's message (a size
+// misstated either way, a wrong CRC, damaged deflated bytes).
+TEST(XlsxPackage, APartReadWholeReadsAsTheStreamedReadGivesIt) {
+  TempFolder folder;
+  const fs::path path = folder / "Parts.xlsx";
+  const std::string name = "xl/data.bin";
+  const auto read = [&](ZipPackage::Inflating how) {
+    try {
+      return "read: " + ZipPackage::Open(path.string())->Read(name, how);
+    } catch (const AutomationError& e) {
+      return "failed: " + Utf16ToUtf8(e.description());
+    }
+  };
+  std::string noise(300000, '\0');
+  std::generate(noise.begin(), noise.end(), std::mt19937(11));
+  std::string text;
+  while (text.size() < 200000) text += kCells;
+  for (const std::string& content : {std::string(), std::string("x"), std::string(70000, 'a'), noise, text,
+                                     noise.substr(0, 65537) + text}) {
+    testsupport::WriteZip(path, With(name, content));
+    EXPECT_EQ(read(ZipPackage::Inflating::Whole), "read: " + content);
+    EXPECT_EQ(read(ZipPackage::Inflating::Streamed), "read: " + content);
+  }
+  // Offsets in the entry's local header: CRC 14, compressed size 18, size 22; in its central
+  // header 16, 20 and 24. `edit` changes the bytes of the entry's headers or of its data.
+  const auto damaged = [&](const std::function<void(std::string&, std::size_t, std::size_t)>& edit) {
+    testsupport::WriteZip(path, With(name, text));
+    std::string bytes = testsupport::ReadBytes(path);
+    for (std::size_t at = 0; (at = bytes.find("PK", at)) != std::string::npos; ++at) {
+      if (bytes.compare(at, 4, "PK\x03\x04") == 0 && bytes.compare(at + 30, name.size(), name) == 0) edit(bytes, at, 0);
+      if (bytes.compare(at, 4, "PK\x01\x02") == 0 && bytes.compare(at + 46, name.size(), name) == 0) edit(bytes, at, 2);
+    }
+    WriteBytes(path, bytes);
+    const std::string streamed = read(ZipPackage::Inflating::Streamed);
+    EXPECT_TRUE(streamed.starts_with("failed: ")) << streamed.substr(0, 100);
+    EXPECT_EQ(read(ZipPackage::Inflating::Whole), streamed);
+  };
+  const auto field = [](std::string& bytes, std::size_t at, std::uint32_t value) {
+    for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>((value >> (8 * k)) & 0xFF);
+  };
+  for (const std::uint32_t size : {std::uint32_t{1000}, static_cast<std::uint32_t>(text.size() + 1000)})
+    damaged([&](std::string& bytes, std::size_t at, std::size_t central) { field(bytes, at + 22 + central, size); });
+  damaged([&](std::string& bytes, std::size_t at, std::size_t central) { field(bytes, at + 14 + central, 12345); });
+  damaged([&](std::string& bytes, std::size_t at, std::size_t central) {
+    if (central != 0) return;
+    const auto le = [&](std::size_t k, int n) {
+      std::size_t v = 0;
+      for (int i = n - 1; i >= 0; --i) v = v * 256 + static_cast<unsigned char>(bytes[k + i]);
+      return v;
+    };
+    const std::size_t data = at + 30 + le(at + 26, 2) + le(at + 28, 2);
+    bytes[data + le(at + 18, 4) / 2] ^= 0x5A;
+  });
+}
+
 TEST(XlsxPackage, WritingCopiesEveryOtherEntryAndTheCommentAsTheyWere) {
   TempFolder folder;
   const fs::path path = folder / "in.xlsx", out = folder / "out.xlsx";

@@ -1,6 +1,7 @@
 #include "hosts/xlsx/zip_package.h"
 
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
@@ -364,7 +365,41 @@ std::string ZipPackage::Find(std::string_view name) const {
   return it == folded_.end() ? std::string() : it->second;
 }
 
-std::string ZipPackage::Read(std::string_view name) const {
+namespace {
+
+// The entry's deflated bytes inflated in one call, its size and CRC checked; nothing when any of
+// that fails (the streamed read then says why).
+std::optional<std::string> InflateWhole(zip_t* zip, zip_uint64_t index, const zip_stat_t& st) {
+  constexpr zip_uint64_t kNeeded = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
+  if ((st.valid & kNeeded) != kNeeded || st.comp_method != ZIP_CM_DEFLATE) return std::nullopt;
+  struct Closer {
+    zip_file_t* file;
+    libdeflate_decompressor* inflater;
+    ~Closer() {
+      if (file) zip_fclose(file);
+      if (inflater) libdeflate_free_decompressor(inflater);
+    }
+  } held{zip_fopen_index(zip, index, ZIP_FL_COMPRESSED), libdeflate_alloc_decompressor()};
+  if (!held.file || !held.inflater) return std::nullopt;
+  std::string packed(static_cast<std::size_t>(st.comp_size), '\0');
+  std::size_t got = 0;
+  while (got < packed.size()) {
+    const zip_int64_t n = zip_fread(held.file, packed.data() + got, packed.size() - got);
+    if (n <= 0) return std::nullopt;
+    got += static_cast<std::size_t>(n);
+  }
+  std::string data(static_cast<std::size_t>(st.size), '\0');
+  std::size_t unpacked = 0;
+  if (libdeflate_deflate_decompress(held.inflater, packed.data(), packed.size(), data.data(), data.size(), &unpacked) !=
+          LIBDEFLATE_SUCCESS ||
+      unpacked != data.size() || libdeflate_crc32(0, data.data(), data.size()) != st.crc)
+    return std::nullopt;
+  return data;
+}
+
+}  // namespace
+
+std::string ZipPackage::Read(std::string_view name, Inflating how) const {
   const std::string stored = Find(name);
   if (stored.empty()) Fail(err::kApplicationDefined, path_, "lacks its part \"" + std::string(name) + "\"; it is not a valid workbook.");
   const zip_uint64_t index = index_.at(stored);
@@ -372,6 +407,9 @@ std::string ZipPackage::Read(std::string_view name) const {
   zip_stat_init(&st);
   if (zip_stat_index(archive_->zip, index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
     Fail(err::kApplicationDefined, path_, "is damaged (\"" + stored + "\" cannot be examined).");
+  if (how == Inflating::Whole) {
+    if (auto whole = InflateWhole(archive_->zip, index, st)) return std::move(*whole);
+  }
   struct FileCloser {
     zip_file_t* file;
     ~FileCloser() {
