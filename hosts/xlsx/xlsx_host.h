@@ -26,9 +26,9 @@
 //  - Close(SaveChanges:=True) saves the file (atomically); Close(False) discards the changes.
 //    Objects of a closed workbook fail every call (AutomationError 424).
 //  - A Companion is a second application over the same workbook file, with its own workbook and
-//    sheet objects, active cell and LastRefusal, for another thread: the two may work at once on
-//    different cells as the workbook file allows (hosts/xlsx/workbook_file.h), each through its
-//    own objects. WorkbooksAdd is for the first one only.
+//    sheet objects, active cell, LastRefusal and scratch workbooks, for another thread: the two
+//    may work at once on different cells as the workbook file allows (hosts/xlsx/workbook_file.h),
+//    each through its own objects. Only the first one saves or closes the workbook.
 #pragma once
 
 #include <cstdint>
