@@ -411,11 +411,12 @@ void RunSecondShare(SecondShare& share, const std::vector<Target>& targets, std:
     TerminalPrompter prompter(*share.terminal, TerminalPrompter::Notices::Collect);
     prompter.Preset(formulate::kCalibratePrompt, answer::kNo);
     prompter.Preset(formulate::kFormatAnywayPrompt, answer::kNo);
-    std::shared_ptr<xlsx::XlsxSheet> sheet;
+    // A share lies in one worksheet.
+    const std::shared_ptr<xlsx::XlsxSheet> sheet =
+        share.cells.empty() ? nullptr : share.app->Workbook()->SheetLike(*targets[share.cells.front()].sheet);
     for (const std::size_t index : share.cells) {
       if (stop.load(std::memory_order_relaxed)) return;
       const Target& target = targets[index];
-      if (!sheet || &sheet->data() != &target.sheet->data()) sheet = share.app->Workbook()->SheetLike(*target.sheet);
       share.state.leftToFirst = false;
       CellEnd end = FormatCell(target, *sheet, *share.app, share.state, share.store, prompter, nullptr);
       if (share.store.touched) return;

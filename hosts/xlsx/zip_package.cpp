@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -367,30 +368,28 @@ std::string ZipPackage::Find(std::string_view name) const {
 
 namespace {
 
+// One line per owned resource: an open entry, an inflater.
+using EntryFile = std::unique_ptr<zip_file_t, decltype(&zip_fclose)>;
+using Inflater = std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)>;
+
 // The entry's deflated bytes inflated in one call, its size and CRC checked; nothing when any of
 // that fails (the streamed read then says why).
 std::optional<std::string> InflateWhole(zip_t* zip, zip_uint64_t index, const zip_stat_t& st) {
   constexpr zip_uint64_t kNeeded = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
   if ((st.valid & kNeeded) != kNeeded || st.comp_method != ZIP_CM_DEFLATE) return std::nullopt;
-  struct Closer {
-    zip_file_t* file;
-    libdeflate_decompressor* inflater;
-    ~Closer() {
-      if (file) zip_fclose(file);
-      if (inflater) libdeflate_free_decompressor(inflater);
-    }
-  } held{zip_fopen_index(zip, index, ZIP_FL_COMPRESSED), libdeflate_alloc_decompressor()};
-  if (!held.file || !held.inflater) return std::nullopt;
+  const EntryFile file(zip_fopen_index(zip, index, ZIP_FL_COMPRESSED), &zip_fclose);
+  const Inflater inflater(libdeflate_alloc_decompressor(), &libdeflate_free_decompressor);
+  if (!file || !inflater) return std::nullopt;
   std::string packed(static_cast<std::size_t>(st.comp_size), '\0');
   std::size_t got = 0;
   while (got < packed.size()) {
-    const zip_int64_t n = zip_fread(held.file, packed.data() + got, packed.size() - got);
+    const zip_int64_t n = zip_fread(file.get(), packed.data() + got, packed.size() - got);
     if (n <= 0) return std::nullopt;
     got += static_cast<std::size_t>(n);
   }
   std::string data(static_cast<std::size_t>(st.size), '\0');
   std::size_t unpacked = 0;
-  if (libdeflate_deflate_decompress(held.inflater, packed.data(), packed.size(), data.data(), data.size(), &unpacked) !=
+  if (libdeflate_deflate_decompress(inflater.get(), packed.data(), packed.size(), data.data(), data.size(), &unpacked) !=
           LIBDEFLATE_SUCCESS ||
       unpacked != data.size() || libdeflate_crc32(0, data.data(), data.size()) != st.crc)
     return std::nullopt;
@@ -410,30 +409,25 @@ std::string ZipPackage::Read(std::string_view name, Inflating how) const {
   if (how == Inflating::Whole) {
     if (auto whole = InflateWhole(archive_->zip, index, st)) return std::move(*whole);
   }
-  struct FileCloser {
-    zip_file_t* file;
-    ~FileCloser() {
-      if (file) zip_fclose(file);
-    }
-  } entry{zip_fopen_index(archive_->zip, index, 0)};
-  if (!entry.file)
+  const EntryFile entry(zip_fopen_index(archive_->zip, index, 0), &zip_fclose);
+  if (!entry)
     Fail(err::kApplicationDefined, path_, "is damaged (\"" + stored + "\" cannot be read: " + zip_strerror(archive_->zip) + ").");
   std::string data(static_cast<std::size_t>(st.size), '\0');
   std::size_t got = 0;
   while (got < data.size()) {
-    const zip_int64_t n = zip_fread(entry.file, data.data() + got, data.size() - got);
+    const zip_int64_t n = zip_fread(entry.get(), data.data() + got, data.size() - got);
     if (n < 0)
       Fail(err::kApplicationDefined, path_,
-           "is damaged (\"" + stored + "\" cannot be read: " + zip_file_strerror(entry.file) + ").");
+           "is damaged (\"" + stored + "\" cannot be read: " + zip_file_strerror(entry.get()) + ").");
     if (n == 0) Fail(err::kApplicationDefined, path_, "is damaged (\"" + stored + "\" is shorter than its header says).");
     got += static_cast<std::size_t>(n);
   }
   char extra;
-  const zip_int64_t more = zip_fread(entry.file, &extra, 1);
+  const zip_int64_t more = zip_fread(entry.get(), &extra, 1);
   if (more != 0)
     Fail(err::kApplicationDefined, path_,
          more > 0 ? "unpacks \"" + stored + "\" to more than its header declares; it is treated as a ZIP bomb."
-                  : "is damaged (\"" + stored + "\" cannot be read: " + zip_file_strerror(entry.file) + ").");
+                  : "is damaged (\"" + stored + "\" cannot be read: " + zip_file_strerror(entry.get()) + ").");
   return data;
 }
 
