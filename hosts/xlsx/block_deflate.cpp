@@ -1,5 +1,6 @@
 #include "hosts/xlsx/block_deflate.h"
 
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -21,37 +22,72 @@ namespace {
 
 constexpr std::size_t kWindow = 32768;  // how far back deflate's matches reach
 
-// A deflate stream without header, as ZIP stores it; zlib's default memory level, as libzip uses.
-struct Deflater {
-  z_stream z{};
-  explicit Deflater(int level) {
-    if (deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-      throw std::runtime_error("the compressor cannot be started");
-  }
-  ~Deflater() { deflateEnd(&z); }
-  Deflater(const Deflater&) = delete;
-  Deflater& operator=(const Deflater&) = delete;
+// How a run of input ends: not at all (more follows), on a byte boundary, or the stream's end.
+enum class Ending { None, Sync, Stream };
 
-  // Deflates `in` onto the end of `out`, ending with `flush`: zlib's loop, a chunk at a time.
-  void Run(std::string_view in, std::string& out, int flush) {
+// A deflate stream without header, as ZIP stores it, by ISA-L's igzip: at its level 1 about four
+// times zlib's speed at zlib's level 1 on laid-out worksheets, and its output a little smaller.
+// Levels above igzip's highest take its highest.
+class Deflater {
+ public:
+  explicit Deflater(int level)
+      : level_(static_cast<std::uint32_t>(std::clamp(level, ISAL_DEF_MIN_LEVEL, ISAL_DEF_MAX_LEVEL))),
+        levelBuffer_(LevelBufferSize(level_)) {
+    Reset();
+  }
+
+  // A fresh stream, that takes the `dictionary` (up to the 32 KB deflate reaches back) as what
+  // came before it.
+  void Reset(std::string_view dictionary = {}) {
+    isal_deflate_init(&z_);
+    z_.level = level_;
+    z_.level_buf = levelBuffer_.empty() ? nullptr : levelBuffer_.data();
+    z_.level_buf_size = static_cast<std::uint32_t>(levelBuffer_.size());
+    z_.gzip_flag = IGZIP_DEFLATE;
+    if (!dictionary.empty() &&
+        isal_deflate_set_dict(&z_, reinterpret_cast<std::uint8_t*>(const_cast<char*>(dictionary.data())),
+                              static_cast<std::uint32_t>(dictionary.size())) != COMP_OK)
+      throw std::runtime_error("the compressor cannot take the dictionary");
+  }
+
+  // Deflates `in` onto the end of `out`, ending as `ending` says, a chunk of output at a time.
+  void Run(std::string_view in, std::string& out, Ending ending) {
     constexpr std::size_t kChunk = std::size_t{1} << 16;
     unsigned char chunk[kChunk];
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    z_.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(in.data()));
     std::size_t left = in.size();
     for (;;) {
-      const auto step = static_cast<uInt>(std::min<std::size_t>(left, std::numeric_limits<uInt>::max()));
-      z.avail_in = step;
+      const auto step = static_cast<std::uint32_t>(std::min<std::size_t>(left, std::numeric_limits<std::uint32_t>::max()));
+      z_.avail_in = step;
       left -= step;
-      const int now = left ? Z_NO_FLUSH : flush;
+      const Ending now = left ? Ending::None : ending;
+      z_.flush = now == Ending::Sync ? SYNC_FLUSH : NO_FLUSH;
+      z_.end_of_stream = now == Ending::Stream ? 1 : 0;
+      // Done when the input is taken, the output was not full, and a stream's end is written.
       do {
-        z.next_out = chunk;
-        z.avail_out = kChunk;
-        if (deflate(&z, now) == Z_STREAM_ERROR) throw std::runtime_error("the compressor failed");
-        out.append(reinterpret_cast<const char*>(chunk), kChunk - z.avail_out);
-      } while (z.avail_out == 0);
+        z_.next_out = chunk;
+        z_.avail_out = kChunk;
+        if (isal_deflate(&z_) != COMP_OK) throw std::runtime_error("the compressor failed");
+        out.append(reinterpret_cast<const char*>(chunk), kChunk - z_.avail_out);
+      } while (z_.avail_in != 0 || z_.avail_out == 0 ||
+               (now == Ending::Stream && z_.internal_state.state != ZSTATE_END));
       if (!left) return;
     }
   }
+
+ private:
+  static std::size_t LevelBufferSize(std::uint32_t level) {
+    switch (level) {
+      case 0: return 0;
+      case 1: return ISAL_DEF_LVL1_DEFAULT;
+      case 2: return ISAL_DEF_LVL2_DEFAULT;
+      default: return ISAL_DEF_LVL3_DEFAULT;
+    }
+  }
+
+  std::uint32_t level_;
+  std::vector<std::uint8_t> levelBuffer_;
+  isal_zstream z_{};
 };
 
 // The CRC-32 of `bytes`, going on from `crc` (that of the bytes before them): libdeflate's, four
@@ -80,12 +116,9 @@ struct Block {
 // One block, deflated by `d` from a fresh start with the end of the block before it (if any) as
 // its dictionary; the last one ends the stream, the others a byte boundary.
 Block DeflateBlock(Deflater& d, std::string_view data, std::string_view before, bool last) {
-  if (deflateReset(&d.z) != Z_OK) throw std::runtime_error("the compressor cannot be reset");
-  if (!before.empty() &&
-      deflateSetDictionary(&d.z, reinterpret_cast<const Bytef*>(before.data()), static_cast<uInt>(before.size())) != Z_OK)
-    throw std::runtime_error("the compressor cannot take the dictionary");
+  d.Reset(before);
   Block out;
-  d.Run(data, out.data, last ? Z_FINISH : Z_SYNC_FLUSH);
+  d.Run(data, out.data, last ? Ending::Stream : Ending::Sync);
   out.crc = Crc(data);
   out.size = data.size();
   return out;
@@ -225,14 +258,15 @@ DeflatedPart DeflateWhole(PartContent& content, int level) {
   Deflater d(level);
   std::string stream;
   out.crc = Crc({});
-  for (;;) {
-    std::string block = ReadBlock(content, kDeflateBlockSize);
-    if (block.empty()) break;
-    d.Run(block, stream, Z_NO_FLUSH);
+  // The last bytes go in with the stream's end, as a single block's do.
+  for (std::string block = ReadBlock(content, kDeflateBlockSize);;) {
+    std::string next = block.size() < kDeflateBlockSize ? std::string() : ReadBlock(content, kDeflateBlockSize);
+    d.Run(block, stream, next.empty() ? Ending::Stream : Ending::None);
     out.crc = Crc(block, out.crc);
     out.size += block.size();
+    if (next.empty()) break;
+    block = std::move(next);
   }
-  d.Run({}, stream, Z_FINISH);
   out.compressedSize = stream.size();
   out.pieces.push_back(std::move(stream));
   return out;

@@ -10,8 +10,8 @@
 //    memory uncompressed. Each thread keeps one compressor for all its blocks.
 //  - The result inflates to exactly the content read; `crc` is its CRC-32 and `size` its length.
 //    Content of one block or less comes out byte for byte as DeflateWhole gives it.
-//  - A failure of the content's reads, or of zlib, is thrown on the calling thread (after every
-//    block under way has finished).
+//  - A failure of the content's reads, or of the compressor, is thrown on the calling thread
+//    (after every block under way has finished).
 #pragma once
 
 #include <cstddef>
@@ -39,7 +39,7 @@ inline constexpr std::size_t kDeflateBlockSize = std::size_t{1} << 20;
 // The blocks deflated side by side on up to `threads` threads (0 or 1: on the calling thread).
 DeflatedPart DeflateInBlocks(PartContent& content, int level, std::size_t blockSize, unsigned threads);
 
-// The plain twin: the whole content through one deflate stream.
+// The plain twin: the whole content through one deflate stream of the same compressor.
 DeflatedPart DeflateWhole(PartContent& content, int level);
 
 }  // namespace corvane::xlsx
