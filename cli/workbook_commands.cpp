@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -389,9 +390,28 @@ class SettledStore final : public SettingsStore {
   StoreVersion version_;
 };
 
+// The plain formulas of a worksheet, dealt out to the two shares a few at a time as each asks,
+// so that both end together however the work is spread over the sheet.
+class Deal {
+ public:
+  explicit Deal(std::span<const std::size_t> cells) : cells_(cells) {}
+  // The next few cells (indices into the targets, in order); none when all are dealt.
+  std::span<const std::size_t> Next() {
+    const std::size_t from = next_.fetch_add(kHand, std::memory_order_relaxed);
+    return from < cells_.size() ? cells_.subspan(from, std::min(kHand, cells_.size() - from))
+                                : std::span<const std::size_t>();
+  }
+  std::size_t First() const { return cells_.front(); }
+
+ private:
+  static constexpr std::size_t kHand = 64;  // cells a time: few enough that both shares end together
+  std::span<const std::size_t> cells_;
+  std::atomic<std::size_t> next_{0};
+};
+
 // What the second share works with; made on the first share's thread before it starts.
 struct SecondShare {
-  std::span<const std::size_t> cells;  // indices into the targets, in order
+  Deal& deal;  // never empty
   std::shared_ptr<xlsx::XlsxApplication> app;  // a companion of the run's application
   SecondShareState state;
   SettledStore store;
@@ -412,17 +432,19 @@ void RunSecondShare(SecondShare& share, const std::vector<Target>& targets, std:
     prompter.Preset(formulate::kCalibratePrompt, answer::kNo);
     prompter.Preset(formulate::kFormatAnywayPrompt, answer::kNo);
     // A share lies in one worksheet.
-    const std::shared_ptr<xlsx::XlsxSheet> sheet =
-        share.cells.empty() ? nullptr : share.app->Workbook()->SheetLike(*targets[share.cells.front()].sheet);
-    for (const std::size_t index : share.cells) {
-      if (stop.load(std::memory_order_relaxed)) return;
-      const Target& target = targets[index];
-      share.state.leftToFirst = false;
-      CellEnd end = FormatCell(target, *sheet, *share.app, share.state, share.store, prompter, nullptr);
-      if (share.store.touched) return;
-      if (share.state.leftToFirst || end.kind == CellEnd::Kind::Failed || end.kind == CellEnd::Kind::Declined) continue;
-      Ends::Record(index, std::move(end), kinds, share.texts);
-      progress.Count();
+    const std::shared_ptr<xlsx::XlsxSheet> sheet = share.app->Workbook()->SheetLike(*targets[share.deal.First()].sheet);
+    for (std::span<const std::size_t> hand; !(hand = share.deal.Next()).empty();) {
+      for (const std::size_t index : hand) {
+        if (stop.load(std::memory_order_relaxed)) return;
+        const Target& target = targets[index];
+        share.state.leftToFirst = false;
+        CellEnd end = FormatCell(target, *sheet, *share.app, share.state, share.store, prompter, nullptr);
+        if (share.store.touched) return;
+        if (share.state.leftToFirst || end.kind == CellEnd::Kind::Failed || end.kind == CellEnd::Kind::Declined)
+          continue;
+        Ends::Record(index, std::move(end), kinds, share.texts);
+        progress.Count();
+      }
     }
   } catch (...) {
     // Whatever stopped the share, its cells without an end are the first share's.
@@ -648,19 +670,19 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
         for (; i < end && !declined; ++i) formatHere(i);
         continue;
       }
-      // The plain formulas in two halves, the second on another thread through its own objects of
+      // The plain formulas in two shares, the second on another thread through its own objects of
       // the workbook; shared and array formulas, which change other cells, and whatever the second
       // share left come after, here, in order.
-      const std::size_t half = plain.size() / 2;
-      SecondShare second{std::span<const std::size_t>(plain).subspan(half), app->Companion(), {},
-                         SettledStore(store.Version()), services, &program.terminal(), {}};
+      Deal deal(plain);
+      SecondShare second{deal, app->Companion(), {}, SettledStore(store.Version()), services, &program.terminal(), {}};
       formulate::CarrySettings(corvane, second.state);
       second.services.store = &second.store;
       second.services.textMeasurer = nullptr;
       {
         std::jthread worker([&] { RunSecondShare(second, targets, ends.kinds, progress, declined); });
-        for (std::size_t k = 0; k < half && formatHere(plain[k]); ++k) {
-        }
+        for (std::span<const std::size_t> hand; !declined && !(hand = deal.Next()).empty();)
+          for (const std::size_t k : hand)
+            if (!formatHere(k)) break;
       }
       ends.texts.merge(second.texts);
       for (std::size_t k = i; k < end && !declined; ++k)
