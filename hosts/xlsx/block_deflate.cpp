@@ -94,16 +94,16 @@ class Deflater {
 // times zlib's speed here, the same value.
 std::uint32_t Crc(std::string_view bytes, std::uint32_t crc = 0) { return libdeflate_crc32(crc, bytes.data(), bytes.size()); }
 
-// The next `size` bytes of the content, fewer only at its end.
+// The next `size` bytes of the content, fewer only at its end; read straight into the block.
 std::string ReadBlock(PartContent& content, std::size_t size) {
-  std::string block;
-  block.reserve(size);
-  char buffer[1 << 16];
-  while (block.size() < size) {
-    const std::size_t n = content.Read(buffer, std::min(sizeof buffer, size - block.size()));
+  std::string block(size, '\0');
+  std::size_t filled = 0;
+  while (filled < size) {
+    const std::size_t n = content.Read(block.data() + filled, size - filled);
     if (n == 0) break;
-    block.append(buffer, n);
+    filled += n;
   }
+  block.resize(filled);
   return block;
 }
 
@@ -199,7 +199,6 @@ class Workers {
 DeflatedPart DeflateInBlocks(PartContent& content, int level, std::size_t blockSize, unsigned threads) {
   blockSize = std::max(blockSize, kWindow);
   content.Rewind();
-  const std::uint64_t size = content.Size();
   DeflatedPart out;
   out.crc = Crc({});
   const auto append = [&](Block block) {
@@ -208,44 +207,42 @@ DeflatedPart DeflateInBlocks(PartContent& content, int level, std::size_t blockS
     out.crc = static_cast<std::uint32_t>(crc32_combine(out.crc, block.crc, static_cast<z_off_t>(block.size)));
     out.size += block.size;
   };
-  std::uint64_t taken = 0;
+  // The blocks in order, each with whether it is the last: the one after it is read first, and
+  // the content has ended when that comes out empty.
+  std::string block = ReadBlock(content, blockSize);
   bool last = false;
-  // The next block, and whether it is the last: the content's size tells, and reading on past it
-  // must give nothing.
-  const auto read = [&] {
-    std::string block = ReadBlock(content, blockSize);
-    taken += block.size();
-    last = block.size() < blockSize || taken >= size;
-    char more = 0;
-    if (last && block.size() == blockSize && content.Read(&more, 1) != 0)
-      throw std::runtime_error("the part came out longer than its size");
-    return block;
+  const auto take = [&] {
+    std::string next = block.size() < blockSize ? std::string() : ReadBlock(content, blockSize);
+    last = next.empty();
+    return std::exchange(block, std::move(next));
   };
   // The next block's dictionary; every block but the last is longer than it.
-  const auto end = [](const std::string& block) { return block.substr(block.size() - std::min(block.size(), kWindow)); };
+  const auto end = [](const std::string& data) { return data.substr(data.size() - std::min(data.size(), kWindow)); };
   std::string before;
   // A part of one block (most are) is deflated here: no thread would have anything to do.
-  if (threads <= 1 || size <= blockSize) {
+  if (threads <= 1 || block.size() < blockSize) {
     Deflater d(level);
     do {
-      const std::string block = read();
-      append(DeflateBlock(d, block, before, last));
-      before = end(block);
+      const std::string data = take();
+      append(DeflateBlock(d, data, before, last));
+      before = end(data);
     } while (!last);
     return out;
   }
-  // The jobs under way, oldest first; the workers end (and so stop using them) before they go.
+  // This thread reads the content while the others deflate; the jobs under way, oldest first.
+  // The workers end (and so stop using them) before they go.
+  const unsigned workerCount = threads - 1;
   std::deque<Job> pending;
-  Workers workers(threads, level);
+  Workers workers(workerCount, level);
   do {
-    std::string block = read();
-    // One block a worker: each is busy while the next block is read.
-    if (pending.size() >= threads) {
+    std::string data = take();
+    // A block a worker and one waiting: each is busy while the next block is read.
+    if (pending.size() > workerCount) {
       append(pending.front().result.get_future().get());
       pending.pop_front();
     }
-    std::string dictionary = std::exchange(before, end(block));
-    pending.push_back({std::move(block), std::move(dictionary), last, {}});
+    std::string dictionary = std::exchange(before, end(data));
+    pending.push_back({std::move(data), std::move(dictionary), last, {}});
     workers.Queue(pending.back());
   } while (!last);
   for (; !pending.empty(); pending.pop_front()) append(pending.front().result.get_future().get());

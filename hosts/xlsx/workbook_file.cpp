@@ -506,7 +506,6 @@ namespace {
 class TextContent final : public PartContent {
  public:
   explicit TextContent(std::string text) : text_(std::move(text)) {}
-  std::uint64_t Size() const override { return text_.size(); }
   void Rewind() override { at_ = 0; }
   std::size_t Read(char* out, std::size_t size) override {
     const std::size_t n = std::min(size, text_.size() - at_);
@@ -1475,41 +1474,24 @@ void Worksheet::AppendCell(std::string& out, const Cell& cell, std::size_t& text
 }
 
 // The saved part: the original text up to each changed cell, the cell's new element, and on.
-// The elements are worked out once, when libzip first asks for the part's size: what surrounds
-// each formula's text is kept (a few dozen bytes a cell), and the text, whose escaped size is
-// counted then, is escaped again as its bytes are due, so that the formulas are not held twice.
+// Each element is made as its bytes are due, its formula's text escaped into it then, so that
+// the formulas are not held twice and the compressor starts on the first bytes at once.
 class Worksheet::Content final : public PartContent {
  public:
   explicit Content(const Worksheet& sheet) : sheet_(sheet), releases_(sheet.textReleased_) {
     for (const Cell& cell : sheet.cells_)
       if (cell.dirty) changed_.push_back(&cell);
-    std::sort(changed_.begin(), changed_.end(), [](const Cell* a, const Cell* b) { return a->begin < b->begin; });
-  }
-
-  std::uint64_t Size() const override {
-    if (!size_) {
-      Build();
-      std::uint64_t size = sheet_.Text().size();
-      for (std::size_t k = 0; k < changed_.size(); ++k) {
-        const Frame& frame = frames_[k];
-        size += frame.end - frame.begin - (changed_[k]->end - changed_[k]->begin);
-        if (frame.formula) size += EscapedTextSize(frame.formula->text, frame.formula->quotes);
-      }
-      size_ = size;
-      // A worksheet that had let its text go holds it only while it is being written.
-      if (releases_) sheet_.DropSavedText();
-    }
-    return *size_;
+    // The cells are read in the text's order; a sort is the rare exception's.
+    const auto before = [](const Cell* a, const Cell* b) { return a->begin < b->begin; };
+    if (!std::is_sorted(changed_.begin(), changed_.end(), before)) std::sort(changed_.begin(), changed_.end(), before);
   }
 
   void Rewind() override {
     at_ = next_ = pendingAt_ = 0;
-    produced_ = 0;
     pending_.clear();
   }
 
   std::size_t Read(char* out, std::size_t size) override {
-    Build();
     const std::string& xml = sheet_.Text();
     std::size_t written = 0;
     while (written < size) {
@@ -1529,69 +1511,39 @@ class Worksheet::Content final : public PartContent {
         continue;
       }
       if (next_ == changed_.size()) {
+        // A worksheet that had let its text go holds it only while it is being written.
         if (releases_) sheet_.DropSavedText();
         break;
       }
-      const Frame& frame = frames_[next_];
-      const std::string_view block = blocks_[frame.block];
-      pending_.assign(block.substr(frame.begin, frame.textAt - frame.begin));
-      if (frame.formula) AppendEscapedText(pending_, frame.formula->text, frame.formula->quotes);
-      pending_.append(block.substr(frame.textAt, frame.end - frame.textAt));
+      const Cell& cell = *changed_[next_];
+      element_.clear();
+      std::size_t textAt = std::string::npos;
+      sheet_.AppendCell(element_, cell, textAt);
+      pending_.clear();
+      if (textAt == std::string::npos) {
+        pending_.swap(element_);
+      } else {
+        const Formula& formula = sheet_.formulas_[cell.formula];
+        pending_.append(element_, 0, textAt);
+        AppendEscapedText(pending_, formula.text, formula.quotes);
+        pending_.append(element_, textAt);
+      }
       pendingAt_ = 0;
-      at_ = changed_[next_]->end;
+      at_ = cell.end;
       ++next_;
     }
-    produced_ += written;
-    if (written == 0 && produced_ != Size())
-      throw AutomationError(err::kApplicationDefined, u"The rewritten worksheet did not come out at its expected size.");
     return written;
   }
 
  private:
-  // A changed cell's new element: its bytes in a block, where its formula's text goes in them
-  // (none when it has no formula of its own).
-  struct Frame {
-    std::size_t block, begin, textAt, end;
-    const Formula* formula;  // null: none of its own
-  };
-
-  // Every changed cell's frame, in blocks that are filled and never grown (each twice the one
-  // before, up to a limit), so that a few changed cells cost little.
-  void Build() const {
-    if (isBuilt_) return;
-    constexpr std::size_t kFirstBlock = std::size_t{4} << 10, kLargestBlock = std::size_t{1} << 20;
-    std::string element;
-    frames_.reserve(changed_.size());
-    for (const Cell* cell : changed_) {
-      element.clear();
-      std::size_t textAt = std::string::npos;
-      sheet_.AppendCell(element, *cell, textAt);
-      if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < element.size()) {
-        const std::size_t next = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, 2 * blocks_.back().capacity());
-        blocks_.emplace_back();
-        blocks_.back().reserve(std::max(next, element.size()));
-      }
-      std::string& block = blocks_.back();
-      const bool hasText = textAt != std::string::npos;
-      frames_.push_back({blocks_.size() - 1, block.size(), block.size() + (hasText ? textAt : element.size()),
-                         block.size() + element.size(), hasText ? &sheet_.formulas_[cell->formula] : nullptr});
-      block.append(element);
-    }
-    isBuilt_ = true;
-  }
-
   const Worksheet& sheet_;
   const bool releases_;
   std::vector<const Cell*> changed_;
-  mutable std::optional<std::uint64_t> size_;
-  mutable bool isBuilt_ = false;
-  mutable std::vector<std::string> blocks_;
-  mutable std::vector<Frame> frames_;  // for each changed cell
   std::size_t at_ = 0;
   std::size_t next_ = 0;
-  std::string pending_;
+  std::string element_;  // the next changed cell's element around its formula's text
+  std::string pending_;  // its bytes not yet read
   std::size_t pendingAt_ = 0;
-  std::uint64_t produced_ = 0;
 };
 
 std::unique_ptr<PartContent> Worksheet::SavedContent() const { return std::make_unique<Content>(*this); }

@@ -55,8 +55,6 @@ struct PackageLimits {
 class PartContent {
  public:
   virtual ~PartContent() = default;
-  // The exact number of bytes the reads produce.
-  virtual std::uint64_t Size() const = 0;
   // Starts (again) from the first byte.
   virtual void Rewind() = 0;
   // The next bytes, at most `size`; 0 at the end.
