@@ -300,7 +300,8 @@ struct Summary {
 
 // How one cell's command ended, for the summary.
 struct CellEnd {
-  enum class Kind : std::uint8_t { None, Done, File, Skipped, Failed, Declined };  // None: not run
+  // None: not run; Unchanged: unformatted, and already without layout.
+  enum class Kind : std::uint8_t { None, Done, Unchanged, File, Skipped, Failed, Declined };
   Kind kind = Kind::None;
   std::u16string text;  // the text file, or why the cell was skipped or failed
 };
@@ -354,6 +355,15 @@ CellEnd FormatCell(const Target& target, xlsx::XlsxSheet& sheet, xlsx::XlsxAppli
                                  : !outcome.failure.empty()    ? outcome.failure
                                  : !app.LastRefusal().empty() ? app.LastRefusal()
                                                                : u"the command failed"};
+}
+
+// The plain formulas (neither shared nor an array's) among the targets from `from` to `end`: the
+// cells two shares may take, as changing one changes no other cell.
+std::vector<std::size_t> PlainTargets(const std::vector<Target>& targets, std::size_t from, std::size_t end) {
+  std::vector<std::size_t> plain;
+  for (std::size_t k = from; k < end; ++k)
+    if (targets[k].kind == xlsx::FormulaKind::Normal) plain.push_back(k);
+  return plain;
 }
 
 // The run state of the second share. A line with a special character is measured in the first
@@ -663,9 +673,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
         if (!formatHere(i)) break;
         settingsRead = ends.kinds[i] == CellEnd::Kind::Done || ends.kinds[i] == CellEnd::Kind::File;
       }
-      std::vector<std::size_t> plain;
-      for (std::size_t k = i; k < end; ++k)
-        if (targets[k].kind == xlsx::FormulaKind::Normal) plain.push_back(k);
+      const std::vector<std::size_t> plain = PlainTargets(targets, i, end);
       if (plain.size() < kTwoSharesFrom) {
         for (; i < end && !declined; ++i) formatHere(i);
         continue;
@@ -701,6 +709,9 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
       case CellEnd::Kind::Done:
         ++summary.done;
         break;
+      case CellEnd::Kind::Unchanged:  // an unformat's end only
+        ++summary.unchanged;
+        break;
       case CellEnd::Kind::File:
         summary.files.emplace_back(where(), text());
         break;
@@ -731,39 +742,88 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
   return status;
 }
 
+// Unformats the cell of `target` through `app`, whose object for the target's worksheet is `sheet`.
+CellEnd UnformatCell(const Target& target, xlsx::XlsxSheet& sheet, xlsx::XlsxApplication& app) {
+  const auto cell = sheet.Range({target.range.row1, target.range.col1, target.range.row1, target.range.col1});
+  app.SetActiveCell(cell);
+  app.ClearLastRefusal();
+  if (const auto unreadable = UnreadableFormula(*cell)) return {CellEnd::Kind::Skipped, *unreadable};
+  const std::u16string before = cell->Formula();
+  DeformulateCell(app);
+  if (!app.LastRefusal().empty()) return {CellEnd::Kind::Failed, app.LastRefusal()};
+  return {cell->Formula() != before ? CellEnd::Kind::Done : CellEnd::Kind::Unchanged, {}};
+}
+
+// Unformats the second share's cells on this thread, through `app`, a companion of the run's
+// application. A cell refused (the first share finds the refusal again) or that fails otherwise
+// gets no end, for the first share to do afterwards.
+void RunUnformatShare(Deal& deal, xlsx::XlsxApplication& app, const std::vector<Target>& targets,
+                      std::vector<CellEnd::Kind>& kinds, std::map<std::size_t, std::u16string>& texts,
+                      ProgressBar& progress) noexcept {
+  try {
+    const std::shared_ptr<xlsx::XlsxSheet> sheet = app.Workbook()->SheetLike(*targets[deal.First()].sheet);
+    for (std::span<const std::size_t> hand; !(hand = deal.Next()).empty();) {
+      for (const std::size_t index : hand) {
+        CellEnd end = UnformatCell(targets[index], *sheet, app);
+        if (end.kind == CellEnd::Kind::Failed) continue;
+        Ends::Record(index, std::move(end), kinds, texts);
+        progress.Count();
+      }
+    }
+  } catch (...) {
+    // Whatever stopped the share, its cells without an end are the first share's.
+  }
+}
+
 int RunUnformatWorkbook(std::vector<std::string>& args) {
   WorkbookOptions options = ParseOptions(args, false);
+  const std::size_t shares = SharesWanted();
   ProgramServices program("", /*openStore=*/false);
   const auto lock = LockAndCheck(options);
   const auto app = OpenBook(options);
   const std::vector<Target> targets = CollectTargets(*app->Workbook(), options);
 
-  Summary summary;
+  Ends ends(targets.size());
   {
     ProgressBar progress("unformatting", targets.size());
     SheetTurns turns;
-    for (const Target& target : targets) {
-      turns.Reached(target.sheet);
-      const std::u16string where = Where(target.sheet->data().Name(), target.range);
-      const auto cell = target.sheet->Range({target.range.row1, target.range.col1, target.range.row1, target.range.col1});
-      app->SetActiveCell(cell);
-      app->ClearLastRefusal();
-      if (const auto unreadable = UnreadableFormula(*cell)) {
-        progress.Step();
-        summary.skipped.emplace_back(where, *unreadable);
-        continue;
-      }
-      const std::u16string before = cell->Formula();
-      DeformulateCell(*app);
+    const auto unformatHere = [&](std::size_t index) {
+      Ends::Record(index, UnformatCell(targets[index], *targets[index].sheet, *app), ends.kinds, ends.texts);
       progress.Step();
-      if (!app->LastRefusal().empty()) {
-        summary.failed = true;
-        summary.skipped.emplace_back(where, app->LastRefusal());
-      } else if (cell->Formula() != before) {
-        ++summary.done;
-      } else {
-        ++summary.unchanged;
+    };
+    for (std::size_t i = 0; i < targets.size();) {
+      std::size_t end = i;
+      while (end < targets.size() && targets[end].sheet == targets[i].sheet) ++end;
+      turns.Reached(targets[i].sheet);
+      // As in formatting: the plain formulas in two shares, then the rest here, in order.
+      if (const std::vector<std::size_t> plain = PlainTargets(targets, i, end);
+          shares > 1 && plain.size() >= kTwoSharesFrom) {
+        Deal deal(plain);
+        const std::shared_ptr<xlsx::XlsxApplication> companion = app->Companion();
+        std::map<std::size_t, std::u16string> texts;
+        {
+          std::jthread worker([&] { RunUnformatShare(deal, *companion, targets, ends.kinds, texts, progress); });
+          for (std::span<const std::size_t> hand; !(hand = deal.Next()).empty();)
+            for (const std::size_t k : hand) unformatHere(k);
+        }
+        ends.texts.merge(texts);
       }
+      for (; i < end; ++i)
+        if (ends.kinds[i] == CellEnd::Kind::None) unformatHere(i);
+    }
+  }
+  Summary summary;
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    const CellEnd::Kind kind = ends.kinds[k];
+    if (kind == CellEnd::Kind::Done) {
+      ++summary.done;
+    } else if (kind == CellEnd::Kind::Unchanged) {
+      ++summary.unchanged;
+    } else {
+      const auto it = ends.texts.find(k);
+      summary.failed = summary.failed || kind == CellEnd::Kind::Failed;
+      summary.skipped.emplace_back(Where(targets[k].sheet->data().Name(), targets[k].range),
+                                   it == ends.texts.end() ? std::u16string() : std::move(it->second));
     }
   }
   std::string out = Printable(options.book) + ": " +

@@ -261,10 +261,11 @@ TEST(XlsxCli, ALayoutTheSpreadsheetRefusesIsSkippedOrSentToTheTextFile) {
   EXPECT_TRUE(fs::exists(folder / "Book.xlsx - S - A1 - formatted formula.txt"));
 }
 
-// A worksheet of many formulas is formatted in two shares at once: the workbook, the summary and
-// the text files come out as in one share, whatever the cells hold (special characters, measured
-// by the first share only; shared and array formulas, which change other cells; layouts too long
-// for the cell; refusals; formulas without parentheses; data tables).
+// A worksheet of many formulas is formatted, then unformatted, in two shares at once: the
+// workbook, the summaries and the text files come out as in one share, whatever the cells hold
+// (special characters, measured by the first share only; shared and array formulas, which change
+// other cells; layouts too long for the cell; refusals; formulas without parentheses; data
+// tables).
 TEST(XlsxCli, ManyFormulasInTwoSharesComeOutAsInOne) {
   TempFolder folder;
   std::string rows;
@@ -295,12 +296,19 @@ TEST(XlsxCli, ManyFormulasInTwoSharesComeOutAsInOne) {
     CliResult r = testing::RunCli({"format", book.string(), "--all", "--excel-version", "11.0"}, {},
                                   {{"CORVANE_STORE", (folder / "s.db").string()}, {"CORVANE_THREADS", threads},
                                    {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
-    std::string out = r.out;
-    for (std::size_t at; (at = out.find((folder / name).string())) != std::string::npos;)
-      out.replace(at, (folder / name).string().size(), "FOLDER");
+    const auto relative = [&](std::string text) {
+      for (std::size_t at; (at = text.find((folder / name).string())) != std::string::npos;)
+        text.replace(at, (folder / name).string().size(), "FOLDER");
+      return text;
+    };
+    const std::string out = relative(r.out);
     std::map<std::string, std::string> files = testsupport::ZipContents(book);
     for (const auto& entry : fs::directory_iterator(folder / name))
       if (entry.path().extension() == ".txt") files[entry.path().filename().string()] = testsupport::ReadBytes(entry.path());
+    // Unformatted again, in as many shares.
+    const CliResult u = testing::RunCli({"unformat", book.string(), "--all"}, {}, {{"CORVANE_THREADS", threads}});
+    files["unformatted"] = relative(u.out + u.err) + std::to_string(u.status);
+    for (auto& [entry, bytes] : testsupport::ZipContents(book)) files["unformatted " + entry] = std::move(bytes);
     return std::tuple{r.status, out + r.err, files};
   };
   ASSERT_EQ(testing::RunCli({"calibrate", "--store", (folder / "s.db").string()}, {}, {{"DISPLAY", ""}}).status, 0);
@@ -311,6 +319,7 @@ TEST(XlsxCli, ManyFormulasInTwoSharesComeOutAsInOne) {
   for (const char* seen : {"sent to FOLDER/Book.xlsx - S - ", "S!C89: skipped: Unable to format this cell. (the formula has no parenthesis",
                            "S!F700: skipped", "S!G150: skipped: The formula has a line break"})
     EXPECT_NE(summary.find(seen), std::string::npos) << seen;
+  EXPECT_NE(std::get<2>(one).at("unformatted").find("formulas unformatted"), std::string::npos);
   EXPECT_TRUE(run("two", "") == one) << "two shares differ from one";
   EXPECT_EQ(std::get<1>(run("bad", "two")), "corvane format: CORVANE_THREADS must be a whole number from 1 (\"two\" given)\n");
 }
