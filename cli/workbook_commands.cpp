@@ -412,6 +412,14 @@ class Deal {
                                 : std::span<const std::size_t>();
   }
   std::size_t First() const { return cells_.front(); }
+  // Calls `each` on every cell dealt here, hand after hand, until it returns false (then false).
+  template <class Each>
+  bool TakeAll(Each each) {
+    for (std::span<const std::size_t> hand; !(hand = Next()).empty();)
+      for (const std::size_t index : hand)
+        if (!each(index)) return false;
+    return true;
+  }
 
  private:
   static constexpr std::size_t kHand = 64;  // cells a time: few enough that both shares end together
@@ -443,19 +451,17 @@ void RunSecondShare(SecondShare& share, const std::vector<Target>& targets, std:
     prompter.Preset(formulate::kFormatAnywayPrompt, answer::kNo);
     // A share lies in one worksheet.
     const std::shared_ptr<xlsx::XlsxSheet> sheet = share.app->Workbook()->SheetLike(*targets[share.deal.First()].sheet);
-    for (std::span<const std::size_t> hand; !(hand = share.deal.Next()).empty();) {
-      for (const std::size_t index : hand) {
-        if (stop.load(std::memory_order_relaxed)) return;
-        const Target& target = targets[index];
-        share.state.leftToFirst = false;
-        CellEnd end = FormatCell(target, *sheet, *share.app, share.state, share.store, prompter, nullptr);
-        if (share.store.touched) return;
-        if (share.state.leftToFirst || end.kind == CellEnd::Kind::Failed || end.kind == CellEnd::Kind::Declined)
-          continue;
-        Ends::Record(index, std::move(end), kinds, share.texts);
-        progress.Count();
-      }
-    }
+    share.deal.TakeAll([&](std::size_t index) {
+      if (stop.load(std::memory_order_relaxed)) return false;
+      share.state.leftToFirst = false;
+      CellEnd end = FormatCell(targets[index], *sheet, *share.app, share.state, share.store, prompter, nullptr);
+      if (share.store.touched) return false;
+      if (share.state.leftToFirst || end.kind == CellEnd::Kind::Failed || end.kind == CellEnd::Kind::Declined)
+        return true;
+      Ends::Record(index, std::move(end), kinds, share.texts);
+      progress.Count();
+      return true;
+    });
   } catch (...) {
     // Whatever stopped the share, its cells without an end are the first share's.
   }
@@ -688,9 +694,7 @@ int RunFormatWorkbook(std::vector<std::string>& args) {
       second.services.textMeasurer = nullptr;
       {
         std::jthread worker([&] { RunSecondShare(second, targets, ends.kinds, progress, declined); });
-        for (std::span<const std::size_t> hand; !declined && !(hand = deal.Next()).empty();)
-          for (const std::size_t k : hand)
-            if (!formatHere(k)) break;
+        deal.TakeAll(formatHere);
       }
       ends.texts.merge(second.texts);
       for (std::size_t k = i; k < end && !declined; ++k)
@@ -762,14 +766,13 @@ void RunUnformatShare(Deal& deal, xlsx::XlsxApplication& app, const std::vector<
                       ProgressBar& progress) noexcept {
   try {
     const std::shared_ptr<xlsx::XlsxSheet> sheet = app.Workbook()->SheetLike(*targets[deal.First()].sheet);
-    for (std::span<const std::size_t> hand; !(hand = deal.Next()).empty();) {
-      for (const std::size_t index : hand) {
-        CellEnd end = UnformatCell(targets[index], *sheet, app);
-        if (end.kind == CellEnd::Kind::Failed) continue;
-        Ends::Record(index, std::move(end), kinds, texts);
-        progress.Count();
-      }
-    }
+    deal.TakeAll([&](std::size_t index) {
+      CellEnd end = UnformatCell(targets[index], *sheet, app);
+      if (end.kind == CellEnd::Kind::Failed) return true;
+      Ends::Record(index, std::move(end), kinds, texts);
+      progress.Count();
+      return true;
+    });
   } catch (...) {
     // Whatever stopped the share, its cells without an end are the first share's.
   }
@@ -803,8 +806,10 @@ int RunUnformatWorkbook(std::vector<std::string>& args) {
         std::map<std::size_t, std::u16string> texts;
         {
           std::jthread worker([&] { RunUnformatShare(deal, *companion, targets, ends.kinds, texts, progress); });
-          for (std::span<const std::size_t> hand; !(hand = deal.Next()).empty();)
-            for (const std::size_t k : hand) unformatHere(k);
+          deal.TakeAll([&](std::size_t k) {
+            unformatHere(k);
+            return true;
+          });
         }
         ends.texts.merge(texts);
       }

@@ -94,18 +94,39 @@ class Deflater {
 // times zlib's speed here, the same value.
 std::uint32_t Crc(std::string_view bytes, std::uint32_t crc = 0) { return libdeflate_crc32(crc, bytes.data(), bytes.size()); }
 
-// The next `size` bytes of the content, fewer only at its end; read straight into the block.
-std::string ReadBlock(PartContent& content, std::size_t size) {
-  std::string block(size, '\0');
-  std::size_t filled = 0;
-  while (filled < size) {
-    const std::size_t n = content.Read(block.data() + filled, size - filled);
-    if (n == 0) break;
-    filled += n;
+// The content's blocks of `size` bytes in order, each known to be the last or not: the block
+// after it is read first, and the content has ended when that comes out empty.
+class BlockReader {
+ public:
+  BlockReader(PartContent& content, std::size_t size) : content_(content), size_(size), next_(Read()) {}
+  // Whether the content is one block or less; known before the first Take.
+  bool Single() const { return next_.size() < size_; }
+  std::string Take() {
+    std::string block = std::exchange(next_, next_.size() < size_ ? std::string() : Read());
+    last_ = next_.empty();
+    return block;
   }
-  block.resize(filled);
-  return block;
-}
+  bool last() const { return last_; }
+
+ private:
+  // The next `size_` bytes, fewer only at the content's end; read straight into the block.
+  std::string Read() {
+    std::string block(size_, '\0');
+    std::size_t filled = 0;
+    while (filled < size_) {
+      const std::size_t n = content_.Read(block.data() + filled, size_ - filled);
+      if (n == 0) break;
+      filled += n;
+    }
+    block.resize(filled);
+    return block;
+  }
+
+  PartContent& content_;
+  const std::size_t size_;
+  std::string next_;
+  bool last_ = false;
+};
 
 struct Block {
   std::string data;
@@ -207,26 +228,18 @@ DeflatedPart DeflateInBlocks(PartContent& content, int level, std::size_t blockS
     out.crc = static_cast<std::uint32_t>(crc32_combine(out.crc, block.crc, static_cast<z_off_t>(block.size)));
     out.size += block.size;
   };
-  // The blocks in order, each with whether it is the last: the one after it is read first, and
-  // the content has ended when that comes out empty.
-  std::string block = ReadBlock(content, blockSize);
-  bool last = false;
-  const auto take = [&] {
-    std::string next = block.size() < blockSize ? std::string() : ReadBlock(content, blockSize);
-    last = next.empty();
-    return std::exchange(block, std::move(next));
-  };
+  BlockReader blocks(content, blockSize);
   // The next block's dictionary; every block but the last is longer than it.
   const auto end = [](const std::string& data) { return data.substr(data.size() - std::min(data.size(), kWindow)); };
   std::string before;
   // A part of one block (most are) is deflated here: no thread would have anything to do.
-  if (threads <= 1 || block.size() < blockSize) {
+  if (threads <= 1 || blocks.Single()) {
     Deflater d(level);
     do {
-      const std::string data = take();
-      append(DeflateBlock(d, data, before, last));
+      const std::string data = blocks.Take();
+      append(DeflateBlock(d, data, before, blocks.last()));
       before = end(data);
-    } while (!last);
+    } while (!blocks.last());
     return out;
   }
   // This thread reads the content while the others deflate; the jobs under way, oldest first.
@@ -235,16 +248,16 @@ DeflatedPart DeflateInBlocks(PartContent& content, int level, std::size_t blockS
   std::deque<Job> pending;
   Workers workers(workerCount, level);
   do {
-    std::string data = take();
+    std::string data = blocks.Take();
     // A block a worker and one waiting: each is busy while the next block is read.
     if (pending.size() > workerCount) {
       append(pending.front().result.get_future().get());
       pending.pop_front();
     }
     std::string dictionary = std::exchange(before, end(data));
-    pending.push_back({std::move(data), std::move(dictionary), last, {}});
+    pending.push_back({std::move(data), std::move(dictionary), blocks.last(), {}});
     workers.Queue(pending.back());
-  } while (!last);
+  } while (!blocks.last());
   for (; !pending.empty(); pending.pop_front()) append(pending.front().result.get_future().get());
   return out;
 }
@@ -256,14 +269,13 @@ DeflatedPart DeflateWhole(PartContent& content, int level) {
   std::string stream;
   out.crc = Crc({});
   // The last bytes go in with the stream's end, as a single block's do.
-  for (std::string block = ReadBlock(content, kDeflateBlockSize);;) {
-    std::string next = block.size() < kDeflateBlockSize ? std::string() : ReadBlock(content, kDeflateBlockSize);
-    d.Run(block, stream, next.empty() ? Ending::Stream : Ending::None);
+  BlockReader blocks(content, kDeflateBlockSize);
+  do {
+    const std::string block = blocks.Take();
+    d.Run(block, stream, blocks.last() ? Ending::Stream : Ending::None);
     out.crc = Crc(block, out.crc);
     out.size += block.size();
-    if (next.empty()) break;
-    block = std::move(next);
-  }
+  } while (!blocks.last());
   out.compressedSize = stream.size();
   out.pieces.push_back(std::move(stream));
   return out;
